@@ -1,0 +1,3 @@
+#include "archive/Err_Msgs.h"
+
+std::string LoadStr(int) { return {}; }

@@ -1,0 +1,57 @@
+// The inflate engine: a streaming decoder of deflate data (RFC 1951, zip method 8) and of Deflate64
+// (zip method 9), optionally behind a zlib wrapper (RFC 1950). The caller supplies input and output
+// areas and calls Inflate repeatedly; the engine keeps its whole state between calls, so it can stop
+// and resume at any byte of input or output (a member may continue on the next volume).
+// It does not compress, and it never produces message texts: the return codes are the whole report.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Return codes.
+constexpr int Z_OK = 0;
+constexpr int Z_STREAM_END = 1;
+constexpr int Z_NEED_DICT = 2;
+constexpr int Z_STREAM_ERROR = -2;
+constexpr int Z_DATA_ERROR = -3;
+constexpr int Z_MEM_ERROR = -4;
+constexpr int Z_BUF_ERROR = -5;
+constexpr int Z_VERSION_ERROR = -6;
+
+// Flush values (only Z_FINISH changes anything: the code returned when no progress was possible).
+constexpr int Z_NO_FLUSH = 0;
+constexpr int Z_SYNC_FLUSH = 2;
+constexpr int Z_FINISH = 4;
+
+using TAllocFunc = void* (*)(void* opaque, unsigned items, unsigned size);
+using TFreeFunc = void (*)(void* opaque, void* address);
+
+struct TInflateState;
+
+// The stream record, owned by the caller.
+struct TInflateStream {
+  const uint8_t* next_in = nullptr;
+  uint32_t avail_in = 0;
+  uint64_t total_in = 0;
+  uint8_t* next_out = nullptr;
+  uint32_t avail_out = 0;
+  uint64_t total_out = 0;
+  const char* msg = nullptr;  // never set
+  TInflateState* state = nullptr;
+  TAllocFunc zalloc = nullptr;  // none: the engine allocates zero-filled blocks itself
+  TFreeFunc zfree = nullptr;
+  void* opaque = nullptr;
+  int data_type = 0;   // unused
+  uint32_t adler = 0;  // running Adler-32 of wrapped data
+};
+
+// The record size callers pass to InflateInit, so that a caller built against another record
+// layout is refused (Z_VERSION_ERROR).
+constexpr int kInflateStreamSize = static_cast<int>(sizeof(TInflateStream));
+
+// windowBits < 0: raw deflate data, |windowBits| used. deflate64: the Deflate64 variant (window
+// bits + 1, up to 16; length code 285 with 16 extra bits; distance codes 30 and 31).
+int InflateInit(TInflateStream& strm, int windowBits, int recordSize, bool deflate64 = false);
+int Inflate(TInflateStream& strm, int flush);
+int InflateReset(TInflateStream& strm);
+int InflateEnd(TInflateStream& strm);

@@ -1,0 +1,218 @@
+// The host layer: the operating-system services the engine and the wizard expect of Windows,
+// implemented on POSIX. Paths at this surface use Windows syntax ("C:\dir\file", "\tmp\x",
+// relative "a\b") and are mapped to host paths at the system call, nowhere else:
+//   C:\...  -> the user's home directory      Z:\...  -> / (the whole file system)
+//   \...    -> /...                            a\b     -> a/b below the current directory
+//   D: .. Y: -> removable volumes when found (or fake drives installed by tests)
+//   \\server\share\... -> absent
+// Failures are reported as the callers expect: a negative handle, false, INVALID_ATTRIBUTES, and a
+// last-error code in Windows numbering (LastError()).
+//
+// This header does not include any POSIX header; only platform/*.cpp do.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace host {
+
+// ---- last error, Windows numbering (only the codes the engine tests are mapped) -------------------
+constexpr uint32_t kErrorSuccess = 0;
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorPathNotFound = 3;
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorWriteProtect = 19;
+constexpr uint32_t kErrorNotReady = 21;
+constexpr uint32_t kErrorSharingViolation = 32;
+constexpr uint32_t kErrorHandleDiskFull = 39;
+constexpr uint32_t kErrorFileExists = 80;
+constexpr uint32_t kErrorInvalidParameter = 87;
+constexpr uint32_t kErrorDiskFull = 112;
+constexpr uint32_t kErrorInvalidName = 123;
+constexpr uint32_t kErrorAlreadyExists = 183;
+
+uint32_t LastError();  // per thread
+void SetLastError(uint32_t code);
+
+// ---- path model -----------------------------------------------------------------------------------
+// System path (Windows syntax) -> host path. False when the path names nothing on this host
+// (a UNC name, a drive letter that is not present, a name holding a NUL byte).
+bool ToHostPath(const std::string& systemPath, std::string& hostPath);
+// Host path (absolute or relative to the current directory) -> system path: "C:\..." below the
+// home directory, "Z:\..." elsewhere.
+std::string FromHostPath(const std::string& hostPath);
+// The home directory the C: drive stands for ($HOME, else the password entry's).
+std::string HomeDirectory();
+
+// ---- files by handle ------------------------------------------------------------------------------
+using THandle = int32_t;  // negative: none
+constexpr THandle kInvalidHandle = -1;
+
+// Open modes (the low nibble is the access, the next one the sharing).
+constexpr uint32_t fmOpenRead = 0x0000;
+constexpr uint32_t fmOpenWrite = 0x0001;
+constexpr uint32_t fmOpenReadWrite = 0x0002;
+constexpr uint32_t fmShareCompat = 0x0000;
+constexpr uint32_t fmShareExclusive = 0x0010;
+constexpr uint32_t fmShareDenyWrite = 0x0020;
+constexpr uint32_t fmShareDenyRead = 0x0030;
+constexpr uint32_t fmShareDenyNone = 0x0040;
+
+constexpr int kSeekBegin = 0;
+constexpr int kSeekCurrent = 1;
+constexpr int kSeekEnd = 2;
+
+THandle FileOpen(const std::string& path, uint32_t mode);  // existing file; negative on failure
+THandle FileCreate(const std::string& path);  // create or truncate, read-write; negative on failure
+// Bytes read (0 at the end), or -1 on failure.
+int32_t FileRead(THandle handle, void* buffer, uint32_t count);
+// Bytes written; may be short. Disk full gives a short count (or -1 when nothing was written) with
+// LastError() == kErrorDiskFull.
+int32_t FileWrite(THandle handle, const void* buffer, uint32_t count);
+int64_t FileSeek(THandle handle, int64_t offset, int origin);  // new position, or -1
+int64_t FileSize(THandle handle);                              // -1 on failure
+bool SetEndOfFile(THandle handle);  // at the current position
+bool FileClose(THandle handle);
+
+// ---- names ---------------------------------------------------------------------------------------
+constexpr uint32_t faReadOnly = 0x01;
+constexpr uint32_t faHidden = 0x02;
+constexpr uint32_t faSysFile = 0x04;
+constexpr uint32_t faVolumeID = 0x08;
+constexpr uint32_t faDirectory = 0x10;
+constexpr uint32_t faArchive = 0x20;
+constexpr uint32_t faAnyFile = 0x3F;
+constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
+
+bool FileExists(const std::string& path);  // exists and is not a directory
+bool DirectoryExists(const std::string& path);
+// DOS attribute bits of the file (read-only when the owner cannot write; directory; archive for
+// regular files; hidden for names starting with "."), or kInvalidAttributes.
+uint32_t GetFileAttributes(const std::string& path);
+// Applies DOS bits (read-only clears the write bits) and, when the high 16 bits hold a Unix mode
+// (an attribute word of a zip made on Unix), its permission bits 0777 only: never set-uid,
+// set-gid, sticky, or a file type.
+bool SetFileAttributes(const std::string& path, uint32_t attributes);
+// Last-write time from a packed DOS date-time (date high 16 bits, time low 16 bits) in local time.
+bool SetFileDate(const std::string& path, uint32_t dosDateTime);
+bool SetFileDate(THandle handle, uint32_t dosDateTime);
+// Last-write time as a local DOS date-time; 0 when it cannot be read.
+uint32_t GetFileDate(const std::string& path);
+bool CreateDirectory(const std::string& path);  // one level; false when it exists or fails
+bool RemoveDirectory(const std::string& path);
+bool DeleteFile(const std::string& path);
+bool RenameFile(const std::string& from, const std::string& to);
+
+// Directory search with "*" and "?" in the last component (as Windows FindFirstFile matches,
+// without regard to ASCII case). "." and ".." are reported like Windows does.
+struct TSearchRec {
+  std::string Name;     // file name only
+  uint32_t Attr = 0;    // DOS attribute bits
+  int64_t Size = 0;
+  uint32_t Time = 0;    // last-write time, local DOS date-time
+};
+class DirSearch {
+ public:
+  DirSearch();
+  ~DirSearch();
+  DirSearch(const DirSearch&) = delete;
+  DirSearch& operator=(const DirSearch&) = delete;
+  // True and the first entry when the pattern matches anything; `attributes` as FindFirst takes
+  // them (entries with hidden, system or directory bits are reported only when asked for).
+  bool First(const std::string& pattern, uint32_t attributes, TSearchRec& rec);
+  bool Next(TSearchRec& rec);
+  void Close();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Full path of a (possibly relative) system path against the current directory, "." and ".."
+// resolved, in system syntax ("C:\..." or "Z:\...").
+std::string ExpandFileName(const std::string& path);
+std::string GetCurrentDir();  // system syntax
+bool SetCurrentDir(const std::string& path);
+// Creates a new empty temporary file in the given directory (e.g. a drive root) and returns its
+// system path, or an empty string when the directory cannot be written (LastError() says why:
+// kErrorWriteProtect, kErrorNotReady, kErrorAccessDenied).
+std::string CreateTempFileIn(const std::string& directory);
+
+// ---- drives --------------------------------------------------------------------------------------
+// Drive types, numbered like GetDriveType's results.
+enum TDriveType : uint32_t {
+  dtUnknown = 0,
+  dtNoRootDir = 1,
+  dtRemovable = 2,
+  dtFixed = 3,
+  dtRemote = 4,
+  dtCdRom = 5,
+  dtRamDisk = 6,
+};
+
+// "C:\x\y" -> 'C'; a rooted path without a drive and a relative path take the drive of the
+// current directory; 0 for UNC paths.
+char DriveOfPath(const std::string& path);
+std::string DriveRoot(char drive);  // 'C' -> "C:\"
+TDriveType GetDriveType(const std::string& root);
+bool DriveReady(const std::string& root);  // a disk is in the drive
+struct TVolumeInfo {
+  std::string Label;
+  uint32_t Serial = 0;
+  uint32_t MaxComponentLength = 255;
+  uint32_t FileSystemFlags = 0;
+  std::string FileSystemName;
+};
+// False with LastError() == kErrorNotReady when no disk is in the drive.
+bool GetVolumeInformation(const std::string& root, TVolumeInfo& info);
+bool GetDiskFreeSpace(const std::string& root, uint64_t& freeBytes, uint64_t& totalBytes);
+uint32_t GetLogicalDrives();  // bit 0 = A:, bit 2 = C:, bit 25 = Z:
+// Whether the legacy floppy-kind service exists (it does not on this host: drive kind 0).
+bool HasLegacyDriveKindService();
+
+// ---- text and time -------------------------------------------------------------------------------
+// OEM code page 437 bytes -> UTF-8 (bytes below 0x80 unchanged).
+std::string OemToAnsi(const std::string& oem);
+
+struct TSystemTime {
+  uint16_t wYear = 0, wMonth = 0, wDayOfWeek = 0, wDay = 0;
+  uint16_t wHour = 0, wMinute = 0, wSecond = 0, wMilliseconds = 0;
+};
+// The Windows time-zone record: UTC = local + Bias (minutes). A zero DaylightDate.wMonth means no
+// daylight saving; a zero StandardDate.wYear means the relative form (wDay 1..5 = n-th/last
+// weekday wDayOfWeek of the month, at wHour:wMinute local time).
+struct TTimeZoneInformation {
+  int32_t Bias = 0;
+  int32_t StandardBias = 0;
+  TSystemTime StandardDate;
+  int32_t DaylightBias = 0;
+  TSystemTime DaylightDate;
+};
+// Derived from the host's zone rules: TZ when set (a POSIX rule or a zone name), else the POSIX
+// rule string at the end of /etc/localtime's zone file. A fixed record installed by a test wins.
+TTimeZoneInformation GetTimeZoneInformation();
+// Parses a POSIX TZ rule ("CET-1CEST,M3.5.0,M10.5.0/3"); false when it cannot be read.
+bool TimeZoneFromPosixRule(const std::string& rule, TTimeZoneInformation& tz);
+
+uint32_t GetTickCount();  // milliseconds, wraps after 49.7 days
+
+// ---- shell and GUI services ----------------------------------------------------------------------
+// The GUI installs real ones; the engine and the CLI see harmless defaults (launch fails, pumping
+// does nothing, Retry/Cancel answers Cancel).
+enum class TAnswer { Retry, Cancel };
+struct TShellHooks {
+  // Opens a folder or a web page in a new window: program and arguments as a vector, no shell.
+  std::function<bool(const std::string& target)> OpenInNewWindow;
+  std::function<void()> ProcessMessages;
+  std::function<TAnswer(const std::string& text, const std::string& caption)> AskRetryCancel;
+};
+void InstallShellHooks(TShellHooks hooks);  // empty members fall back to the defaults
+bool ShellOpen(const std::string& target);
+void ProcessMessages();
+TAnswer AskRetryCancel(const std::string& text, const std::string& caption);
+
+}  // namespace host

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, every Debian package that building, testing and benchmarking Parcelo
+# needs and the machine lacks. Safe to run again: it installs nothing when all is present.
+set -euo pipefail
+
+packages=(
+  # toolchain and test frameworks
+  build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  # oracles and baselines for tests and benchmarks (never linked into the product)
+  zlib1g-dev libdeflate-dev
+  # archivers that make the test fixtures and race us in the benchmarks
+  zip unzip p7zip-full libarchive-tools arj lhasa gcab sharutils ncompress hyperfine
+)
+if [ "${PARCELO_BUILD_GUI:-OFF}" = "ON" ]; then
+  packages+=(qt6-base-dev libjpeg-dev xvfb)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+echo "setup: installing ${missing[*]}" >&2
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
