@@ -1,8 +1,11 @@
-// parcelo-cli: the archive engine from a terminal.
+// parcelo-cli: the archive engine from a terminal. This file only dispatches to the subcommands;
+// each lives in a file of its own.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
-namespace {
+#include "cli/commands.h"
 
 void PrintUsage(FILE* out) {
   std::fputs(
@@ -13,14 +16,21 @@ void PrintUsage(FILE* out) {
       out);
 }
 
-}  // namespace
-
 int main(int argc, char** argv) {
-  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-    PrintUsage(argc < 2 ? stderr : stdout);
-    return argc < 2 ? 2 : 0;
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return 2;
   }
-  std::fprintf(stderr, "parcelo-cli: unknown command '%s'\n", argv[1]);
+  const std::string command = argv[1];
+  if (command == "--help" || command == "-h") {
+    PrintUsage(stdout);
+    return 0;
+  }
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "type") return RunType(args);
+  if (command == "list") return RunList(args);
+  if (command == "extract") return RunExtract(args);
+  std::fprintf(stderr, "parcelo-cli: unknown command '%s'\n", command.c_str());
   PrintUsage(stderr);
   return 2;
 }
