@@ -19,7 +19,7 @@
 
 namespace host {
 
-// ---- last error, Windows numbering (only the codes the engine tests are mapped) -------------------
+// ---- last error, Windows numbering (only the codes the engine tests are mapped) -----------------
 constexpr uint32_t kErrorSuccess = 0;
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorPathNotFound = 3;
@@ -34,11 +34,24 @@ constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint32_t kErrorInvalidName = 123;
 constexpr uint32_t kErrorAlreadyExists = 183;
+// Further codes the host layer reports when the system gives them.
+constexpr uint32_t kErrorTooManyOpenFiles = 4;
+constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorNotSameDevice = 17;
+constexpr uint32_t kErrorNoMoreFiles = 18;
+constexpr uint32_t kErrorGenFailure = 31;
+constexpr uint32_t kErrorBadNetPath = 53;  // a UNC name: there are no network shares here
+constexpr uint32_t kErrorNegativeSeek = 131;
+constexpr uint32_t kErrorDirNotEmpty = 145;
+constexpr uint32_t kErrorFilenameExcedRange = 206;
+constexpr uint32_t kErrorIoDevice = 1117;
 
 uint32_t LastError();  // per thread
 void SetLastError(uint32_t code);
+// The system's text for an error code ("The device is not ready."), as message boxes show it.
+std::string SysErrorMessage(uint32_t code);
 
-// ---- path model -----------------------------------------------------------------------------------
+// ---- path model ---------------------------------------------------------------------------------
 // System path (Windows syntax) -> host path. False when the path names nothing on this host
 // (a UNC name, a drive letter that is not present, a name holding a NUL byte).
 bool ToHostPath(const std::string& systemPath, std::string& hostPath);
@@ -48,7 +61,7 @@ std::string FromHostPath(const std::string& hostPath);
 // The home directory the C: drive stands for ($HOME, else the password entry's).
 std::string HomeDirectory();
 
-// ---- files by handle ------------------------------------------------------------------------------
+// ---- files by handle ----------------------------------------------------------------------------
 using THandle = int32_t;  // negative: none
 constexpr THandle kInvalidHandle = -1;
 
@@ -66,8 +79,12 @@ constexpr int kSeekBegin = 0;
 constexpr int kSeekCurrent = 1;
 constexpr int kSeekEnd = 2;
 
-THandle FileOpen(const std::string& path, uint32_t mode);  // existing file; negative on failure
-THandle FileCreate(const std::string& path);  // create or truncate, read-write; negative on failure
+// An existing regular file (a folder, pipe or device gives kErrorAccessDenied); negative on
+// failure. The sharing bits are accepted but not enforced: POSIX has no mandatory "deny write".
+THandle FileOpen(const std::string& path, uint32_t mode);
+// Create or truncate, read-write; negative on failure. A symbolic link in the file's place is
+// replaced by the new file, never written through.
+THandle FileCreate(const std::string& path);
 // Bytes read (0 at the end), or -1 on failure.
 int32_t FileRead(THandle handle, void* buffer, uint32_t count);
 // Bytes written; may be short. Disk full gives a short count (or -1 when nothing was written) with
@@ -75,10 +92,10 @@ int32_t FileRead(THandle handle, void* buffer, uint32_t count);
 int32_t FileWrite(THandle handle, const void* buffer, uint32_t count);
 int64_t FileSeek(THandle handle, int64_t offset, int origin);  // new position, or -1
 int64_t FileSize(THandle handle);                              // -1 on failure
-bool SetEndOfFile(THandle handle);  // at the current position
+bool SetEndOfFile(THandle handle);                             // at the current position
 bool FileClose(THandle handle);
 
-// ---- names ---------------------------------------------------------------------------------------
+// ---- names --------------------------------------------------------------------------------------
 constexpr uint32_t faReadOnly = 0x01;
 constexpr uint32_t faHidden = 0x02;
 constexpr uint32_t faSysFile = 0x04;
@@ -95,7 +112,9 @@ bool DirectoryExists(const std::string& path);
 uint32_t GetFileAttributes(const std::string& path);
 // Applies DOS bits (read-only clears the write bits) and, when the high 16 bits hold a Unix mode
 // (an attribute word of a zip made on Unix), its permission bits 0777 only: never set-uid,
-// set-gid, sticky, or a file type.
+// set-gid, sticky, or a file type. The Unix mode of a link or a device is not applied. Folders
+// keep their owner's rwx bits (or later files could not go into them); a link is not changed
+// (kErrorAccessDenied).
 bool SetFileAttributes(const std::string& path, uint32_t attributes);
 // Last-write time from a packed DOS date-time (date high 16 bits, time low 16 bits) in local time.
 bool SetFileDate(const std::string& path, uint32_t dosDateTime);
@@ -105,15 +124,15 @@ uint32_t GetFileDate(const std::string& path);
 bool CreateDirectory(const std::string& path);  // one level; false when it exists or fails
 bool RemoveDirectory(const std::string& path);
 bool DeleteFile(const std::string& path);
-bool RenameFile(const std::string& from, const std::string& to);
+bool RenameFile(const std::string& from, const std::string& to);  // an existing target: 183
 
 // Directory search with "*" and "?" in the last component (as Windows FindFirstFile matches,
 // without regard to ASCII case). "." and ".." are reported like Windows does.
 struct TSearchRec {
-  std::string Name;     // file name only
-  uint32_t Attr = 0;    // DOS attribute bits
+  std::string Name;   // file name only
+  uint32_t Attr = 0;  // DOS attribute bits
   int64_t Size = 0;
-  uint32_t Time = 0;    // last-write time, local DOS date-time
+  uint32_t Time = 0;  // last-write time, local DOS date-time
 };
 class DirSearch {
  public:
@@ -137,12 +156,14 @@ class DirSearch {
 std::string ExpandFileName(const std::string& path);
 std::string GetCurrentDir();  // system syntax
 bool SetCurrentDir(const std::string& path);
-// Creates a new empty temporary file in the given directory (e.g. a drive root) and returns its
-// system path, or an empty string when the directory cannot be written (LastError() says why:
-// kErrorWriteProtect, kErrorNotReady, kErrorAccessDenied).
+// Creates a new empty temporary file "arvXXXXXX.tmp" in the given directory (e.g. a drive root;
+// empty: the current directory) and returns its full system path, or an empty string when the
+// directory cannot be written (LastError() says why: kErrorWriteProtect, kErrorNotReady,
+// kErrorAccessDenied, kErrorPathNotFound). A read-only mount on the fixed drives C: and Z: gives
+// kErrorAccessDenied, not kErrorWriteProtect: only a removable disk is "write-protected".
 std::string CreateTempFileIn(const std::string& directory);
 
-// ---- drives --------------------------------------------------------------------------------------
+// ---- drives -------------------------------------------------------------------------------------
 // Drive types, numbered like GetDriveType's results.
 enum TDriveType : uint32_t {
   dtUnknown = 0,
@@ -154,8 +175,9 @@ enum TDriveType : uint32_t {
   dtRamDisk = 6,
 };
 
-// "C:\x\y" -> 'C'; a rooted path without a drive and a relative path take the drive of the
-// current directory; 0 for UNC paths.
+// "C:\x\y" -> 'C'; a relative path takes the drive of the current directory, a rooted path
+// without a drive the drive it lies on ("\tmp" -> 'Z', "\home\me\x" -> 'C' for that home), as
+// the path model maps it; 0 for UNC paths.
 char DriveOfPath(const std::string& path);
 std::string DriveRoot(char drive);  // 'C' -> "C:\"
 TDriveType GetDriveType(const std::string& root);
@@ -174,7 +196,7 @@ uint32_t GetLogicalDrives();  // bit 0 = A:, bit 2 = C:, bit 25 = Z:
 // Whether the legacy floppy-kind service exists (it does not on this host: drive kind 0).
 bool HasLegacyDriveKindService();
 
-// ---- text and time -------------------------------------------------------------------------------
+// ---- text and time ------------------------------------------------------------------------------
 // OEM code page 437 bytes -> UTF-8 (bytes below 0x80 unchanged).
 std::string OemToAnsi(const std::string& oem);
 
@@ -200,7 +222,7 @@ bool TimeZoneFromPosixRule(const std::string& rule, TTimeZoneInformation& tz);
 
 uint32_t GetTickCount();  // milliseconds, wraps after 49.7 days
 
-// ---- shell and GUI services ----------------------------------------------------------------------
+// ---- shell and GUI services ---------------------------------------------------------------------
 // The GUI installs real ones; the engine and the CLI see harmless defaults (launch fails, pumping
 // does nothing, Retry/Cancel answers Cancel).
 enum class TAnswer { Retry, Cancel };
@@ -211,8 +233,28 @@ struct TShellHooks {
   std::function<TAnswer(const std::string& text, const std::string& caption)> AskRetryCancel;
 };
 void InstallShellHooks(TShellHooks hooks);  // empty members fall back to the defaults
+// Opens through the installed hook; without one it launches nothing and returns false
+// (kErrorGenFailure). With seams that record launches, it records the target and returns true.
 bool ShellOpen(const std::string& target);
 void ProcessMessages();
 TAnswer AskRetryCancel(const std::string& text, const std::string& caption);
+
+// Starts a program (looked up in PATH) with this argument vector, without a shell and without
+// waiting for it; the child is reaped when it ends. False when it cannot be started.
+bool SpawnDetached(const std::vector<std::string>& argv);
+// The desktop's opener: "xdg-open <target>", a web address unchanged, a folder or file as its
+// absolute host path. Not a default: a GUI installs it as TShellHooks::OpenInNewWindow.
+bool OpenWithDesktop(const std::string& target);
+
+// ---- terminal (the command-line tool's prompts and progress) ------------------------------------
+// Whether the standard stream (0 input, 1 output, 2 error) is a terminal.
+bool IsTerminal(int standardStream);
+// Width of the terminal on the standard stream in columns; 0 when unknown.
+int TerminalWidth(int standardStream);
+// Reads one line for a prompt. When standard input is a terminal, the prompt and the answer go
+// through the controlling terminal (echo off when `secret`); otherwise the prompt goes to
+// standard error and the line comes from standard input (so answers can be piped in). False at the
+// end of input or when nothing can be read. The line comes without its line break.
+bool ReadTerminalLine(const std::string& prompt, std::string& line, bool secret);
 
 }  // namespace host

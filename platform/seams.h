@@ -13,13 +13,15 @@
 
 namespace host {
 
-// A drive letter D: .. Y: that a test makes up. Its files live in HostFolder (a real folder, e.g.
-// a temporary one); changing Label, Serial, Ready or WriteProtected between calls "swaps disks".
+// A drive letter that a test makes up (usually A:, B: or D: .. Y:; a fake C: or Z: hides the real
+// one). Its files live in HostFolder (a real folder, e.g. a temporary one); changing Label, Serial,
+// Ready, WriteProtected or HostFolder between calls "swaps disks". Host paths below HostFolder map
+// back to the letter (FromHostPath, GetCurrentDir).
 struct TFakeDrive {
   char Letter = 'A';
   TDriveType Type = dtRemovable;
-  bool Ready = true;           // false: no disk in the drive (kErrorNotReady)
-  bool WriteProtected = false; // writes and creations fail with kErrorWriteProtect
+  bool Ready = true;            // false: no disk in the drive (kErrorNotReady)
+  bool WriteProtected = false;  // writes and creations fail with kErrorWriteProtect
   std::string Label;
   uint32_t Serial = 0;
   std::string FileSystemName = "FAT";
