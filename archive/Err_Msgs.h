@@ -7,28 +7,32 @@
 
 // Codes the engine reports (every code of the table has a text; these are the ones raised or
 // reported by the engine itself).
-constexpr int kErrBadFileHeader = 25114;        // "Bad file header"
-constexpr int kErrBadBlock = 25116;             // "Bad block"
-constexpr int kErrWritingFile = 25136;          // "Error writing to file"
-constexpr int kErrClosingFile = 25138;          // "Error closing file"
-constexpr int kErrCrcCheck = 25151;             // "File fails CRC check"
-constexpr int kErrDiskFull = 25160;             // "Disk full"
-constexpr int kErrNotAccessible = 25170;        // "is not accessible"
-constexpr int kErrWriteProtected = 25171;       // "disk is write protected"
-constexpr int kErrFileNotFound = 25192;         // "File not found"
-constexpr int kErrOpeningFile = 25235;          // "Error opening file"
-constexpr int kErrReadingFile = 25236;          // "Error reading file or unexpected end of file"
-constexpr int kErrInvalidFileName = 25245;      // "Invalid file name"
-constexpr int kErrMaxVolumes = 25251;           // "Maximum volumes 999"
-constexpr int kErrEventNotAssigned = 25270;     // "Required event not assigned"
-constexpr int kErrAmbiguousTree = 25293;        // "Ambiguous Shannon-Fano decode tree encountered"
-constexpr int kErrStackOverflow = 25298;        // "Stack overflow"
-constexpr int kErrUnsupportedMethod = 25326;    // "Unsupported compression method"
-constexpr int kErrUserCanceled = 25443;         // "User canceled"
-constexpr int kErrInvalidPassword = 26517;      // "Invalid password"
+constexpr int kErrBadFileHeader = 25114;      // "Bad file header"
+constexpr int kErrBadBlock = 25116;           // "Bad block"
+constexpr int kErrWritingFile = 25136;        // "Error writing to file"
+constexpr int kErrClosingFile = 25138;        // "Error closing file"
+constexpr int kErrCrcCheck = 25151;           // "File fails CRC check"
+constexpr int kErrDiskFull = 25160;           // "Disk full"
+constexpr int kErrNotAccessible = 25170;      // "is not accessible"
+constexpr int kErrWriteProtected = 25171;     // "disk is write protected"
+constexpr int kErrFileNotFound = 25192;       // "File not found"
+constexpr int kErrOpeningFile = 25235;        // "Error opening file"
+constexpr int kErrReadingFile = 25236;        // "Error reading file or unexpected end of file"
+constexpr int kErrInvalidFileName = 25245;    // "Invalid file name"
+constexpr int kErrMaxVolumes = 25251;         // "Maximum volumes 999"
+constexpr int kErrEventNotAssigned = 25270;   // "Required event not assigned"
+constexpr int kErrAmbiguousTree = 25293;      // "Ambiguous Shannon-Fano decode tree encountered"
+constexpr int kErrStackOverflow = 25298;      // "Stack overflow"
+constexpr int kErrUnsupportedMethod = 25326;  // "Unsupported compression method"
+constexpr int kErrUserCanceled = 25443;       // "User canceled"
+constexpr int kErrInvalidPassword = 26517;    // "Invalid password"
 
 // The text of a code; empty for a code without one.
 std::string LoadStr(int code);
+// The table holds this many codes; MessageCodeAt(0 .. kMessageCount - 1) lists them in ascending
+// order (0 outside that range), for callers that enumerate the table.
+constexpr int kMessageCount = 118;
+int MessageCodeAt(int index);
 
 // The engine's exceptions. E_RAISE ends the member in work (decoding and writing errors); the
 // stream errors come from the stream layer (short reads and writes, seeks, ranges).
