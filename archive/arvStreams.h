@@ -10,16 +10,12 @@
 #include <memory>
 #include <string>
 
+#include "archive/arvCrcTables.h"  // kCrc32Table, kCrc16Table, Crc32Step
 #include "archive/arvCrypt.h"
 #include "archive/arvInflate.h"
 #include "platform/host.h"
 
-// ---- checksums -----------------------------------------------------------------------------------
-// The reflected CRC-32 table of 0xEDB88320 (entry 1 is 0x77073096), built at compile time.
-extern const uint32_t kCrc32Table[256];
-// The reflected CRC-16/ARC table of 0xA001 (entry 1 is 0xC0C1).
-extern const uint16_t kCrc16Table[256];
-
+// ---- checksums ----------------------------------------------------------------------------------
 // Folds bytes into a CRC register: value := table[(value ^ byte) & 0xFF] ^ (value >> 8) per byte.
 // No pre- or post-inversion: a zip member's CRC starts at 0xFFFFFFFF and is inverted at the end.
 uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, size_t count);
@@ -39,22 +35,35 @@ struct TRunningChecksums {
   void UpdateCrc(int kind, const uint8_t* bytes, size_t count);
 };
 
-// ---- streams -------------------------------------------------------------------------------------
+// ---- streams ------------------------------------------------------------------------------------
+// A stream with 64-bit positions and sizes. Messages of its errors: "Range check error"
+// (ERangeError), "Seek not implemented" (EStreamError), "Stream read error" (EReadError),
+// "Stream write error" or the text of 25160 "Disk full" (EWriteError).
 class TStream32 {
  public:
-  virtual ~TStream32() = default;
+  static constexpr int32_t kCopyChunkSize = 61440;
 
-  virtual int64_t GetSize();
+  TStream32() = default;
+  virtual ~TStream32() = default;
+  TStream32(const TStream32&) = delete;
+  TStream32& operator=(const TStream32&) = delete;
+
+  virtual int64_t GetSize();  // remembers the position, seeks to the end and back
   void SetPosition(int64_t position) { Seek64(position, host::kSeekBegin); }
-  virtual void SetSize(int32_t newSize);
-  virtual void SetSize64(int64_t newSize);  // outside int32 range: ERangeError
+  virtual void SetSize(int32_t newSize);    // nothing here
+  virtual void SetSize64(int64_t newSize);  // outside int32 range: ERangeError; else SetSize
   virtual int32_t Read(void* buffer, int32_t count) = 0;
   virtual int32_t Write(const void* buffer, int32_t count) = 0;
+  // Forwards to Seek64 when the class has one, else "Seek not implemented". A new position that
+  // does not fit the 32-bit result raises ERangeError rather than coming back truncated.
   virtual int32_t Seek(int32_t offset, int origin);
+  // Here: an offset outside the int32 range raises ERangeError, else the 32-bit Seek.
   virtual int64_t Seek64(int64_t offset, int origin);
 
   // Copies count bytes (0: the whole source from its start) in chunks of 61440, pumping messages
-  // through the host layer before each and stopping when *cancel becomes non-zero.
+  // through the host layer before each and stopping before a chunk when *cancel is non-zero.
+  // Returns the bytes copied (the count asked for unless cancelled). `progress` is stored as
+  // OnProgress.
   int64_t CopyFrom(TStream32& source, const uint8_t* cancel,
                    std::function<void(TStream32&)> progress, int64_t count);
   void ReadBuffer(void* buffer, int32_t count);         // short: EReadError
@@ -70,18 +79,20 @@ class TStream32 {
   virtual bool HasSeek64() const { return false; }
 };
 
+// A stream on a host file handle (negative: none). Read and Write give 0 on failure; destruction
+// only forgets the handle.
 class THandleStream32 : public TStream32 {
  public:
   explicit THandleStream32(host::THandle handle) : handle_(handle) {}
   host::THandle Handle() const { return handle_; }
 
-  int64_t GetSize() override;
+  int64_t GetSize() override;  // the file's size, 0 when it cannot be had
   void SetSize(int32_t newSize) override;
-  void SetSize64(int64_t newSize) override;
+  void SetSize64(int64_t newSize) override;  // seeks there, sets the end; failure: EStreamError
   int32_t Read(void* buffer, int32_t count) override;
   int32_t Write(const void* buffer, int32_t count) override;
   int32_t Seek(int32_t offset, int origin) override;
-  int64_t Seek64(int64_t offset, int origin) override;
+  int64_t Seek64(int64_t offset, int origin) override;  // the new position, or -1
 
  protected:
   bool HasSeek64() const override { return true; }
@@ -90,48 +101,76 @@ class THandleStream32 : public TStream32 {
 
 constexpr uint32_t fmCreate = 0xFFFF;
 
-// Opens (or, with fmCreate, creates) a file; a failure leaves a negative Handle() and raises nothing.
+// Opens (or, with fmCreate, creates) a file; a failure leaves a negative Handle() and raises
+// nothing.
 class TFileStream32 : public THandleStream32 {
  public:
   TFileStream32(const std::string& fileName, uint32_t mode);
-  ~TFileStream32() override;
-  TFileStream32(const TFileStream32&) = delete;
-  TFileStream32& operator=(const TFileStream32&) = delete;
+  ~TFileStream32() override;  // closes a non-negative handle
 };
 
+// A stream that reads another one (not owned) through a 65536-byte input buffer.
 class TCustomStream : public TStream32 {
  public:
   static constexpr int32_t kInputBufferSize = 65536;
   explicit TCustomStream(TStream32& source);
 
  protected:
-  TStream32& source_;          // not owned
-  int64_t sourcePosition_;     // where the source is expected to stand
+  TStream32* source_;       // not owned
+  int64_t sourcePosition_;  // where the source is expected to stand
   std::unique_ptr<uint8_t[]> input_;
 };
 
-// Inflates a member out of `source`, from its current position. `cipher` (when not null) deciphers
-// each input block right after it is read; `cancel` (when not null) is the component's cancel flag.
+// Inflates a member out of `source`, from its current position. `cipher` (when not null, not
+// owned) deciphers each input block right after it is read; `cancel` (when not null) is the
+// component's cancel flag.
+//
+// Read(buffer, count) fills the buffer and returns count; when the deflate data ends first it
+// still returns count and sets EndOfStream() (the bytes really produced are in TotalOut()). A
+// negative result is an inflate code: the engine's own, or Z_BUF_ERROR (-5) when the source gave
+// no more bytes and nothing more could be produced. When *cancel is non-zero at the moment a new
+// input block would be read, Read returns 0 without reading (bytes produced before that in the
+// same call still count in TotalOut()).
+//
+// Seek: (0, begin) starts over from where the data began (inflate state, input and cipher keys
+// restored); a forward seek reads and discards through ReadBuffer in 4096-byte blocks; anything
+// else does nothing. The result is the number of bytes produced so far.
 class TDecompressStream : public TCustomStream {
  public:
+  static constexpr int32_t kDiscardBlockSize = 4096;
+
   TDecompressStream(TStream32& source, int windowBits, bool deflate64 = false,
                     TZipCipher* cipher = nullptr, const uint8_t* cancel = nullptr);
-  ~TDecompressStream() override;  // moves the source back over unused input
+  // Moves the source to just after the last compressed byte the engine consumed, ends the engine.
+  ~TDecompressStream() override;
 
-  int32_t Read(void* buffer, int32_t count) override;  // count, or a negative inflate code
+  int32_t Read(void* buffer, int32_t count) override;  // count, 0 (cancel) or a negative code
   int32_t Write(const void* buffer, int32_t count) override;  // -1: not supported
   int32_t Seek(int32_t offset, int origin) override;
   int64_t Seek64(int64_t offset, int origin) override;
 
+  // Continues the member from another source (the next volume of a set) at `position`, keeping the
+  // inflate state, the cipher keys and any input not yet consumed.
+  void AttachSource(TStream32& source, int64_t position);
+
   bool EndOfStream() const { return endOfStream_; }
+  uint64_t TotalOut() const { return zstream_.total_out; }
   const TInflateStream& InflateState() const { return zstream_; }
 
  protected:
   bool HasSeek64() const override { return true; }
 
  private:
+  int32_t FillInput();  // bytes read into the input buffer (0: none, or cancelled)
+  void DiscardForward(int64_t bytes);
+  void Restart();
+
   TInflateStream zstream_{};
   TZipCipher* cipher_;
+  TZipCipher startKeys_;  // the cipher as it stood when the data began
   const uint8_t* cancel_;
+  int64_t startPosition_;  // where the data began in the source
+  int initResult_ = Z_OK;
   bool endOfStream_ = false;
+  bool readAny_ = false;  // input was taken from a source since creation
 };
