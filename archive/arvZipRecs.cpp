@@ -1,0 +1,347 @@
+// The zip records: signature test, field-by-field decoding of the fixed records, enciphered
+// headers, stored names, the 0x0064 extra subfield and the central-directory locator. Reading
+// only; the walks over members belong to the extractor and the lister.
+#include "archive/arvZipRecs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "archive/arvStreams.h"
+
+// ---- signatures
+// ----------------------------------------------------------------------------------
+TZipSignature ClassifyZipSignature(uint32_t value, TZipRecordKind kind) {
+  TZipSignature s;
+  switch (kind) {
+    case TZipRecordKind::Local:
+      s.valid = value == kLocalSig || value == kLocalSigAlt || value == kLocalSigCiph ||
+                value == kLocalSigCiphAlt;
+      s.enciphered = value == kLocalSigCiph || value == kLocalSigCiphAlt;
+      break;
+    case TZipRecordKind::Central:
+      s.valid = value == kCentralSig || value == kCentralSigAlt || value == kCentralSigCiph ||
+                value == kCentralSigCiphAlt;
+      s.enciphered = value == kCentralSigCiph || value == kCentralSigCiphAlt;
+      break;
+    case TZipRecordKind::End:
+      s.valid =
+          value == kEndSig || value == kEndSigCiph || value == kEndSigEx || value == kEndSigExCiph;
+      s.enciphered = value == kEndSigCiph || value == kEndSigExCiph;
+      s.extended = value == kEndSigEx || value == kEndSigExCiph;
+      break;
+  }
+  return s;
+}
+
+// ---- records
+// -------------------------------------------------------------------------------------
+TLocalFileHeader TLocalFileHeader::Decode(const uint8_t* b) {
+  TLocalFileHeader h;
+  h.Signature = GetLe32(b + 0);
+  h.VersionNeeded = GetLe16(b + 4);
+  h.Flags = GetLe16(b + 6);
+  h.Method = GetLe16(b + 8);
+  h.DosDateTime = GetLe32(b + 10);
+  h.Crc32 = GetLe32(b + 14);
+  h.PackedSize = GetLe32(b + 18);
+  h.UnpackedSize = GetLe32(b + 22);
+  h.NameLength = GetLe16(b + 26);
+  h.ExtraLength = GetLe16(b + 28);
+  return h;
+}
+
+void TLocalFileHeader::Encode(uint8_t* b) const {
+  PutLe32(b + 0, Signature);
+  PutLe16(b + 4, VersionNeeded);
+  PutLe16(b + 6, Flags);
+  PutLe16(b + 8, Method);
+  PutLe32(b + 10, DosDateTime);
+  PutLe32(b + 14, Crc32);
+  PutLe32(b + 18, PackedSize);
+  PutLe32(b + 22, UnpackedSize);
+  PutLe16(b + 26, NameLength);
+  PutLe16(b + 28, ExtraLength);
+}
+
+TCentralFileHeader TCentralFileHeader::Decode(const uint8_t* b) {
+  TCentralFileHeader h;
+  h.Signature = GetLe32(b + 0);
+  h.VersionMadeBy = GetLe16(b + 4);
+  h.VersionNeeded = GetLe16(b + 6);
+  h.Flags = GetLe16(b + 8);
+  h.Method = GetLe16(b + 10);
+  h.DosDateTime = GetLe32(b + 12);
+  h.Crc32 = GetLe32(b + 16);
+  h.PackedSize = GetLe32(b + 20);
+  h.UnpackedSize = GetLe32(b + 24);
+  h.NameLength = GetLe16(b + 28);
+  h.ExtraLength = GetLe16(b + 30);
+  h.CommentLength = GetLe16(b + 32);
+  h.DiskNumberStart = GetLe16(b + 34);
+  h.InternalAttributes = GetLe16(b + 36);
+  h.ExternalAttributes = GetLe32(b + 38);
+  h.LocalHeaderOffset = GetLe32(b + 42);
+  return h;
+}
+
+void TCentralFileHeader::Encode(uint8_t* b) const {
+  PutLe32(b + 0, Signature);
+  PutLe16(b + 4, VersionMadeBy);
+  PutLe16(b + 6, VersionNeeded);
+  PutLe16(b + 8, Flags);
+  PutLe16(b + 10, Method);
+  PutLe32(b + 12, DosDateTime);
+  PutLe32(b + 16, Crc32);
+  PutLe32(b + 20, PackedSize);
+  PutLe32(b + 24, UnpackedSize);
+  PutLe16(b + 28, NameLength);
+  PutLe16(b + 30, ExtraLength);
+  PutLe16(b + 32, CommentLength);
+  PutLe16(b + 34, DiskNumberStart);
+  PutLe16(b + 36, InternalAttributes);
+  PutLe32(b + 38, ExternalAttributes);
+  PutLe32(b + 42, LocalHeaderOffset);
+}
+
+TEndOfCentralDir TEndOfCentralDir::Decode(const uint8_t* b) {
+  TEndOfCentralDir e;
+  e.Signature = GetLe32(b + 0);
+  e.NumberOfThisDisk = GetLe16(b + 4);
+  e.DiskWithCentralDir = GetLe16(b + 6);
+  e.EntriesOnThisDisk = GetLe16(b + 8);
+  e.TotalEntries = GetLe16(b + 10);
+  e.CentralDirSize = GetLe32(b + 12);
+  e.CentralDirOffset = GetLe32(b + 16);
+  e.CommentLength = GetLe16(b + 20);
+  return e;
+}
+
+void TEndOfCentralDir::Encode(uint8_t* b) const {
+  PutLe32(b + 0, Signature);
+  PutLe16(b + 4, NumberOfThisDisk);
+  PutLe16(b + 6, DiskWithCentralDir);
+  PutLe16(b + 8, EntriesOnThisDisk);
+  PutLe16(b + 10, TotalEntries);
+  PutLe32(b + 12, CentralDirSize);
+  PutLe32(b + 16, CentralDirOffset);
+  PutLe16(b + 20, CommentLength);
+}
+
+TEndOfCentralDirEx TEndOfCentralDirEx::Decode(const uint8_t* b) {
+  TEndOfCentralDirEx e;
+  e.Signature = GetLe32(b + 0);
+  std::memcpy(e.Reserved, b + 4, sizeof e.Reserved);
+  e.CentralDirOffset = GetLe64(b + 16);
+  e.Reserved2 = GetLe16(b + 24);
+  return e;
+}
+
+void TEndOfCentralDirEx::Encode(uint8_t* b) const {
+  PutLe32(b + 0, Signature);
+  std::memcpy(b + 4, Reserved, sizeof Reserved);
+  PutLe64(b + 16, CentralDirOffset);
+  PutLe16(b + 24, Reserved2);
+}
+
+// ---- enciphered headers
+// --------------------------------------------------------------------------
+const TZipCipher& ZipHeaderKeys() {
+  // Built on first use and never changed afterwards, so every component may copy it.
+  static const TZipCipher keys = [] {
+    TZipCipher c;
+    c.InitHeaderKeys();
+    return c;
+  }();
+  return keys;
+}
+
+size_t EncipheredHeaderLength(const uint8_t* record, TZipRecordKind kind) {
+  switch (kind) {
+    case TZipRecordKind::Local:
+      return TLocalFileHeader::kSize - 4;  // 26
+    case TZipRecordKind::Central:
+      return TCentralFileHeader::kSize - 4;  // 42
+    case TZipRecordKind::End:
+      return ClassifyZipSignature(GetLe32(record), TZipRecordKind::End).extended
+                 ? TEndOfCentralDirEx::kSize - 4  // 22
+                 : TEndOfCentralDir::kSize - 4;   // 18
+  }
+  return 0;
+}
+
+void DecipherZipHeader(TZipCipher& cipher, uint8_t* record, TZipRecordKind kind) {
+  cipher = ZipHeaderKeys();
+  cipher.DecipherBuffer(record + 4, EncipheredHeaderLength(record, kind));
+}
+
+void DecipherZipName(TZipCipher& cipher, uint8_t* bytes, size_t length) {
+  cipher.DecipherBuffer(bytes, length);
+}
+
+// ---- names and extra fields
+// ----------------------------------------------------------------------
+std::string ReadZipName(TStream32& stream, uint32_t length, TZipCipher* cipher) {
+  const uint32_t kept = std::min(length, kMaxZipNameKept);
+  uint8_t buffer[kMaxZipNameKept];
+  int32_t got = kept ? stream.Read(buffer, static_cast<int32_t>(kept)) : 0;
+  if (got < 0) got = 0;
+  if (cipher && got > 0) DecipherZipName(*cipher, buffer, static_cast<size_t>(got));
+  if (length > kept) stream.Seek64(length - kept, host::kSeekCurrent);
+  const auto* end = std::find(buffer, buffer + got, uint8_t{0});
+  return std::string(reinterpret_cast<const char*>(buffer), static_cast<size_t>(end - buffer));
+}
+
+TZipHighWords ParseZipExtra(const uint8_t* bytes, size_t length, bool central) {
+  TZipHighWords w;
+  size_t pos = 0;
+  while (pos + 4 <= length) {
+    const uint16_t id = GetLe16(bytes + pos);
+    const size_t size = GetLe16(bytes + pos + 2);
+    pos += 4;
+    if (size > length - pos) break;  // an overlong subfield ends the walk
+    if (id == kHighWordExtraId) {
+      const uint8_t* d = bytes + pos;
+      if (size >= 2) w.PackedHigh = GetLe16(d);
+      if (size >= 4) w.UnpackedHigh = GetLe16(d + 2);
+      if (central && size >= 6) w.OffsetHigh = GetLe16(d + 4);
+    }
+    pos += size;
+  }
+  return w;
+}
+
+TZipHighWords ReadZipExtra(TStream32& stream, uint32_t length, bool central) {
+  if (length == 0) return {};
+  const int64_t start = stream.Position();
+  length = std::min<uint32_t>(length, 0xFFFF);  // the header field is 16 bits wide
+  std::vector<uint8_t> field(length);
+  int32_t got = stream.Read(field.data(), static_cast<int32_t>(length));
+  if (got < 0) got = 0;
+  const TZipHighWords w = ParseZipExtra(field.data(), static_cast<size_t>(got), central);
+  if (static_cast<uint32_t>(got) != length && start >= 0)
+    stream.Seek64(start + length, host::kSeekBegin);
+  return w;
+}
+
+// ---- the central-directory locator
+// ---------------------------------------------------------------
+namespace {
+
+// Reads exactly `count` bytes at `position`; false when fewer arrive or the position is invalid.
+bool ReadAt(TStream32& stream, int64_t position, int64_t archiveSize, uint8_t* buffer,
+            int32_t count) {
+  if (position < 0 || position >= archiveSize) return false;
+  if (stream.Seek64(position, host::kSeekBegin) != position) return false;
+  return stream.Read(buffer, count) == count;
+}
+
+}  // namespace
+
+int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& location,
+                         TZipCipher& cipher) {
+  location.HeaderState = 0;
+  if (archiveSize <= 0) return 0;
+
+  // The end record lies in the last window, behind a comment of at most W - 23 bytes.
+  const int64_t window = archiveSize > kZipLocatorWindow ? kZipLocatorWindow : archiveSize - 1;
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kZipLocatorWindow]);
+  int32_t got = 0;
+  if (window > 0 && stream.Seek64(archiveSize - window, host::kSeekBegin) == archiveSize - window) {
+    got = stream.Read(buffer.get(), static_cast<int32_t>(window));
+    if (got < 0) got = 0;
+  }
+
+  // Newest first: the last end signature in the window wins. Index 0 is never a candidate, and a
+  // record must lie wholly inside what was read.
+  int64_t found = -1;
+  TZipSignature sig;
+  for (int64_t i = static_cast<int64_t>(got) - static_cast<int64_t>(TEndOfCentralDir::kSize);
+       i >= 1; --i) {
+    if (buffer[i] != 'P') continue;
+    sig = ClassifyZipSignature(GetLe32(&buffer[i]), TZipRecordKind::End);
+    if (!sig) continue;
+    if (sig.extended && i + static_cast<int64_t>(TEndOfCentralDirEx::kSize) > got) continue;
+    found = i;
+    break;
+  }
+  if (found < 0) return 0;
+
+  uint8_t* record = &buffer[found];
+  if (sig.enciphered) DecipherZipHeader(cipher, record, TZipRecordKind::End);
+  const int64_t endPosition = (archiveSize - window) + found;
+  location.EndRecordPosition = endPosition;
+  uint64_t dirOffset;
+  int64_t dirSize;
+  if (sig.extended) {
+    location.Extended = true;
+    location.EndRecordEx = TEndOfCentralDirEx::Decode(record);
+    location.EndRecord = TEndOfCentralDir{};
+    location.EndRecord.Signature = location.EndRecordEx.Signature;
+    dirOffset = location.EndRecordEx.CentralDirOffset;
+    dirSize = 0;
+    location.CommentPosition = endPosition + static_cast<int64_t>(TEndOfCentralDirEx::kSize);
+  } else {
+    location.Extended = false;
+    location.EndRecord = TEndOfCentralDir::Decode(record);
+    location.EndRecordEx = TEndOfCentralDirEx{};
+    dirOffset = location.EndRecord.CentralDirOffset;
+    dirSize = location.EndRecord.CentralDirSize;
+    location.CommentPosition = endPosition + static_cast<int64_t>(TEndOfCentralDir::kSize);
+  }
+  location.HeaderState = kHeaderEnd;
+
+  // The directory where the end record says, or right before the end record (data in front).
+  uint8_t central[TCentralFileHeader::kSize];
+  const auto isCentral = [&] {
+    return ClassifyZipSignature(GetLe32(central), TZipRecordKind::Central).valid;
+  };
+  const int64_t recorded =
+      dirOffset > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<int64_t>(dirOffset);
+  int64_t dirPosition = -1;
+  if (ReadAt(stream, recorded, archiveSize, central, sizeof central) && isCentral()) {
+    dirPosition = recorded;
+    location.OffsetAdjustment = 0;
+  } else {
+    const int64_t fallback = endPosition - dirSize;
+    if (!ReadAt(stream, fallback, archiveSize, central, sizeof central)) return 0;
+    if (isCentral()) {
+      dirPosition = fallback;
+      location.OffsetAdjustment = fallback - recorded;
+    }
+  }
+
+  if (dirPosition >= 0) {
+    location.HeaderState += kHeaderCentral;
+    location.CentralDirPosition = dirPosition;
+    if (ClassifyZipSignature(GetLe32(central), TZipRecordKind::Central).enciphered) {
+      DecipherZipHeader(cipher, central, TZipRecordKind::Central);
+    }
+    location.CentralHeader = TCentralFileHeader::Decode(central);
+    uint8_t local[TLocalFileHeader::kSize];
+    const int64_t localPosition =
+        static_cast<int64_t>(location.CentralHeader.LocalHeaderOffset) + location.OffsetAdjustment;
+    if (ReadAt(stream, localPosition, archiveSize, local, sizeof local)) {
+      location.LocalHeader = TLocalFileHeader::Decode(local);
+      if (IsLocalSignature(location.LocalHeader.Signature)) location.HeaderState += kHeaderLocal;
+    }
+    return dirPosition;
+  }
+
+  // No directory anywhere: look for a local header in the first four windows.
+  for (int block = 0; block < kZipFallbackBlocks; ++block) {
+    const int64_t blockStart = block * window;
+    if (blockStart >= archiveSize) break;
+    if (stream.Seek64(blockStart, host::kSeekBegin) != blockStart) break;
+    const int32_t n = stream.Read(buffer.get(), static_cast<int32_t>(window));
+    if (n <= 0) break;
+    for (int32_t j = 0; j + 4 <= n; ++j) {
+      if (buffer[j] == 'P' && IsLocalSignature(GetLe32(&buffer[j]))) {
+        location.HeaderState = kHeaderLocal;
+        return blockStart + j;
+      }
+    }
+  }
+  return -1;
+}

@@ -1,0 +1,91 @@
+// parcelo-cli type, run as a program: its lines for archives built here, for several files at
+// once, for a missing file, and without arguments.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "support/TempDir.h"
+#include "support/ZipBuilder.h"
+
+namespace {
+
+using parcelo::test::TempDir;
+
+struct Result {
+  int status;
+  std::string out;
+};
+
+// Runs parcelo-cli with `arguments`, from `folder` when given.
+Result RunCli(const std::string& arguments, const std::string& folder = "") {
+  std::string command =
+      std::string(PARCELO_BINARY_DIR) + "/cli/parcelo-cli " + arguments + " 2>/dev/null";
+  if (!folder.empty()) command = "cd '" + folder + "' && " + command;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  Result r{-1, {}};
+  if (!pipe) return r;
+  std::array<char, 4096> buffer;
+  size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+    r.out.append(buffer.data(), n);
+  const int status = ::pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+void Write(const std::string& path, const ziptest::Bytes& bytes) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST(CliType, ZipBehindAStub) {
+  TempDir dir("clitype");
+  ziptest::Bytes stub(7612, 0);
+  stub[0] = 'M';
+  stub[1] = 'Z';
+  ziptest::ZipBuilder zb;
+  zb.Prefix(stub).AddStored("a.txt", "hello");
+  Write(dir.Host("sfx.exe"), zb.Build());
+  const Result r = RunCli("type '" + dir.Host("sfx.exe") + "'");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "type: atZipExe\nname: ZIP SFX   \noffset: 7612\nheader-state: 0\n");
+}
+
+TEST(CliType, SeveralFilesRelativePathsAndVolumes) {
+  TempDir dir("clitype");
+  ziptest::ZipBuilder zb;
+  zb.AddStored("a.txt", "hello");
+  Write(dir.Host("x.jar"), zb.Build());
+  const auto central = zb.Layout().centralOffset;
+  ziptest::Bytes rar(40, 0);
+  rar[0] = 'R';
+  rar[1] = 'a';
+  rar[2] = 'r';
+  rar[3] = '!';
+  Write(dir.Host("set.r02"), rar);
+  const Result r = RunCli("type " + dir.Host("x.jar") + " " + dir.Host("set.r02") + " " +
+                          dir.Host("missing.zip"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "file: " + dir.Host("x.jar") +
+                       "\ntype: atJar\nname: Java JAR  \noffset: " + std::to_string(central) +
+                       "\nheader-state: 7\nvolume: j 0\n\n" + "file: " + dir.Host("set.r02") +
+                       "\ntype: atRar\nname: RAR       \noffset: 0\nheader-state: 0\n"
+                       "volume: r 3\n\n" +
+                       "file: " + dir.Host("missing.zip") +
+                       "\ntype: atNA\nname: Not avail. \noffset: -1\nheader-state: 0\n");
+  // A path relative to the current directory.
+  const Result relative = RunCli("type x.jar", dir.HostPath());
+  EXPECT_EQ(relative.status, 0);
+  EXPECT_EQ(relative.out.substr(0, 12), "type: atJar\n");
+}
+
+TEST(CliType, NoArgumentsIsAUsageError) {
+  const Result r = RunCli("type");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+}
+
+}  // namespace
