@@ -1,9 +1,317 @@
-// parcelo-cli extract: not built yet.
+// parcelo-cli extract: unpacks a zip archive with the zip extractor (TUnZip) into a folder, the way
+// the wizard does, with terminal prompts for passwords, existing files and split volumes, and a
+// progress bar on a terminal. Paths come in and go out as host paths; the engine sees system ones.
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "archive/Err_Msgs.h"
+#include "archive/arvUnZip.h"
 #include "cli/commands.h"
+#include "platform/host.h"
 
-int RunExtract(const std::vector<std::string>&) {
-  std::fputs("parcelo-cli: 'extract' is not available yet\n", stderr);
-  return 2;
+namespace {
+
+enum class TExistingFiles { Overwrite, Skip, Ask };
+
+struct TExtractOptions {
+  std::string archive;  // host paths, as typed
+  std::string directory;
+  std::vector<std::string> passwords;
+  bool askPassword = false;
+  TExistingFiles existing = TExistingFiles::Overwrite;
+  bool junkPaths = false;
+  bool quiet = false;
+  std::vector<std::string> masks;
+};
+
+// Parses "ARCHIVE [-d DIR] [-p PASSWORD]... [--ask-password] [--overwrite | --skip-existing |
+// --ask] [--junk-paths] [-q] [MASK...]" (options anywhere, "--" ends them); false on misuse.
+bool ParseExtractArgs(const std::vector<std::string>& args, TExtractOptions& options) {
+  bool optionsEnded = false;
+  int modes = 0;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string& target) {
+      if (i + 1 >= args.size()) {
+        std::fprintf(stderr, "parcelo-cli: extract: %s needs a value\n", arg.c_str());
+        return false;
+      }
+      target = args[++i];
+      return true;
+    };
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      if (options.archive.empty()) {
+        options.archive = arg;
+      } else {
+        options.masks.push_back(arg);
+      }
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "-d") {
+      if (!value(options.directory)) return false;
+    } else if (arg == "-p") {
+      std::string password;
+      if (!value(password)) return false;
+      options.passwords.push_back(password);
+    } else if (arg == "--ask-password") {
+      options.askPassword = true;
+    } else if (arg == "--overwrite") {
+      options.existing = TExistingFiles::Overwrite;
+      ++modes;
+    } else if (arg == "--skip-existing") {
+      options.existing = TExistingFiles::Skip;
+      ++modes;
+    } else if (arg == "--ask") {
+      options.existing = TExistingFiles::Ask;
+      ++modes;
+    } else if (arg == "--junk-paths") {
+      options.junkPaths = true;
+    } else if (arg == "-q") {
+      options.quiet = true;
+    } else {
+      std::fprintf(stderr, "parcelo-cli: extract: unknown option '%s'\n", arg.c_str());
+      return false;
+    }
+  }
+  if (modes > 1) {
+    std::fputs("parcelo-cli: extract: choose one of --overwrite, --skip-existing, --ask\n", stderr);
+    return false;
+  }
+  if (options.archive.empty()) {
+    std::fputs("parcelo-cli: extract: no archive given\n", stderr);
+    return false;
+  }
+  return true;
+}
+
+// A system path as the user knows it (the host's); unchanged when it names nothing here.
+std::string ShowPath(const std::string& systemPath) {
+  std::string hostPath;
+  if (systemPath.empty() || !host::ToHostPath(systemPath, hostPath)) return systemPath;
+  return hostPath;
+}
+
+// The archive's name without its directory and extension: "a/set.zip" -> "set".
+std::string ArchiveStem(const std::string& hostPath) {
+  std::string name = hostPath;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  const size_t slash = name.find_last_of('/');
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  const size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name.empty() ? std::string("extracted") : name;
+}
+
+// The progress bar on standard error: redrawn only when a percentage changes.
+class TProgressBar {
+ public:
+  void Update(uint8_t byFile, uint8_t byArchive, const std::string& file) {
+    if (byArchive == lastArchive_ && file == lastFile_ && byFile / 10 == lastFile10_) return;
+    lastArchive_ = byArchive;
+    lastFile_ = file;
+    lastFile10_ = byFile / 10;
+    const int width = host::TerminalWidth(2);
+    constexpr int kBar = 30;
+    const int filled = byArchive * kBar / 100;
+    std::string line = "\r[" + std::string(static_cast<size_t>(filled), '#') +
+                       std::string(static_cast<size_t>(kBar - filled), ' ') + "] ";
+    char percent[8];
+    std::snprintf(percent, sizeof percent, "%3u%% ", static_cast<unsigned>(byArchive));
+    line += percent;
+    std::string name = file;
+    const size_t room = width > static_cast<int>(line.size()) + 4
+                            ? static_cast<size_t>(width) - line.size() - 2
+                            : 0;
+    if (name.size() > room) name = room > 3 ? "..." + name.substr(name.size() - (room - 3)) : "";
+    line += name;
+    if (width > 0 && static_cast<int>(line.size()) < width)
+      line += std::string(static_cast<size_t>(width) - line.size() - 1, ' ');
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+    shown_ = true;
+  }
+  void Clear() {
+    if (!shown_) return;
+    const int width = host::TerminalWidth(2);
+    std::fputs(
+        ("\r" + std::string(static_cast<size_t>(width > 1 ? width - 1 : 40), ' ') + "\r").c_str(),
+        stderr);
+    std::fflush(stderr);
+    shown_ = false;
+  }
+
+ private:
+  int lastArchive_ = -1;
+  int lastFile10_ = -1;
+  std::string lastFile_;
+  bool shown_ = false;
+};
+
+}  // namespace
+
+int RunExtract(const std::vector<std::string>& args) {
+  TExtractOptions options;
+  if (!ParseExtractArgs(args, options)) {
+    PrintUsage(stderr);
+    return 2;
+  }
+
+  int errors = 0;
+  TProgressBar bar;
+  auto printError = [&](const std::string& file, const std::string& message, int code) {
+    bar.Clear();
+    std::fprintf(stderr, "parcelo-cli: %s: %s (%d)\n", file.c_str(), message.c_str(), code);
+    ++errors;
+  };
+
+  // Front ends hand the engine full paths: the engine treats a path without a drive as rooted.
+  const std::string archive = host::FromHostPath(options.archive);
+  if (!host::FileExists(archive)) {
+    printError(options.archive, LoadStr(kErrFileNotFound), kErrFileNotFound);
+    return 1;
+  }
+  const std::string destination = host::FromHostPath(
+      options.directory.empty() ? ArchiveStem(options.archive) : options.directory);
+  std::string destinationShown = ShowPath(destination);
+
+  TUnZip unzip;
+  unzip.SetArchiveFile(archive);
+  if (!IsZipFamily(unzip.ArcType())) {
+    printError(options.archive, LoadStr(25244), 25244);  // not a zip archive of any kind
+    return 1;
+  }
+  if (!MakeDirPath(destination)) {
+    printError(destinationShown, LoadStr(25157), 25157);  // "Unable to create directory"
+    return 1;
+  }
+
+  TStringList spec;
+  for (const std::string& mask : options.masks) spec.Add(SlashToBackslash(mask));
+  if (spec.Empty()) spec.Add("*.*");
+  unzip.SetFileSpec(spec);
+  unzip.SetExtractDir(destination);
+  unzip.SetCreateStoredDirs(true);
+  unzip.SetUseStoredDirs(!options.junkPaths);
+  TStringList passwords;
+  for (const std::string& password : options.passwords) passwords.Add(password);
+  unzip.SetPasswords(passwords);
+
+  bool volumeMissing = false;
+  bool passwordHint = false;
+  unzip.OnError = [&](TObject*, const std::string& fileName, const std::string& extendedMsg,
+                      const std::string&, int code) {
+    // After a volume could not be found every report says "User canceled"; one message is enough.
+    if (volumeMissing && code == kErrUserCanceled) return;
+    std::string message = LoadStr(code);
+    if (!extendedMsg.empty()) message += ": " + ShowPath(extendedMsg);
+    printError(fileName.empty() ? options.archive : ShowPath(fileName), message, code);
+    if (code == kErrEventNotAssigned && extendedMsg == "OnGetPassword" && !passwordHint) {
+      std::fputs(
+          "parcelo-cli: encrypted members need a password: give it with -p PASSWORD or "
+          "--ask-password\n",
+          stderr);
+      passwordHint = true;
+    }
+  };
+
+  if (options.askPassword) {
+    unzip.OnGetPassword = [&](TObject*, const std::string& fileName, std::string& password,
+                              bool& tryAgain) {
+      bar.Clear();
+      std::string line;
+      if (!host::ReadTerminalLine("Password for " + ShowPath(fileName) + ": ", line, true) ||
+          line.empty()) {
+        tryAgain = false;
+        return;
+      }
+      password = line;
+    };
+  }
+
+  if (options.existing != TExistingFiles::Overwrite) {
+    unzip.SetConfirmOverwrites(true);
+    bool all = false, none = options.existing == TExistingFiles::Skip;
+    unzip.OnFileExists = [&, all, none](TObject*, const std::string& fileName, std::string& newName,
+                                        TOverwriteMode& mode) mutable {
+      if (none || all) {
+        mode = none ? omSkip : omOverwrite;
+        return;
+      }
+      bar.Clear();
+      for (;;) {
+        std::string answer;
+        if (!host::ReadTerminalLine(
+                "replace " + ShowPath(fileName) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ",
+                answer, false)) {
+          mode = omSkip;
+          none = true;
+          return;
+        }
+        if (answer == "y" || answer == "Y" || answer == "yes") {
+          mode = omOverwrite;
+        } else if (answer == "n" || answer == "no") {
+          mode = omSkip;
+        } else if (answer == "A") {
+          mode = omOverwrite;
+          all = true;
+        } else if (answer == "N") {
+          mode = omSkip;
+          none = true;
+        } else if (answer == "r") {
+          std::string name;
+          if (!host::ReadTerminalLine("new name: ", name, false) || name.empty()) {
+            mode = omSkip;
+            return;
+          }
+          // A bare name stays in the same folder; a path is taken as the user gave it.
+          if (name.find('/') == std::string::npos) {
+            const size_t cut = fileName.find_last_of('\\');
+            newName = fileName.substr(0, cut + 1) + name;
+          } else {
+            newName = host::FromHostPath(name);
+          }
+          mode = omOverwrite;
+        } else {
+          continue;
+        }
+        return;
+      }
+    };
+  }
+
+  unzip.OnNextVolume = [&](TObject*, std::string& volumeName, const std::string& volumeId,
+                           bool exists, bool& cancel) {
+    if (exists) {
+      cancel = false;
+      return;
+    }
+    printError(ShowPath(volumeName),
+               "volume " + volumeId + " of the set: " + LoadStr(kErrFileNotFound),
+               kErrFileNotFound);
+    volumeMissing = true;
+    cancel = true;
+  };
+
+  if (!options.quiet && host::IsTerminal(2)) {
+    std::string lastPath, lastShown;
+    unzip.OnProgress = [&, lastPath, lastShown](TObject* sender, uint8_t byFile,
+                                                uint8_t byArchive) mutable {
+      const std::string& path = static_cast<TUnZip*>(sender)->OutputPath();
+      if (path != lastPath) {
+        lastPath = path;
+        lastShown = ShowPath(path);
+      }
+      bar.Update(byFile, byArchive, lastShown);
+    };
+  }
+
+  const int count = unzip.Extract();
+  bar.Clear();
+  if (!options.quiet) {
+    while (destinationShown.size() > 1 && destinationShown.back() == '/')
+      destinationShown.pop_back();
+    std::printf("%d file(s) extracted to %s\n", count, destinationShown.c_str());
+  }
+  return errors == 0 ? 0 : 1;
 }

@@ -1,9 +1,151 @@
-// parcelo-cli list: not built yet.
+// parcelo-cli list: prints the entries of an archive through the lister (TArcova). Plain mode
+// prints the names FillFileList returns, one per line, exactly as the engine gives them; -v walks
+// in event mode and prints a table of the entry details and a totals line. It never extracts.
+#include <cinttypes>
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "archive/Err_Msgs.h"
+#include "archive/arvArcova.h"
 #include "cli/commands.h"
+#include "platform/host.h"
 
-int RunList(const std::vector<std::string>&) {
-  std::fputs("parcelo-cli: 'list' is not available yet\n", stderr);
-  return 2;
+namespace {
+
+struct TListOptions {
+  std::string archive;  // as typed
+  bool verbose = false;
+  bool dirs = false;
+  std::vector<std::string> masks;
+};
+
+// Parses "ARCHIVE [-v] [--dirs] [MASK...]" (options anywhere, "--" ends them); false on misuse.
+bool ParseListArgs(const std::vector<std::string>& args, TListOptions& options) {
+  bool optionsEnded = false;
+  for (const std::string& arg : args) {
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && arg == "-v") {
+      options.verbose = true;
+    } else if (!optionsEnded && arg == "--dirs") {
+      options.dirs = true;
+    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+      std::fprintf(stderr, "parcelo-cli: list: unknown option '%s'\n", arg.c_str());
+      return false;
+    } else if (options.archive.empty()) {
+      options.archive = arg;
+    } else {
+      options.masks.push_back(arg);
+    }
+  }
+  if (options.archive.empty()) {
+    std::fputs("parcelo-cli: list: no archive given\n", stderr);
+    return false;
+  }
+  return true;
+}
+
+constexpr int kErrUnsupportedType = 25244;  // "Invalid or unsupported archive type ..."
+
+// A path of the system (a volume, say) as the host names it; entry names stay as they are.
+std::string ShowName(const std::string& name) {
+  std::string hostPath;
+  if (name.size() > 2 && name[1] == ':' && name[2] == '\\' && host::ToHostPath(name, hostPath))
+    return hostPath;
+  return name;
+}
+
+void PrintError(const std::string& file, int code, const std::string& extendedMsg) {
+  std::string message = LoadStr(code);
+  if (!extendedMsg.empty()) message += ": " + extendedMsg;
+  std::fprintf(stderr, "parcelo-cli: %s: %s (%d)\n", file.c_str(), message.c_str(), code);
+}
+
+void PutLine(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fputc('\n', stdout);
+}
+
+// One row of the -v table: date and time, unpacked, packed, ratio, method, CRC-32, name.
+void PrintRow(const TArcovaEntry& entry) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+  DecodeDate(entry.Date, year, month, day);
+  DecodeTime(entry.Date, hour, minute, second, millisecond);
+  std::printf("%04d-%02d-%02d %02d:%02d %12" PRId64 " %12" PRId64 " %4u%% %-11s %08" PRIx32 "  ",
+              year, month, day, hour, minute, entry.UnpackedSize, entry.PackedSize,
+              static_cast<unsigned>(entry.Ratio), entry.MethodName.c_str(), entry.Crc32);
+  PutLine(entry.FileName);
+}
+
+}  // namespace
+
+int RunList(const std::vector<std::string>& args) {
+  TListOptions options;
+  if (!ParseListArgs(args, options)) {
+    PrintUsage(stderr);
+    return 2;
+  }
+  static char outputBuffer[1 << 16];
+  std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+
+  // The engine takes full system paths; what the user typed is what the messages show.
+  const std::string systemPath = host::ExpandFileName(host::FromHostPath(options.archive));
+  if (!host::FileExists(systemPath)) {
+    PrintError(options.archive, kErrFileNotFound, "");
+    return 1;
+  }
+
+  TArcova arcova;
+  bool errorReported = false;
+  arcova.OnError = [&](TObject*, const std::string& fileName, const std::string& extendedMsg,
+                       const std::string&, int code) {
+    errorReported = true;
+    const bool isArchive = fileName.empty() || fileName == arcova.ArchiveFile();
+    PrintError(isArchive ? options.archive : ShowName(fileName), code, extendedMsg);
+  };
+  // A zip whose directory is gone is still read through its local headers, but it is damaged.
+  arcova.OnCorruptZipHeader = [&](TObject*, THeaderTypeState, bool& cancel) {
+    errorReported = true;
+    std::fprintf(stderr,
+                 "parcelo-cli: %s: the central directory is missing or damaged; listing the "
+                 "local headers\n",
+                 options.archive.c_str());
+    cancel = false;
+  };
+  arcova.SetArchiveFile(systemPath);
+  if (IsNotFoundType(arcova.ArcType())) {
+    PrintError(options.archive, kErrUnsupportedType, "");
+    return 1;
+  }
+  TStringList spec;
+  if (options.masks.empty()) spec.Add("*.*");
+  for (const std::string& mask : options.masks) spec.Add(SlashToBackslash(mask));
+  arcova.SetFileSpec(spec);
+  arcova.SetShowEmptyDirs(options.dirs);
+
+  int listed = 0;
+  if (!options.verbose) {
+    TStringList names;
+    arcova.FillFileList(names);
+    for (const std::string& name : names) PutLine(name);
+    listed = names.Count();
+  } else {
+    std::printf("%-10s %-5s %12s %12s %5s %-11s %-8s  %s\n", "Date", "Time", "Unpacked", "Packed",
+                "Ratio", "Method", "CRC-32", "Name");
+    std::printf("---------- ----- ------------ ------------ ----- ----------- --------  ----\n");
+    arcova.OnRead = [&](TObject*, int64_t, int) {
+      PrintRow(arcova.Entry());
+      ++listed;
+    };
+    arcova.OnTotals = [&](TObject*, int64_t unpacked, int64_t packed, uint8_t ratio, int files) {
+      std::printf("                 ------------ ------------ -----                        ----\n");
+      std::printf(
+          "                 %12" PRId64 " %12" PRId64 " %4u%%                        %d %s\n",
+          unpacked, packed, static_cast<unsigned>(ratio), files, files == 1 ? "file" : "files");
+    };
+    if (!arcova.Scan()) errorReported = true;
+  }
+  std::fflush(stdout);
+  return errorReported || listed == 0 ? 1 : 0;
 }

@@ -1,0 +1,168 @@
+// What the lister's header readers plug into: TArcovaWalk, the state and services of one walk of
+// TArcova (the archive stream behind a read-ahead window, offsets, the header buffer, naming,
+// matching, counting, reporting), and TListerFormat, one format family's first-header step and
+// header step. The readers themselves live one family per file beside this header; this file
+// holds no format knowledge.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/arvArcova.h"
+
+// ---- the archive stream of a walk, read through a window ----------------------------------------
+// Headers, names and extra fields are served from one read-ahead window, so a directory of many
+// small records costs one system read per window rather than several per entry. The stream behind
+// may be swapped (next volume, next disk) through the slot; the window follows.
+class TWalkStream final : public TStream32 {
+ public:
+  static constexpr int32_t kWindowSize = 1 << 17;  // room for a header + 64 KiB name + 64 KiB extra
+  static constexpr int32_t kFirstFill = 1 << 13;   // after a jump: small, a header is likely alone
+  static_assert(kWindowSize >= 46 + 65535, "a header with its whole name or extra field fits");
+
+  explicit TWalkStream(std::unique_ptr<TStream32>& slot);
+
+  bool Open() const { return FSlot != nullptr; }
+  // Up to `count` bytes (count <= kWindowSize) at `position`, without copying; `got` is how many
+  // are there (fewer at the end of the file, 0 on a failed read or a negative position).
+  const uint8_t* Peek(int64_t position, int32_t count, int32_t& got);
+  // Copies up to `count` bytes at `position`; returns the number copied.
+  int32_t ReadAt(int64_t position, void* buffer, int32_t count);
+  // Forgets the window (the file may have been swapped or changed behind it).
+  void Invalidate();
+
+  int64_t GetSize() override;
+  int32_t Read(void* buffer, int32_t count) override;
+  int32_t Write(const void* buffer, int32_t count) override;
+  int32_t Seek(int32_t offset, int origin) override;
+  int64_t Seek64(int64_t offset, int origin) override;
+
+ protected:
+  bool HasSeek64() const override { return true; }
+
+ private:
+  void Sync();                                 // re-attach when the slot holds another stream
+  bool Fill(int64_t position, int32_t count);  // make [position, position + count) resident
+
+  std::unique_ptr<TStream32>& FSlot;
+  TStream32* FAttached = nullptr;
+  std::unique_ptr<uint8_t[]> FWindow;
+  int64_t FWindowStart = 0;
+  int32_t FWindowLength = 0;
+  int32_t FNextFill = kFirstFill;
+  int64_t FPosition = 0;
+};
+
+// ---- one walk -----------------------------------------------------------------------------------
+class TArcovaWalk {
+ public:
+  explicit TArcovaWalk(TArcova& owner);
+  TArcovaWalk(const TArcovaWalk&) = delete;
+  TArcovaWalk& operator=(const TArcovaWalk&) = delete;
+
+  TArcova& Owner() { return FOwner; }
+  TArcType ArcType() const { return FOwner.ArcType(); }
+
+  // ---- the archive stream -----------------------------------------------------------------------
+  TWalkStream& Stream() { return FStream; }
+  std::unique_ptr<TStream32>& ArchiveSlot() { return FArchive; }  // for volume and disk changes
+  bool StreamOpen() const { return FArchive != nullptr; }
+  int64_t ArchiveSize() const { return FArchiveSize; }
+  // Takes the size of the stream now in the slot; readers call it after every volume or disk
+  // change (which also lets the next header lie before the last one).
+  void RefreshArchiveSize();
+  // The file the walk reads now (ArchiveFile, or the volume it moved to).
+  std::string& VolumeName() { return FVolumeName; }
+
+  // ---- positions --------------------------------------------------------------------------------
+  int64_t StartOffset = 0;    // where the loop begins; the first-header step may move it
+  int64_t CurrentOffset = 0;  // where the next header is read
+  int64_t HeaderStart = 0;    // where the header being processed starts
+  // Ends the walk: the loop stops before reading another header.
+  void EndWalk() { CurrentOffset = FArchiveSize; }
+  // From a first-header step: nothing is read at all.
+  void ReadNothing() { StartOffset = FArchiveSize; }
+
+  // ---- the header buffer of the format (its fixed size is set by the first-header step) ---------
+  void SetHeaderSize(int32_t size);
+  int32_t HeaderSize() const { return FHeaderSize; }
+  uint8_t* Header() { return FHeader.data(); }
+
+  // The zip header state for this walk (a copy of detection's; the walk may narrow it).
+  THeaderTypeState HeaderState = 0;
+
+  // ---- per-walk buffers -------------------------------------------------------------------------
+  uint8_t* CommentBuffer() { return FComment.get(); }
+  // Reads a comment of `length` bytes at `position` into the comment buffer, keeping at most
+  // kCommentBufferSize - 1 bytes and never reading the archive's last byte; zero-terminated.
+  // Returns the number kept.
+  int32_t ReadComment(int64_t position, uint32_t length);
+
+  // ---- entries ----------------------------------------------------------------------------------
+  // The current entry name (what SetFileName made of the stored name).
+  const std::string& FileName() const { return FOwner.FEntry.FileName; }
+  void SetFileName(const std::string& storedName, bool oemName = true) {
+    FOwner.SetFileName(storedName, oemName);
+  }
+  void SetFileNameRaw(std::string name) { FOwner.FEntry.FileName = std::move(name); }
+  // The details of the current entry; the reader fills what its headers hold.
+  TArcovaEntry& Entry() { return FOwner.FEntry; }
+  // Clears the details before a header's fields are filled in.
+  void ClearEntry();
+
+  void FireReadFile();
+  // The simple mask match: the first FileSpec line that matches the name (with a "." appended
+  // when the line has one and the name none) selects it. An empty name matches nothing.
+  bool SimpleMatch(const std::string& name) const;
+  // The zip central-directory rule (FileSpec with RecurseDirs).
+  bool MatchesFileSpec(const std::string& name) { return FOwner.MatchesFileSpec(name); }
+  bool ShowEmptyDirs() const { return FOwner.FShowEmptyDirs; }
+
+  void CountEntry() { ++FOwner.FNumFiles; }
+  void AddSizes(int64_t unpacked, int64_t packed);
+  void SubtractSizes(int64_t unpacked, int64_t packed);
+  int32_t NumFiles() const { return FOwner.FNumFiles; }
+  // Reports the current entry (messages pumped first): list mode adds its name to the list, event
+  // mode fires OnReadBegin, OnRead(offset, NumFiles()), OnReadEnd.
+  void ReportEntry(int64_t offset);
+
+  bool Cancelled() const { return FOwner.Cancel(); }
+  void ReportError(const std::string& fileName, int code, const std::string& extendedMsg = "",
+                   const std::string& volumeId = "0") {
+    FOwner.ReportError(fileName, extendedMsg, volumeId, code);
+  }
+
+ private:
+  friend class TArcova;
+
+  TArcova& FOwner;
+  std::unique_ptr<TStream32> FArchive;
+  TWalkStream FStream;
+  int64_t FArchiveSize = 0;
+  std::string FVolumeName;
+  std::vector<uint8_t> FHeader;
+  int32_t FHeaderSize = 0;
+  std::unique_ptr<uint8_t[]> FComment;
+  uint32_t FVolumeChanges = 0;  // counted by RefreshArchiveSize
+};
+
+// ---- a format family's two steps ----------------------------------------------------------------
+class TListerFormat {
+ public:
+  virtual ~TListerFormat() = default;
+  // Run once after the archive is opened: positions the walk (StartOffset), sets the header size,
+  // and may end the walk before it starts (ReadNothing).
+  virtual void FirstHeader(TArcovaWalk& walk) = 0;
+  // Run for each header the loop has read into walk.Header() (walk.CurrentOffset is just behind
+  // it): reads the entry, fires OnReadFile, tests the masks, counts and reports, and moves
+  // walk.CurrentOffset to the next header (or ends the walk).
+  virtual void Header(TArcovaWalk& walk) = 0;
+};
+
+// The reader for an archive type; nullptr when the type has none (nothing is listed).
+std::unique_ptr<TListerFormat> CreateListerFormat(TArcType type);
+
+// The zip family (atZip, atZipExe, atJar, atJarExe, atZipDS, atZipMV).
+std::unique_ptr<TListerFormat> CreateZipLister();

@@ -1,0 +1,8 @@
+// Which header reader the lister uses for which archive type. Each format family's reader lives in
+// a file of its own beside this one; this file only dispatches.
+#include "archive/formats/lister_format.h"
+
+std::unique_ptr<TListerFormat> CreateListerFormat(TArcType type) {
+  if (IsZipFamily(type)) return CreateZipLister();
+  return nullptr;  // no reader: the walk opens the file and lists nothing
+}

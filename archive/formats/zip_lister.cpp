@@ -1,0 +1,287 @@
+// The lister's reader for the zip family (zip, self-extracting zip, jar, disk-spanned and split
+// sets): the first-header step that chooses between the central directory and the local headers,
+// and the header steps of both walks. Record layouts, signatures, names, extra fields and where a
+// local member ends are the zip records' and the extractor's helpers, shared so that listing and
+// extraction agree; member data is never decoded here except to find the end of a member whose
+// sizes follow its data.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "archive/arvUnZip.h"
+#include "archive/arvZipRecs.h"
+#include "archive/formats/lister_format.h"
+
+namespace {
+
+constexpr int32_t kCentralHeaderSize = 46;
+constexpr int32_t kLocalHeaderSize = 30;
+static_assert(kCentralHeaderSize == TCentralFileHeader::kSize);
+static_assert(kLocalHeaderSize == TLocalFileHeader::kSize);
+constexpr int32_t kSpanMarkerSize = 4;
+constexpr uint32_t kDirectoryAttribute = 0x10;  // external attributes: a directory entry
+
+class TZipLister final : public TListerFormat {
+ public:
+  void FirstHeader(TArcovaWalk& walk) override;
+  void Header(TArcovaWalk& walk) override {
+    if (FLocalMode) {
+      LocalHeader(walk);
+    } else {
+      CentralHeader(walk);
+    }
+  }
+
+ private:
+  // Brings up the last disk of a disk-spanned set; false when it cannot be had.
+  bool OpenLastDisk(TArcovaWalk& walk);
+  void CentralHeader(TArcovaWalk& walk);
+  void LocalHeader(TArcovaWalk& walk);
+  // What stands where a header should is none: the walk ends there, with 25114 when it had not
+  // found a single entry header.
+  void EndAtNonHeader(TArcovaWalk& walk);
+  std::string ReadName(TArcovaWalk& walk, int64_t position, uint16_t length, bool enciphered);
+  TZipHighWords ReadExtra(TArcovaWalk& walk, int64_t position, uint16_t length, bool central);
+
+  // Whether the local header that a central entry points to is there; reports 25114 if not.
+  bool LocalHeaderPresent(TArcovaWalk& walk, const TCentralFileHeader& central,
+                          const TZipHighWords& high);
+
+  bool FLocalMode = false;
+  bool FSpanned = false;     // a disk-spanned or split set: local headers lie on other volumes
+  int32_t FHeadersSeen = 0;  // entry headers recognised so far
+  std::unique_ptr<TWalkStream> FProbe;
+};
+
+// ---- first header -------------------------------------------------------------------------------
+bool TZipLister::OpenLastDisk(TArcovaWalk& walk) {
+  TArcova& arcova = walk.Owner();
+  TDiskSpannObj& span = arcova.SpanObj();
+  span.OnGetZipFirstDisk = arcova.OnGetZipFirstDisk;
+  span.OnGetZipLastDisk = arcova.OnGetZipLastDisk;
+  span.OnGetZipNextDisk = arcova.OnGetZipNextDisk;
+  TDiskCallbacks callbacks = arcova.DiskCallbacks();
+  if (arcova.OnInsertDisk) {
+    callbacks.InsertDiskPrompt = [&arcova](TObject* sender, bool& cancel) {
+      arcova.OnInsertDisk(sender, arcova.ArchiveFile(), cancel);
+    };
+  }
+  span.PrepareSpan(&arcova, arcova.CancelFlag(), std::move(callbacks));
+  const bool ok = span.ChangeDisk(walk.ArchiveSlot());
+  walk.RefreshArchiveSize();
+  if (!ok || !walk.StreamOpen()) return false;
+  // The last disk was detected afresh: its directory is where the walk starts.
+  walk.VolumeName() = arcova.ArchiveFile();
+  walk.StartOffset = arcova.StartOffset();
+  walk.HeaderState = arcova.HeaderState();
+  return true;
+}
+
+void TZipLister::FirstHeader(TArcovaWalk& walk) {
+  TArcova& arcova = walk.Owner();
+  const TArcType type = walk.ArcType();
+  FSpanned = IsSpannedZip(type);  // bringing in the last disk may detect it as a plain zip
+  if (type == atZipDS) {
+    if (!OpenLastDisk(walk)) {
+      walk.ReadNothing();
+      return;
+    }
+  } else if (type != atZipMV) {
+    const bool directoryFound =
+        (walk.HeaderState & kHeaderCentral) != 0 && (walk.HeaderState & kHeaderEnd) != 0;
+    if (!directoryFound) {
+      if (arcova.OnCorruptZipHeader) {
+        bool cancel = true;
+        {
+          TTimerPause pause(arcova.Timer());
+          arcova.OnCorruptZipHeader(&arcova, walk.HeaderState, cancel);
+        }
+        if (cancel) {
+          walk.ReadNothing();
+          return;
+        }
+      } else {
+        walk.ReportError(arcova.ArchiveFile(), kErrEventNotAssigned, "OnCorruptZipHeader");
+      }
+    }
+  }
+
+  if ((walk.HeaderState & kHeaderCentral) == 0) walk.HeaderState = kHeaderLocal;
+  FLocalMode = IsLocalHeaderMode(walk.HeaderState);
+  const int32_t size = FLocalMode ? kLocalHeaderSize : kCentralHeaderSize;
+  walk.SetHeaderSize(size);
+  if (walk.Stream().ReadAt(walk.StartOffset, walk.Header(), size) < size) {
+    walk.ReadNothing();
+    return;
+  }
+  // The first file of a spanned or split set starts with the spanning marker.
+  if (FLocalMode && GetLe32(walk.Header()) == kSpanMarkerSig) walk.StartOffset += kSpanMarkerSize;
+}
+
+// ---- shared pieces ------------------------------------------------------------------------------
+void TZipLister::EndAtNonHeader(TArcovaWalk& walk) {
+  if (FHeadersSeen == 0) walk.ReportError(walk.Owner().ArchiveFile(), kErrBadFileHeader);
+  walk.EndWalk();
+}
+
+std::string TZipLister::ReadName(TArcovaWalk& walk, int64_t position, uint16_t length,
+                                 bool enciphered) {
+  TWalkStream& stream = walk.Stream();
+  stream.Seek64(position, host::kSeekBegin);
+  // An enciphered name continues the key state of its header.
+  return ReadZipName(stream, length, enciphered ? &walk.Owner().HeaderCipher() : nullptr);
+}
+
+TZipHighWords TZipLister::ReadExtra(TArcovaWalk& walk, int64_t position, uint16_t length,
+                                    bool central) {
+  if (length == 0) return {};
+  int32_t got = 0;
+  const uint8_t* bytes = walk.Stream().Peek(position, length, got);
+  return bytes ? ParseZipExtra(bytes, static_cast<size_t>(got), central) : TZipHighWords{};
+}
+
+// ---- central directory --------------------------------------------------------------------------
+void TZipLister::CentralHeader(TArcovaWalk& walk) {
+  TArcova& arcova = walk.Owner();
+  uint8_t* header = walk.Header();
+  const TZipSignature signature = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Central);
+  if (!signature) {  // normally the end record behind the last entry
+    EndAtNonHeader(walk);
+    return;
+  }
+  if (signature.enciphered) arcova.DecipherZipHeader(header, TZipRecordKind::Central);
+  const TCentralFileHeader central = TCentralFileHeader::Decode(header);
+  ++FHeadersSeen;
+
+  // Name, extra field and comment follow the fixed part; the next header follows them all, by
+  // their recorded lengths.
+  const int64_t namePosition = walk.HeaderStart + kCentralHeaderSize;
+  const int64_t extraPosition = namePosition + central.NameLength;
+  const int64_t commentPosition = extraPosition + central.ExtraLength;
+  const int64_t next = commentPosition + central.CommentLength;
+
+  const std::string stored = ReadName(walk, namePosition, central.NameLength, signature.enciphered);
+  const bool isDirectory = (central.ExternalAttributes & kDirectoryAttribute) != 0;
+  // Directory names are converted like file names, so a directory listed here is named as the
+  // extractor names it.
+  walk.SetFileName(stored, ZipNameIsOem(central.Flags, central.VersionMadeBy));
+  const TZipHighWords high = ReadExtra(walk, extraPosition, central.ExtraLength, true);
+
+  walk.ClearEntry();
+  TArcovaEntry& entry = walk.Entry();
+  entry.PackedSize = Combine48(high.PackedHigh, central.PackedSize);
+  entry.UnpackedSize = Combine48(high.UnpackedHigh, central.UnpackedSize);
+  entry.DosDateTime = central.DosDateTime;
+  entry.Crc32 = central.Crc32;
+  entry.Method = central.Method;
+  entry.Flags = central.Flags;
+  entry.Attributes = central.ExternalAttributes;
+  entry.IsDirectory = isDirectory;
+  entry.Encrypted = (central.Flags & kFlagEncrypted) != 0;
+
+  walk.FireReadFile();
+
+  if (central.CommentLength != 0) {
+    const int32_t kept = walk.ReadComment(commentPosition, central.CommentLength);
+    entry.Comment.assign(reinterpret_cast<const char*>(walk.CommentBuffer()),
+                         static_cast<size_t>(kept));
+  }
+
+  // A selected entry whose local header is not where the directory says cannot be extracted: it
+  // is reported under its own name and left out, as the extractor leaves it out. (A spanned set's
+  // local headers lie on other disks; there the directory is taken on trust.)
+  if (walk.MatchesFileSpec(walk.FileName()) &&
+      (FSpanned || LocalHeaderPresent(walk, central, high))) {
+    if (isDirectory) {
+      if (walk.ShowEmptyDirs()) {
+        walk.CountEntry();
+        walk.ReportEntry(walk.HeaderStart);
+      }
+    } else {
+      walk.CountEntry();
+      walk.AddSizes(entry.UnpackedSize, entry.PackedSize);
+      walk.ReportEntry(walk.HeaderStart);
+    }
+  }
+  walk.CurrentOffset = next;
+}
+
+bool TZipLister::LocalHeaderPresent(TArcovaWalk& walk, const TCentralFileHeader& central,
+                                    const TZipHighWords& high) {
+  TArcova& arcova = walk.Owner();
+  int64_t position = static_cast<int64_t>(central.LocalHeaderOffset) + arcova.OffsetAdjustment();
+  if (arcova.ExtendedEndRecord()) position += static_cast<int64_t>(high.OffsetHigh) << 32;
+  // Local headers are probed through a window of their own, so the directory's stays put.
+  if (!FProbe) FProbe = std::make_unique<TWalkStream>(walk.ArchiveSlot());
+  uint8_t probe[kLocalHeaderSize];
+  if (FProbe->ReadAt(position, probe, kLocalHeaderSize) == kLocalHeaderSize &&
+      IsLocalSignature(GetLe32(probe)))
+    return true;
+  walk.ReportError(walk.FileName(), kErrBadFileHeader);
+  return false;
+}
+
+// ---- local headers ------------------------------------------------------------------------------
+void TZipLister::LocalHeader(TArcovaWalk& walk) {
+  TArcova& arcova = walk.Owner();
+  uint8_t* header = walk.Header();
+  const TZipSignature signature = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local);
+  if (!signature) {  // normally the first central header, or data that is no header
+    EndAtNonHeader(walk);
+    return;
+  }
+  if (signature.enciphered) arcova.DecipherZipHeader(header, TZipRecordKind::Local);
+  const TLocalFileHeader local = TLocalFileHeader::Decode(header);
+  ++FHeadersSeen;
+
+  const int64_t namePosition = walk.HeaderStart + kLocalHeaderSize;
+  const int64_t extraPosition = namePosition + local.NameLength;
+  const int64_t dataStart = extraPosition + local.ExtraLength;
+
+  const std::string stored = ReadName(walk, namePosition, local.NameLength, signature.enciphered);
+  // No directory test here: a directory entry is listed like a file.
+  walk.SetFileName(stored, ZipNameIsOem(local.Flags, -1));
+  const TZipHighWords high = ReadExtra(walk, extraPosition, local.ExtraLength, false);
+
+  walk.ClearEntry();
+  TArcovaEntry& entry = walk.Entry();
+  entry.PackedSize = Combine48(high.PackedHigh, local.PackedSize);
+  entry.UnpackedSize = Combine48(high.UnpackedHigh, local.UnpackedSize);
+  entry.DosDateTime = local.DosDateTime;
+  entry.Crc32 = local.Crc32;
+  entry.Method = local.Method;
+  entry.Flags = local.Flags;
+  entry.Encrypted = (local.Flags & kFlagEncrypted) != 0;
+
+  // Where the member ends: behind its data, or behind the data descriptor that holds its sizes.
+  // The extractor's walk finds it the same way, so both see the same members.
+  TLocalMemberEnd end;
+  const bool endFound = FindLocalMemberEnd(walk.Stream(), local, entry.PackedSize,
+                                           entry.UnpackedSize, dataStart, end, arcova.CancelFlag());
+  if (endFound && end.HasDescriptor) {
+    entry.Crc32 = end.Descriptor.Crc32;
+    entry.PackedSize = end.Descriptor.PackedSize;
+    entry.UnpackedSize = end.Descriptor.UnpackedSize;
+  }
+
+  walk.FireReadFile();
+
+  if (!endFound) {
+    // Its data has no known end, so nothing behind it can be found safely.
+    walk.ReportError(walk.FileName(), kErrBadFileHeader);
+    walk.EndWalk();
+    return;
+  }
+  if (walk.SimpleMatch(walk.FileName())) {
+    walk.CountEntry();
+    walk.AddSizes(entry.UnpackedSize, entry.PackedSize);
+    walk.ReportEntry(walk.HeaderStart);
+  }
+  walk.CurrentOffset = end.Next;
+}
+
+}  // namespace
+
+std::unique_ptr<TListerFormat> CreateZipLister() {
+  return std::make_unique<TZipLister>();
+}

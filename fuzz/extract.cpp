@@ -1,0 +1,105 @@
+// Fuzz harness for the main job: arbitrary bytes written as an archive file and extracted by TUnZip
+// into a temporary folder, every prompt answered. Output is bounded by the host layer's disk-full
+// seam; after each run the harness checks that nothing was written outside the destination and
+// that no symbolic link was made, then empties the folder. It does not check decoded contents.
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+#include "archive/arvUnZip.h"
+#include "platform/seams.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Everything that one input may write, in total.
+constexpr int64_t kOutputLimit = 64 << 20;
+
+const fs::path& Root() {
+  static const fs::path root = [] {
+    std::string pattern = (fs::temp_directory_path() / "parcelo-fuzz-extract-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    return fs::path(pattern);
+  }();
+  return root;
+}
+
+void Clear(const fs::path& path) {
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(path, ec))) return;
+  // Files made read-only by their attributes must still go.
+  for (auto it = fs::recursive_directory_iterator(path, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    std::error_code ignored;
+    if (!it->is_symlink(ignored))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  }
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path, ec);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const fs::path root = Root();
+  const fs::path archive = root / "in.zip";
+  const fs::path out = root / "out";
+  {
+    std::ofstream file(archive, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+
+  host::TSeams seams;
+  seams.DiskFullAfter = kOutputLimit;
+  {
+    host::ScopedSeams scope(seams);
+    TUnZip unzip;
+    unzip.SetArchiveFile(host::FromHostPath(archive.string()));
+    unzip.SetExtractDir(host::FromHostPath(out.string()));
+    unzip.FileSpec().Add("*.*");
+    unzip.SetCreateStoredDirs(true);
+    unzip.SetConfirmOverwrites(true);
+    unzip.Passwords().Add("pw");
+    unzip.OnGetPassword = [](TObject*, const std::string&, std::string& password, bool&) {
+      password = "guess";
+    };
+    unzip.OnFileExists = [](TObject*, const std::string&, std::string&, TOverwriteMode& mode) {
+      mode = omOverwrite;
+    };
+    unzip.OnCorruptZipHeader = [](TObject*, THeaderTypeState, bool& cancel) { cancel = false; };
+    unzip.OnNextVolume = [](TObject*, std::string&, const std::string&, bool, bool& cancel) {
+      cancel = true;
+    };
+    unzip.OnError = [](TObject*, const std::string&, const std::string&, const std::string&, int) {
+    };
+    unzip.Extract();
+  }
+
+  // Only the archive and the destination may exist in the root; no link anywhere below.
+  for (const auto& entry : fs::directory_iterator(root)) {
+    if (entry.path() != archive && entry.path() != out) {
+      std::fprintf(stderr, "extract fuzz: written outside the destination: %s\n",
+                   entry.path().c_str());
+      std::abort();
+    }
+  }
+  std::error_code ec;
+  if (fs::exists(out, ec)) {
+    for (auto it = fs::recursive_directory_iterator(out, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      if (it->is_symlink()) {
+        std::fprintf(stderr, "extract fuzz: a link was made: %s\n", it->path().c_str());
+        std::abort();
+      }
+    }
+  }
+  Clear(out);
+  return 0;
+}

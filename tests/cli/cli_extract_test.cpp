@@ -1,0 +1,209 @@
+// parcelo-cli extract, run as a program: options, the default destination, messages and exit
+// status, password prompts answered through standard input, existing files, split sets.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "support/TempDir.h"
+#include "support/ZipBuilder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ziptest::ZipBuilder;
+using ziptest::ZipMember;
+
+struct TRun {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string Slurp(const std::string& path) {
+  std::string text;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
+class CliExtractTest : public ::testing::Test {
+ protected:
+  parcelo::test::TempDir dir{"cli-extract"};
+
+  // Runs parcelo-cli extract in the temporary folder with `input` on standard input.
+  TRun Extract(const std::string& arguments, const std::string& input = "") {
+    const std::string cli = std::string(PARCELO_BINARY_DIR) + "/cli/parcelo-cli";
+    const std::string command = "cd " + Quote(dir.HostPath()) + " && printf %s " + Quote(input) +
+                                " | " + Quote(cli) + " extract " + arguments + " >" +
+                                Quote(dir.Host(".stdout")) + " 2>" + Quote(dir.Host(".stderr"));
+    const int rc = std::system(command.c_str());
+    TRun run;
+    run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    run.out = Slurp(dir.Host(".stdout"));
+    run.err = Slurp(dir.Host(".stderr"));
+    return run;
+  }
+
+  void Write(ZipBuilder& builder, const std::string& name = "set.zip") {
+    ASSERT_TRUE(builder.WriteTo(dir.Host(name)));
+  }
+  std::string Read(const std::string& relative) { return Slurp(dir.Host(relative)); }
+};
+
+TEST_F(CliExtractTest, ExtractsIntoTheGivenFolderAndSaysSo) {
+  ZipBuilder b;
+  b.AddStored("a.txt", "A").AddStored("sub/b.txt", "B");
+  Write(b);
+  const TRun run = Extract("set.zip -d out");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "2 file(s) extracted to " + dir.Host("out") + "\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Read("out/a.txt"), "A");
+  EXPECT_EQ(Read("out/sub/b.txt"), "B");
+}
+
+TEST_F(CliExtractTest, DefaultDestinationIsAFolderNamedAfterTheArchive) {
+  ZipBuilder b;
+  b.AddStored("a.txt", "A");
+  Write(b, "photos.2024.zip");
+  const TRun run = Extract("photos.2024.zip");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Read("photos.2024/a.txt"), "A");
+}
+
+TEST_F(CliExtractTest, MasksJunkPathsAndQuiet) {
+  ZipBuilder b;
+  b.AddStored("d1/keep.txt", "k").AddStored("d2/skip.bin", "s");
+  Write(b);
+  const TRun run = Extract("-q --junk-paths set.zip -d flat '*.txt'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(Read("flat/keep.txt"), "k");
+  EXPECT_FALSE(fs::exists(dir.Host("flat/skip.bin")));
+  EXPECT_FALSE(fs::exists(dir.Host("flat/d1")));
+}
+
+TEST_F(CliExtractTest, BadUsageExitsWithTwo) {
+  EXPECT_EQ(Extract("").status, 2);
+  EXPECT_EQ(Extract("set.zip --frobnicate").status, 2);
+  EXPECT_EQ(Extract("set.zip --ask --overwrite").status, 2);
+  EXPECT_EQ(Extract("set.zip -d").status, 2);
+}
+
+TEST_F(CliExtractTest, ErrorsNameTheFileTheMessageAndTheCode) {
+  TRun run = Extract("missing.zip -d out");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "parcelo-cli: missing.zip: File not found (25192)\n");
+
+  std::FILE* f = std::fopen(dir.Host("notes.zip").c_str(), "w");
+  std::fputs("just some text, long enough to be looked at by the type detection\n", f);
+  std::fclose(f);
+  run = Extract("notes.zip -d out");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("(25244)"), std::string::npos) << run.err;
+
+  ZipMember bad;
+  bad.name = "bad.txt";
+  bad.data = ziptest::ToBytes("data");
+  bad.crcOverride = 1;
+  ZipBuilder b;
+  b.Add(bad);
+  Write(b);
+  run = Extract("set.zip -d out");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "parcelo-cli: " + dir.Host("out/bad.txt") + ": File fails CRC check (25151)\n");
+  EXPECT_EQ(run.out, "1 file(s) extracted to " + dir.Host("out") + "\n");
+}
+
+TEST_F(CliExtractTest, PasswordsFromOptionsAndPrompts) {
+  ZipMember secret;
+  secret.name = "secret.txt";
+  secret.data = ziptest::ToBytes("hidden");
+  secret.password = "opensesame";
+  ZipBuilder b;
+  b.Add(secret);
+  Write(b);
+
+  TRun run = Extract("set.zip -d none");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Required event not assigned: OnGetPassword (25270)"), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("-p PASSWORD or --ask-password"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir.Host("none/secret.txt")));
+
+  run = Extract("set.zip -d given -p wrong -p opensesame");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Read("given/secret.txt"), "hidden");
+
+  run = Extract("set.zip -d asked --ask-password", "nope\nopensesame\n");
+  EXPECT_EQ(run.status, 1);  // the first answer was wrong: reported, then the second one works
+  EXPECT_NE(run.err.find("Invalid password (26517)"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Password for "), std::string::npos);
+  EXPECT_EQ(Read("asked/secret.txt"), "hidden");
+}
+
+TEST_F(CliExtractTest, ExistingFiles) {
+  ZipBuilder b;
+  b.AddStored("a.txt", "new a").AddStored("b.txt", "new b");
+  Write(b);
+  dir.WriteFile("out/a.txt", "old a");
+
+  TRun run = Extract("set.zip -d out --skip-existing");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "1 file(s) extracted to " + dir.Host("out") + "\n");
+  EXPECT_EQ(Read("out/a.txt"), "old a");
+  EXPECT_EQ(Read("out/b.txt"), "new b");
+
+  run = Extract("set.zip -d out --ask", "n\ny\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Read("out/a.txt"), "old a");  // "n" for a.txt, "y" for b.txt
+  EXPECT_NE(run.err.find("replace " + dir.Host("out/a.txt") + "?"), std::string::npos);
+
+  run = Extract("set.zip -d out --ask", "r\nrenamed.txt\nA\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Read("out/renamed.txt"), "new a");
+  EXPECT_EQ(Read("out/b.txt"), "new b");
+
+  run = Extract("set.zip -d out");  // overwrite is the default, as in the wizard
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Read("out/a.txt"), "new a");
+}
+
+TEST_F(CliExtractTest, SplitSetsFindTheirVolumes) {
+  if (std::system("command -v zip >/dev/null 2>&1") != 0) GTEST_SKIP() << "zip is not installed";
+  std::string data;
+  uint64_t x = 12345;
+  for (int i = 0; i < 200000; ++i) {
+    x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+    data += static_cast<char>(x >> 24);
+  }
+  dir.WriteFile("src/random.bin", data);
+  ASSERT_EQ(std::system(
+                ("cd " + Quote(dir.Host("src")) + " && zip -q -s 64k ../split.zip " + "random.bin")
+                    .c_str()),
+            0);
+  TRun run = Extract("split.zip -d out");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Read("out/random.bin") == data);
+
+  fs::remove(dir.Host("split.z02"));
+  run = Extract("split.zip -d lost");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("split.z02: volume 2 of the set: File not found (25192)"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("User canceled"), std::string::npos) << run.err;
+}
+
+}  // namespace
