@@ -12,15 +12,15 @@
 
 namespace {
 
-// ---- format constants --------------------------------------------------------------------------
+// ---- format constants ---------------------------------------------------------------------------
 
-constexpr unsigned kMaxCodeLen = 15;            // longest literal/length or distance codeword
-constexpr unsigned kMaxPrecodeLen = 7;          // code-length codes are sent in 3 bits
-constexpr unsigned kNumPrecodeSyms = 19;        // 0-15 lengths, 16 repeat, 17 and 18 zero runs
-constexpr unsigned kNumLitlenSyms = 288;        // 0-255 literals, 256 end, 257-285 lengths, 2 unused
-constexpr unsigned kNumDistSyms = 32;           // 0-29; 30 and 31 are Deflate64's
-constexpr unsigned kMaxLitlenDeflate = 286;     // HLIT 29 + 257
-constexpr unsigned kMaxDistDeflate = 30;        // HDIST 29 + 1
+constexpr unsigned kMaxCodeLen = 15;         // longest literal/length or distance codeword
+constexpr unsigned kMaxPrecodeLen = 7;       // code-length codes are sent in 3 bits
+constexpr unsigned kNumPrecodeSyms = 19;     // 0-15 lengths, 16 repeat, 17 and 18 zero runs
+constexpr unsigned kNumLitlenSyms = 288;     // 0-255 literals, 256 end, 257-285 lengths, 2 unused
+constexpr unsigned kNumDistSyms = 32;        // 0-29; 30 and 31 are Deflate64's
+constexpr unsigned kMaxLitlenDeflate = 286;  // HLIT 29 + 257
+constexpr unsigned kMaxDistDeflate = 30;     // HDIST 29 + 1
 constexpr unsigned kEndOfBlockSym = 256;
 constexpr unsigned kMaxDeflate64Match = 65538;  // code 285: base 3 + 16 extra bits of 65535
 
@@ -28,15 +28,14 @@ constexpr unsigned kMaxDeflate64Match = 65538;  // code 285: base 3 + 16 extra b
 constexpr uint8_t kPrecodeOrder[kNumPrecodeSyms] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                     11, 4,  12, 3, 13, 2, 14, 1, 15};
 
-// ---- decode table entries ------------------------------------------------------------------------
+// ---- decode table entries -----------------------------------------------------------------------
 //
 // One entry is 32 bits:
 //   bits 0-7    bits to consume: codeword length plus extra bits (a sub-table pointer: root bits)
-//   bits 8-12   codeword length (relative to the root inside a sub-table; a pointer: sub-table bits)
-//   bit 13      sub-table pointer (with bit 14)
-//   bit 14      exceptional: sub-table pointer, end of block or invalid code
-//   bit 15      literal
-//   bits 16-31  literal byte, length or distance base, sub-table offset, or 1 for end of block
+//   bits 8-12   codeword length (relative to the root inside a sub-table; a pointer: sub-table
+//   bits) bit 13      sub-table pointer (with bit 14) bit 14      exceptional: sub-table pointer,
+//   end of block or invalid code bit 15      literal bits 16-31  literal byte, length or distance
+//   base, sub-table offset, or 1 for end of block
 // A length's extra bits sit right above its codeword, so one shift consumes both and
 // (saved & mask(consume)) >> codeword length yields the extra value.
 constexpr uint32_t kSubtableFlag = 1u << 13;
@@ -45,9 +44,15 @@ constexpr uint32_t kLiteralFlag = 1u << 15;
 constexpr uint32_t kEndOfBlockEntry = kExceptionalFlag | (1u << 16);
 constexpr uint32_t kInvalidEntry = kExceptionalFlag;
 
-constexpr unsigned Consume(uint32_t entry) { return entry & 0xFF; }
-constexpr unsigned CodeLen(uint32_t entry) { return (entry >> 8) & 0x1F; }
-constexpr unsigned Value(uint32_t entry) { return entry >> 16; }
+constexpr unsigned Consume(uint32_t entry) {
+  return entry & 0xFF;
+}
+constexpr unsigned CodeLen(uint32_t entry) {
+  return (entry >> 8) & 0x1F;
+}
+constexpr unsigned Value(uint32_t entry) {
+  return entry >> 16;
+}
 constexpr uint32_t WithLength(uint32_t symbolTemplate, unsigned len) {
   return symbolTemplate + (len << 8) + len;
 }
@@ -70,14 +75,16 @@ static_assert(kLitlenEnough < (1u << 16) && kDistEnough < (1u << 16), "offsets f
 
 // ---- symbol templates per mode (RFC 1951 3.2.5; Deflate64 differs in length 285, distances 30/31)
 
-constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                      15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                      67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
-                                    49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
-                                    2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6, 6,
+constexpr uint16_t kDistBase[32] = {1,    2,    3,    4,     5,     7,     9,     13,
+                                    17,   25,   33,   49,    65,    97,    129,   193,
+                                    257,  385,  513,  769,   1025,  1537,  2049,  3073,
+                                    4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
                                     7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 constexpr unsigned kDeflate64Len285Base = 3;
 constexpr unsigned kDeflate64Len285Extra = 16;
@@ -119,7 +126,7 @@ constexpr unsigned NeededBits(uint32_t entry) {
   return (entry & kSubtableFlag) ? Consume(entry) : CodeLen(entry);
 }
 
-// ---- table building ------------------------------------------------------------------------------
+// ---- table building -----------------------------------------------------------------------------
 
 enum class TBuild { kOk, kBadCode, kNoRoom };
 
@@ -231,7 +238,7 @@ const TFixedTables& FixedTables(bool deflate64) {
   return deflate64 ? kDeflate64 : kDeflate;
 }
 
-// ---- Adler-32 -------------------------------------------------------------------------------------
+// ---- Adler-32 -----------------------------------------------------------------------------------
 
 constexpr uint32_t kAdlerBase = 65521;
 // The most bytes that can be summed before the 32-bit sums must be reduced (255 n (n + 1) / 2 +
@@ -245,8 +252,10 @@ uint32_t Adler32Update(uint32_t adler, const uint8_t* p, size_t n) {
     size_t block = std::min(n, kAdlerBlock);
     n -= block;
     for (; block >= 8; block -= 8, p += 8) {
-      a += p[0]; b += a; a += p[1]; b += a; a += p[2]; b += a; a += p[3]; b += a;
-      a += p[4]; b += a; a += p[5]; b += a; a += p[6]; b += a; a += p[7]; b += a;
+      for (int k = 0; k < 8; ++k) {  // unrolled by the compiler
+        a += p[k];
+        b += a;
+      }
     }
     for (; block > 0; --block) {
       a += *p++;
@@ -258,7 +267,7 @@ uint32_t Adler32Update(uint32_t adler, const uint8_t* p, size_t n) {
   return (b << 16) | a;
 }
 
-// ---- word access ---------------------------------------------------------------------------------
+// ---- word access --------------------------------------------------------------------------------
 
 inline uint64_t Load64(const uint8_t* p) {
   uint64_t v;
@@ -271,8 +280,12 @@ inline void Copy8(uint8_t* dst, const uint8_t* src) {
   std::memcpy(&v, src, 8);
   std::memcpy(dst, &v, 8);
 }
-inline void Store8(uint8_t* dst, uint64_t v) { std::memcpy(dst, &v, 8); }
-inline uint64_t LowMask(unsigned n) { return (uint64_t{1} << n) - 1; }
+inline void Store8(uint8_t* dst, uint64_t v) {
+  std::memcpy(dst, &v, 8);
+}
+inline uint64_t LowMask(unsigned n) {
+  return (uint64_t{1} << n) - 1;
+}
 
 // Copies a match of len bytes from dist bytes back, overlap allowed. May write up to kCopySlack
 // bytes past out + len (never reads past what it has written).
@@ -325,7 +338,7 @@ inline void CopyChunks(uint8_t* out, const uint8_t* src, size_t len) {
 
 }  // namespace
 
-// ---- the stream state ----------------------------------------------------------------------------
+// ---- the stream state ---------------------------------------------------------------------------
 //
 // Modes and their order (wrapped data starts at kHead, raw data at kType):
 //   kHead -> kFlags -> [kDictId -> kDict] -> kType
@@ -395,7 +408,9 @@ constexpr size_t kWindowSlack = 32;  // window over-reads by the chunked copies
 void* DefaultAlloc(void* /*opaque*/, unsigned items, unsigned size) {
   return std::calloc(items, size);
 }
-void DefaultFree(void* /*opaque*/, void* address) { std::free(address); }
+void DefaultFree(void* /*opaque*/, void* address) {
+  std::free(address);
+}
 
 // Keeps the last wsize bytes of output as history.
 void AppendHistory(TInflateState& s, const uint8_t* src, size_t n) {
@@ -634,7 +649,7 @@ void FastLoop(TInflateState& s, TFastIo& io, const uint8_t* callIn) {
 
 }  // namespace
 
-// ---- interface -----------------------------------------------------------------------------------
+// ---- interface ----------------------------------------------------------------------------------
 
 int InflateReset(TInflateStream& strm) {
   TInflateState* s = strm.state;
@@ -664,6 +679,7 @@ int InflateInit(TInflateStream& strm, int windowBits, int recordSize, bool defla
   strm.state = nullptr;
   if (strm.zalloc == nullptr) strm.zalloc = DefaultAlloc;
   if (strm.zfree == nullptr) strm.zfree = DefaultFree;
+  if (windowBits < -15 || windowBits > 15) return Z_STREAM_ERROR;  // 16 only through Deflate64
   const bool wrapped = windowBits >= 0;
   int bits = wrapped ? windowBits : -windowBits;
   if (deflate64) ++bits;
@@ -767,9 +783,7 @@ int Inflate(TInflateStream& strm, int flush) {
     }
     checked = put;
   };
-  auto bad = [&] {
-    s.mode = TMode::kBad;
-  };
+  auto bad = [&] { s.mode = TMode::kBad; };
 
   for (;;) {
     switch (s.mode) {
@@ -794,7 +808,6 @@ int Inflate(TInflateStream& strm, int flush) {
         dropBits(16);
         s.check = 1;
         strm.adler = 1;
-        s.have = 0;
         s.mode = (flags & 0x20) ? TMode::kDictId : TMode::kType;
         break;
       }
@@ -812,7 +825,8 @@ int Inflate(TInflateStream& strm, int flush) {
         if (s.last) {
           // Past the last block: align to a byte; whole held bytes go back to the input.
           dropBits(bits & 7);
-          const unsigned back = std::min<unsigned>(bits >> 3, static_cast<unsigned>(next - inStart));
+          const unsigned back =
+              std::min<unsigned>(bits >> 3, static_cast<unsigned>(next - inStart));
           next -= back;
           have += back;
           dropBits(back * 8);

@@ -1,8 +1,8 @@
 // The inflate engine: a streaming decoder of deflate data (RFC 1951, zip method 8) and of Deflate64
 // (zip method 9), optionally behind a zlib wrapper (RFC 1950). The caller supplies input and output
-// areas and calls Inflate repeatedly; the engine keeps its whole state between calls, so it can stop
-// and resume at any byte of input or output (a member may continue on the next volume).
-// It does not compress, and it never produces message texts: the return codes are the whole report.
+// areas and calls Inflate repeatedly; the engine keeps its whole state between calls, so it can
+// stop and resume at any byte of input or output (a member may continue on the next volume). It
+// does not compress, and it never produces message texts: the return codes are the whole report.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +18,9 @@ constexpr int Z_MEM_ERROR = -4;
 constexpr int Z_BUF_ERROR = -5;
 constexpr int Z_VERSION_ERROR = -6;
 
-// Flush values (only Z_FINISH changes anything: the code returned when no progress was possible).
+// Flush values. The flush value changes only the code of a call that did not finish the data:
+// Z_BUF_ERROR with Z_FINISH, Z_OK with anything else. A call that could make no progress at all
+// (no input consumed, no output produced) returns Z_BUF_ERROR whatever the flush value.
 constexpr int Z_NO_FLUSH = 0;
 constexpr int Z_SYNC_FLUSH = 2;
 constexpr int Z_FINISH = 4;
@@ -52,6 +54,9 @@ constexpr int kInflateStreamSize = static_cast<int>(sizeof(TInflateStream));
 // windowBits < 0: raw deflate data, |windowBits| used. deflate64: the Deflate64 variant (window
 // bits + 1, up to 16; length code 285 with 16 extra bits; distance codes 30 and 31).
 int InflateInit(TInflateStream& strm, int windowBits, int recordSize, bool deflate64 = false);
+// Decodes as much as input and room allow. After the end of the data (Z_STREAM_END) next_in
+// stands right after its last byte. Decoded bytes go straight into the caller's area; only the
+// part that stands reported in total_out is defined (the area beyond it may have been written).
 int Inflate(TInflateStream& strm, int flush);
 int InflateReset(TInflateStream& strm);
 int InflateEnd(TInflateStream& strm);

@@ -6,10 +6,10 @@
 // checked once before timing; the timing itself verifies nothing. Times are CPU time of the
 // process (single-threaded), so other work on a shared machine counts less.
 #include <algorithm>
-#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -25,8 +25,8 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-constexpr size_t kInBlock = 65536;   // the decompressing stream's input block
-constexpr size_t kOutStep = 32768;   // the zip extractor's output chunk
+constexpr size_t kInBlock = 65536;  // the decompressing stream's input block
+constexpr size_t kOutStep = 32768;  // the zip extractor's output chunk
 
 int gRuns = 7;
 
@@ -104,8 +104,8 @@ long ZlibStreaming(const Bytes& packed, Bytes& out) {
 long LibdeflateOneShot(const Bytes& packed, Bytes& out) {
   libdeflate_decompressor* d = libdeflate_alloc_decompressor();
   size_t actual = 0;
-  const libdeflate_result r =
-      libdeflate_deflate_decompress(d, packed.data(), packed.size(), out.data(), out.size(), &actual);
+  const libdeflate_result r = libdeflate_deflate_decompress(d, packed.data(), packed.size(),
+                                                            out.data(), out.size(), &actual);
   libdeflate_free_decompressor(d);
   return r == LIBDEFLATE_SUCCESS ? static_cast<long>(actual) : -1;
 }
@@ -154,7 +154,8 @@ void MeasureAll(std::vector<TEntry>& entries, const Bytes& packed, const Bytes& 
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s CORPUS_DIR [runs]\n  (make the corpus with bench/make_corpus.py)\n",
+    std::fprintf(stderr,
+                 "usage: %s CORPUS_DIR [runs]\n  (make the corpus with bench/make_corpus.py)\n",
                  argv[0]);
     return 2;
   }
@@ -165,7 +166,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no %s/corpus.raw\n", dir.c_str());
     return 1;
   }
-  std::printf("corpus: %.1f MiB, median MB/s (CPU time) of %d runs\n\n", raw.size() / 1048576.0, gRuns);
+  std::printf("corpus: %.1f MiB, median MB/s (CPU time) of %d runs\n\n", raw.size() / 1048576.0,
+              gRuns);
 
   double ours[3] = {}, zlib[3] = {}, libdeflate[3] = {};
   const int levels[3] = {1, 6, 9};
@@ -206,13 +208,14 @@ int main(int argc, char** argv) {
     d7 = deflate[0].median;
     d64 = deflate64[0].median;
   } else {
-    std::printf("no 7-Zip data (7z was not installed when the corpus was made): Deflate64 skipped\n");
+    std::printf(
+        "no 7-Zip data (7z was not installed when the corpus was made): Deflate64 skipped\n");
   }
 
   std::printf("\nratios (medians)\n");
   for (int i = 0; i < 3; ++i)
-    std::printf("level %d: ours/zlib %.2f  ours/libdeflate %.2f  (libdeflate/zlib %.2f)\n", levels[i],
-                ours[i] / zlib[i], ours[i] / libdeflate[i], libdeflate[i] / zlib[i]);
+    std::printf("level %d: ours/zlib %.2f  ours/libdeflate %.2f  (libdeflate/zlib %.2f)\n",
+                levels[i], ours[i] / zlib[i], ours[i] / libdeflate[i], libdeflate[i] / zlib[i]);
   if (d7 > 0) std::printf("deflate64/deflate (7-Zip data, ours) %.2f\n", d64 / d7);
   return 0;
 }

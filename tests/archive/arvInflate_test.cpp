@@ -1,7 +1,8 @@
 // Tests of the inflate engine: call-by-call agreement with zlib's inflate on zlib-made streams of
 // every level and strategy (whole and in slices down to single bytes), Deflate64 data made by
 // 7-Zip and found in real archives, random dynamic blocks with unusual codes against a model,
-// hand-built edge cases and every failure code. Speed is the benchmark's business, not these tests'.
+// hand-built edge cases and every failure code. Speed is the benchmark's business, not these
+// tests'.
 #include "archive/arvInflate.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +31,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using testsupport::TBitWriter;
 
-// ---- data ------------------------------------------------------------------------------------
+// ---- data ---------------------------------------------------------------------------------------
 
 Bytes RandomBytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
@@ -41,15 +42,17 @@ Bytes RandomBytes(size_t n, uint32_t seed) {
 
 Bytes TextBytes(size_t n, uint32_t seed) {
   static const char* const kWords[] = {
-      "the", "of", "and", "to", "in", "archive", "member", "inflate", "window", "block",
-      "stream", "a", "is", "that", "for", "with", "deflate", "header", "central", "directory",
-      "volume", "extract", "compressed", "checksum", "Huffman", "literal", "distance", "length"};
+      "the",     "of",         "and",      "to",      "in",      "archive",   "member",
+      "inflate", "window",     "block",    "stream",  "a",       "is",        "that",
+      "for",     "with",       "deflate",  "header",  "central", "directory", "volume",
+      "extract", "compressed", "checksum", "Huffman", "literal", "distance",  "length"};
   std::mt19937 rng(seed);
   std::string s;
   while (s.size() < n) {
     // Roughly Zipf: low indexes far more often.
     const size_t count = std::size(kWords);
-    const size_t w = std::min(count - 1, static_cast<size_t>(count * std::pow(rng() / 4294967296.0, 3)));
+    const size_t w =
+        std::min(count - 1, static_cast<size_t>(count * std::pow(rng() / 4294967296.0, 3)));
     s += kWords[w];
     const uint32_t r = rng() % 20;
     s += r == 0 ? ".\n" : r == 1 ? ", " : " ";
@@ -117,7 +120,7 @@ Bytes ZlibCompress(const Bytes& data, int level, int strategy, int windowBits) {
   return out;
 }
 
-// ---- driving a decoder in slices ---------------------------------------------------------------
+// ---- driving a decoder in slices ----------------------------------------------------------------
 
 // How much input and output room each call gets.
 struct TSlicing {
@@ -152,10 +155,11 @@ TRun Drive(const Bytes& input, size_t outCapacity, const TSlicing& slicing, Step
     const size_t inLeft = input.size() - inPos;
     const size_t outLeft = outCapacity - outPos;
     size_t inChunk = slicing.maxIn ? std::min<size_t>(inLeft, 1 + rng() % slicing.maxIn) : inLeft;
-    size_t outChunk = slicing.maxOut ? std::min<size_t>(outLeft, 1 + rng() % slicing.maxOut) : outLeft;
+    size_t outChunk =
+        slicing.maxOut ? std::min<size_t>(outLeft, 1 + rng() % slicing.maxOut) : outLeft;
     size_t usedIn = 0, usedOut = 0;
-    TCall call = step(input.data() + inPos, inChunk, run.output.data() + outPos, outChunk, usedIn,
-                      usedOut);
+    TCall call =
+        step(input.data() + inPos, inChunk, run.output.data() + outPos, outChunk, usedIn, usedOut);
     inPos += usedIn;
     outPos += usedOut;
     run.calls.push_back(call);
@@ -301,7 +305,8 @@ TEST(InflateDifferential, SingleByteSlicesOfInputAndOutputLikeZlib) {
   for (int level : {0, 1, 6, 9}) {
     for (int strategy : kStrategies) {
       const Bytes stream = ZlibCompress(data, level, strategy, -15);
-      const std::string what = "level " + std::to_string(level) + " strategy " + std::to_string(strategy);
+      const std::string what =
+          "level " + std::to_string(level) + " strategy " + std::to_string(strategy);
       ExpectSameAsZlib(stream, data.size(), {1, 0, 5}, -15, what + " input bytes");
       ExpectSameAsZlib(stream, data.size(), {0, 1, 6}, -15, what + " output bytes");
       ExpectSameAsZlib(stream, data.size(), {1, 1, 7}, -15, what + " both");
@@ -314,7 +319,8 @@ TEST(InflateDifferential, ZlibWrappedStreamsAndSmallerWindows) {
   const Bytes data = TextBytes(200000, 11);
   for (int windowBits : {9, 10, 12, 15}) {
     for (int level : {1, 6, 9}) {
-      const std::string what = "wbits " + std::to_string(windowBits) + " level " + std::to_string(level);
+      const std::string what =
+          "wbits " + std::to_string(windowBits) + " level " + std::to_string(level);
       Bytes wrapped = ZlibCompress(data, level, Z_DEFAULT_STRATEGY, windowBits);
       ExpectSameAsZlib(wrapped, data.size(), {0, 0, 1}, 15, what + " wrapped");
       ExpectSameAsZlib(wrapped, data.size(), {977, 3001, 2}, 15, what + " wrapped sliced");
@@ -389,10 +395,11 @@ constexpr uint16_t kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,
                                    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr uint8_t kLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                    2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint32_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
-                                    49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
-                                    2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6, 6,
+constexpr uint32_t kDistBase[32] = {1,    2,    3,    4,     5,     7,     9,     13,
+                                    17,   25,   33,   49,    65,    97,    129,   193,
+                                    257,  385,  513,  769,   1025,  1537,  2049,  3073,
+                                    4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
                                     7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 
 // Emits one match through `codes` and appends its expansion.
@@ -468,8 +475,10 @@ TEST(InflateDifferential, RandomDynamicCodesUpTo15BitsLikeZlib) {
     const TRun whole = DecodeWhole(built.stream, built.expected.size() + 10, -15);
     ASSERT_EQ(whole.last, Z_STREAM_END) << "seed " << seed;
     ASSERT_TRUE(whole.output == built.expected) << "seed " << seed;
-    ExpectSameAsZlib(built.stream, built.expected.size(), {0, 0, 1}, -15, "seed " + std::to_string(seed));
-    ExpectSameAsZlib(built.stream, built.expected.size(), {3, 5, seed}, -15, "seed " + std::to_string(seed));
+    ExpectSameAsZlib(built.stream, built.expected.size(), {0, 0, 1}, -15,
+                     "seed " + std::to_string(seed));
+    ExpectSameAsZlib(built.stream, built.expected.size(), {3, 5, seed}, -15,
+                     "seed " + std::to_string(seed));
   }
 }
 
@@ -485,7 +494,7 @@ TEST(InflateDeflate64, RandomDynamicCodesAgreeWithTheirExpansion) {
   }
 }
 
-// ---- Deflate64 made by 7-Zip and found in real archives ---------------------------------------
+// ---- Deflate64 made by 7-Zip and found in real archives -----------------------------------------
 
 // The data of the first member of a zip, found through its local header.
 struct TZipMember {
@@ -495,8 +504,12 @@ struct TZipMember {
   uint64_t size = 0;
 };
 
-uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24; }
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Le32(const uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24;
+}
+uint16_t Le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 
 std::vector<TZipMember> LocalMembers(const Bytes& zip) {
   std::vector<TZipMember> members;
@@ -510,7 +523,8 @@ std::vector<TZipMember> LocalMembers(const Bytes& zip) {
     m.size = Le32(&zip[p + 22]);
     const size_t data = p + 30 + Le16(&zip[p + 26]) + Le16(&zip[p + 28]);
     if ((flags & 8) != 0 || data + csize > zip.size()) break;  // sizes unknown here: stop
-    m.data.assign(zip.begin() + static_cast<long>(data), zip.begin() + static_cast<long>(data + csize));
+    m.data.assign(zip.begin() + static_cast<long>(data),
+                  zip.begin() + static_cast<long>(data + csize));
     members.push_back(std::move(m));
     p = data + csize;
   }
@@ -521,8 +535,8 @@ class InflateSevenZip : public ::testing::Test {
  protected:
   void SetUp() override {
     if (std::system("command -v 7z >/dev/null 2>&1") != 0) GTEST_SKIP() << "7z not installed";
-    dir_ = std::filesystem::temp_directory_path() /
-           ("arvInflate_test_" + std::to_string(::getpid()));
+    dir_ =
+        std::filesystem::temp_directory_path() / ("arvInflate_test_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir_);
   }
   void TearDown() override {
@@ -531,8 +545,9 @@ class InflateSevenZip : public ::testing::Test {
   // Zips `data` with 7-Zip's Deflate64 and returns the member's compressed bytes.
   Bytes SevenZipDeflate64(const Bytes& data) {
     const auto file = dir_ / "data.bin";
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                                static_cast<std::streamsize>(data.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
     const auto zip = dir_ / "data.zip";
     std::filesystem::remove(zip);
     const std::string cmd = "cd '" + dir_.string() +
@@ -606,7 +621,7 @@ TEST(InflateDeflate64, MembersOfConformanceArchives) {
   EXPECT_EQ(decoded, 4u);
 }
 
-// ---- hand-built edge cases ---------------------------------------------------------------------
+// ---- hand-built edge cases ----------------------------------------------------------------------
 
 TRun DecodeBuilt(const Bytes& stream, bool deflate64, size_t capacity = 1 << 20,
                  int windowBits = -15) {
@@ -714,8 +729,10 @@ TEST(InflateEdge, InputCutAfterFirstByteResumesToTheSameOutput) {
   EXPECT_EQ(ours.Step(stream.data(), 1, out.data(), out.size(), usedIn, usedOut).ret, Z_OK);
   EXPECT_EQ(usedIn, 1u);
   // Nothing more to read: no progress is possible.
-  EXPECT_EQ(ours.Step(stream.data() + 1, 0, out.data() + usedOut, out.size() - usedOut, usedIn, usedOut).ret,
-            Z_BUF_ERROR);
+  EXPECT_EQ(
+      ours.Step(stream.data() + 1, 0, out.data() + usedOut, out.size() - usedOut, usedIn, usedOut)
+          .ret,
+      Z_BUF_ERROR);
   ours.strm.next_in = stream.data() + 1;
   ours.strm.avail_in = static_cast<uint32_t>(stream.size() - 1);
   ours.strm.next_out = out.data() + ours.strm.total_out;
@@ -743,8 +760,10 @@ TEST(InflateEdge, Deflate64FixedTablesAfterDeflateFixedTablesInOneProcess) {
     EXPECT_EQ(deflate64.Step(stream.data(), 2, o2.data(), o2.size(), ui, uo).ret, Z_OK);
     const Bytes s1 = w.Finish();
     EXPECT_EQ(deflate.Step(s1.data(), s1.size(), o1.data(), o1.size(), ui, uo).ret, Z_STREAM_END);
-    EXPECT_EQ(deflate64.Step(stream.data() + 2, stream.size() - 2, o2.data() + deflate64.strm.total_out,
-                             o2.size() - deflate64.strm.total_out, ui, uo).ret,
+    EXPECT_EQ(deflate64
+                  .Step(stream.data() + 2, stream.size() - 2, o2.data() + deflate64.strm.total_out,
+                        o2.size() - deflate64.strm.total_out, ui, uo)
+                  .ret,
               Z_STREAM_END);
     EXPECT_EQ(deflate64.strm.total_out, 65539u);
   }
@@ -753,12 +772,13 @@ TEST(InflateEdge, Deflate64FixedTablesAfterDeflateFixedTablesInOneProcess) {
 TEST(InflateEdge, LargestPossibleTablesDecode) {
   // The canonical codes that need the most table entries with 11- and 8-bit roots:
   // literal/length counts per length {1,1,1,1,1 for 1-5; 3 of 12, 221 of 13, 57 of 14, 2 of 15}
-  // (2342 entries) and distances {1 each for 1-6; 3 of 9, 1 of 10, 17 of 11, 1 each 12-14, 2 of 15}.
+  // (2342 entries) and distances {1 each for 1-6; 3 of 9, 1 of 10, 17 of 11, 1 each 12-14, 2 of
+  // 15}.
   const std::vector<std::pair<unsigned, unsigned>> litCounts = {
       {1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {12, 3}, {13, 221}, {14, 57}, {15, 2}};
   const std::vector<std::pair<unsigned, unsigned>> distCounts = {
-      {1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {9, 3}, {10, 1}, {11, 17}, {12, 1}, {13, 1},
-      {14, 1}, {15, 2}};
+      {1, 1},  {2, 1},   {3, 1},  {4, 1},  {5, 1},  {6, 1}, {9, 3},
+      {10, 1}, {11, 17}, {12, 1}, {13, 1}, {14, 1}, {15, 2}};
   auto expand = [](const std::vector<std::pair<unsigned, unsigned>>& counts) {
     std::vector<uint8_t> lens;
     for (auto [len, n] : counts) lens.insert(lens.end(), n, static_cast<uint8_t>(len));
@@ -788,8 +808,8 @@ TEST(InflateEdge, LargestPossibleTablesDecode) {
   }
   for (unsigned d = 0; d < 32; ++d)
     for (unsigned l = 257; l <= 285; ++l)
-      EmitMatch(w, codes, expected, l, rng() & ((1u << (l == 285 ? 16 : kLenExtra[l - 257])) - 1), d,
-                rng() & ((1u << kDistExtra[d]) - 1), true);
+      EmitMatch(w, codes, expected, l, rng() & ((1u << (l == 285 ? 16 : kLenExtra[l - 257])) - 1),
+                d, rng() & ((1u << kDistExtra[d]) - 1), true);
   codes.LitLen(w, 256);
   const Bytes stream = w.Finish();
   const TRun whole = DecodeBuilt(stream, true, expected.size() + 10);
@@ -828,7 +848,7 @@ TEST(InflateEdge, SingleOneBitCodesAreAccepted) {
   EXPECT_EQ(run.output, Bytes{'k'});
 }
 
-// ---- failures ----------------------------------------------------------------------------------
+// ---- failures -----------------------------------------------------------------------------------
 
 Bytes DynamicWith(const std::vector<uint8_t>& litlen, const std::vector<uint8_t>& dist) {
   TBitWriter w;
@@ -837,7 +857,9 @@ Bytes DynamicWith(const std::vector<uint8_t>& litlen, const std::vector<uint8_t>
   return w.Finish();
 }
 
-std::vector<uint8_t> Uniform(unsigned n, uint8_t len) { return std::vector<uint8_t>(n, len); }
+std::vector<uint8_t> Uniform(unsigned n, uint8_t len) {
+  return std::vector<uint8_t>(n, len);
+}
 
 TEST(InflateFailure, EveryDataErrorOfTheBlockFormat) {
   struct TCase {
@@ -888,9 +910,9 @@ TEST(InflateFailure, EveryDataErrorOfTheBlockFormat) {
     TBitWriter w;  // 18 (zeros) running past the end; code-length code: 18 and 0 of 1 bit
     w.Bits(1, 1), w.Bits(2, 2), w.Bits(0, 5), w.Bits(0, 5), w.Bits(0, 4);
     w.Bits(0, 3), w.Bits(0, 3), w.Bits(1, 3), w.Bits(1, 3);  // 18: code 1, 0: code 0
-    w.Code(1, 1), w.Bits(127, 7);  // 138 zeros
-    w.Code(1, 1), w.Bits(127, 7);  // 276
-    w.Code(1, 1), w.Bits(0, 7);    // 287 > 258
+    w.Code(1, 1), w.Bits(127, 7);                            // 138 zeros
+    w.Code(1, 1), w.Bits(127, 7);                            // 276
+    w.Code(1, 1), w.Bits(0, 7);                              // 287 > 258
     w.Bits(0, 32);
     cases.push_back({"repeat past the end", w.Finish()});
   }
@@ -981,7 +1003,8 @@ TEST(InflateFailure, DictionaryIsAskedForThenRefused) {
   TOurs ours(15);
   Bytes out(100);
   size_t ui, uo;
-  EXPECT_EQ(ours.Step(stream.data(), stream.size(), out.data(), out.size(), ui, uo).ret, Z_NEED_DICT);
+  EXPECT_EQ(ours.Step(stream.data(), stream.size(), out.data(), out.size(), ui, uo).ret,
+            Z_NEED_DICT);
   EXPECT_EQ(ours.strm.adler, 0x12345678u);
   EXPECT_EQ(ours.strm.total_in, 6u);
   EXPECT_EQ(ours.Step(stream.data() + 6, 2, out.data(), out.size(), ui, uo).ret, Z_STREAM_ERROR);
@@ -1014,7 +1037,7 @@ TEST(InflateFailure, ABadStreamStaysBad) {
   EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<long>(uo)), TextBytes(5000, 71));
 }
 
-// ---- the interface -----------------------------------------------------------------------------
+// ---- the interface ------------------------------------------------------------------------------
 
 TEST(InflateInterface, InitChecksRecordSizeWindowBitsAndMemory) {
   TInflateStream s{};
@@ -1025,11 +1048,11 @@ TEST(InflateInterface, InitChecksRecordSizeWindowBitsAndMemory) {
     bool d64;
     int ret;
   };
-  for (TWant want : {TWant{-15, false, Z_OK}, TWant{-8, false, Z_OK}, TWant{-7, false, Z_STREAM_ERROR},
-                     TWant{-16, false, Z_STREAM_ERROR}, TWant{-15, true, Z_OK},
-                     TWant{-16, true, Z_STREAM_ERROR}, TWant{-7, true, Z_OK},
-                     TWant{-6, true, Z_STREAM_ERROR}, TWant{15, false, Z_OK}, TWant{16, false, Z_STREAM_ERROR},
-                     TWant{0, false, Z_STREAM_ERROR}, TWant{8, false, Z_OK}}) {
+  for (TWant want :
+       {TWant{-15, false, Z_OK}, TWant{-8, false, Z_OK}, TWant{-7, false, Z_STREAM_ERROR},
+        TWant{-16, false, Z_STREAM_ERROR}, TWant{-15, true, Z_OK}, TWant{-16, true, Z_STREAM_ERROR},
+        TWant{-7, true, Z_OK}, TWant{-6, true, Z_STREAM_ERROR}, TWant{15, false, Z_OK},
+        TWant{16, false, Z_STREAM_ERROR}, TWant{0, false, Z_STREAM_ERROR}, TWant{8, false, Z_OK}}) {
     TInflateStream t{};
     EXPECT_EQ(InflateInit(t, want.bits, kInflateStreamSize, want.d64), want.ret)
         << want.bits << " " << want.d64;
@@ -1121,16 +1144,19 @@ TEST(InflateInterface, FlushOnlyChangesTheCodeOfAnUnfinishedCall) {
   // Progress without the end: 0 normally, -5 when the caller said it was finishing.
   EXPECT_EQ(ours.Step(stream.data(), 10, out.data(), out.size(), ui, uo, Z_NO_FLUSH).ret, Z_OK);
   EXPECT_EQ(ours.Step(stream.data() + 10, 10, out.data() + ours.strm.total_out,
-                      out.size() - ours.strm.total_out, ui, uo, Z_FINISH).ret,
+                      out.size() - ours.strm.total_out, ui, uo, Z_FINISH)
+                .ret,
             Z_BUF_ERROR);
   EXPECT_EQ(ui, 10u);
   // No progress: -5 whatever the flush value.
   for (int flush : {Z_NO_FLUSH, Z_SYNC_FLUSH, Z_FINISH})
     EXPECT_EQ(ours.Step(stream.data() + 20, 0, out.data() + ours.strm.total_out,
-                        out.size() - ours.strm.total_out, ui, uo, flush).ret,
+                        out.size() - ours.strm.total_out, ui, uo, flush)
+                  .ret,
               Z_BUF_ERROR);
   EXPECT_EQ(ours.Step(stream.data() + 20, stream.size() - 20, out.data() + ours.strm.total_out,
-                      out.size() - ours.strm.total_out, ui, uo, Z_FINISH).ret,
+                      out.size() - ours.strm.total_out, ui, uo, Z_FINISH)
+                .ret,
             Z_STREAM_END);
   EXPECT_EQ(out, data);
   // Once finished, it stays finished.
@@ -1158,7 +1184,8 @@ TEST(InflateInterface, ResetKeepsTheWindowAndStartsAfresh) {
   TOurs zw(15);
   Bytes out(data.size());
   size_t ui, uo;
-  EXPECT_EQ(zw.Step(wrapped.data(), wrapped.size(), out.data(), out.size(), ui, uo).ret, Z_STREAM_END);
+  EXPECT_EQ(zw.Step(wrapped.data(), wrapped.size(), out.data(), out.size(), ui, uo).ret,
+            Z_STREAM_END);
   EXPECT_EQ(zw.strm.adler, adler32(1, data.data(), static_cast<uInt>(data.size())));
 }
 

@@ -96,7 +96,8 @@ TDynamicCodes DynamicHeader(TBitWriter& w, bool last, const std::vector<uint8_t>
   // A complete code-length code: symbols 0-12 get 4 bits, 13-18 get 5 (13/16 + 6/32 = 1).
   std::vector<uint8_t> precodeLengths(19);
   for (unsigned s = 0; s < 19; ++s) precodeLengths[s] = s < 13 ? 4 : 5;
-  static const unsigned kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  static const unsigned kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
   for (unsigned i = 0; i < 19; ++i) w.Bits(precodeLengths[kOrder[i]], 3);
   const std::vector<uint32_t> precodes = CanonicalCodes(precodeLengths);
   for (uint8_t l : litlen) w.Code(precodes[l], precodeLengths[l]);
