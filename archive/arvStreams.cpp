@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/Err_Msgs.h"
+#include "archive/arvCrc32Clmul.h"
 
 // ---- checksums ----------------------------------------------------------------------------------
 namespace {
@@ -67,6 +68,9 @@ constexpr size_t kAdlerBlock = 5552;
 
 uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, size_t count) {
   if (bytes == nullptr) return crc;
+  // Long buffers go to the carry-less-multiplication fold where the processor has it.
+  if (count >= kCrc32ClmulMinimum && Crc32ClmulAvailable())
+    return Crc32FoldClmul(crc, bytes, count);
   while (count > 0 && (reinterpret_cast<uintptr_t>(bytes) & (kCrcWordSize - 1)) != 0) {
     crc = Crc32Step(crc, *bytes++);
     --count;

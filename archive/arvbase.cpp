@@ -88,7 +88,8 @@ bool TUnBaseHeaderObj::Add(const TUnBaseHeaderRec& rec, const uint8_t* central,
   try {
     TItem item;
     item.rec = rec;
-    FItems.reserve(FItems.size() + 1);
+    // Room first (growing geometrically), so the push below cannot fail half-way.
+    if (FItems.size() == FItems.capacity()) FItems.reserve(std::max<size_t>(64, 2 * FItems.size()));
     if (central) {
       std::array<uint8_t, kCentralCopySize> copy;
       std::memcpy(copy.data(), central, kCentralCopySize);
