@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "archive/arvregister.h"
+#include "archive/records/arvregister.h"
 #include "cli/commands.h"
 #include "platform/host.h"
 
