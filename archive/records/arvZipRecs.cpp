@@ -200,16 +200,21 @@ TZipHighWords ParseZipExtra(const uint8_t* bytes, size_t length, bool central) {
 }
 
 TZipHighWords ReadZipExtra(TStream32& stream, uint32_t length, bool central) {
+  return ReadZipExtraFields(stream, length, central, TZip64Wanted{}).High;
+}
+
+TZipExtra ReadZipExtraFields(TStream32& stream, uint32_t length, bool central,
+                             TZip64Wanted wanted) {
   if (length == 0) return {};
   const int64_t start = stream.Position();
   length = std::min<uint32_t>(length, 0xFFFF);  // the header field is 16 bits wide
   std::vector<uint8_t> field(length);
   int32_t got = stream.Read(field.data(), static_cast<int32_t>(length));
   if (got < 0) got = 0;
-  const TZipHighWords w = ParseZipExtra(field.data(), static_cast<size_t>(got), central);
+  TZipExtra x = ParseZipExtraFields(field.data(), static_cast<size_t>(got), central, wanted);
   if (static_cast<uint32_t>(got) != length && start >= 0)
     stream.Seek64(start + length, host::kSeekBegin);
-  return w;
+  return x;
 }
 
 TZip64Wanted Zip64Wanted(const TLocalFileHeader& header) {

@@ -223,6 +223,22 @@ struct TZipExtra {
   // deciphering): its CRC-32 matches. Empty otherwise, or when the UTF-8 name is empty.
   std::string UnicodeNameFor(const uint8_t* stored, size_t length) const;
 };
+// What a central entry's extra field adds to its fixed header, kept with the entry for the member
+// loop: only members that carry one of these fields need it.
+struct TZipEntryExtra {
+  bool HasPackedSize = false;  // from 0x0001
+  bool HasUnpackedSize = false;
+  int64_t PackedSize = 0;
+  int64_t UnpackedSize = 0;
+  bool HasModTime = false;
+  int64_t ModTime = 0;
+  uint32_t ModTimeNanos = 0;
+  std::string UnicodeName;  // UTF-8, from a 0x7075 made for the stored name
+  bool Empty() const {
+    return !HasPackedSize && !HasUnpackedSize && !HasModTime && UnicodeName.empty();
+  }
+};
+
 // Walks an extra field held in memory for every subfield above; a subfield whose declared size
 // runs past the end ends the walk, one too short for its content is skipped.
 TZipExtra ParseZipExtraFields(const uint8_t* bytes, size_t length, bool central,
@@ -253,6 +269,7 @@ std::string ReadZipName(TStream32& stream, uint32_t length, TZipCipher* cipher =
 TZipHighWords ParseZipExtra(const uint8_t* bytes, size_t length, bool central);
 // Walks the extra field of `length` bytes at the stream's position and leaves the stream after it.
 TZipHighWords ReadZipExtra(TStream32& stream, uint32_t length, bool central);
+TZipExtra ReadZipExtraFields(TStream32& stream, uint32_t length, bool central, TZip64Wanted wanted);
 
 // ---- the central-directory locator
 // --------------------------------------------------------------- Header state bits.
