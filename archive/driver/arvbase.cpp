@@ -562,7 +562,9 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
 
   try {
     if (isDirectory) {
-      if (FCreateStoredDirs && !FTestOnly && !FOutputPath.empty() && MakeDirPath(FOutputPath)) {
+      if (FCreateStoredDirs && !FTestOnly && !FOutputPath.empty()) MakeDirPath(FOutputPath);
+      // A stored folder gets its time once the run is over, also when its files made it.
+      if (!FTestOnly && !FOutputPath.empty()) {
         try {
           FFolderTimes.push_back({FOutputPath, dosDateTime, FMemberTime});
         } catch (...) {

@@ -350,8 +350,8 @@ class TUnBase : public TZipCommon {
   int64_t CopyStored(TStream32& archive, host::THandle out, const TMemberSizes& sizes, int kind);
   void ReportProgress(int64_t done, int64_t size, int64_t total);
   void SkipEntry(const TMemberSizes& sizes);
-  // Gives stored folders their times once everything is written (a file written into a folder
-  // afterwards would move its time), the deepest first.
+  // Gives the stored folders that exist their times once everything is written (a file written
+  // into a folder afterwards would move its time).
   void ApplyFolderTimes();
   // Adds a listed member's sizes and date to the run's totals.
   void AddToTotals(const TMemberSizes& sizes, uint32_t dosDateTime);

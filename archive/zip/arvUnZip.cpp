@@ -392,7 +392,8 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
       made = true;  // its target was read and checked; nothing is made
     } else if (linkName.empty() || !SymlinkStaysInside(linkName, target)) {
       reason = "symbolic link to \"" + target + "\" leads outside the destination; not created";
-    } else if (!host::CreateSymlinkBelow(FExtractDir, linkName, target)) {
+    } else if (MakeDirPath(FExtractDir),  // the destination itself is taken as given
+               !host::CreateSymlinkBelow(FExtractDir, linkName, target)) {
       reason = "symbolic link to \"" + target + "\" not created: " + host::LastErrorText();
     } else {
       made = true;
