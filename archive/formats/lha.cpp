@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "archive/arvZipRecs.h"
 #include "archive/formats/lister_format.h"
+#include "archive/records/arvZipRecs.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/arvZipRecs.h"
 #include "archive/formats/lister_format.h"
+#include "archive/records/arvZipRecs.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <memory>
 
-#include "archive/arvZipRecs.h"
 #include "archive/formats/lister_format.h"
+#include "archive/records/arvZipRecs.h"
 
 namespace rar {
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "archive/arvZipRecs.h"
 #include "archive/formats/lister_format.h"
 #include "archive/formats/rar.h"
+#include "archive/records/arvZipRecs.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <memory>
 
-#include "archive/arvInflate.h"
-#include "archive/arvZipRecs.h"
+#include "archive/codecs/arvInflate.h"
 #include "archive/formats/gzip.h"
 #include "archive/formats/lister_format.h"
 #include "archive/formats/tar.h"
+#include "archive/records/arvZipRecs.h"
 
 namespace tgz {
 
