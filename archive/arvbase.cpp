@@ -311,8 +311,14 @@ bool TZipCommon::AskNextVolume(std::string& volumeName, int volumeId) {
     ReportError(volumeName, "", idText, kErrMaxVolumes);
     return false;
   }
+  if (!AskNextVolume(volumeName, idText)) return false;
+  ++FVolumeNumber;
+  return true;
+}
+
+bool TZipCommon::AskNextVolume(std::string& volumeName, const std::string& volumeId) {
   if (volumeName.empty()) {
-    ReportError("", "", idText, kErrInvalidFileName);
+    ReportError("", "", volumeId, kErrInvalidFileName);
     return false;
   }
   if (!OnNextVolume) {
@@ -324,11 +330,10 @@ bool TZipCommon::AskNextVolume(std::string& volumeName, int volumeId) {
   for (int round = 0;; ++round) {
     bool cancel = true;
     TTimerPause pause(FTimer);
-    OnNextVolume(this, volumeName, idText, FileExistsWild(volumeName), cancel);
+    OnNextVolume(this, volumeName, volumeId, FileExistsWild(volumeName), cancel);
     if (cancel || round >= kMaxVolumePromptRounds) return false;
     if (FileExistsWild(volumeName)) break;
   }
-  ++FVolumeNumber;
   return true;
 }
 

@@ -4,5 +4,13 @@
 
 std::unique_ptr<TListerFormat> CreateListerFormat(TArcType type) {
   if (IsZipFamily(type)) return CreateZipLister();
+  if (type == atAce || type == atAceExe) return CreateAceLister();
+  if (type == atArc || type == atArcExe) return CreateArcLister();
+  if (type == atPak || type == atPakExe) return CreatePakLister();
+  if (type == atArj || type == atArjExe) return CreateArjLister();
+  if (type == atBh || type == atBhExe) return CreateBhLister();
+  if (type == atCab) return CreateCabLister();
+  if (type == atHA) return CreateHaLister();
+  if (type == atZoo) return CreateZooLister();
   return nullptr;  // no reader: the walk opens the file and lists nothing
 }
