@@ -289,7 +289,10 @@ std::string TZipCommon::VolumeName(const std::string& name, int n) {
   const size_t cut = name.find_last_of("\\:");
   const std::string dir = cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
   const std::string file = cut == std::string::npos ? name : name.substr(cut + 1);
-  std::string result = dir + file.substr(0, static_cast<size_t>(BaseNameLength(file.c_str())));
+  // Only the last extension gives way to the volume's: "a.b.arj" goes on in "a.b.a01", not in
+  // "a.a01".
+  const size_t dot = file.find_last_of('.');
+  std::string result = dir + (dot == std::string::npos ? file : file.substr(0, dot));
   char letter = FVolumeLetter;
   if (FArcType == atRar || FArcType == atRarExe) {
     letter = static_cast<char>(letter + n / 100);

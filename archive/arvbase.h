@@ -212,7 +212,7 @@ class TZipCommon : public TRegisterArcova {
   const std::string& OutputPath() const { return FOutputPath; }
 
   // ---- volumes (other formats' multi-volume names; the lister's volume walk)
-  // Directory + the first BaseNameLength characters of the name + a suffix from n and the volume
+  // Directory + the name without its last extension + a suffix from n and the volume
   // letter (RAR numbers wrap at 100, advancing the letter); empty for an empty name or n < 0.
   virtual std::string VolumeName(const std::string& name, int n);
   // Asks OnNextVolume for the volume until it exists; adds 1 to the volume number on success.

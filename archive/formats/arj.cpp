@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/arvZipRecs.h"
+#include "archive/formats/format_dates.h"
 #include "archive/formats/lister_format.h"
 
 namespace {
@@ -23,8 +24,9 @@ constexpr int32_t kArjMinFirstSize = 30;  // the fixed fields up to the host dat
 constexpr uint8_t kArjFlagVolume = 0x04;   // this member goes on in the next volume
 constexpr uint8_t kArjFlagExtFile = 0x08;  // this member began in an earlier volume
 constexpr uint8_t kArjDirectory = 3;       // file type of a folder
-// Host systems whose names are in a DOS code page: MS-DOS, OS/2, Windows 95, Windows NT.
-constexpr bool ArjNameIsOem(uint8_t hostOs) {
+// Host systems of the DOS family (MS-DOS, OS/2, Windows 95, Windows NT): their names are in a DOS
+// code page and their times packed DOS date-times; the others write Unix seconds.
+constexpr bool ArjHostIsDos(uint8_t hostOs) {
   return hostOs == 0 || hostOs == 5 || hostOs == 10 || hostOs == 11;
 }
 
@@ -36,7 +38,7 @@ struct TArjHeader {
   uint8_t Flags = 0;
   uint8_t Method = 0;
   uint8_t FileType = 0;
-  uint32_t DosDateTime = 0;
+  uint32_t DosDateTime = 0;  // or Unix seconds, by the host system
   uint32_t PackedSize = 0;
   uint32_t UnpackedSize = 0;
   uint32_t Crc32 = 0;
@@ -103,7 +105,6 @@ class TArjLister final : public TListerFormat {
       walk.ReadNothing();
       return;
     }
-    FMultiVolume = (main.Flags & kArjFlagVolume) != 0;
     walk.StartOffset = main.Next;
   }
 
@@ -136,15 +137,18 @@ class TArjLister final : public TListerFormat {
         walk.CurrentOffset = part.Next + part.PackedSize;
       }
       SetName(walk, part);
-    } else if (FMultiVolume && (part.Flags & kArjFlagExtFile)) {
-      return;  // the rest of a member whose start is in an earlier volume
+    } else if (part.Flags & kArjFlagExtFile) {
+      // The rest of a member whose start is in an earlier volume. (Only a set has such parts, also
+      // where the main header of its last volume no longer says it is one.)
+      return;
     }
 
     walk.ClearEntry();
     TArcovaEntry& entry = walk.Entry();
     entry.PackedSize = runningPacked;
     entry.UnpackedSize = runningUnpacked;
-    entry.DosDateTime = part.DosDateTime;
+    entry.DosDateTime =
+        ArjHostIsDos(part.HostOs) ? part.DosDateTime : UnixToDosDateTime(part.DosDateTime);
     entry.Crc32 = part.Crc32;
     entry.Method = part.Method;
     entry.Flags = part.Flags;
@@ -163,7 +167,7 @@ class TArjLister final : public TListerFormat {
 
  private:
   static void SetName(TArcovaWalk& walk, const TArjHeader& header) {
-    walk.SetFileName(header.Name, ArjNameIsOem(header.HostOs));
+    walk.SetFileName(header.Name, ArjHostIsDos(header.HostOs));
   }
 
   // Moves the walk to the next volume; without it the walk is cancelled.
@@ -179,7 +183,6 @@ class TArjLister final : public TListerFormat {
     return true;
   }
 
-  bool FMultiVolume = false;
   std::vector<uint8_t> FBuffer;  // the basic header being read, its id included
 };
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "archive/arvZipRecs.h"
+#include "archive/formats/format_dates.h"
 #include "archive/formats/lister_format.h"
 
 namespace {
@@ -15,18 +16,6 @@ constexpr int64_t kHaFirstOffset = 3;   // one byte before the first header, beh
 constexpr int32_t kHaHeaderSize = 18;   // that byte, version and method, 4 sizes and CRC and time
 constexpr uint8_t kHaMethodDirectory = 14;
 constexpr uint8_t kHaPathSeparator = 0xFF;  // HA writes folder separators as 0xFF
-
-// Unix seconds (UTC) as a packed DOS date-time in local time; 0 when out of the DOS range.
-uint32_t UnixToDosDateTime(uint32_t seconds) {
-  const TDateTime local = UnixToDateTime(static_cast<int32_t>(seconds));
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
-  DecodeDate(local, year, month, day);
-  DecodeTime(local, hour, minute, second, millisecond);
-  if (year < 1980 || year > 2107) return 0;
-  const uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | month << 5 | day);
-  const uint32_t time = static_cast<uint32_t>(hour << 11 | minute << 5 | second / 2);
-  return date << 16 | time;
-}
 
 class THaLister final : public TListerFormat {
  public:
