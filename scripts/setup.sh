@@ -7,6 +7,8 @@ packages=(
   # toolchain and test frameworks
   build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  # the header-only command-line parser of parcelo-cli
+  libcli11-dev
   # oracles and baselines for tests and benchmarks (never linked into the product)
   zlib1g-dev libdeflate-dev
   # archivers that make the test fixtures and race us in the benchmarks
