@@ -337,6 +337,15 @@ bool TZipCommon::AskNextVolume(std::string& volumeName, const std::string& volum
     if (cancel || round >= kMaxVolumePromptRounds) return false;
     if (FileExistsWild(volumeName)) break;
   }
+  // Names compare without regard to case, the host's file system may not: a set made where case
+  // does not count ("Split-2.CAB" beside split-2.cab) is opened under the name the file has.
+  if (!host::FileExists(volumeName)) {
+    host::DirSearch search;
+    host::TSearchRec rec;
+    const size_t cut = volumeName.find_last_of("\\:");
+    if (search.First(volumeName, host::faAnyFile, rec))
+      volumeName = volumeName.substr(0, cut + 1) + rec.Name;
+  }
   return true;
 }
 

@@ -25,6 +25,7 @@ constexpr uint16_t kCabFlagNext = 0x0002;
 constexpr uint16_t kCabFlagReserve = 0x0004;
 // Folder indexes of members split over cabinets: those that go on in the next cabinet are listed
 // there, where they end.
+constexpr uint16_t kCabContinuedFromPrevious = 0xFFFD;
 constexpr uint16_t kCabContinuedToNext = 0xFFFE;
 constexpr uint16_t kCabContinuedBothWays = 0xFFFF;
 constexpr uint16_t kCabAttributeDirectory = 0x10;
@@ -122,7 +123,13 @@ class TCabLister final : public TListerFormat {
     entry.DosDateTime = static_cast<uint32_t>(GetLe16(h + 10)) << 16 | GetLe16(h + 12);
     entry.Attributes = attributes;
     entry.IsDirectory = (attributes & kCabAttributeDirectory) != 0;
-    if (folder < FCabinet.FolderMethods.size()) entry.Method = FCabinet.FolderMethods[folder];
+    // A member continued from the previous cabinet lies in this one's first folder, one continued
+    // in the next in its last.
+    size_t folderIndex = folder;
+    if (folder == kCabContinuedFromPrevious || folder == kCabContinuedBothWays) folderIndex = 0;
+    if (folder == kCabContinuedToNext) folderIndex = FCabinet.FolderMethods.size() - 1;
+    if (folderIndex < FCabinet.FolderMethods.size())
+      entry.Method = FCabinet.FolderMethods[folderIndex];
     walk.FireReadFile();
 
     const bool endsLater = folder == kCabContinuedToNext || folder == kCabContinuedBothWays;

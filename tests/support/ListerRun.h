@@ -144,22 +144,9 @@ struct TListing {
 struct TListOptions {
   bool showEmptyDirs = false;
   std::vector<std::string> masks = {"*.*"};
-  // Whether OnNextVolume is assigned; it accepts a volume that exists, also under another case
-  // of its name (sets made on systems that ignore case name their volumes so).
+  // Whether OnNextVolume is assigned; it accepts every volume that exists.
   bool nextVolumeHandler = true;
 };
-
-// The file in the same folder whose name differs only in ASCII case, or "" when none.
-inline std::string FindIgnoringCase(const std::string& hostPath) {
-  namespace fs = std::filesystem;
-  const fs::path p(hostPath);
-  std::error_code ec;
-  for (const auto& item : fs::directory_iterator(p.parent_path(), ec)) {
-    if (SameTextAscii(item.path().filename().string(), p.filename().string()))
-      return item.path().string();
-  }
-  return {};
-}
 
 inline TListing ListFile(const std::string& hostPath, const TListOptions& options = {}) {
   TListing result;
@@ -172,12 +159,7 @@ inline TListing ListFile(const std::string& hostPath, const TListOptions& option
     arcova.OnNextVolume = [&](TObject*, std::string& volumeName, const std::string&, bool exists,
                               bool& cancel) {
       result.volumesAsked.push_back(volumeName);
-      std::string host;
-      if (!exists && host::ToHostPath(volumeName, host)) {
-        const std::string found = FindIgnoringCase(host);
-        if (!found.empty()) volumeName = host::FromHostPath(found);
-      }
-      cancel = !host::FileExists(volumeName);
+      cancel = !exists;
     };
   }
   arcova.SetArchiveFile(host::FromHostPath(hostPath));
