@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/Err_Msgs.h"
-#include "archive/arvArcova.h"
+#include "archive/formats/arvArcova.h"
+#include "archive/messages/Err_Msgs.h"
 #include "cli/commands.h"
 #include "platform/host.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "archive/arvZipRecs.h"
+#include "archive/records/arvZipRecs.h"
 #include "archive/formats/lister_format.h"
 
 namespace {
@@ -127,12 +127,9 @@ class TAceLister final : public TListerFormat {
   }
 
   static void MoveToNextVolume(TArcovaWalk& walk) {
-    TArcova& arcova = walk.Owner();
-    const bool opened = arcova.NextVolume(walk.ArchiveSlot(), walk.VolumeName());
-    walk.RefreshArchiveSize();
     int64_t first = 0;
-    if (!opened || !walk.StreamOpen()) {
-      arcova.SetCancel(true);
+    if (!walk.NextVolume()) {
+      walk.Owner().SetCancel(true);
       walk.EndWalk();
     } else if (!FirstEntryBehindArchiveHeader(walk, 0, first)) {
       walk.EndWalk();

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/arvZipRecs.h"
+#include "archive/records/arvZipRecs.h"
 #include "archive/formats/format_dates.h"
 #include "archive/formats/lister_format.h"
 
@@ -172,11 +172,8 @@ class TArjLister final : public TListerFormat {
 
   // Moves the walk to the next volume; without it the walk is cancelled.
   static bool OpenNextVolume(TArcovaWalk& walk) {
-    TArcova& arcova = walk.Owner();
-    const bool opened = arcova.NextVolume(walk.ArchiveSlot(), walk.VolumeName());
-    walk.RefreshArchiveSize();
-    if (!opened || !walk.StreamOpen()) {
-      arcova.SetCancel(true);
+    if (!walk.NextVolume()) {
+      walk.Owner().SetCancel(true);
       walk.EndWalk();
       return false;
     }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/arvZipRecs.h"
+#include "archive/records/arvZipRecs.h"
 #include "archive/formats/lister_format.h"
 
 namespace {

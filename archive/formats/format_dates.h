@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "archive/arvGbls.h"
+#include "archive/common/arvGbls.h"
 
 // Unix seconds (UTC) as a packed DOS date-time in local time (date in the high word); 0 when the
 // time lies outside the years DOS can record (1980 to 2107).

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "archive/arvZipRecs.h"
+#include "archive/records/arvZipRecs.h"
 #include "archive/formats/lister_format.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/arvArcova.h"
+#include "archive/formats/arvArcova.h"
 #include "platform/host.h"
 
 namespace parcelo::test {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/Err_Msgs.h"
+#include "archive/messages/Err_Msgs.h"
 #include "support/ListerRun.h"
 #include "support/TempDir.h"
 
