@@ -218,3 +218,10 @@ std::unique_ptr<TListerFormat> CreateBhLister();   // atBh, atBhExe
 std::unique_ptr<TListerFormat> CreateCabLister();  // atCab
 std::unique_ptr<TListerFormat> CreateHaLister();   // atHA
 std::unique_ptr<TListerFormat> CreateZooLister();  // atZoo
+std::unique_ptr<TListerFormat> CreateGzipLister();     // atGZip (a TAR inside is listed whole)
+std::unique_ptr<TListerFormat> CreateTarGzipLister();  // atTarGZip
+std::unique_ptr<TListerFormat> CreateLhaLister();      // atLha, atLhaExe, atLzh, atLzhExe
+std::unique_ptr<TListerFormat> CreateMsGzLister();     // atMsGZ
+std::unique_ptr<TListerFormat> CreateRarLister();      // atRar, atRarExe (RAR 1.5 to 5)
+std::unique_ptr<TListerFormat> CreateTarLister();      // atTar
+std::unique_ptr<TListerFormat> CreateUueLister();      // atUUE

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/ListerRun.h"
+#include "support/ReaderFixture.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "archive/messages/Err_Msgs.h"
-#include "support/ListerRun.h"
+#include "support/ReaderFixture.h"
 #include "support/TempDir.h"
 
 namespace {
