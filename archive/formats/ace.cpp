@@ -77,7 +77,10 @@ class TAceLister final : public TListerFormat {
     std::string stored(static_cast<size_t>(nameSize), '\0');
     const int32_t got =
         walk.Stream().ReadAt(walk.HeaderStart + kAceFileHeaderSize, stored.data(), nameSize);
-    stored.resize(static_cast<size_t>(std::max(got, 0)));
+    if (got != nameSize) {
+      walk.EndWalk();  // the name runs past the end of the file
+      return;
+    }
     walk.SetFileName(stored);
     walk.FireReadFile();
 

@@ -32,6 +32,10 @@ class TBhLister final : public TListerFormat {
     const uint16_t attributes = GetLe16(h + 27);
     const uint8_t nameLength = h[33];
     int64_t position = walk.HeaderStart + kBhHeaderSize;
+    if (position + nameLength > walk.ArchiveSize()) {
+      walk.EndWalk();  // the name runs past the end of the file
+      return;
+    }
     const std::string stored = ReadFixedString(walk.Stream(), position, nameLength);
     walk.CurrentOffset = position + int64_t{packed};
 

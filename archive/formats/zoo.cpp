@@ -57,7 +57,11 @@ class TZooLister final : public TListerFormat {
       std::string variable(static_cast<size_t>(nameLength + folderLength), '\0');
       const int32_t got = walk.Stream().ReadAt(walk.HeaderStart + kZooEntrySize, variable.data(),
                                                nameLength + folderLength);
-      if (got == nameLength + folderLength) {
+      if (got != nameLength + folderLength) {
+        walk.EndWalk();  // the entry runs past the end of the file
+        return;
+      }
+      {
         std::string longName = CutAtZero(variable.substr(0, nameLength));
         std::string folder = CutAtZero(variable.substr(nameLength));
         if (!longName.empty()) stored = longName;
