@@ -177,37 +177,25 @@ TDateTime TZipCommon::DosDateToDateTime(uint32_t packed) {
   return DosToDateTime(packed);
 }
 
-int32_t TZipCommon::ReadBlock(host::THandle archive, TStream32* stream, uint8_t* buffer,
-                              bool decipher, int kind, int32_t count) {
-  if (count <= 0) return 0;
-  int32_t got = 0;
-  if (archive >= 0) {
-    got = host::FileRead(archive, buffer, static_cast<uint32_t>(count));
-  } else if (stream) {
-    try {
-      got = stream->Read(buffer, count);
-    } catch (const EReadError&) {
-      got = 0;
-    }
-  }
+int32_t TZipCommon::ReadBlock(TStream32* archive, uint8_t* buffer, int32_t count,
+                              TBlockOptions options) {
+  if (count <= 0 || !archive) return 0;
+  const int32_t got = archive->ReadUpTo(buffer, count);
   if (got <= 0) return 0;
-  DecryptBlock(decipher, buffer, got);
-  FChecksums.UpdateCrc(kind, buffer, static_cast<size_t>(got));
+  DecryptBlock(options.Decipher, buffer, got);
+  FChecksums.UpdateCrc(options.CrcKind, buffer, static_cast<size_t>(got));
   return got;
 }
 
-int32_t TZipCommon::WriteBlock(host::THandle out, TStream32* stream, uint8_t* buffer, bool decipher,
-                               int kind, int32_t count, bool updateChecksum) {
-  if (decipher && updateChecksum && UsesZipCipher() && count > 0)
+int32_t TZipCommon::WriteBlock(host::THandle out, uint8_t* buffer, int32_t count,
+                               TBlockOptions options) {
+  const bool checksummed = options.CrcKind != kCrcKindNone;
+  if (options.Decipher && checksummed && UsesZipCipher() && count > 0)
     FCipher.DecipherBuffer(buffer, static_cast<size_t>(count));
   int32_t written = 0;
   if (count > 0) {
     host::SetLastError(host::kErrorSuccess);
-    if (out >= 0) {
-      written = host::FileWrite(out, buffer, static_cast<uint32_t>(count));
-    } else if (stream) {
-      written = stream->Write(buffer, count);
-    }
+    if (out >= 0) written = host::FileWrite(out, buffer, static_cast<uint32_t>(count));
     if (written < count) {
       if (host::LastError() == host::kErrorDiskFull) {
         FFileCount = 0;
@@ -217,16 +205,8 @@ int32_t TZipCommon::WriteBlock(host::THandle out, TStream32* stream, uint8_t* bu
       throw E_RAISE(LoadStr(kErrWritingFile));
     }
   }
-  if (updateChecksum) FChecksums.UpdateCrc(kind, buffer, static_cast<size_t>(written));
+  if (checksummed) FChecksums.UpdateCrc(options.CrcKind, buffer, static_cast<size_t>(written));
   return written;
-}
-
-int32_t TZipCommon::WriteBlockBytewise(host::THandle out, TStream32* stream, uint8_t* buffer,
-                                       bool decipher, int kind, int32_t count,
-                                       bool updateChecksum) {
-  if (decipher && updateChecksum && UsesZipCipher())
-    for (int32_t i = 0; i < count; ++i) buffer[i] = FCipher.EncipherByte(buffer[i]);
-  return WriteBlock(out, stream, buffer, false, kind, count, updateChecksum);
 }
 
 void TZipCommon::DecryptBlock(bool decipher, uint8_t* buffer, int32_t count) {
@@ -285,7 +265,10 @@ std::string TZipCommon::VolumeName(const std::string& name, int n) {
   const size_t cut = name.find_last_of("\\:");
   const std::string dir = cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
   const std::string file = cut == std::string::npos ? name : name.substr(cut + 1);
-  std::string result = dir + file.substr(0, static_cast<size_t>(BaseNameLength(file.c_str())));
+  // Only the last extension gives way to the volume's: "a.b.arj" goes on in "a.b.a01", not in
+  // "a.a01".
+  const size_t dot = file.find_last_of('.');
+  std::string result = dir + (dot == std::string::npos ? file : file.substr(0, dot));
   char letter = FVolumeLetter;
   if (ArcFormatTraits(FArcType).VolumeHundredsInLetter) {
     letter = static_cast<char>(letter + n / 100);
@@ -307,8 +290,14 @@ bool TZipCommon::AskNextVolume(std::string& volumeName, int volumeId) {
     ReportError(volumeName, "", idText, kErrMaxVolumes);
     return false;
   }
+  if (!AskNextVolume(volumeName, idText)) return false;
+  ++FVolumeNumber;
+  return true;
+}
+
+bool TZipCommon::AskNextVolume(std::string& volumeName, const std::string& volumeId) {
   if (volumeName.empty()) {
-    ReportError("", "", idText, kErrInvalidFileName);
+    ReportError("", "", volumeId, kErrInvalidFileName);
     return false;
   }
   if (!OnNextVolume) {
@@ -320,11 +309,19 @@ bool TZipCommon::AskNextVolume(std::string& volumeName, int volumeId) {
   for (int round = 0;; ++round) {
     bool cancel = true;
     TTimerPause pause(FTimer);
-    OnNextVolume(this, volumeName, idText, FileExistsWild(volumeName), cancel);
+    OnNextVolume(this, volumeName, volumeId, FileExistsWild(volumeName), cancel);
     if (cancel || round >= kMaxVolumePromptRounds) return false;
     if (FileExistsWild(volumeName)) break;
   }
-  ++FVolumeNumber;
+  // Names compare without regard to case, the host's file system may not: a set made where case
+  // does not count ("Split-2.CAB" beside split-2.cab) is opened under the name the file has.
+  if (!host::FileExists(volumeName)) {
+    host::DirSearch search;
+    host::TSearchRec rec;
+    const size_t cut = volumeName.find_last_of("\\:");
+    if (search.First(volumeName, host::faAnyFile, rec))
+      volumeName = volumeName.substr(0, cut + 1) + rec.Name;
+  }
   return true;
 }
 
@@ -634,8 +631,7 @@ bool TUnBase::ApproveEntry(bool isDirectory) {
 bool TUnBase::ResolvePassword(TStream32& archive) {
   TTimerPause pause(FTimer);
   std::memset(FPasswordHeader, 0, sizeof FPasswordHeader);
-  ReadBlock(host::kInvalidHandle, &archive, FPasswordHeader, false, 0,
-            static_cast<int32_t>(kZipEncryptionHeaderSize));
+  ReadBlock(&archive, FPasswordHeader, static_cast<int32_t>(kZipEncryptionHeaderSize));
   std::memcpy(FPasswordHeader + kZipEncryptionHeaderSize, FPasswordHeader,
               kZipEncryptionHeaderSize);
 
@@ -712,11 +708,11 @@ int64_t TUnBase::CopyStored(TStream32& archive, host::THandle out, const TMember
   const bool decipherWrite = encrypted && UsesZipCipher();
   while (left > 0) {
     const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(left, kCopyBlockSize));
-    const int32_t got = ReadBlock(host::kInvalidHandle, &archive, buffer, decipherRead, 0, chunk);
+    const int32_t got = ReadBlock(&archive, buffer, chunk, {.Decipher = decipherRead});
     if (got <= 0) break;
     left -= got;
     FRemaining -= got;
-    WriteBlock(out, nullptr, buffer, decipherWrite, kind, got, true);
+    WriteBlock(out, buffer, got, {.Decipher = decipherWrite, .CrcKind = kind});
     ReportProgress(size - left, size, FTotalUnpacked);
     if (FCancel) break;
   }

@@ -43,7 +43,7 @@ class TWalkStream final : public TStream32 {
   // are there (fewer at the end of the file, 0 on a failed read or a negative position).
   const uint8_t* Peek(int64_t position, int32_t count, int32_t& got);
   // Copies up to `count` bytes at `position`; returns the number copied.
-  int32_t ReadAt(int64_t position, void* buffer, int32_t count);
+  int32_t ReadAt(int64_t position, void* buffer, int32_t count) override;
   // Forgets the window (the file may have been swapped or changed behind it).
   void Invalidate();
 
@@ -210,6 +210,14 @@ std::unique_ptr<TListerFormat> CreateListerFormat(TArcType type);
 
 // The zip family (atZip, atZipExe, atJar, atJarExe, atZipDS, atZipMV).
 std::unique_ptr<TListerFormat> CreateZipLister();
+std::unique_ptr<TListerFormat> CreateAceLister();  // atAce, atAceExe
+std::unique_ptr<TListerFormat> CreateArcLister();  // atArc, atArcExe
+std::unique_ptr<TListerFormat> CreatePakLister();  // atPak, atPakExe
+std::unique_ptr<TListerFormat> CreateArjLister();  // atArj, atArjExe
+std::unique_ptr<TListerFormat> CreateBhLister();   // atBh, atBhExe
+std::unique_ptr<TListerFormat> CreateCabLister();  // atCab
+std::unique_ptr<TListerFormat> CreateHaLister();   // atHA
+std::unique_ptr<TListerFormat> CreateZooLister();  // atZoo
 std::unique_ptr<TListerFormat> CreateGzipLister();     // atGZip (a TAR inside is listed whole)
 std::unique_ptr<TListerFormat> CreateTarGzipLister();  // atTarGZip
 std::unique_ptr<TListerFormat> CreateLhaLister();      // atLha, atLhaExe, atLzh, atLzhExe
