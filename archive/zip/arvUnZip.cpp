@@ -312,13 +312,23 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
       const TZipEntryExtra* kept = FList->Extra(i);
       sizes.Flags = FCentral.Flags;
       sizes.Method = FCentral.Method;
-      // ZIP64 values of the directory first, then those of the local header, then the directory's
-      // 32-bit fields with the local 0x0064 words.
-      sizes.PackedSize = kept && kept->HasPackedSize ? kept->PackedSize
-                                                     : FLocalExtra.PackedSize(FCentral.PackedSize);
-      sizes.UnpackedSize = kept && kept->HasUnpackedSize
-                               ? kept->UnpackedSize
-                               : FLocalExtra.UnpackedSize(FCentral.UnpackedSize);
+      // The directory's ZIP64 values; for a directory field of all ones without them, the local
+      // header's; otherwise the directory's 32-bit fields with the local 0x0064 words. (A writer
+      // that streams leaves zeros in the local ZIP64 field and the sizes to a data descriptor.)
+      auto size = [&](bool keptHas, int64_t keptValue, uint32_t field, bool localHas,
+                      uint64_t localValue, uint16_t high) -> int64_t {
+        if (keptHas) return keptValue;
+        if (field == kZip64Marker32 && localHas)
+          return localValue > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX
+                                                               : static_cast<int64_t>(localValue);
+        return Combine48(high, field);
+      };
+      sizes.PackedSize =
+          size(kept && kept->HasPackedSize, kept ? kept->PackedSize : 0, FCentral.PackedSize,
+               FLocalExtra.HasPacked64, FLocalExtra.Packed64, FLocalExtra.High.PackedHigh);
+      sizes.UnpackedSize =
+          size(kept && kept->HasUnpackedSize, kept ? kept->UnpackedSize : 0, FCentral.UnpackedSize,
+               FLocalExtra.HasUnpacked64, FLocalExtra.Unpacked64, FLocalExtra.High.UnpackedHigh);
       if (FLocal.Crc32 == 0 && FCentral.PackedSize != 0) expectedCrc = FCentral.Crc32;
       name =
           MemberName(kept && !kept->UnicodeName.empty() ? kept->UnicodeName : FLocalUnicodeName,
