@@ -86,6 +86,7 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
   }
   TUnBaseHeaderObj list;
   FList = &list;
+  FLinksMade.clear();
   struct TForget {
     TUnZip* self;
     ~TForget() { self->FList = nullptr; }
@@ -351,7 +352,16 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
     }
     FStoredName = name;
     BuildOutputName(FStoredName);
-    if (link) {
+    // Nothing is written through a link this pass made: a member below one is reported.
+    const auto below = [this](const std::string& made) {
+      return FOutputPath.size() > made.size() && FOutputPath.compare(0, made.size(), made) == 0 &&
+             FOutputPath[made.size()] == '\\';
+    };
+    if (std::any_of(FLinksMade.begin(), FLinksMade.end(), below)) {
+      ReportError(FOutputPath, "lies below a symbolic link made from the archive; not written", "0",
+                  kErrInvalidFileName);
+      SkipEntry(sizes);
+    } else if (link) {
       ExtractLink(archive, sizes, expectedCrc);
     } else {
       ExtractEntry(archive, rec.Attributes, sizes, expectedCrc, FLocal.DosDateTime);
@@ -391,6 +401,10 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
       reason = "symbolic link to \"" + target + "\" not created: " + host::LastErrorText();
     } else {
       made = true;
+      try {
+        FLinksMade.push_back(FOutputPath);
+      } catch (...) {
+      }
     }
   } else {
     SkipEntry(sizes);

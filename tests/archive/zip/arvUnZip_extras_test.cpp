@@ -367,6 +367,29 @@ TEST_F(UnZipExtrasTest, SymlinksFrom7Zip) {
   EXPECT_EQ(Count("Error 25245 d\\out"), 1);
 }
 
+// Nothing is written through a link the run made, even one that stays inside: a member below it
+// is reported and left out, and a member of the link's own name replaces the link.
+TEST_F(UnZipExtrasTest, NothingIsWrittenThroughALinkTheRunMade) {
+  auto link = [](const std::string& name, const std::string& target) {
+    ZipMember m = Stored(name, target);
+    m.versionMadeBy = (3 << 8) | 30;
+    m.externalAttributes = 0120777u << 16;
+    return m;
+  };
+  ZipBuilder b;
+  b.AddStored("sub/keep.txt", "K").Add(link("ln", "sub")).AddStored("ln/x.txt", "through");
+  b.Add(link("again", "sub")).AddStored("again", "a file now");
+  Use(b);
+  Record();
+  EXPECT_EQ(unzip.Extract(), 4);
+  EXPECT_EQ(fs::read_symlink(OutHost("ln")), "sub");
+  EXPECT_FALSE(OutExists("sub/x.txt"));
+  EXPECT_EQ(Count("Error 25245 ln\\x.txt"), 1);
+  EXPECT_FALSE(fs::is_symlink(OutHost("again")));
+  EXPECT_EQ(Out("again"), "a file now");
+  EXPECT_EQ(Out("sub/keep.txt"), "K");
+}
+
 // A link's data is its target: a damaged one fails its checksum and no link is made from it.
 TEST_F(UnZipExtrasTest, DamagedLinkTargetMakesNoLink) {
   ZipMember link = Stored("ln", "a.txt");
