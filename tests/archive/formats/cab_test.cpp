@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/messages/Err_Msgs.h"
+#include "platform/seams.h"
 #include "support/ReaderFixture.h"
 #include "support/TempDir.h"
 
@@ -142,6 +143,21 @@ TEST_F(CabListerTest, BadCabinetHeadersAreReported) {
   EXPECT_EQ(first.type, atCab);
   EXPECT_TRUE(first.names.empty());
   EXPECT_TRUE(first.HasError(kErrBadFileHeader));
+}
+
+TEST_F(CabListerTest, NextCabinetThatCannotBeOpenedIsReported) {
+  Write("locked2.cab", Cabinet({{"b.txt", 1}}));
+  const std::string path =
+      Write("locked1.cab", Cabinet({{"a.txt", 1}}, {"", "", "locked2.cab", "Disk 2"}));
+  host::TSeams seams;
+  seams.FailOpen = [](const std::string& hostPath) {
+    return hostPath.find("locked2") != std::string::npos;
+  };
+  host::ScopedSeams scope(seams);
+  const auto listing = ListFile(path);
+  EXPECT_EQ(listing.names, std::vector<std::string>{"a.txt"});
+  ASSERT_TRUE(listing.HasError(kErrOpeningFile));
+  EXPECT_NE(listing.errors.back().fileName.find("locked2.cab"), std::string::npos);
 }
 
 TEST_F(CabListerTest, NamesMarkedUtf8AreNotTakenForDosNames) {
