@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr TArcType kTypes[16] = {atZip, atAce, atArc,  atPak,     atArj, atBh,  atCab, atGZip,
-                                 atHA,  atLha, atMsGZ, atRar,     atTar, atTarGZip, atUUE, atZoo};
+constexpr TArcType kTypes[16] = {atZip, atAce, atArc,  atPak, atArj, atBh,      atCab, atGZip,
+                                 atHA,  atLha, atMsGZ, atRar, atTar, atTarGZip, atUUE, atZoo};
 constexpr int kMaxVolumes = 4;  // next volumes granted per walk
 
 class TFuzzArcova : public TArcova {
