@@ -14,8 +14,10 @@ packages=(
   # archivers that make the test fixtures and race us in the benchmarks
   zip unzip p7zip-full libarchive-tools arj arc lhasa jlha-utils gcab sharutils ncompress hyperfine
 )
-if [ "${PARCELO_BUILD_GUI:-OFF}" = "ON" ]; then
-  packages+=(qt6-base-dev libjpeg-dev xvfb)
+# the wizard and its controls (built unless PARCELO_BUILD_GUI=OFF): Qt 6 Widgets and Test, the
+# JPEG decoder, a sans font for the offscreen platform the GUI tests run on, and a virtual display
+if [ "${PARCELO_BUILD_GUI:-ON}" = "ON" ]; then
+  packages+=(qt6-base-dev libjpeg-dev xvfb fonts-dejavu-core)
 fi
 
 missing=()
