@@ -13,6 +13,7 @@ packages=(
   zlib1g-dev libdeflate-dev
   # archivers that make the test fixtures and race us in the benchmarks
   zip unzip p7zip-full libarchive-tools arj arc lhasa jlha-utils gcab sharutils ncompress hyperfine
+  unar unrar-free
 )
 # the wizard and its controls (built unless PARCELO_BUILD_GUI=OFF): Qt 6 Widgets and Test, the
 # JPEG decoder, a sans font for the offscreen platform the GUI tests run on, and a virtual display
