@@ -239,10 +239,6 @@ constexpr int64_t kNtfsTicksPerSecond = 10000000;
 constexpr int64_t kNtfsEpochToUnix = 11644473600;  // seconds from 1601-01-01 to 1970-01-01
 constexpr uint16_t kNtfsTimesTag = 0x0001;
 
-int64_t ClampToInt64(uint64_t value) {
-  return value > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(value);
-}
-
 void ParseZip64(const uint8_t* d, size_t size, TZip64Wanted wanted, TZipExtra& x) {
   size_t at = 0;
   auto take64 = [&](bool want, bool& has, uint64_t& value) {
@@ -332,15 +328,15 @@ TZipExtra ParseZipExtraFields(const uint8_t* bytes, size_t length, bool central,
 }
 
 int64_t TZipExtra::PackedSize(uint32_t field) const {
-  return HasPacked64 ? ClampToInt64(Packed64) : Combine48(High.PackedHigh, field);
+  return HasPacked64 ? ClampZip64(Packed64) : Combine48(High.PackedHigh, field);
 }
 
 int64_t TZipExtra::UnpackedSize(uint32_t field) const {
-  return HasUnpacked64 ? ClampToInt64(Unpacked64) : Combine48(High.UnpackedHigh, field);
+  return HasUnpacked64 ? ClampZip64(Unpacked64) : Combine48(High.UnpackedHigh, field);
 }
 
 int64_t TZipExtra::LocalOffset(uint32_t field, bool extendedEnd) const {
-  if (HasOffset64) return ClampToInt64(Offset64);
+  if (HasOffset64) return ClampZip64(Offset64);
   return extendedEnd ? Combine48(High.OffsetHigh, field) : static_cast<int64_t>(field);
 }
 
@@ -440,9 +436,7 @@ TEndOutcome FollowEndRecord(TStream32& stream, int64_t archiveSize, const uint8_
           location.Zip64End = TZip64EndOfCentralDir::Decode(bytes);
           location.Zip64EndPosition = at;
           dirOffset = location.Zip64End.CentralDirOffset;
-          dirSize = location.Zip64End.CentralDirSize > static_cast<uint64_t>(INT64_MAX)
-                        ? INT64_MAX
-                        : static_cast<int64_t>(location.Zip64End.CentralDirSize);
+          dirSize = ClampZip64(location.Zip64End.CentralDirSize);
           fallbackBase = at;
           break;
         }

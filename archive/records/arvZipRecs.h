@@ -178,6 +178,13 @@ constexpr uint16_t kUnixTimeExtraId = 0x5455;
 constexpr uint16_t kUnicodePathExtraId = 0x7075;
 constexpr uint32_t kZip64Marker32 = 0xFFFFFFFF;  // the 32-bit field's value lives in 0x0001
 constexpr uint16_t kZip64Marker16 = 0xFFFF;
+// The largest ZIP64 size or offset the engine takes (2^62 bytes): larger ones are cut to it, so
+// that a position plus a size can never overflow.
+constexpr int64_t kMaxZip64Value = int64_t{1} << 62;
+inline int64_t ClampZip64(uint64_t value) {
+  return value > static_cast<uint64_t>(kMaxZip64Value) ? kMaxZip64Value
+                                                       : static_cast<int64_t>(value);
+}
 
 // Which header fields are all ones: the 0x0001 subfield holds a value for exactly these, in this
 // order (uncompressed size, compressed size, local-header offset: 8 bytes each; disk: 4).
@@ -211,8 +218,8 @@ struct TZipExtra {
   uint32_t UnicodePathCrc = 0;
   std::string UnicodePath;
 
-  // A member's values: the 0x0001 value when present, else the header field with the 0x0064
-  // high word (a 64-bit value too large for the engine's signed sizes is taken as the largest).
+  // A member's values: the 0x0001 value when present (cut to kMaxZip64Value), else the header
+  // field with the 0x0064 high word.
   int64_t PackedSize(uint32_t field) const;
   int64_t UnpackedSize(uint32_t field) const;
   // The local-header offset as recorded (before the offset adjustment); the 0x0064 high word

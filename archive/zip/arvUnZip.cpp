@@ -319,9 +319,7 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
       auto size = [&](bool keptHas, int64_t keptValue, uint32_t field, bool localHas,
                       uint64_t localValue, uint16_t high) -> int64_t {
         if (keptHas) return keptValue;
-        if (field == kZip64Marker32 && localHas)
-          return localValue > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX
-                                                               : static_cast<int64_t>(localValue);
+        if (field == kZip64Marker32 && localHas) return ClampZip64(localValue);
         return Combine48(high, field);
       };
       sizes.PackedSize =

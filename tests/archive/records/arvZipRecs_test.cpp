@@ -317,10 +317,10 @@ TEST(ZipExtra, Zip64ValuesFollowTheAllOnesFields) {
   EXPECT_EQ(x.PackedSize(0xFFFFFFFF), 0xFFFFFFFF);
   x = ParseZipExtraFields(four.data(), four.size(), false, TZip64Wanted{});
   EXPECT_FALSE(x.HasUnpacked64 || x.HasPacked64 || x.HasOffset64 || x.HasDisk32);
-  // A value beyond the engine's signed sizes is taken as the largest, never as negative.
+  // A value beyond 2^62 is cut to it: never negative, and a position plus it cannot overflow.
   const Bytes huge = Subfield(1, Le(~0ull, 8));
   x = ParseZipExtraFields(huge.data(), huge.size(), false, TZip64Wanted{true});
-  EXPECT_EQ(x.UnpackedSize(0xFFFFFFFF), INT64_MAX);
+  EXPECT_EQ(x.UnpackedSize(0xFFFFFFFF), kMaxZip64Value);
   // The engine's 0x0064 words still count where 0x0001 gives nothing.
   const Bytes both = Cat({Subfield(0x64, Cat({Le(1, 2), Le(2, 2), Le(3, 2)})), one});
   x = ParseZipExtraFields(both.data(), both.size(), true, offsetOnly);
