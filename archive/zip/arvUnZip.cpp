@@ -273,7 +273,7 @@ bool TUnZip::DecodeZipMember(const std::string& outputPath, TMemberSizes& sizes,
                              std::unique_ptr<TStream32>& archive) {
   FSizes = sizes;
   FChecksums.crc32 = 0xFFFFFFFF;
-  if (FSizes.Flags & kFlagEncrypted) FSizes.PackedSize -= kEncryptionHeaderSize;
+  if (FSizes.Flags & kFlagEncrypted) FSizes.PackedSize -= kZipEncryptionHeaderSize;
   FRemainingInput = FSizes.PackedSize;
   FRemainingOutput = FSizes.UnpackedSize;
   switch (FSizes.Method) {
@@ -353,7 +353,7 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
     FInflate = std::make_unique<TInflateDriver>(FInflateInput.get(), kInflateInputSize);
   }
   uint8_t* const output = FInflateOutput.get();
-  if (FInflate->Start(kRawDeflateWindowBits, deflate64) != Z_OK) return false;
+  if (FInflate->Start(kRawDeflateWindowBits, deflate64) != kInflateOk) return false;
 
   const bool decipher = (FSizes.Flags & kFlagEncrypted) != 0;
   const int64_t size = FSizes.UnpackedSize;
