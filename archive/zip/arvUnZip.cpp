@@ -415,16 +415,16 @@ bool TUnZip::ReadLinkTarget(TStream32& archive, const TMemberSizes& sizes, std::
   }
   if (sizes.Method == kMethodDeflated) {
     TInflateStream z{};
-    if (InflateInit(z, kRawDeflateWindowBits, kInflateStreamSize, false) == Z_OK) {
+    if (InflateInit(z, kRawDeflateWindowBits, kInflateStreamSize, false) == kInflateOk) {
       std::vector<uint8_t> plain(size + 1);
       z.next_in = packed.data();
       z.avail_in = static_cast<uint32_t>(packed.size());
       z.next_out = plain.data();
       z.avail_out = static_cast<uint32_t>(plain.size());
-      const int ret = Inflate(z, Z_FINISH);
+      const int ret = Inflate(z, kInflateFinish);
       const size_t produced = plain.size() - z.avail_out;
       InflateEnd(z);
-      if (ret == Z_STREAM_END && produced == size) {
+      if (ret == kInflateStreamEnd && produced == size) {
         target.assign(reinterpret_cast<const char*>(plain.data()), size);
         return true;
       }
