@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <algorithm>
 
 #include "app/JpegPicture.h"
 #include "app/WizardPaths.h"
@@ -62,6 +63,30 @@ class TBevel : public QWidget {
   }
 };
 
+// A group box as the design draws it: an etched frame that starts half a line down, with the
+// caption on the frame's top line, so the controls at their designed places lie inside it.
+class TGroupBox : public QGroupBox {
+ public:
+  using QGroupBox::QGroupBox;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const QFontMetrics metrics(font());
+    const int top = metrics.height() / 2;
+    const QRect frame(0, top, width() - 2, height() - top - 2);
+    painter.setPen(QColor(128, 128, 128));
+    painter.drawRect(frame);
+    painter.setPen(Qt::white);
+    painter.drawRect(frame.translated(1, 1));
+    const QString caption = title();
+    const QRect text(8, 0, metrics.horizontalAdvance(caption) + 4, metrics.height());
+    painter.fillRect(text, palette().color(QPalette::Window));
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(text, Qt::AlignCenter, caption);
+  }
+};
+
 QWidget* MakePanel(QWidget* parent, int height) {
   auto* panel = new QWidget(parent);
   panel->setGeometry(0, 0, kClientWidth, height);
@@ -85,6 +110,39 @@ QLabel* MakeWrappedLabel(QWidget* parent, const char* text, int left, int top, i
   return label;
 }
 
+// The design's pixel geometry was made for a narrower dialog font than today's desktop sans. A
+// word-wrapped label keeps its place and width and grows downwards as far as `maxHeight` allows
+// (as a self-sizing label does); when its text still does not fit, its font steps down a pixel
+// at a time (not below kSmallestPixelSize), so no word is ever cut off.
+constexpr int kSmallestPixelSize = 8;
+
+void FitLabel(QLabel* label, int maxHeight) {
+  QFont font = label->font();
+  for (int size = font.pixelSize(); size >= kSmallestPixelSize; --size) {
+    font.setPixelSize(size);
+    label->setFont(font);
+    if (label->heightForWidth(label->width()) <= maxHeight) break;
+  }
+  const int needed = label->heightForWidth(label->width());
+  if (needed > label->height()) label->resize(label->width(), std::min(needed, maxHeight));
+}
+
+// The memo's lines are kept as they are (no wrapping); the font steps down until the longest
+// line and all lines fit the memo's box.
+void FitMemo(QPlainTextEdit* memo) {
+  QFont font = memo->font();
+  const QStringList lines = memo->toPlainText().split('\n');
+  for (int size = font.pixelSize(); size >= kSmallestPixelSize; --size) {
+    font.setPixelSize(size);
+    const QFontMetrics metrics(font);
+    int widest = 0;
+    for (const QString& line : lines) widest = std::max(widest, metrics.horizontalAdvance(line));
+    if (widest + 4 <= memo->width() && metrics.lineSpacing() * lines.size() <= memo->height())
+      break;
+  }
+  memo->setFont(font);
+}
+
 QLineEdit* MakeEdit(QWidget* parent, const char* text, int left, int top, int width) {
   auto* edit = new QLineEdit(QString::fromUtf8(text), parent);
   edit->setGeometry(left, top, width, 21);
@@ -101,7 +159,7 @@ TxpButton* MakeButton(QWidget* parent, const char* caption, int left, int top, i
 
 QGroupBox* MakeGroup(QWidget* parent, const char* caption, int left, int top, int width,
                      int height) {
-  auto* group = new QGroupBox(QString::fromUtf8(caption), parent);
+  auto* group = new TGroupBox(QString::fromUtf8(caption), parent);
   group->setGeometry(left, top, width, height);
   return group;
 }
@@ -191,6 +249,7 @@ void TForm1::CreatePage1() {
                             "programs and files. Click the browse button below, and select the "
                             "zip file you want to extract. Once done, click Continue.",
                             48, 46, 463, 26);
+  FitLabel(Label7, 104 - 46 - 4);  // down to the archive box
   Edit1 = MakeEdit(Panel1, "C:\\", 16, 104, 289);
   xpButton1 = MakeButton(Panel1, "Browse", 312, 104, 65, 21);
   xpButton2 = MakeButton(Panel1, "Continue", 440, 112, 89, 25);
@@ -229,6 +288,7 @@ void TForm1::CreatePage2() {
   memoPalette.setColor(QPalette::Base, kSilver);
   Memo2->setPalette(memoPalette);
   Memo2->setPlainText(QString::fromUtf8(kMemoLines));
+  FitMemo(Memo2);
 
   Bevel1 = new TBevel(Panel2);
   Bevel1->setGeometry(208, 64, 313, 9);
@@ -244,6 +304,7 @@ void TForm1::CreatePage2() {
   Label6 = MakeWrappedLabel(
       GroupBox1, "Folder name of the folder that will be created in the selected directory", 120,
       12, 173, 26);
+  FitLabel(Label6, 49 - 12 - 3);  // inside its group's frame
   GroupBox2 = MakeGroup(Panel2, "Password?", 208, 184, 313, 73);
   Edit4 = MakeEdit(GroupBox2, "", 8, 24, 89);
   Label5 = MakeWrappedLabel(GroupBox2,
@@ -251,6 +312,7 @@ void TForm1::CreatePage2() {
                             "came with a password, this is where you put it. Otherwise leave it "
                             "blank.",
                             112, 12, 192, 52);
+  FitLabel(Label5, 73 - 12 - 3);
 
   Gauge1 = MakeGauge(Panel2, 216, 272, 137);
   Gauge2 = MakeGauge(Panel2, 360, 272, 108);
@@ -514,6 +576,9 @@ void TForm1::xpButton5Click(QObject*) {
                                          FDestinationPath +
                                          ". Click the Goto Folder button to view your extracted "
                                          "files."));
+  Label2->setFont(font());
+  Label2->setGeometry(16, 8, 374, 26);
+  FitLabel(Label2, 36 - 8);  // above the banner
   Panel2->hide();
   SetClientSize(kClientWidth, kPage3Height);
   Panel3->show();
