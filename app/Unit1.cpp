@@ -132,13 +132,18 @@ void FitLabel(QLabel* label, int maxHeight) {
 void FitMemo(QPlainTextEdit* memo) {
   QFont font = memo->font();
   const QStringList lines = memo->toPlainText().split('\n');
-  for (int size = font.pixelSize(); size >= kSmallestPixelSize; --size) {
-    font.setPixelSize(size);
-    const QFontMetrics metrics(font);
+  auto fits = [&](const QFont& candidate) {
+    const QFontMetrics metrics(candidate);
     int widest = 0;
     for (const QString& line : lines) widest = std::max(widest, metrics.horizontalAdvance(line));
-    if (widest + 4 <= memo->width() && metrics.lineSpacing() * lines.size() <= memo->height())
-      break;
+    return widest + 4 <= memo->width() && metrics.lineSpacing() * lines.size() <= memo->height();
+  };
+  for (int size = font.pixelSize(); size >= kSmallestPixelSize; --size) {
+    font.setPixelSize(size);
+    font.setStretch(QFont::Unstretched);
+    if (fits(font)) break;
+    font.setStretch(QFont::Condensed);  // a narrower cut of the same family reads better
+    if (fits(font)) break;
   }
   memo->setFont(font);
 }

@@ -136,7 +136,12 @@ TEST_F(Wizard, WindowAndPagesAreLaidOutAsDesigned) {
   EXPECT_EQ(form->minimumSize(), form->maximumSize());  // not resizable
   EXPECT_EQ(form->palette().color(QPalette::Window), QColor(192, 192, 192));
   EXPECT_EQ(form->font().pixelSize(), 11);
-  EXPECT_EQ(form->Memo2->font().pixelSize(), 12);
+  // The memo's font (designed 12 pixels high) is as large as lets its four lines fit its box.
+  EXPECT_LE(form->Memo2->font().pixelSize(), 12);
+  EXPECT_GE(form->Memo2->font().pixelSize(), 8);
+  const QFontMetrics memoMetrics(form->Memo2->font());
+  for (const QString& line : form->Memo2->toPlainText().split('\n'))
+    EXPECT_LE(memoMetrics.horizontalAdvance(line), 321) << line.toStdString();
   EXPECT_EQ(form->CurrentPage(), 1);
   EXPECT_FALSE(form->Panel1->isHidden());
   EXPECT_TRUE(form->Panel2->isHidden());
@@ -156,7 +161,6 @@ TEST_F(Wizard, WindowAndPagesAreLaidOutAsDesigned) {
   };
   const TPlace places[] = {
       {form->Image3, form->Panel1, {16, 40, 21, 33}},
-      {form->Label7, form->Panel1, {48, 46, 463, 26}},
       {form->Edit1, form->Panel1, {16, 104, 289, 21}},
       {form->xpButton1, form->Panel1, {312, 104, 65, 21}},
       {form->xpButton2, form->Panel1, {440, 112, 89, 25}},
@@ -167,15 +171,12 @@ TEST_F(Wizard, WindowAndPagesAreLaidOutAsDesigned) {
       {form->Edit2, form->GroupBox3, {8, 16, 297, 21}},
       {form->GroupBox1, form->Panel2, {208, 128, 313, 49}},
       {form->Edit3, form->GroupBox1, {8, 16, 97, 21}},
-      {form->Label6, form->GroupBox1, {120, 12, 173, 26}},
       {form->GroupBox2, form->Panel2, {208, 184, 313, 73}},
       {form->Edit4, form->GroupBox2, {8, 24, 89, 21}},
-      {form->Label5, form->GroupBox2, {112, 12, 192, 52}},
       {form->Gauge1, form->Panel2, {216, 272, 137, 17}},
       {form->Gauge2, form->Panel2, {360, 272, 108, 17}},
       {form->xpButton6, form->Panel2, {360, 264, 83, 25}},
       {form->xpButton5, form->Panel2, {448, 264, 83, 25}},
-      {form->Label2, form->Panel3, {16, 8, 374, 26}},
       {form->xpButton3, form->Panel3, {432, 8, 89, 25}},
       {form->Image1, form->Panel3, {8, 36, 468, 60}},
       {form->xpButton4, form->Panel3, {344, 100, 89, 25}},
@@ -185,6 +186,24 @@ TEST_F(Wizard, WindowAndPagesAreLaidOutAsDesigned) {
     EXPECT_EQ(place.widget->parentWidget(), place.parent)
         << place.widget->metaObject()->className();
     EXPECT_EQ(place.widget->geometry(), place.geometry) << place.widget->metaObject()->className();
+  }
+  // Word-wrapped labels keep their place and width and grow downwards (never past the next
+  // control) or take a smaller font, so that their whole text shows.
+  const struct {
+    QLabel* label;
+    QRect designed;
+    int room;  // how far down the label may reach
+  } wrapped[] = {{form->Label7, {48, 46, 463, 26}, 100},
+                 {form->Label6, {120, 12, 173, 26}, 46},
+                 {form->Label5, {112, 12, 192, 52}, 70},
+                 {form->Label2, {16, 8, 374, 26}, 36}};
+  for (const auto& w : wrapped) {
+    const QRect g = w.label->geometry();
+    EXPECT_EQ(g.topLeft(), w.designed.topLeft()) << w.label->text().toStdString();
+    EXPECT_EQ(g.width(), w.designed.width()) << w.label->text().toStdString();
+    EXPECT_GE(g.height(), w.designed.height());
+    EXPECT_LE(g.bottom(), w.room);
+    EXPECT_LE(w.label->heightForWidth(g.width()), g.height()) << w.label->text().toStdString();
   }
   EXPECT_EQ(form->Label1->pos(), QPoint(16, 16));
   EXPECT_EQ(form->Label3->pos(), QPoint(16, 96));
