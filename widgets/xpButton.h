@@ -9,8 +9,11 @@
 #include <QString>
 #include <QWidget>
 #include <string>
+#include <vector>
 
 #include "widgets/wgtServices.h"
+
+class QShortcut;
 
 // Everything the painting depends on.
 struct TxpButtonState {
@@ -53,9 +56,9 @@ class TxpButton : public QWidget {
   bool Enabled() const { return isEnabled(); }
   void SetEnabled(bool value);
   bool Cancel() const { return FCancel; }
-  void SetCancel(bool value) { FCancel = value; }
+  void SetCancel(bool value);
   bool Default() const { return FDefault; }
-  void SetDefault(bool value) { FDefault = value; }
+  void SetDefault(bool value);
   int ModalResult() const { return FModalResult; }
   void SetModalResult(int value) { FModalResult = value; }
   bool TabStop() const { return FTabStop; }
@@ -94,14 +97,13 @@ class TxpButton : public QWidget {
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
   bool event(QEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
   void changeEvent(QEvent* event) override;
 
  private:
   void SetPressed(bool value);
   void SetMouseInside(bool value);
-  void WatchWindow();
-  bool IsDialogKey(int key) const;
+  void UpdateShortcuts();
+  void ShortcutActivated(int key);
 
   std::string FCaption = "XP Button";
   QString FShownCaption;
@@ -114,5 +116,5 @@ class TxpButton : public QWidget {
   bool FPressed = false;
   bool FMouseInside = false;
   bool FFocused = false;
-  QWidget* FWatchedWindow = nullptr;
+  std::vector<QShortcut*> FShortcuts;  // dialog keys and the accelerator
 };
