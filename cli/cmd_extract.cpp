@@ -5,85 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "archive/Err_Msgs.h"
-#include "archive/arvUnZip.h"
+#include "archive/messages/Err_Msgs.h"
+#include "archive/zip/arvUnZip.h"
 #include "cli/commands.h"
 #include "platform/host.h"
 
 namespace {
-
-enum class TExistingFiles { Overwrite, Skip, Ask };
-
-struct TExtractOptions {
-  std::string archive;  // host paths, as typed
-  std::string directory;
-  std::vector<std::string> passwords;
-  bool askPassword = false;
-  TExistingFiles existing = TExistingFiles::Overwrite;
-  bool junkPaths = false;
-  bool quiet = false;
-  std::vector<std::string> masks;
-};
-
-// Parses "ARCHIVE [-d DIR] [-p PASSWORD]... [--ask-password] [--overwrite | --skip-existing |
-// --ask] [--junk-paths] [-q] [MASK...]" (options anywhere, "--" ends them); false on misuse.
-bool ParseExtractArgs(const std::vector<std::string>& args, TExtractOptions& options) {
-  bool optionsEnded = false;
-  int modes = 0;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string& target) {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "parcelo-cli: extract: %s needs a value\n", arg.c_str());
-        return false;
-      }
-      target = args[++i];
-      return true;
-    };
-    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-      if (options.archive.empty()) {
-        options.archive = arg;
-      } else {
-        options.masks.push_back(arg);
-      }
-    } else if (arg == "--") {
-      optionsEnded = true;
-    } else if (arg == "-d") {
-      if (!value(options.directory)) return false;
-    } else if (arg == "-p") {
-      std::string password;
-      if (!value(password)) return false;
-      options.passwords.push_back(password);
-    } else if (arg == "--ask-password") {
-      options.askPassword = true;
-    } else if (arg == "--overwrite") {
-      options.existing = TExistingFiles::Overwrite;
-      ++modes;
-    } else if (arg == "--skip-existing") {
-      options.existing = TExistingFiles::Skip;
-      ++modes;
-    } else if (arg == "--ask") {
-      options.existing = TExistingFiles::Ask;
-      ++modes;
-    } else if (arg == "--junk-paths") {
-      options.junkPaths = true;
-    } else if (arg == "-q") {
-      options.quiet = true;
-    } else {
-      std::fprintf(stderr, "parcelo-cli: extract: unknown option '%s'\n", arg.c_str());
-      return false;
-    }
-  }
-  if (modes > 1) {
-    std::fputs("parcelo-cli: extract: choose one of --overwrite, --skip-existing, --ask\n", stderr);
-    return false;
-  }
-  if (options.archive.empty()) {
-    std::fputs("parcelo-cli: extract: no archive given\n", stderr);
-    return false;
-  }
-  return true;
-}
 
 // A system path as the user knows it (the host's); unchanged when it names nothing here.
 std::string ShowPath(const std::string& systemPath) {
@@ -150,13 +77,7 @@ class TProgressBar {
 
 }  // namespace
 
-int RunExtract(const std::vector<std::string>& args) {
-  TExtractOptions options;
-  if (!ParseExtractArgs(args, options)) {
-    PrintUsage(stderr);
-    return 2;
-  }
-
+int RunExtract(const TExtractOptions& options) {
   int errors = 0;
   TProgressBar bar;
   auto printError = [&](const std::string& file, const std::string& message, int code) {

@@ -6,45 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "archive/Err_Msgs.h"
-#include "archive/arvArcova.h"
+#include "archive/formats/arvArcova.h"
+#include "archive/messages/Err_Msgs.h"
 #include "cli/commands.h"
 #include "platform/host.h"
 
 namespace {
-
-struct TListOptions {
-  std::string archive;  // as typed
-  bool verbose = false;
-  bool dirs = false;
-  std::vector<std::string> masks;
-};
-
-// Parses "ARCHIVE [-v] [--dirs] [MASK...]" (options anywhere, "--" ends them); false on misuse.
-bool ParseListArgs(const std::vector<std::string>& args, TListOptions& options) {
-  bool optionsEnded = false;
-  for (const std::string& arg : args) {
-    if (!optionsEnded && arg == "--") {
-      optionsEnded = true;
-    } else if (!optionsEnded && arg == "-v") {
-      options.verbose = true;
-    } else if (!optionsEnded && arg == "--dirs") {
-      options.dirs = true;
-    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-      std::fprintf(stderr, "parcelo-cli: list: unknown option '%s'\n", arg.c_str());
-      return false;
-    } else if (options.archive.empty()) {
-      options.archive = arg;
-    } else {
-      options.masks.push_back(arg);
-    }
-  }
-  if (options.archive.empty()) {
-    std::fputs("parcelo-cli: list: no archive given\n", stderr);
-    return false;
-  }
-  return true;
-}
 
 constexpr int kErrUnsupportedType = 25244;  // "Invalid or unsupported archive type ..."
 
@@ -80,12 +47,7 @@ void PrintRow(const TArcovaEntry& entry) {
 
 }  // namespace
 
-int RunList(const std::vector<std::string>& args) {
-  TListOptions options;
-  if (!ParseListArgs(args, options)) {
-    PrintUsage(stderr);
-    return 2;
-  }
+int RunList(const TListOptions& options) {
   static char outputBuffer[1 << 16];
   std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
 

@@ -3,8 +3,9 @@
 // and, for types with numbered volumes, the volume letter and number. It changes no file.
 #include <cstdio>
 #include <string>
+#include <vector>
 
-#include "archive/arvregister.h"
+#include "archive/records/arvregister.h"
 #include "cli/commands.h"
 #include "platform/host.h"
 
@@ -29,11 +30,8 @@ void PrintType(const std::string& hostPath) {
 
 }  // namespace
 
-int RunType(const std::vector<std::string>& args) {
-  if (args.empty()) {
-    PrintUsage(stderr);
-    return 2;
-  }
+int RunType(const TTypeOptions& options) {
+  const std::vector<std::string>& args = options.files;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args.size() > 1) {
       if (i > 0) std::printf("\n");

@@ -1,12 +1,35 @@
-// The subcommands of parcelo-cli. Each takes the arguments after its name (host paths) and
-// returns the process exit status.
+// The subcommands of parcelo-cli. main.cpp parses the command line (CLI11) into one of these
+// option sets and calls the subcommand's Run function, which returns the process exit status.
+// Paths in the options are host paths, as the user typed them.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
-int RunType(const std::vector<std::string>& args);
-int RunList(const std::vector<std::string>& args);
-int RunExtract(const std::vector<std::string>& args);
-void PrintUsage(FILE* out);
+struct TTypeOptions {
+  std::vector<std::string> files;
+};
+
+struct TListOptions {
+  std::string archive;
+  bool verbose = false;
+  bool dirs = false;
+  std::vector<std::string> masks;
+};
+
+enum class TExistingFiles { Overwrite, Skip, Ask };
+
+struct TExtractOptions {
+  std::string archive;
+  std::string directory;
+  std::vector<std::string> passwords;
+  bool askPassword = false;
+  TExistingFiles existing = TExistingFiles::Overwrite;
+  bool junkPaths = false;
+  bool quiet = false;
+  std::vector<std::string> masks;
+};
+
+int RunType(const TTypeOptions& options);
+int RunList(const TListOptions& options);
+int RunExtract(const TExtractOptions& options);

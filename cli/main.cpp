@@ -1,36 +1,158 @@
-// parcelo-cli: the archive engine from a terminal. This file only dispatches to the subcommands;
-// each lives in a file of its own.
+// parcelo-cli: the archive engine from a terminal. This file only reads the command line (with
+// CLI11) into the option set of one subcommand and dispatches to it; each subcommand lives in a
+// file of its own. Usage mistakes exit with status 2 and a one-line reason on standard error;
+// --help and --version print to standard output and exit 0.
+#include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "cli/commands.h"
 
-void PrintUsage(FILE* out) {
-  std::fputs(
-      "usage: parcelo-cli type FILE...\n"
-      "       parcelo-cli list ARCHIVE [-v] [--dirs] [MASK...]\n"
-      "       parcelo-cli extract ARCHIVE [-d DIR] [-p PASSWORD]... [--ask-password]\n"
-      "                   [--overwrite | --skip-existing | --ask] [--junk-paths] [-q] [MASK...]\n",
-      out);
+#ifndef PARCELO_VERSION
+#define PARCELO_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr int kExitUsage = 2;
+
+// `text` broken into lines of at most `width` columns at spaces, for the help texts.
+std::string Wrap(const std::string& text, size_t width = 78) {
+  std::string out, line;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(start, end - start);
+    if (!line.empty() && line.size() + 1 + word.size() > width) {
+      out += line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    start = end + 1;
+  }
+  return out + line;
 }
 
+// The subcommand named on the command line (the deepest one), or the program itself.
+const CLI::App* ChosenCommand(const CLI::App& app) {
+  const CLI::App* chosen = &app;
+  while (!chosen->get_subcommands().empty()) chosen = chosen->get_subcommands().front();
+  return chosen;
+}
+
+void AddType(CLI::App& app, TTypeOptions& options) {
+  CLI::App* type = app.add_subcommand("type", "detect the archive type of files");
+  type->footer(Wrap(
+      "Prints for each FILE the type, its display name, where the archive starts (-1 when none "
+      "was found), the zip header state and, for formats with numbered volumes, the volume letter "
+      "and number. Changes no file."));
+  type->add_option("FILE", options.files, "the files to examine")->required()->type_name("");
+}
+
+void AddList(CLI::App& app, TListOptions& options) {
+  CLI::App* list = app.add_subcommand("list", "list the members of an archive");
+  list->footer(
+      Wrap("Prints one name per line, or (-v) a table of dates, sizes, ratios, methods and CRC-32 "
+           "values with a totals line. Exit status 1 when nothing is listed or the archive is "
+           "damaged."));
+  list->add_option("ARCHIVE", options.archive, "the archive to list")->required()->type_name("");
+  list->add_option("MASK", options.masks, "list only the members matching these wildcard masks")
+      ->type_name("");
+  list->add_flag("-v,--verbose", options.verbose, "print a table of the member details");
+  list->add_flag("--dirs", options.dirs, "list folders stored as members of their own too");
+}
+
+void AddExtract(CLI::App& app, TExtractOptions& options) {
+  CLI::App* extract = app.add_subcommand("extract", "extract a zip archive into a folder");
+  extract->footer(
+      Wrap("Extracts all members of ARCHIVE, or those matching a MASK, into DIR, by default a "
+           "folder named after the archive in the current folder. With --ask-password and --ask "
+           "the terminal is asked for passwords and about existing files."));
+  extract->add_option("ARCHIVE", options.archive, "the zip archive to extract")
+      ->required()
+      ->type_name("");
+  extract
+      ->add_option("MASK", options.masks,
+                   "extract only the members matching these wildcard masks (\"/\" or \"\\\")")
+      ->type_name("");
+  extract->add_option("-d,--directory", options.directory, "extract into DIR (made when missing)")
+      ->type_name("DIR")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  // One value per -p, so that a mask after "-p secret" stays a mask; each -p adds a password.
+  extract
+      ->add_option("-p,--password", options.passwords,
+                   "a password to try on encrypted members (may be given more than once)")
+      ->type_name("PASSWORD")
+      ->allow_extra_args(false);
+  extract->add_flag("--ask-password", options.askPassword,
+                    "ask on the terminal for the password of an encrypted member");
+  CLI::Option* overwrite = extract->add_flag_callback(
+      "--overwrite", [&] { options.existing = TExistingFiles::Overwrite; },
+      "replace existing files (the default)");
+  CLI::Option* skip = extract->add_flag_callback(
+      "--skip-existing", [&] { options.existing = TExistingFiles::Skip; },
+      "keep existing files, skip their members");
+  CLI::Option* ask = extract->add_flag_callback(
+      "--ask", [&] { options.existing = TExistingFiles::Ask; },
+      "ask for each existing file: yes, no, All, None or rename");
+  extract->callback([overwrite, skip, ask] {
+    if (overwrite->count() + skip->count() + ask->count() > 1)
+      throw CLI::ValidationError("choose one of --overwrite, --skip-existing, --ask");
+  });
+  extract->add_flag("--junk-paths", options.junkPaths,
+                    "drop the stored folders, extract every member into DIR itself");
+  extract->add_flag("-q,--quiet", options.quiet, "no progress bar and no summary line");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    PrintUsage(stderr);
-    return 2;
+  CLI::App app{"Parcelo's archive engine from a terminal: detect, list and extract archives.",
+               "parcelo-cli"};
+  app.set_version_flag("--version", std::string("parcelo-cli ") + PARCELO_VERSION);
+  app.require_subcommand(1);
+  // Set before the commands are added, which share the program's formatter.
+  app.get_formatter()->label("SUBCOMMAND", "COMMAND");
+  app.get_formatter()->label("Positionals", "Arguments");
+
+  TTypeOptions typeOptions;
+  TListOptions listOptions;
+  TExtractOptions extractOptions;
+  AddType(app, typeOptions);
+  AddList(app, listOptions);
+  AddExtract(app, extractOptions);
+  for (CLI::App* command : app.get_subcommands({})) command->group("Commands");
+  app.footer("Run 'parcelo-cli COMMAND --help' for the options of a command.");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    const CLI::App* command = ChosenCommand(app);
+    const std::string name = command == &app ? std::string() : command->get_name();
+    if (argc == 1) {
+      std::fputs("parcelo-cli: no command given\n", stderr);
+    } else if (command == &app) {
+      // Nothing was taken as a command: say what stood in its place.
+      std::fprintf(stderr, "parcelo-cli: unknown %s '%s'\n",
+                   argv[1][0] == '-' ? "option" : "command", argv[1]);
+    } else {
+      std::fprintf(stderr, "parcelo-cli: %s%s%s\n", name.c_str(), name.empty() ? "" : ": ",
+                   e.what());
+    }
+    std::fprintf(stderr, "Run 'parcelo-cli %s%s--help' for usage.\n", name.c_str(),
+                 name.empty() ? "" : " ");
+    return kExitUsage;
   }
-  const std::string command = argv[1];
-  if (command == "--help" || command == "-h") {
-    PrintUsage(stdout);
-    return 0;
-  }
-  const std::vector<std::string> args(argv + 2, argv + argc);
-  if (command == "type") return RunType(args);
-  if (command == "list") return RunList(args);
-  if (command == "extract") return RunExtract(args);
-  std::fprintf(stderr, "parcelo-cli: unknown command '%s'\n", command.c_str());
-  PrintUsage(stderr);
-  return 2;
+
+  const std::string command = ChosenCommand(app)->get_name();
+  if (command == "type") return RunType(typeOptions);
+  if (command == "list") return RunList(listOptions);
+  return RunExtract(extractOptions);
 }

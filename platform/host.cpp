@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <thread>
@@ -23,6 +24,8 @@ namespace host {
 
 namespace {
 thread_local uint32_t tLastError = kErrorSuccess;
+// The errno behind tLastError when a system call failed (0 otherwise), for LastErrorText.
+thread_local int tLastErrno = 0;
 std::atomic<TSeams*> gSeams{nullptr};
 
 std::mutex gHooksMutex;
@@ -34,6 +37,40 @@ uint32_t LastError() {
 }
 void SetLastError(uint32_t code) {
   tLastError = code;
+  tLastErrno = 0;
+}
+
+std::string LastErrorText() {
+  if (tLastErrno != 0) return std::strerror(tLastErrno);
+  // Codes set without a system call (the test seams, our own checks): the system's words for the
+  // nearest errno, so a user sees the same reason either way.
+  int err = 0;
+  switch (tLastError) {
+    case kErrorSuccess:
+      return std::string();
+    case kErrorFileNotFound:
+    case kErrorPathNotFound:
+      err = ENOENT;
+      break;
+    case kErrorAccessDenied:
+      err = EACCES;
+      break;
+    case kErrorWriteProtect:
+      err = EROFS;
+      break;
+    case kErrorDiskFull:
+    case kErrorHandleDiskFull:
+      err = ENOSPC;
+      break;
+    case kErrorFilenameExcedRange:
+      err = ENAMETOOLONG;
+      break;
+    case kErrorStoppedOnSymlink:
+      return "a symbolic link or a file stands where a folder is expected";
+    default:
+      return SysErrorMessage(tLastError);
+  }
+  return std::strerror(err);
 }
 
 std::string SysErrorMessage(uint32_t code) {
@@ -86,6 +123,8 @@ std::string SysErrorMessage(uint32_t code) {
       return "The filename or extension is too long.";
     case kErrorIoDevice:
       return "The request could not be performed because of an I/O device error.";
+    case kErrorStoppedOnSymlink:
+      return "The path goes through a symbolic link, which is not followed.";
     default:
       return "System error " + std::to_string(code) + ".";
   }
@@ -160,6 +199,7 @@ uint32_t ErrorFromErrno(int err, const std::string& hostPath) {
 bool FailFromErrno(const std::string& hostPath) {
   const int err = errno;
   SetLastError(ErrorFromErrno(err, hostPath));
+  tLastErrno = err;
   return false;
 }
 

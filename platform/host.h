@@ -45,11 +45,17 @@ constexpr uint32_t kErrorNegativeSeek = 131;
 constexpr uint32_t kErrorDirNotEmpty = 145;
 constexpr uint32_t kErrorFilenameExcedRange = 206;
 constexpr uint32_t kErrorIoDevice = 1117;
+// A level of a path below an output folder is a symbolic link (or not a folder): never followed.
+constexpr uint32_t kErrorStoppedOnSymlink = 681;
 
 uint32_t LastError();  // per thread
 void SetLastError(uint32_t code);
 // The system's text for an error code ("The device is not ready."), as message boxes show it.
 std::string SysErrorMessage(uint32_t code);
+// The reason for the last failure in the words a user of this host knows ("Permission denied",
+// "No space left on device", "File name too long"): the system's own text when the failure came
+// from a system call, else a text for LastError(). Per thread, like LastError().
+std::string LastErrorText();
 
 // ---- path model ---------------------------------------------------------------------------------
 // System path (Windows syntax) -> host path. False when the path names nothing on this host
@@ -82,9 +88,28 @@ constexpr int kSeekEnd = 2;
 // An existing regular file (a folder, pipe or device gives kErrorAccessDenied); negative on
 // failure. The sharing bits are accepted but not enforced: POSIX has no mandatory "deny write".
 THandle FileOpen(const std::string& path, uint32_t mode);
-// Create or truncate, read-write; negative on failure. A symbolic link in the file's place is
-// replaced by the new file, never written through.
+// Create or truncate, read-write; negative on failure. Only a regular file with no other name is
+// truncated in place: a symbolic link, a hard link (a file with more than one name), a pipe or a
+// device in the file's place is removed and a new file made, never written through.
 THandle FileCreate(const std::string& path);
+
+// Output below a folder that the caller chose. `directory` (system syntax) is taken as given,
+// links in it included; `relative` ("a\b\c.txt", "\"-separated, no "." or ".." components) is
+// walked one level at a time without following any link: each missing folder is created, and an
+// existing level that is a symbolic link or not a folder fails with kErrorStoppedOnSymlink. So
+// nothing planted below `directory` beforehand can send a write elsewhere. A component longer than
+// the file system allows fails with kErrorFilenameExcedRange; the whole path may be longer than
+// the system's path limit.
+THandle FileCreateBelow(const std::string& directory, const std::string& relative);
+// Creates the folder `relative` and its missing parents below `directory` the same way; true when
+// it exists as a real folder afterwards.
+bool CreateDirectoryBelow(const std::string& directory, const std::string& relative);
+// Whether every existing folder level of `relative` (its last component excluded) below
+// `directory` is a real folder and not a link; missing levels are fine. False with
+// kErrorStoppedOnSymlink (or the system's reason) otherwise.
+bool PathBelowIsPlain(const std::string& directory, const std::string& relative);
+// Removes the file `relative` below `directory`, walking the levels the same way.
+bool DeleteFileBelow(const std::string& directory, const std::string& relative);
 // Bytes read (0 at the end), or -1 on failure.
 int32_t FileRead(THandle handle, void* buffer, uint32_t count);
 // Bytes written; may be short. Disk full gives a short count (or -1 when nothing was written) with
@@ -106,6 +131,9 @@ constexpr uint32_t faAnyFile = 0x3F;
 constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
 
 bool FileExists(const std::string& path);  // exists and is not a directory
+// Whether anything has exactly this name: a file, a folder, a link (even one that leads nowhere).
+// No wildcards; names compare as the file system compares them (case-sensitively here).
+bool NameExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 // DOS attribute bits of the file (read-only when the owner cannot write; directory; archive for
 // regular files; hidden for names starting with "."), or kInvalidAttributes.
@@ -116,6 +144,8 @@ uint32_t GetFileAttributes(const std::string& path);
 // keep their owner's rwx bits (or later files could not go into them); a link is not changed
 // (kErrorAccessDenied).
 bool SetFileAttributes(const std::string& path, uint32_t attributes);
+// The same for an open file (which is a regular file: FileOpen and FileCreate give no other).
+bool SetFileAttributes(THandle handle, uint32_t attributes);
 // Last-write time from a packed DOS date-time (date high 16 bits, time low 16 bits) in local time.
 bool SetFileDate(const std::string& path, uint32_t dosDateTime);
 bool SetFileDate(THandle handle, uint32_t dosDateTime);

@@ -17,12 +17,7 @@ namespace host {
 
 namespace {
 
-bool SeamsFailOpen(const std::string& hostPath) {
-  TSeams* seams = CurrentSeams();
-  if (seams == nullptr || !seams->FailOpen || !seams->FailOpen(hostPath)) return false;
-  SetLastError(seams->OpenError);
-  return true;
-}
+using detail::SeamsFailOpen;
 
 // Opens without blocking (a FIFO would wait for a peer) and accepts regular files only, as a
 // Windows file handle names nothing else here: a directory gives "access denied".
@@ -76,22 +71,62 @@ THandle FileCreate(const std::string& path) {
   std::string hostPath;
   if (!detail::Resolve(path, detail::TAccess::Write, hostPath)) return kInvalidHandle;
   if (SeamsFailOpen(hostPath)) return kInvalidHandle;
-  // A symbolic link in the place of the file is replaced, never followed: an output file must
-  // not land wherever a link points.
-  const int flags = O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW;
-  THandle handle = OpenRegular(hostPath, flags);
-  if (handle < 0 && LastError() == kErrorPathNotFound) {
-    struct stat st {};
-    if (::lstat(hostPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-      if (::unlink(hostPath.c_str()) != 0) {
-        detail::FailFromErrno(hostPath);
+  return detail::CreateReplacingAt(AT_FDCWD, hostPath, hostPath);
+}
+
+namespace detail {
+
+THandle CreateReplacingAt(int dirFd, const std::string& name, const std::string& hostPath) {
+  // What stands in the file's place decides: only a regular file with no other name may be
+  // truncated. A symbolic link, a hard link (whose other name may lie anywhere), a pipe or a device
+  // is removed first, so the new file never writes through to what it names.
+  struct stat st {};
+  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      SetLastError(kErrorAccessDenied);
+      return kInvalidHandle;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_nlink > 1) {
+      if (::unlinkat(dirFd, name.c_str(), 0) != 0 && errno != ENOENT) {
+        FailFromErrno(hostPath);
         return kInvalidHandle;
       }
-      handle = OpenRegular(hostPath, flags | O_EXCL);
     }
   }
-  return handle;
+  int fd = -1;
+  do {
+    fd =
+        ::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    FailFromErrno(hostPath);
+    return kInvalidHandle;
+  }
+  // Something may have taken the name between the look and the open: check what was opened.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1) {
+    ::close(fd);
+    SetLastError(kErrorAccessDenied);
+    return kInvalidHandle;
+  }
+  if (st.st_size != 0 && ::ftruncate(fd, 0) != 0) {
+    FailFromErrno(hostPath);
+    ::close(fd);
+    return kInvalidHandle;
+  }
+  const int statusFlags = ::fcntl(fd, F_GETFL);
+  if (statusFlags >= 0) ::fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK);
+  SetLastError(kErrorSuccess);
+  return static_cast<THandle>(fd);
 }
+
+bool SeamsFailOpen(const std::string& hostPath) {
+  TSeams* seams = CurrentSeams();
+  if (seams == nullptr || !seams->FailOpen || !seams->FailOpen(hostPath)) return false;
+  SetLastError(seams->OpenError);
+  return true;
+}
+
+}  // namespace detail
 
 int32_t FileRead(THandle handle, void* buffer, uint32_t count) {
   if (handle < 0) {

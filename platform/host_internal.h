@@ -46,6 +46,13 @@ inline char UpperAscii(char c) {
 // with `separator`; a trailing separator of the input is kept.
 std::string NormaliseBelowRoot(const std::string& rest, char separator);
 
+// Creates (or truncates) the file `name` relative to the folder descriptor `dirFd` (AT_FDCWD:
+// the current directory) without writing through whatever stands in its place: a link, a file
+// with other names, a pipe or a device is removed first. `hostPath` names it in failures.
+THandle CreateReplacingAt(int dirFd, const std::string& name, const std::string& hostPath);
+// Whether the test seams make opening or creating this host path fail (LastError() set).
+bool SeamsFailOpen(const std::string& hostPath);
+
 // The POSIX rule footer of the bytes of a TZif zone file (version 2 and later); false when the
 // file is not one or has no rule.
 bool TzifFooter(const std::string& data, std::string& footer);

@@ -91,6 +91,26 @@ bool WildMatch(const std::string& name, const std::string& mask) {
   return m == mask.size();
 }
 
+// The permission bits DOS attributes (and a Unix mode in their high 16 bits) give a file or folder.
+mode_t ModeForAttributes(const struct stat& st, uint32_t attributes) {
+  mode_t mode = st.st_mode & 07777;
+  const uint32_t unixMode = attributes >> 16;
+  const uint32_t unixType = unixMode & 0170000;
+  // A Unix mode for a regular file or a directory (or with no type at all) brings its permission
+  // bits; a link's or a device's mode is not applied to the file we made of it.
+  const bool useUnixMode =
+      unixMode != 0 && (unixType == 0 || unixType == 0100000 || unixType == 0040000);
+  if (useUnixMode) mode = static_cast<mode_t>(unixMode & 0777);
+  if (attributes & faReadOnly) {
+    mode &= static_cast<mode_t>(~0222);
+  } else if (!useUnixMode) {
+    mode |= S_IWUSR;  // clearing the read-only attribute makes the file writable again
+  }
+  // A folder stays usable by its owner, or the files still to come could not be put into it.
+  if (S_ISDIR(st.st_mode)) mode |= S_IRWXU;
+  return mode;
+}
+
 std::string FoldedName(const std::string& name) {
   std::string folded = name;
   for (auto& c : folded) c = detail::UpperAscii(c);
@@ -103,6 +123,15 @@ bool FileExists(const std::string& path) {
   struct stat st {};
   std::string hostPath;
   return StatPath(path, st, hostPath) && !S_ISDIR(st.st_mode);
+}
+
+bool NameExists(const std::string& path) {
+  std::string hostPath;
+  if (!detail::Resolve(path, detail::TAccess::Read, hostPath)) return false;
+  struct stat st {};
+  if (::lstat(hostPath.c_str(), &st) != 0) return detail::FailFromErrno(hostPath);
+  SetLastError(kErrorSuccess);
+  return true;
 }
 
 bool DirectoryExists(const std::string& path) {
@@ -126,23 +155,18 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes) {
   if (::lstat(hostPath.c_str(), &st) != 0) return detail::FailFromErrno(hostPath);
   // A link's mode means nothing and chmod would reach through it to whatever it names.
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return detail::Fail(kErrorAccessDenied);
+  if (::chmod(hostPath.c_str(), ModeForAttributes(st, attributes)) != 0)
+    return detail::FailFromErrno(hostPath);
+  SetLastError(kErrorSuccess);
+  return true;
+}
 
-  mode_t mode = st.st_mode & 07777;
-  const uint32_t unixMode = attributes >> 16;
-  const uint32_t unixType = unixMode & 0170000;
-  // A Unix mode for a regular file or a directory (or with no type at all) brings its permission
-  // bits; a link's or a device's mode is not applied to the file we made of it.
-  const bool useUnixMode =
-      unixMode != 0 && (unixType == 0 || unixType == 0100000 || unixType == 0040000);
-  if (useUnixMode) mode = static_cast<mode_t>(unixMode & 0777);
-  if (attributes & faReadOnly) {
-    mode &= static_cast<mode_t>(~0222);
-  } else if (!useUnixMode) {
-    mode |= S_IWUSR;  // clearing the read-only attribute makes the file writable again
-  }
-  // A folder stays usable by its owner, or the files still to come could not be put into it.
-  if (S_ISDIR(st.st_mode)) mode |= S_IRWXU;
-  if (::chmod(hostPath.c_str(), mode) != 0) return detail::FailFromErrno(hostPath);
+bool SetFileAttributes(THandle handle, uint32_t attributes) {
+  if (handle < 0) return detail::Fail(kErrorInvalidHandle);
+  struct stat st {};
+  if (::fstat(handle, &st) != 0) return detail::FailFromErrno();
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return detail::Fail(kErrorAccessDenied);
+  if (::fchmod(handle, ModeForAttributes(st, attributes)) != 0) return detail::FailFromErrno();
   SetLastError(kErrorSuccess);
   return true;
 }

@@ -5,8 +5,10 @@ set -euo pipefail
 
 packages=(
   # toolchain and test frameworks
-  build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  build-essential cmake ninja-build pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  # the header-only command-line parser of parcelo-cli
+  libcli11-dev
   # oracles and baselines for tests and benchmarks (never linked into the product)
   zlib1g-dev libdeflate-dev
   # archivers that make the test fixtures and race us in the benchmarks

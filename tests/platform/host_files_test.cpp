@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -141,7 +143,10 @@ TEST(HostFiles, PipesAreNotFilesAndDoNotBlock) {
   ASSERT_EQ(::mkfifo(dir.Host("pipe").c_str(), 0600), 0);
   EXPECT_LT(host::FileOpen(dir.System("pipe"), host::fmOpenRead), 0);
   EXPECT_EQ(host::LastError(), host::kErrorAccessDenied);
-  EXPECT_LT(host::FileCreate(dir.System("pipe")), 0);
+  // Creating in its place replaces the pipe with a file, without blocking on it.
+  HandleGuard created(host::FileCreate(dir.System("pipe")));
+  EXPECT_GE(created.get(), 0);
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir.Host("pipe")));
 }
 
 TEST(HostFiles, CreateReplacesALinkInsteadOfWritingThroughIt) {
@@ -287,3 +292,111 @@ TEST_F(HostFakeDriveFiles, SwappingTheDiskChangesWhatTheDriveHolds) {
 }
 
 }  // namespace
+
+// ---- output below a chosen folder: nothing planted there beforehand is written through ----------
+
+TEST(HostFilesBelow, CreateReplacesAHardLinkAndAnyNonRegularFile) {
+  TempDir dir, outside;
+  outside.WriteFile("victim.txt", "keep me");
+  ASSERT_EQ(::link(outside.Host("victim.txt").c_str(), dir.Host("hard.txt").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir.Host("pipe").c_str(), 0600), 0);
+  for (const char* name : {"hard.txt", "pipe"}) {
+    SCOPED_TRACE(name);
+    HandleGuard plain(host::FileCreate(dir.System(name)));
+    ASSERT_GE(plain.get(), 0);
+    EXPECT_EQ(Write(plain.get(), "new"), 3);
+  }
+  HandleGuard below(host::FileCreateBelow(dir.SystemPath(), "hard.txt"));
+  ASSERT_GE(below.get(), 0);
+  EXPECT_EQ(outside.ReadFile("victim.txt"), "keep me");
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir.Host("pipe")));
+  struct stat st {};
+  ASSERT_EQ(::stat(outside.Host("victim.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_nlink, 1u);
+  // A file with one name is truncated in place, as before.
+  dir.WriteFile("one.txt", "old contents");
+  HandleGuard one(host::FileCreateBelow(dir.SystemPath(), "one.txt"));
+  ASSERT_GE(one.get(), 0);
+  EXPECT_EQ(host::FileSize(one.get()), 0);
+}
+
+TEST(HostFilesBelow, LinksPlantedOnTheWayAreNeverFollowed) {
+  TempDir dir, outside;
+  std::filesystem::create_directory_symlink(outside.HostPath(), dir.Host("linked"));
+  dir.WriteFile("file", "x");
+  std::filesystem::create_directory(dir.Host("real"));
+  std::filesystem::create_directory_symlink(outside.HostPath(), dir.Host("real/deeper"));
+  for (const char* relative : {"linked\\x.txt", "linked\\new\\x.txt", "real\\deeper\\x.txt"}) {
+    SCOPED_TRACE(relative);
+    EXPECT_LT(host::FileCreateBelow(dir.SystemPath(), relative), 0);
+    EXPECT_EQ(host::LastError(), host::kErrorStoppedOnSymlink);
+    EXPECT_FALSE(host::PathBelowIsPlain(dir.SystemPath(), relative));
+    EXPECT_FALSE(host::CreateDirectoryBelow(dir.SystemPath(), relative));
+    EXPECT_FALSE(host::DeleteFileBelow(dir.SystemPath(), relative));
+  }
+  EXPECT_LT(host::FileCreateBelow(dir.SystemPath(), "file\\x.txt"), 0);
+  EXPECT_EQ(host::LastError(), host::kErrorStoppedOnSymlink);
+  EXPECT_FALSE(host::LastErrorText().empty());
+  EXPECT_TRUE(std::filesystem::is_empty(outside.HostPath()));
+  // "." and ".." are refused, never resolved.
+  EXPECT_LT(host::FileCreateBelow(dir.SystemPath(), "real\\..\\..\\x.txt"), 0);
+  EXPECT_EQ(host::LastError(), host::kErrorInvalidName);
+  // Missing levels are created as real folders; the destination itself may be a link.
+  EXPECT_TRUE(host::PathBelowIsPlain(dir.SystemPath(), "a\\b\\c.txt"));
+  HandleGuard made(host::FileCreateBelow(dir.SystemPath(), "a\\b\\c.txt"));
+  ASSERT_GE(made.get(), 0);
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir.Host("a/b/c.txt")));
+  EXPECT_TRUE(host::CreateDirectoryBelow(dir.System("linked"), "d\\e"));
+  EXPECT_TRUE(std::filesystem::is_directory(outside.Host("d/e")));
+  EXPECT_TRUE(host::DeleteFileBelow(dir.SystemPath(), "a\\b\\c.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir.Host("a/b/c.txt")));
+}
+
+TEST(HostFilesBelow, LongNamesAreWholeOrRefusedNeverCut) {
+  TempDir dir;
+  // A path far beyond the system's path limit, in components the file system takes.
+  std::string relative;
+  for (int level = 0; level < 24; ++level) relative += std::string(200, char('a' + level)) + "\\";
+  relative += "f.txt";
+  HandleGuard deep(host::FileCreateBelow(dir.SystemPath(), relative));
+  ASSERT_GE(deep.get(), 0) << host::LastErrorText();
+  // One component longer than the file system allows is an error, not a shorter name.
+  const std::string tooLong(300, 'n');
+  EXPECT_LT(host::FileCreateBelow(dir.SystemPath(), tooLong), 0);
+  EXPECT_EQ(host::LastError(), host::kErrorFilenameExcedRange);
+  EXPECT_EQ(host::LastErrorText(), std::strerror(ENAMETOOLONG));
+  for (const auto& entry : std::filesystem::directory_iterator(dir.HostPath()))
+    EXPECT_EQ(entry.path().filename().string().size(), 200u);
+}
+
+TEST(HostFilesBelow, FailuresCarryTheSystemsReason) {
+  TempDir dir;
+  host::TSeams seams;
+  seams.FailOpen = [](const std::string& hostPath) {
+    return hostPath.find("deny") != std::string::npos;
+  };
+  {
+    host::ScopedSeams scope(seams);
+    EXPECT_LT(host::FileCreateBelow(dir.SystemPath(), "sub\\deny.txt"), 0);
+    EXPECT_EQ(host::LastError(), host::kErrorAccessDenied);
+    EXPECT_EQ(host::LastErrorText(), std::strerror(EACCES));
+  }
+  host::SetLastError(host::kErrorSuccess);
+  EXPECT_EQ(host::LastErrorText(), "");
+  EXPECT_FALSE(host::FileExists(dir.System("missing")));
+  EXPECT_EQ(host::LastErrorText(), std::strerror(ENOENT));
+}
+
+TEST(HostFilesBelow, AttributesOfAnOpenFile) {
+  TempDir dir;
+  HandleGuard file(host::FileCreateBelow(dir.SystemPath(), "f.txt"));
+  ASSERT_GE(file.get(), 0);
+  EXPECT_TRUE(host::SetFileAttributes(file.get(), (0104755u << 16) | host::faArchive));
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.Host("f.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);  // never set-uid
+  EXPECT_TRUE(host::SetFileAttributes(file.get(), host::faReadOnly));
+  ASSERT_EQ(::stat(dir.Host("f.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+  EXPECT_FALSE(host::SetFileAttributes(host::kInvalidHandle, 0));
+}

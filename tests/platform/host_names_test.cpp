@@ -270,3 +270,20 @@ TEST(HostTempFiles, FakeDrivesThatCannotTakeAFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HostNameExists, ExactNameOnlyAndLinksCount) {
+  parcelo::test::TempDir dir;
+  dir.WriteFile("Case.txt", "x");
+  dir.WriteFile("starXXXname.txt", "x");
+  std::filesystem::create_symlink(dir.Host("nowhere"), dir.Host("dangling"));
+  EXPECT_TRUE(host::NameExists(dir.System("Case.txt")));
+  EXPECT_FALSE(host::NameExists(dir.System("case.TXT")));  // another name on this file system
+  EXPECT_FALSE(host::NameExists(dir.System("star*name.txt")));
+  EXPECT_FALSE(host::NameExists(dir.System("star?XXname.txt")));
+  EXPECT_TRUE(host::NameExists(dir.System("dangling")));
+  EXPECT_TRUE(host::NameExists(dir.SystemPath()));
+}
+
+}  // namespace

@@ -1,0 +1,822 @@
+// The extraction driver: TZipCommon's block input and output, error routes and volume names, and
+// TUnBase's run (Extract), member approval, passwords, output files, dates, attributes, progress
+// and checksum verdicts. It knows nothing of any archive format's records or decoders.
+#include "archive/driver/arvbase.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+namespace {
+
+// A stored name's directory part as the selection compares it: everything up to and including the
+// last "\", "/" or ":", with a trailing "\" when not empty.
+std::string DirPartForSpec(const std::string& name) {
+  const size_t cut = name.find_last_of("\\/:");
+  if (cut == std::string::npos) return {};
+  return AppendBackslash(name.substr(0, cut + 1));
+}
+
+std::string FilePartForSpec(const std::string& name) {
+  const size_t cut = name.find_last_of("\\/:");
+  return cut == std::string::npos ? name : name.substr(cut + 1);
+}
+
+// Directory part of a system path including its trailing "\" (empty without one).
+std::string DirectoryOf(const std::string& path) {
+  const size_t cut = path.find_last_of("\\:");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+// Ends a run of prompts that a handler keeps answering without a usable volume: after this many
+// rounds the prompt counts as cancelled, so a handler that never changes anything cannot hang the
+// run.
+constexpr int kMaxVolumePromptRounds = 100;
+
+// The current local time as a packed DOS date-time; 0 outside 1980..2099.
+uint32_t NowAsDosDateTime() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm local{};
+  if (const std::tm* t = std::localtime(&now)) local = *t;
+  const int year = local.tm_year + 1900;
+  if (year < 1980 || year > 2099) return 0;
+  const uint32_t date =
+      static_cast<uint32_t>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
+  const uint32_t time = static_cast<uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) |
+                                              (std::min(local.tm_sec, 59) / 2));
+  return (date << 16) | time;
+}
+
+}  // namespace
+
+// ---- TarvTimer ----------------------------------------------------------------------------------
+void TarvTimer::Start() {
+  FElapsed = 0.0f;
+  FStartTick = host::GetTickCount();
+  FPauseDepth = 0;
+  FRunning = true;
+}
+
+void TarvTimer::Stop() {
+  if (!FRunning) return;
+  FStopTick = host::GetTickCount();
+  FElapsed = static_cast<float>(static_cast<uint32_t>(FStopTick - FStartTick)) / 1000.0f;
+  FStartTick = 0;
+  FPauseDepth = 0;
+  FRunning = false;
+}
+
+void TarvTimer::Pause() {
+  if (!FRunning) return;
+  if (FPauseDepth++ == 0) FPauseTick = host::GetTickCount();
+}
+
+void TarvTimer::Resume() {
+  if (!FRunning || FPauseDepth == 0) return;
+  if (--FPauseDepth == 0) FStartTick += host::GetTickCount() - FPauseTick;
+}
+
+// ---- TUnBaseHeaderObj ---------------------------------------------------------------------------
+bool TUnBaseHeaderObj::Add(const TUnBaseHeaderRec& rec, const uint8_t* central,
+                           const TDataDescriptor* descriptor) {
+  try {
+    TItem item;
+    item.rec = rec;
+    // Room first (growing geometrically), so the push below cannot fail half-way.
+    if (FItems.size() == FItems.capacity()) FItems.reserve(std::max<size_t>(64, 2 * FItems.size()));
+    if (central) {
+      std::array<uint8_t, kCentralCopySize> copy;
+      std::memcpy(copy.data(), central, kCentralCopySize);
+      FCentral.push_back(copy);
+      item.central = static_cast<int32_t>(FCentral.size() - 1);
+    }
+    if (descriptor) {
+      try {
+        FDescriptors.push_back(*descriptor);
+      } catch (...) {
+        if (central) FCentral.pop_back();
+        throw;
+      }
+      item.descriptor = static_cast<int32_t>(FDescriptors.size() - 1);
+    }
+    FItems.push_back(item);  // room reserved above: cannot throw
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+const uint8_t* TUnBaseHeaderObj::Central(int index) const {
+  const TItem& item = FItems.at(static_cast<size_t>(index));
+  return item.central < 0 ? nullptr : FCentral[static_cast<size_t>(item.central)].data();
+}
+
+const TDataDescriptor* TUnBaseHeaderObj::Descriptor(int index) const {
+  const TItem& item = FItems.at(static_cast<size_t>(index));
+  return item.descriptor < 0 ? nullptr : &FDescriptors[static_cast<size_t>(item.descriptor)];
+}
+
+void TUnBaseHeaderObj::Clear() {
+  FItems.clear();
+  FItems.shrink_to_fit();
+  FCentral.clear();
+  FCentral.shrink_to_fit();
+  FDescriptors.clear();
+  FDescriptors.shrink_to_fit();
+}
+
+// ---- TZipCommon ---------------------------------------------------------------------------------
+TZipCommon::TZipCommon(TComponent* owner) : TRegisterArcova(owner) {}
+
+TZipCommon::~TZipCommon() = default;
+
+void TZipCommon::SetZipCmntBufSize(int value) {
+  FZipCmntBufSize = std::clamp(value, 2000, 32767);
+}
+
+void TZipCommon::SetCancel(bool value) {
+  FCancel = value ? 1 : 0;
+  if (value) ReportError(FArchiveFile, FOutputPath, "0", kErrUserCanceled);
+}
+
+bool TZipCommon::MatchesFileSpec(const std::string& storedName) {
+  return MatchesFileSpec(storedName, FFileSpec, FRecurseDirs);
+}
+
+bool TZipCommon::MatchesFileSpec(const std::string& storedName, TStringList& fileSpec,
+                                 bool recurseDirs) {
+  if (storedName.empty()) return false;
+  const std::string nameDir = DirPartForSpec(storedName);
+  for (int i = 0; i < fileSpec.Count(); ++i) {
+    const std::string line = fileSpec[i];
+    if (line.empty()) continue;
+    if (SameTextAscii(line, storedName)) return true;
+    const std::string lineDir = DirPartForSpec(line);
+    std::string name = storedName;
+    if (recurseDirs) {
+      // Without a directory in the line the file name alone is tested; with one, the mask itself
+      // (which holds the directory) decides.
+      if (lineDir.empty()) name = FilePartForSpec(storedName);
+    } else if (!SameTextAscii(nameDir, lineDir)) {
+      continue;
+    }
+    if (!MaskMatches(name, line)) {
+      if (name.find('.') == std::string::npos) name += '.';
+      if (line.find('.') == std::string::npos) fileSpec[i] = line + '.';
+      if (!MaskMatches(name, fileSpec[i])) continue;
+    }
+    return true;
+  }
+  return false;
+}
+
+TDateTime TZipCommon::DosDateToDateTime(uint32_t packed) {
+  if (packed == 0) packed = 0x00210020;  // 1980-01-01 00:01:00
+  return DosToDateTime(packed);
+}
+
+int32_t TZipCommon::ReadBlock(host::THandle archive, TStream32* stream, uint8_t* buffer,
+                              bool decipher, int kind, int32_t count) {
+  if (count <= 0) return 0;
+  int32_t got = 0;
+  if (archive >= 0) {
+    got = host::FileRead(archive, buffer, static_cast<uint32_t>(count));
+  } else if (stream) {
+    try {
+      got = stream->Read(buffer, count);
+    } catch (const EReadError&) {
+      got = 0;
+    }
+  }
+  if (got <= 0) return 0;
+  DecryptBlock(decipher, buffer, got);
+  FChecksums.UpdateCrc(kind, buffer, static_cast<size_t>(got));
+  return got;
+}
+
+int32_t TZipCommon::WriteBlock(host::THandle out, TStream32* stream, uint8_t* buffer, bool decipher,
+                               int kind, int32_t count, bool updateChecksum) {
+  if (decipher && updateChecksum && UsesZipCipher() && count > 0)
+    FCipher.DecipherBuffer(buffer, static_cast<size_t>(count));
+  int32_t written = 0;
+  if (count > 0) {
+    host::SetLastError(host::kErrorSuccess);
+    if (out >= 0) {
+      written = host::FileWrite(out, buffer, static_cast<uint32_t>(count));
+    } else if (stream) {
+      written = stream->Write(buffer, count);
+    }
+    if (written < count) {
+      if (host::LastError() == host::kErrorDiskFull) {
+        FFileCount = 0;
+        throw EWriteError(LoadStr(kErrDiskFull));
+      }
+      if (FFileCount > 0) --FFileCount;
+      throw E_RAISE(LoadStr(kErrWritingFile));
+    }
+  }
+  if (updateChecksum) FChecksums.UpdateCrc(kind, buffer, static_cast<size_t>(written));
+  return written;
+}
+
+int32_t TZipCommon::WriteBlockBytewise(host::THandle out, TStream32* stream, uint8_t* buffer,
+                                       bool decipher, int kind, int32_t count,
+                                       bool updateChecksum) {
+  if (decipher && updateChecksum && UsesZipCipher())
+    for (int32_t i = 0; i < count; ++i) buffer[i] = FCipher.EncipherByte(buffer[i]);
+  return WriteBlock(out, stream, buffer, false, kind, count, updateChecksum);
+}
+
+void TZipCommon::DecryptBlock(bool decipher, uint8_t* buffer, int32_t count) {
+  if (!decipher || count <= 0) return;
+  if (ArcFormatTraits(FArcType).Cipher == TDataCipher::Arj) {
+    if (FPassword.empty()) return;
+    const int length = static_cast<int>(FPassword.size());
+    for (int32_t i = 0; i < count; ++i) {
+      if (FArjPasswordPos < 1 || FArjPasswordPos > length) FArjPasswordPos = 1;
+      buffer[i] ^= static_cast<uint8_t>(FPassword[static_cast<size_t>(FArjPasswordPos - 1)]);
+      FArjPasswordPos = FArjPasswordPos >= length ? 1 : FArjPasswordPos + 1;
+    }
+  } else if (UsesZipCipher()) {
+    FCipher.DecipherBuffer(buffer, static_cast<size_t>(count));
+  }
+}
+
+void TZipCommon::ReportError(const std::string& fileName, const std::string& extendedMsg,
+                             const std::string& volumeId, int code) {
+  TTimerPause pause(FTimer);
+  if (FCancel) code = kErrUserCanceled;
+  if (!OnError) return;
+  try {
+    OnError(this, fileName, extendedMsg, volumeId, code);
+  } catch (...) {
+    // An error report never raises, whatever its handler does.
+  }
+}
+
+void TZipCommon::RaiseError(const std::string& fileName, const std::string& extendedMsg,
+                            const std::string& volumeId, int code) {
+  RaiseError(TErrorClass::Raise, fileName, extendedMsg, volumeId, code);
+}
+
+void TZipCommon::RaiseError(TErrorClass errorClass, const std::string& fileName,
+                            const std::string& extendedMsg, const std::string& volumeId, int code) {
+  ReportError(fileName, extendedMsg, volumeId, code);
+  if (FCancel) return;
+  switch (errorClass) {
+    case TErrorClass::Read:
+      throw EReadError(LoadStr(code));
+    case TErrorClass::Write:
+      throw EWriteError(LoadStr(code));
+    case TErrorClass::Raise:
+      break;
+  }
+  throw E_RAISE(LoadStr(code));
+}
+
+void TZipCommon::BuildOutputName(const std::string& storedName) {
+  FOutputPath = storedName;
+}
+
+std::string TZipCommon::VolumeName(const std::string& name, int n) {
+  if (name.empty() || n < 0) return {};
+  const size_t cut = name.find_last_of("\\:");
+  const std::string dir = cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
+  const std::string file = cut == std::string::npos ? name : name.substr(cut + 1);
+  std::string result = dir + file.substr(0, static_cast<size_t>(BaseNameLength(file.c_str())));
+  char letter = FVolumeLetter;
+  if (ArcFormatTraits(FArcType).VolumeHundredsInLetter) {
+    letter = static_cast<char>(letter + n / 100);
+    n %= 100;
+  }
+  if (n <= 9) {
+    result += std::string(".") + letter + "0" + std::to_string(n);
+  } else if (n <= 99) {
+    result += std::string(".") + letter + std::to_string(n);
+  } else {
+    result += "." + std::to_string(n);
+  }
+  return result;
+}
+
+bool TZipCommon::AskNextVolume(std::string& volumeName, int volumeId) {
+  const std::string idText = std::to_string(volumeId);
+  if (volumeId > 999) {
+    ReportError(volumeName, "", idText, kErrMaxVolumes);
+    return false;
+  }
+  if (volumeName.empty()) {
+    ReportError("", "", idText, kErrInvalidFileName);
+    return false;
+  }
+  if (!OnNextVolume) {
+    ReportError(volumeName, "OnNextVolume", "0", kErrEventNotAssigned);
+    return false;
+  }
+  if (volumeName.find_first_of("\\:") == std::string::npos)
+    volumeName = AppendBackslash(host::GetCurrentDir()) + volumeName;
+  for (int round = 0;; ++round) {
+    bool cancel = true;
+    TTimerPause pause(FTimer);
+    OnNextVolume(this, volumeName, idText, FileExistsWild(volumeName), cancel);
+    if (cancel || round >= kMaxVolumePromptRounds) return false;
+    if (FileExistsWild(volumeName)) break;
+  }
+  ++FVolumeNumber;
+  return true;
+}
+
+bool TZipCommon::NextVolume(std::unique_ptr<TStream32>& archive, std::string& volumeName) {
+  if (!OnNextVolume) return false;
+  volumeName = VolumeName(volumeName, FVolumeNumber);
+  if (!AskNextVolume(volumeName, FVolumeNumber)) return false;
+  archive.reset();
+  auto stream =
+      std::make_unique<TFileStream32>(volumeName, host::fmOpenRead | host::fmShareDenyWrite);
+  const bool opened = stream->Handle() >= 0;
+  if (!opened) {
+    ReportError(FArchiveFile, "", "0", kErrOpeningFile);
+    FArchiveSize = 0;
+  } else {
+    FArchiveSize = stream->GetSize();
+  }
+  archive = std::move(stream);
+  return opened;
+}
+
+TDiskCallbacks TZipCommon::DiskCallbacks() {
+  TDiskCallbacks callbacks;
+  callbacks.ReportError = [this](const std::string& fileName, const std::string& extendedMsg,
+                                 const std::string& volumeId,
+                                 int code) { ReportError(fileName, extendedMsg, volumeId, code); };
+  callbacks.RaiseError = [this](const std::string& fileName, const std::string& extendedMsg,
+                                const std::string& volumeId,
+                                int code) { RaiseError(fileName, extendedMsg, volumeId, code); };
+  return callbacks;
+}
+
+std::unique_ptr<TStream32> TZipCommon::OpenArchiveStream(const std::string& fileName) {
+  auto stream =
+      std::make_unique<TFileStream32>(fileName, host::fmOpenRead | host::fmShareDenyWrite);
+  if (stream->Handle() < 0) return nullptr;
+  return stream;
+}
+
+bool TZipCommon::UsesZipCipher() const {
+  return ArcFormatTraits(FArcType).Cipher == TDataCipher::Zip;
+}
+
+// ---- TUnBase ------------------------------------------------------------------------------------
+TUnBase::TUnBase(TComponent* owner) : TZipCommon(owner) {}
+
+TUnBase::~TUnBase() = default;
+
+void TUnBase::SetExtractDir(const std::string& value) {
+  if (!value.empty()) {
+    FExtractDir = AppendBackslash(SlashToBackslash(value));
+  } else if (!FArchiveFile.empty()) {
+    FExtractDir = DirectoryOf(FArchiveFile);
+  } else {
+    FExtractDir.clear();
+  }
+}
+
+int TUnBase::Extract() {
+  // Step 2: the run state.
+  FCancel = 0;
+  FFileCount = 0;
+  FProgressSink = &TUnBase::DefaultProgressSink;
+  FEncrypted = false;
+  FLatestDate = 0;
+  FTotalPacked = 0;
+  FTotalUnpacked = 0;
+  FRemaining = 0;
+  FVolumeNumber = 0;
+  FPasswordFailed = false;
+  FLastByArchive = 0;
+  if (FCpuType == cpt80486) FCpuType = cptAuto;
+  const std::string archiveFile = FArchiveFile;
+  FVolumeBaseName = archiveFile;
+  FCurrentVolumeName = archiveFile;
+
+  try {
+    if (FArchiveFile.empty()) {  // step 3
+      ReportError("", "", "0", kErrFileNotFound);
+      return 0;
+    }
+    if (IsSpannedZip(FArcType) && !FDiskManager.Examine(FArchiveFile, DiskCallbacks()))
+      return 0;  // step 4
+
+    // Steps 5 to 9: everything after OnActivate ends with OnDeactivate.
+    struct TDeactivate {
+      TUnBase* self;
+      ~TDeactivate() {
+        if (!self->OnDeactivate) return;
+        try {
+          self->OnDeactivate(self);
+        } catch (...) {
+        }
+      }
+    } deactivate{this};
+    if (OnActivate) OnActivate(this);
+
+    // Step 6: the decoders of some formats open the archive themselves.
+    const bool opensItself = ArcFormatTraits(FArcType).OpensArchiveItself;
+    std::unique_ptr<TStream32> archive;
+    if (!opensItself) archive = OpenArchiveStream(FArchiveFile);
+    if (!archive && !opensItself) {
+      ReportError(FArchiveFile, "", "0", kErrOpeningFile);
+    } else {
+      const bool timed = static_cast<bool>(OnElapsedTime);
+      if (timed) FTimer.Start();  // step 7
+      FPassword.clear();          // step 8
+      FOutputPath.clear();
+      try {
+        ExtractArchive(archive);
+      } catch (...) {
+      }
+      archive.reset();
+      if (timed) {
+        FTimer.Stop();
+        OnElapsedTime(this, FTimer.ElapsedTime());
+      }
+    }
+  } catch (...) {
+    // Nothing leaves a run; the counter is the result.
+  }
+  FArchiveFile = archiveFile;  // step 10, without detecting again
+  return FFileCount;
+}
+
+void TUnBase::ExtractArchive(std::unique_ptr<TStream32>&) {}
+
+bool TUnBase::CheckCrc(int kind, uint32_t expected) {
+  bool pass = false;
+  if (!FCancel) {
+    const uint32_t running = kind == kCrcKind16 ? FChecksums.crc16 : FChecksums.crc32;
+    pass = running == expected || running == ~expected;
+  }
+  if (OnEnd) {
+    OnEnd(this, FOutputPath, pass);
+  } else if (!pass && OnError) {
+    ReportError(FOutputPath, "", "0", kErrCrcCheck);
+  }
+  return pass;
+}
+
+bool TUnBase::CheckPassword(uint8_t*) {
+  return false;
+}
+
+bool TUnBase::DecodeZipMember(const std::string&, TMemberSizes&, host::THandle,
+                              std::unique_ptr<TStream32>&) {
+  return false;
+}
+
+void TUnBase::BuildOutputName(const std::string& storedName) {
+  if (storedName.empty()) {
+    FOutputPath.clear();
+    return;
+  }
+  if (FExtractDir.empty()) {
+    SetExtractDir("");
+    if (FExtractDir.empty()) FExtractDir = AppendBackslash(host::GetCurrentDir());
+  }
+  // Drive letters and roots go first, as they always have.
+  std::string name = storedName;
+  if (name.find(':') != std::string::npos) {
+    name.erase(0, name.find('\\') == 2 ? 3 : 2);
+  } else if (name[0] == '\\') {
+    name.erase(0, 1);
+  }
+  // Then every component that could lead elsewhere: empty ones (from "\\server" or "a\\b"), "."
+  // and "..". What is left can only name something below ExtractDir.
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('\\', start);
+    if (end == std::string::npos) end = name.size();
+    std::string part = name.substr(start, end - start);
+    if (!part.empty() && part != "." && part != "..") parts.push_back(std::move(part));
+    start = end + 1;
+  }
+  // A name ending in "\" (or in a dropped component) has no file-name part: a directory.
+  std::string fileName;
+  const size_t lastSep = name.find_last_of('\\');
+  const std::string lastPart = lastSep == std::string::npos ? name : name.substr(lastSep + 1);
+  if (!parts.empty() && lastPart == parts.back()) {
+    fileName = parts.back();
+    parts.pop_back();
+  }
+  std::string directory = FExtractDir;
+  if (FUseStoredDirs) {
+    std::string relative;
+    for (const std::string& part : parts) relative += part + '\\';
+    directory = JoinPath(FExtractDir, relative);
+  }
+  if (directory.find(':') == std::string::npos && (directory.empty() || directory[0] != '\\'))
+    directory = '\\' + directory;
+  FOutputPath = JoinPath(directory, fileName);
+}
+
+bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attributes,
+                           TMemberSizes& sizes, uint32_t expectedCrc, uint32_t dosDateTime) {
+  // A member whose output path has no file-name part is a directory, whatever its attributes say
+  // (local headers carry none; some writers leave them 0).
+  const bool noFilePart = FOutputPath.empty() || FOutputPath.back() == '\\';
+  if (ArcFormatTraits(FArcType).DirectoryByName)
+    attributes = noFilePart ? host::faDirectory : host::faArchive;
+  const bool isDirectory = (attributes & host::faDirectory) != 0 || noFilePart;
+
+  if (!ApproveEntry(isDirectory)) {
+    SkipEntry(sizes);
+    return false;
+  }
+  FEncrypted = !isDirectory && (sizes.Flags & kFlagEncrypted) != 0;
+  if (FEncrypted && !FPasswordFailed && archive && !ResolvePassword(*archive))
+    FPasswordFailed = true;
+
+  try {
+    if (isDirectory) {
+      if (FCreateStoredDirs && !FOutputPath.empty()) MakeDirPath(FOutputPath);
+      FChecksums.crc32 = expectedCrc;  // a directory always passes
+    } else {
+      host::THandle out = host::kInvalidHandle;
+      if (!OpenOutput(out)) {
+        ReportError(FOutputPath, "", "0", kErrOpeningFile);
+        SkipEntry(sizes);
+      } else {
+        const bool latched = FEncrypted && FPasswordFailed;
+        // Closing (or, for a skipped encrypted member, renaming the events' file) happens on every
+        // way out of the decoding.
+        struct TFinish {
+          TUnBase* self;
+          host::THandle out;
+          uint32_t attributes;
+          uint32_t dosDateTime;
+          bool latched;
+          ~TFinish() {
+            if (latched) {
+              self->FOutputPath = self->FStoredName;
+            } else {
+              try {
+                self->CloseOutput(out, attributes, dosDateTime, self->FOutputPath);
+              } catch (...) {
+              }
+            }
+          }
+        } finish{this, out, attributes, dosDateTime, latched};
+        if (latched) {
+          --FFileCount;
+          SkipEntry(sizes);
+        } else if (archive) {
+          FChecksums.crc32 = 0xFFFFFFFF;
+          DecodeZipMember(FOutputPath, sizes, out, archive);
+          FChecksums.crc32 = ~FChecksums.crc32;
+        }
+      }
+    }
+  } catch (...) {
+    // The member ends here; the run goes on with the next one.
+  }
+  try {
+    return CheckCrc(kCrcKind32, expectedCrc);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool TUnBase::ApproveEntry(bool isDirectory) {
+  if (isDirectory) return true;
+  TTimerPause pause(FTimer);
+  bool extract = true;
+  if (OnBegin) OnBegin(this, FOutputPath, FFileCount, extract);
+  if (FCancel || !extract) return false;
+  if (!FConfirmOverwrites) {
+    if (FOverwriteMode != omOverwrite) return false;
+    ++FFileCount;
+    return true;
+  }
+  FOverwriteMode = omOverwrite;
+  if (FileExistsWild(FOutputPath)) {
+    if (!OnFileExists) {
+      ReportError(FOutputPath, "OnFileExists", "0", kErrEventNotAssigned);
+      FOverwriteMode = omSkip;
+    } else {
+      do {
+        std::string newName;
+        OnFileExists(this, FOutputPath, newName, FOverwriteMode);
+        if (newName.empty()) newName = FOutputPath;
+        if (FOverwriteMode == omOverwrite) {
+          if (SameTextAscii(newName, FOutputPath)) break;
+          FOutputPath = newName;
+        }
+      } while (!FCancel && FOverwriteMode != omSkip && FileExistsWild(FOutputPath));
+    }
+    if (!FCancel && FOverwriteMode != omSkip) {
+      const uint32_t attributes = host::GetFileAttributes(FOutputPath);
+      if (attributes != host::kInvalidAttributes && (attributes & host::faReadOnly)) {
+        if (attributes & (host::faSysFile | host::faDirectory)) {
+          ReportError(FOutputPath, "", "0", kErrWritingFile);
+          return false;
+        }
+        host::SetFileAttributes(FOutputPath, 0);
+      }
+    }
+  }
+  const bool approved = !FCancel && FOverwriteMode == omOverwrite && !FOutputPath.empty();
+  if (approved) ++FFileCount;
+  return approved;
+}
+
+bool TUnBase::ResolvePassword(TStream32& archive) {
+  TTimerPause pause(FTimer);
+  std::memset(FPasswordHeader, 0, sizeof FPasswordHeader);
+  ReadBlock(host::kInvalidHandle, &archive, FPasswordHeader, false, 0,
+            static_cast<int32_t>(kZipEncryptionHeaderSize));
+  std::memcpy(FPasswordHeader + kZipEncryptionHeaderSize, FPasswordHeader,
+              kZipEncryptionHeaderSize);
+
+  if (CheckPassword(FPasswordHeader)) return true;
+  for (int i = 0; i < FPasswords.Count(); ++i) {
+    FPassword = FPasswords[i];
+    if (CheckPassword(FPasswordHeader)) return true;
+  }
+  if (!OnGetPassword) {
+    ReportError(FOutputPath, "OnGetPassword", "0", kErrEventNotAssigned);
+    return false;
+  }
+  bool tryAgain = true;
+  for (int attempt = 0; attempt < FPasswordAttempts; ++attempt) {
+    if (FCancel) break;
+    OnGetPassword(this, FOutputPath, FPassword, tryAgain);
+    if (!tryAgain) {
+      ReportError(FOutputPath, "", "0", kErrInvalidPassword);
+      break;
+    }
+    if (CheckPassword(FPasswordHeader)) {
+      FPasswords.Insert(0, FPassword);
+      return true;
+    }
+    FPassword.clear();
+    ReportError(FOutputPath, "", "0", kErrInvalidPassword);
+  }
+  return false;
+}
+
+bool TUnBase::OpenOutput(host::THandle& out) {
+  out = host::kInvalidHandle;
+  if (FEncrypted && FPasswordFailed) return true;
+  if (FOutputPath.empty()) return false;
+  const std::string directory = DirectoryOf(FOutputPath);
+  if (!directory.empty()) MakeDirPath(directory);
+  out = host::FileCreate(FOutputPath);
+  if (out < 0) {
+    ReportError(FOutputPath, "", "0", kErrOpeningFile);
+    return false;
+  }
+  return true;
+}
+
+void TUnBase::CloseOutput(host::THandle out, uint32_t attributes, uint32_t dosDateTime,
+                          const std::string& outputPath) {
+  if (out < 0) return;
+  host::SetFileDate(out, SelectFileDate(dosDateTime));
+  if (!host::FileClose(out)) ReportError(outputPath, "", "0", kErrClosingFile);
+  if (FRestoreFileAttr && attributes != host::faArchive)
+    host::SetFileAttributes(outputPath, attributes);
+}
+
+uint32_t TUnBase::SelectFileDate(uint32_t dosDateTime) {
+  switch (FDateAttribute) {
+    case daSysDate:
+      return NowAsDosDateTime();
+    case daMaxFileDate:
+      return FLatestDate;
+    case daFileDate:
+      break;
+  }
+  return dosDateTime;
+}
+
+int64_t TUnBase::CopyStored(TStream32& archive, host::THandle out, const TMemberSizes& sizes,
+                            int kind) {
+  const int64_t size = sizes.UnpackedSize;
+  int64_t left = size;
+  if (left <= 0) return 0;
+  uint8_t* buffer = RunBuffer(static_cast<size_t>(kCopyBlockSize) + 1);
+  const bool encrypted = (sizes.Flags & kFlagEncrypted) != 0;
+  const bool decipherRead = encrypted && ArcFormatTraits(FArcType).Cipher == TDataCipher::Arj;
+  const bool decipherWrite = encrypted && UsesZipCipher();
+  while (left > 0) {
+    const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(left, kCopyBlockSize));
+    const int32_t got = ReadBlock(host::kInvalidHandle, &archive, buffer, decipherRead, 0, chunk);
+    if (got <= 0) break;
+    left -= got;
+    FRemaining -= got;
+    WriteBlock(out, nullptr, buffer, decipherWrite, kind, got, true);
+    ReportProgress(size - left, size, FTotalUnpacked);
+    if (FCancel) break;
+  }
+  return left;
+}
+
+void TUnBase::ReportProgress(int64_t done, int64_t size, int64_t total) {
+  const uint8_t byFile = static_cast<uint8_t>(Percent(done, size));
+  const uint8_t byArchive = static_cast<uint8_t>(Percent(total - FRemaining, total));
+  FLastByFile = byFile;
+  FLastByArchive = byArchive;
+  try {
+    (this->*FProgressSink)(byFile, byArchive);
+  } catch (...) {
+  }
+}
+
+void TUnBase::DefaultProgressSink(uint8_t byFile, uint8_t byArchive) {
+  host::ProcessMessages();
+  if (OnProgress) OnProgress(this, byFile, byArchive);
+}
+
+void TUnBase::SkipEntry(const TMemberSizes& sizes) {
+  FRemaining -= sizes.UnpackedSize;
+  ReportProgress(sizes.UnpackedSize, sizes.UnpackedSize, FTotalUnpacked);
+}
+
+void TUnBase::AddToTotals(const TMemberSizes& sizes, uint32_t dosDateTime) {
+  if (static_cast<int32_t>(dosDateTime) > static_cast<int32_t>(FLatestDate))
+    FLatestDate = dosDateTime;
+  FTotalPacked += sizes.PackedSize;
+  if (sizes.Flags & kFlagEncrypted) FTotalPacked -= static_cast<int64_t>(kZipEncryptionHeaderSize);
+  FTotalUnpacked += sizes.UnpackedSize;
+}
+
+std::string TUnBase::SplitVolumeName(int index, int lastIndex) const {
+  if (index >= lastIndex) return FArchiveFile;
+  std::string base = FVolumeBaseName;
+  const size_t dot = base.find_last_of('.');
+  const size_t sep = base.find_last_of("\\:");
+  if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) base.erase(dot);
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, ".z%2.2d", index + 1);
+  return base + suffix;
+}
+
+bool TUnBase::ChangeVolume(std::unique_ptr<TStream32>& archive, int index, int lastIndex,
+                           bool continuation) {
+  const std::string idText = std::to_string(index + 1);
+  if (!OnNextVolume) {
+    SetCancel(true);
+    ReportError(FCurrentVolumeName, "OnNextVolume", idText, kErrEventNotAssigned);
+    return false;
+  }
+  std::string volumeName = SplitVolumeName(index, lastIndex);
+  if (FLocalHeaderMode && SameTextAscii(volumeName, FArchiveFile))
+    volumeName = SplitVolumeName(index + 1, 9999);
+  if (SameTextAscii(volumeName, FCurrentVolumeName)) {
+    // A member that runs past the set's last volume has nowhere to continue.
+    if (continuation) return false;
+    // The volume wanted is the one already open: nothing to ask.
+    if (archive) {
+      FVolumeNumber = index + 1;
+      return true;
+    }
+  }
+  archive.reset();
+  bool found = false;
+  for (int round = 0; round < kMaxVolumePromptRounds; ++round) {
+    bool cancel = FCancel != 0;
+    {
+      TTimerPause pause(FTimer);
+      OnNextVolume(this, volumeName, idText, host::FileExists(volumeName), cancel);
+    }
+    FCancel = cancel ? 1 : 0;
+    if (FCancel) break;
+    if (host::FileExists(volumeName)) {
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    FCancel = 1;
+    ReportError(volumeName, "", idText, kErrUserCanceled);
+    return false;
+  }
+  FVolumeNumber = index + 1;
+  archive = OpenArchiveStream(volumeName);
+  if (!archive) {
+    ReportError(volumeName, "", "0", kErrOpeningFile);
+    return false;
+  }
+  FCurrentVolumeName = volumeName;
+  return true;
+}
+
+uint8_t* TUnBase::RunBuffer(size_t size) {
+  if (size > FRunBufferSize) {
+    FRunBuffer = std::make_unique<uint8_t[]>(size);
+    FRunBufferSize = size;
+  }
+  return FRunBuffer.get();
+}

@@ -1,0 +1,125 @@
+// parcelo-cli's command line as a whole: help for the program and each command, the version, and
+// clear usage errors (exit status 2, the reason on standard error, nothing on standard output).
+// What each command does is tested beside it (cli_type_test, cli_list_test, cli_extract_test).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+
+#include "support/CliRun.h"
+#include "support/TempDir.h"
+#include "support/ZipBuilder.h"
+
+namespace {
+
+using parcelo::test::RunCli;
+using parcelo::test::TCliRun;
+
+TEST(CliUsage, HelpForTheProgramAndEachCommandGoesToStandardOutput) {
+  for (const std::string command : {"", "type", "list", "extract"}) {
+    SCOPED_TRACE(command);
+    const std::string prefix = command.empty() ? "" : command + " ";
+    for (const std::string flag : {"--help", "-h"}) {
+      const TCliRun run = RunCli(prefix + flag);
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(run.err, "");
+      const std::string usage = "Usage: parcelo-cli" + (command.empty() ? "" : " " + command);
+      EXPECT_NE(run.out.find(usage), std::string::npos) << run.out;
+    }
+  }
+  // The program's help names every command; a command's help names its options.
+  const std::string all = RunCli("--help").out;
+  for (const char* name : {"type", "list", "extract"})
+    EXPECT_NE(all.find(std::string("  ") + name + " "), std::string::npos) << name;
+  const std::string extract = RunCli("extract --help").out;
+  for (const char* option : {"-d,--directory", "-p,--password", "--ask-password", "--overwrite",
+                             "--skip-existing", "--ask", "--junk-paths", "-q,--quiet"})
+    EXPECT_NE(extract.find(option), std::string::npos) << option;
+  // Help wins over missing or extra arguments, wherever it stands.
+  EXPECT_EQ(RunCli("extract missing.zip --frobnicate --help").status, 0);
+  EXPECT_EQ(RunCli("list missing.zip -h").status, 0);
+}
+
+// The usage section of the README shows each help text as the program prints it.
+TEST(CliUsage, ReadmeShowsTheHelpTexts) {
+  std::ifstream file(std::string(PARCELO_SOURCE_DIR) + "/README.md", std::ios::binary);
+  const std::string readme{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  ASSERT_FALSE(readme.empty());
+  for (const std::string command : {"", "type", "list", "extract"}) {
+    SCOPED_TRACE(command);
+    const std::string help = RunCli(command + " --help").out;
+    ASSERT_FALSE(help.empty());
+    // As a Markdown code block: each line indented by four spaces, blank lines left empty.
+    std::string block;
+    size_t start = 0;
+    while (start < help.size()) {
+      size_t end = help.find('\n', start);
+      if (end == std::string::npos) end = help.size();
+      std::string line = help.substr(start, end - start);
+      while (!line.empty() && line.back() == ' ') line.pop_back();
+      block += (line.empty() ? "" : "    " + line) + "\n";
+      start = end + 1;
+    }
+    EXPECT_NE(readme.find(block), std::string::npos) << "README lacks:\n" << block;
+  }
+}
+
+TEST(CliUsage, VersionIsOneLine) {
+  const TCliRun run = RunCli("--version");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(std::regex_match(run.out, std::regex("parcelo-cli [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << run.out;
+}
+
+TEST(CliUsage, MistakesAreNamedAndExitWithTwo) {
+  struct TCase {
+    const char* arguments;
+    const char* reason;  // must appear on standard error
+  };
+  const TCase cases[] = {
+      {"", "no command given"},
+      {"unpack a.zip", "unknown command 'unpack'"},
+      {"--frobnicate", "--frobnicate"},
+      {"type", "FILE is required"},
+      {"list", "ARCHIVE is required"},
+      {"list -x a.zip", "-x"},
+      {"extract", "ARCHIVE is required"},
+      {"extract a.zip --frobnicate", "--frobnicate"},
+      {"extract a.zip -d", "--directory"},
+      {"extract a.zip --ask --overwrite", "choose one of --overwrite, --skip-existing, --ask"},
+      {"extract a.zip --skip-existing --ask", "choose one of"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const TCliRun run = RunCli(c.arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
+  }
+}
+
+// -p takes exactly one value, even one that starts with "-": what follows is a mask again.
+TEST(CliUsage, EachPasswordOptionTakesOneValue) {
+  parcelo::test::TempDir dir("cli-usage");
+  ziptest::ZipMember secret;
+  secret.name = "keep.txt";
+  secret.data = ziptest::ToBytes("kept");
+  secret.password = "-dash";
+  ziptest::ZipBuilder zip;
+  zip.Add(secret).AddStored("drop.txt", "dropped");
+  ASSERT_TRUE(zip.WriteTo(dir.Host("set.zip")));
+  const TCliRun run = RunCli("extract set.zip -p wrong -p -dash 'keep*' -d out -q", dir.HostPath());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(dir.ReadFile("out/keep.txt"), "kept");
+  EXPECT_FALSE(std::filesystem::exists(dir.Host("out/drop.txt")));
+  // "--" ends the options: a mask may then start with "-".
+  const TCliRun dashed = RunCli("extract set.zip -d out2 -- -x", dir.HostPath());
+  EXPECT_EQ(dashed.status, 0) << dashed.err;
+  EXPECT_EQ(dashed.out, "0 file(s) extracted to " + dir.Host("out2") + "\n");
+}
+
+}  // namespace
