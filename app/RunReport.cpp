@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "archive/Err_Msgs.h"
+#include "archive/messages/Err_Msgs.h"
 
 namespace wizard {
 

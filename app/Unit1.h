@@ -13,8 +13,8 @@
 
 #include "app/RunReport.h"
 #include "app/WizardServices.h"
-#include "archive/arvArcova.h"
-#include "archive/arvUnZip.h"
+#include "archive/formats/arvArcova.h"
+#include "archive/zip/arvUnZip.h"
 #include "widgets/Gauges.h"
 #include "widgets/KvFileExplorer28.h"
 #include "widgets/xpButton.h"

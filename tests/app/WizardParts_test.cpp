@@ -14,7 +14,7 @@
 #include "app/RunReport.h"
 #include "app/WizardPaths.h"
 #include "app/WizardServices.h"
-#include "archive/Err_Msgs.h"
+#include "archive/messages/Err_Msgs.h"
 #include "platform/host.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
