@@ -113,13 +113,18 @@ QLabel* MakeWrappedLabel(QWidget* parent, const char* text, int left, int top, i
 // The design's pixel geometry was made for a narrower dialog font than today's desktop sans. A
 // word-wrapped label keeps its place and width and grows downwards as far as `maxHeight` allows
 // (as a self-sizing label does); when its text still does not fit, its font steps down a pixel
-// at a time (not below kSmallestPixelSize), so no word is ever cut off.
+// at a time, trying the family's condensed cut first at each size (not below
+// kSmallestPixelSize), so no word is ever cut off.
 constexpr int kSmallestPixelSize = 8;
 
 void FitLabel(QLabel* label, int maxHeight) {
   QFont font = label->font();
   for (int size = font.pixelSize(); size >= kSmallestPixelSize; --size) {
     font.setPixelSize(size);
+    font.setStretch(QFont::Unstretched);
+    label->setFont(font);
+    if (label->heightForWidth(label->width()) <= maxHeight) break;
+    font.setStretch(QFont::Condensed);  // a narrower cut of the same family reads better
     label->setFont(font);
     if (label->heightForWidth(label->width()) <= maxHeight) break;
   }
