@@ -20,8 +20,8 @@
 
 #include "app/JpegPicture.h"
 #include "app/WizardPaths.h"
-#include "archive/messages/Err_Msgs.h"
 #include "archive/common/arvGbls.h"
+#include "archive/messages/Err_Msgs.h"
 #include "platform/host.h"
 
 const char* const kMsgNoFilesInZip =
