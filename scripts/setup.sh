@@ -14,8 +14,12 @@ packages=(
   # archivers that make the test fixtures and race us in the benchmarks
   zip unzip p7zip-full libarchive-tools arj arc lhasa jlha-utils gcab sharutils ncompress hyperfine
 )
-if [ "${PARCELO_BUILD_GUI:-OFF}" = "ON" ]; then
-  packages+=(qt6-base-dev libjpeg-dev xvfb)
+# The wizard (built unless PARCELO_BUILD_GUI=OFF): Qt and libjpeg; for its tests a virtual display,
+# xdotool to drive the real program, ImageMagick's import for screenshots, the fonts the layout is
+# checked with, and the desktop's validators of the installed desktop entry and metainfo.
+if [ "${PARCELO_BUILD_GUI:-ON}" = "ON" ]; then
+  packages+=(qt6-base-dev libjpeg-dev xvfb xauth xdotool imagemagick fonts-dejavu-core
+             desktop-file-utils appstream)
 fi
 
 missing=()
