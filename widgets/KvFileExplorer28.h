@@ -109,6 +109,7 @@ class TKvDirTree21 : public QTreeWidget {
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
  private:
   void BuildMenu();
@@ -129,6 +130,9 @@ class TKvDirTree21 : public QTreeWidget {
   std::string FClipboardPath;
   bool FClipboardMove = false;
   std::string FJustCreatedPath;
+  std::string FPendingRenamePath;  // a name typed in place, waiting for the editor to close
+  std::string FPendingRenameName;
+  bool FRenamePending = false;
   bool FBuilt = false;
   uint32_t FRemoteDrives = 0;  // bit per letter, A = bit 0
 };

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+class QDialog;
 class QObject;
 class QWidget;
 
@@ -34,6 +35,10 @@ class TGuiServices {
   // Shows the properties of a folder (host path) in a window that does not block the caller.
   virtual void ShowProperties(QWidget* parent, const std::string& hostPath) = 0;
 };
+
+// The properties window of a file or folder (host path): location, type, size, what it contains,
+// dates, owner and permissions. It is not modal; it deletes itself when closed.
+QDialog* NewPropertiesDialog(QWidget* parent, const std::string& hostPath);
 
 // The desktop's own services (QMessageBox, the trash, QDesktopServices, a properties window).
 TGuiServices& DesktopServices();

@@ -210,3 +210,10 @@ std::unique_ptr<TListerFormat> CreateListerFormat(TArcType type);
 
 // The zip family (atZip, atZipExe, atJar, atJarExe, atZipDS, atZipMV).
 std::unique_ptr<TListerFormat> CreateZipLister();
+std::unique_ptr<TListerFormat> CreateGzipLister();     // atGZip (a TAR inside is listed whole)
+std::unique_ptr<TListerFormat> CreateTarGzipLister();  // atTarGZip
+std::unique_ptr<TListerFormat> CreateLhaLister();      // atLha, atLhaExe, atLzh, atLzhExe
+std::unique_ptr<TListerFormat> CreateMsGzLister();     // atMsGZ
+std::unique_ptr<TListerFormat> CreateRarLister();      // atRar, atRarExe (RAR 1.5 to 5)
+std::unique_ptr<TListerFormat> CreateTarLister();      // atTar
+std::unique_ptr<TListerFormat> CreateUueLister();      // atUUE

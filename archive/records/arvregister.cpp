@@ -69,12 +69,6 @@ bool Bytes4(const uint8_t* b, const char* s) {
 bool IsLocalPk(const uint8_t* b) {
   return Bytes4(b, "PK\x03\x04");
 }
-// RAR 5 shares "Rar!" with the older format but continues 1A 07 01 00; its headers are another
-// format altogether, which nothing here reads.
-bool IsRar5(const uint8_t* b, int64_t available) {
-  return available >= 8 && std::memcmp(b, "Rar!\x1A\x07\x01\x00", 8) == 0;
-}
-
 // The extension of a system path's file part, with its dot ("" when none).
 std::string ExtensionOf(const std::string& path) {
   const size_t slash = path.find_last_of("\\/:");
@@ -262,7 +256,6 @@ bool TRegisterArcova::ProbeStringTable(TStream32& stream, TArcType& result) {
       }
       if (got == static_cast<int32_t>(sizeof probe)) {
         TArcType t = ClassifyArcSignature(TSignatureMode::Exe, probe);
-        if (t == atRarExe && IsRar5(probe, sizeof probe)) t = atUnsupported;
         if (t != atNA) {
           if (IsZipStructured(t)) {
             FStartOffset = LocateCentralDir(stream);
@@ -325,7 +318,6 @@ void TRegisterArcova::DetectPlain(TStream32& stream, const uint8_t* head, int32_
   std::memcpy(signature, head + p, static_cast<size_t>(std::min(4, headCount - p)));
   result = ClassifyArcSignature(TSignatureMode::Plain, signature);
   if (result == atUnknown) return;
-  if (result == atRar && IsRar5(head + p, headCount - p)) result = atUnsupported;
   const bool aceMark = std::memcmp(head + 7, kAceMark, kAceMarkLength) == 0;
   if (IsZipStructured(result)) {
     FStartOffset = LocateCentralDir(stream);
@@ -470,7 +462,7 @@ TArcType TRegisterArcova::ScanArcSignature(TStream32& stream, int64_t start, int
           r = locatorResult == 0 ? a : locatorResult;
           kind = 3;
         }
-      } else if (left >= 4 && Bytes4(b + j, "Rar!") && !IsRar5(b + j, left)) {
+      } else if (left >= 4 && Bytes4(b + j, "Rar!")) {
         r = a;
         kind = 4;
       } else if (left >= 4 && Bytes2(b + j, 0x60, 0xEA)) {
