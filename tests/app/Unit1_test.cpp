@@ -443,6 +443,7 @@ TEST_F(Wizard, UnzipExtractsEverythingAndTellsHowManyAndWhere) {
 
   // Another? resets exactly what it should and keeps the rest.
   form->Edit4->setText("pw");
+  form->KvDirTree211->SetSelectedPath("C:\\Temp");
   form->xpButton4->Click();
   EXPECT_EQ(form->CurrentPage(), 1);
   EXPECT_EQ(form->size(), QSize(537, 146));

@@ -12,7 +12,7 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/parcelo-e2e-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 shots=${SCREENSHOT_DIR:-$work/shots}
-mkdir -p "$shots" "$work/home" "$work/src/photos"
+mkdir -p "$shots" "$work/home/Unpacked" "$work/src/photos"
 
 # The archive: a few files of different kinds, deflated by Info-ZIP's zip.
 printf 'Quarterly report\n%.0s' $(seq 200) >"$work/src/report.txt"
@@ -45,10 +45,8 @@ sleep 1  # the archive named on the command line is taken up once the loop runs
 shot wizard-page1
 click 484 124                      # Continue
 wait_height 300
-click 100 30                       # the folder tree, so the window has the keyboard
-click 320 98                       # "Selected Directory"
-xdotool key --window "$wid" ctrl+a
-xdotool type --window "$wid" --delay 20 'C:\Unpacked'
+click 45 35                        # open "(C:) Home" in the folder tree
+click 110 53                       # its first folder, "Unpacked": "Selected Directory" follows
 click 260 154                      # "Destination Folder Name" (holds "Holiday photos")
 xdotool key --window "$wid" End
 xdotool type --window "$wid" --delay 20 ' 2024'
