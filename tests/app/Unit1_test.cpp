@@ -495,6 +495,10 @@ TEST_F(Wizard, AnEmptyOrDrivesDestinationIsRefusedWithAMessage) {
     EXPECT_EQ(services.Messages[0], kMsgNoDirectory);
     EXPECT_EQ(form->CurrentPage(), 2);
     EXPECT_FALSE(form->xpButton5->isHidden());
+    // The box hands the focus back and the window is activated again: the page stays.
+    form->FormActivate(form.get());
+    EXPECT_EQ(form->CurrentPage(), 2);
+    EXPECT_FALSE(form->Panel2->isHidden());
   }
   EXPECT_FALSE(fs::exists(home.Host("docs")));
   EXPECT_FALSE(fs::exists("/docs"));
@@ -655,6 +659,7 @@ TEST_F(Wizard, ClosingDuringTheExtractionCancelsItAndLeavesNoHalfWrittenFile) {
   };
   Unzip("C:\\", "big");
   EXPECT_TRUE(sawGauges);
+  EXPECT_EQ(form->Gauge2->Progress(), form->UnZip1.LastProgressByArchive());
   EXPECT_EQ(calls, 2);  // the run stopped at the next block
   EXPECT_FALSE(form->isVisible());
   EXPECT_FALSE(form->Extracting());
