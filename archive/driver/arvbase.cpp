@@ -285,7 +285,10 @@ std::string TZipCommon::VolumeName(const std::string& name, int n) {
   const size_t cut = name.find_last_of("\\:");
   const std::string dir = cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
   const std::string file = cut == std::string::npos ? name : name.substr(cut + 1);
-  std::string result = dir + file.substr(0, static_cast<size_t>(BaseNameLength(file.c_str())));
+  // Only the last extension gives way to the volume's: "a.b.arj" goes on in "a.b.a01", not in
+  // "a.a01".
+  const size_t dot = file.find_last_of('.');
+  std::string result = dir + (dot == std::string::npos ? file : file.substr(0, dot));
   char letter = FVolumeLetter;
   if (ArcFormatTraits(FArcType).VolumeHundredsInLetter) {
     letter = static_cast<char>(letter + n / 100);
@@ -307,8 +310,14 @@ bool TZipCommon::AskNextVolume(std::string& volumeName, int volumeId) {
     ReportError(volumeName, "", idText, kErrMaxVolumes);
     return false;
   }
+  if (!AskNextVolume(volumeName, idText)) return false;
+  ++FVolumeNumber;
+  return true;
+}
+
+bool TZipCommon::AskNextVolume(std::string& volumeName, const std::string& volumeId) {
   if (volumeName.empty()) {
-    ReportError("", "", idText, kErrInvalidFileName);
+    ReportError("", "", volumeId, kErrInvalidFileName);
     return false;
   }
   if (!OnNextVolume) {
@@ -320,11 +329,19 @@ bool TZipCommon::AskNextVolume(std::string& volumeName, int volumeId) {
   for (int round = 0;; ++round) {
     bool cancel = true;
     TTimerPause pause(FTimer);
-    OnNextVolume(this, volumeName, idText, FileExistsWild(volumeName), cancel);
+    OnNextVolume(this, volumeName, volumeId, FileExistsWild(volumeName), cancel);
     if (cancel || round >= kMaxVolumePromptRounds) return false;
     if (FileExistsWild(volumeName)) break;
   }
-  ++FVolumeNumber;
+  // Names compare without regard to case, the host's file system may not: a set made where case
+  // does not count ("Split-2.CAB" beside split-2.cab) is opened under the name the file has.
+  if (!host::FileExists(volumeName)) {
+    host::DirSearch search;
+    host::TSearchRec rec;
+    const size_t cut = volumeName.find_last_of("\\:");
+    if (search.First(volumeName, host::faAnyFile, rec))
+      volumeName = volumeName.substr(0, cut + 1) + rec.Name;
+  }
   return true;
 }
 

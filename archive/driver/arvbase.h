@@ -205,11 +205,14 @@ class TZipCommon : public TRegisterArcova {
   const std::string& OutputPath() const { return FOutputPath; }
 
   // ---- volumes (other formats' multi-volume names; the lister's volume walk)
-  // Directory + the first BaseNameLength characters of the name + a suffix from n and the volume
+  // Directory + the name without its last extension + a suffix from n and the volume
   // letter (RAR numbers wrap at 100, advancing the letter); empty for an empty name or n < 0.
   virtual std::string VolumeName(const std::string& name, int n);
   // Asks OnNextVolume for the volume until it exists; adds 1 to the volume number on success.
   bool AskNextVolume(std::string& volumeName, int volumeId);
+  // The same for a volume that a set names itself (a cabinet's next cabinet): `volumeId` is the
+  // text the set gives, and no volume number limits it.
+  bool AskNextVolume(std::string& volumeName, const std::string& volumeId);
   // VolumeName + AskNextVolume, then reopens `archive` on it (archive size updated).
   bool NextVolume(std::unique_ptr<TStream32>& archive, std::string& volumeName);
 

@@ -210,6 +210,14 @@ std::unique_ptr<TListerFormat> CreateListerFormat(TArcType type);
 
 // The zip family (atZip, atZipExe, atJar, atJarExe, atZipDS, atZipMV).
 std::unique_ptr<TListerFormat> CreateZipLister();
+std::unique_ptr<TListerFormat> CreateAceLister();  // atAce, atAceExe
+std::unique_ptr<TListerFormat> CreateArcLister();  // atArc, atArcExe
+std::unique_ptr<TListerFormat> CreatePakLister();  // atPak, atPakExe
+std::unique_ptr<TListerFormat> CreateArjLister();  // atArj, atArjExe
+std::unique_ptr<TListerFormat> CreateBhLister();   // atBh, atBhExe
+std::unique_ptr<TListerFormat> CreateCabLister();  // atCab
+std::unique_ptr<TListerFormat> CreateHaLister();   // atHA
+std::unique_ptr<TListerFormat> CreateZooLister();  // atZoo
 std::unique_ptr<TListerFormat> CreateGzipLister();     // atGZip (a TAR inside is listed whole)
 std::unique_ptr<TListerFormat> CreateTarGzipLister();  // atTarGZip
 std::unique_ptr<TListerFormat> CreateLhaLister();      // atLha, atLhaExe, atLzh, atLzhExe

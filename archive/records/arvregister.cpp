@@ -69,6 +69,22 @@ bool Bytes4(const uint8_t* b, const char* s) {
 bool IsLocalPk(const uint8_t* b) {
   return Bytes4(b, "PK\x03\x04");
 }
+// An ARC member header of any method the lister names (1 to 11, and 30 for a folder) whose 13-byte
+// name field holds a plausible name: printable, at least one character, ended by a zero byte. The
+// signature table knows only the methods archivers most often put first; a member that was packed,
+// squeezed or crunched comes first just as well.
+bool IsPlausibleArcHeader(const uint8_t* b, int64_t available) {
+  constexpr int kNameField = 13;
+  if (available < 2 + kNameField || b[0] != 0x1A) return false;
+  if (!((b[1] >= 1 && b[1] <= 11) || b[1] == 30)) return false;
+  int length = 0;
+  while (length < kNameField && b[2 + length] != 0) {
+    if (b[2 + length] < 0x20 || b[2 + length] == 0x7F) return false;
+    ++length;
+  }
+  return length > 0 && length < kNameField;
+}
+
 // The extension of a system path's file part, with its dot ("" when none).
 std::string ExtensionOf(const std::string& path) {
   const size_t slash = path.find_last_of("\\/:");
@@ -330,6 +346,8 @@ void TRegisterArcova::DetectPlain(TStream32& stream, const uint8_t* head, int32_
     if (FZip.HeaderState == 0) FZip.HeaderState = kHeaderLocal;
   } else if (aceMark) {
     result = atAce;
+  } else if (result == atNA && IsPlausibleArcHeader(head + p, headCount - p)) {
+    result = head[p + 1] == 10 || head[p + 1] == 11 ? atPak : atArc;
   }
   if (IsFoundType(result)) return;
 

@@ -480,6 +480,8 @@ TEST(Volumes, SplitAndMultiVolumeNames) {
   v.Letter('a', atArj);
   EXPECT_EQ(v.VolumeName("set.arj", 7), "set.a07");
   EXPECT_EQ(v.VolumeName("set.arj", 123), "set.123");
+  // Dots inside the base name stay; only the extension is replaced.
+  EXPECT_EQ(v.VolumeName("Z:\\x\\my.set.v2.arj", 1), "Z:\\x\\my.set.v2.a01");
   EXPECT_EQ(v.VolumeName("", 1), "");
   EXPECT_EQ(v.VolumeName("set.arj", -1), "");
 }
