@@ -14,11 +14,12 @@ packages=(
   # archivers that make the test fixtures and race us in the benchmarks
   zip unzip p7zip-full libarchive-tools arj arc lhasa jlha-utils gcab sharutils ncompress hyperfine
 )
-# The wizard (built unless PARCELO_BUILD_GUI=OFF): Qt and libjpeg; for its tests a virtual display,
-# xdotool to drive the real program, ImageMagick's import for screenshots, the fonts the layout is
-# checked with, and the desktop's validators of the installed desktop entry and metainfo.
+# the wizard and its controls (built unless PARCELO_BUILD_GUI=OFF): Qt 6 Widgets and Test, the
+# JPEG decoder, a sans font for the offscreen platform the GUI tests run on, and a virtual display;
+# for the wizard's end-to-end test xdotool to drive the real program and ImageMagick's import for
+# screenshots, and the desktop's validators of the installed desktop entry and metainfo
 if [ "${PARCELO_BUILD_GUI:-ON}" = "ON" ]; then
-  packages+=(qt6-base-dev libjpeg-dev xvfb xauth xdotool imagemagick fonts-dejavu-core
+  packages+=(qt6-base-dev libjpeg-dev xvfb xauth fonts-dejavu-core xdotool imagemagick
              desktop-file-utils appstream)
 fi
 

@@ -126,7 +126,7 @@ class TBusyCursor {
 };
 
 QIcon ThemeIcon(const char* name, QFileIconProvider::IconType fallback) {
-  static QFileIconProvider provider;
+  const QFileIconProvider provider;
   return QIcon::fromTheme(QString::fromLatin1(name), provider.icon(fallback));
 }
 
@@ -136,7 +136,7 @@ QIcon ThemeIcon(const char* name, QStyle::StandardPixmap fallback) {
 
 // A folder: closed normally, open while selected.
 QIcon FolderIcon() {
-  static QFileIconProvider provider;
+  const QFileIconProvider provider;
   QIcon icon = QIcon::fromTheme("folder", provider.icon(QFileIconProvider::Folder));
   const QIcon open = QIcon::fromTheme("folder-open", icon);
   for (const int size : {16, 22, 32}) {
@@ -367,7 +367,7 @@ void TKvDirTree21::ExpandNode(QTreeWidgetItem* node) {
   SortNames(names);
   const char letter = path.empty() ? 0 : UpperAscii(path[0]);
   const bool remote = letter >= 'A' && letter <= 'Z' && (FRemoteDrives & (1u << (letter - 'A')));
-  static const QIcon folder = FolderIcon();
+  const QIcon folder = FolderIcon();
   QList<QTreeWidgetItem*> children;
   for (const auto& name : names) {
     auto* child = new QTreeWidgetItem;

@@ -294,9 +294,9 @@ void TxpButton::UpdateShortcuts() {
     add(QKeyCombination(Qt::Key_Return), Qt::Key_Return);
     add(QKeyCombination(Qt::KeypadModifier, Qt::Key_Enter), Qt::Key_Return);
   }
-  if (FAccelerator >= 'A' && FAccelerator <= 'Z') {
-    add(QKeyCombination(Qt::AltModifier, static_cast<Qt::Key>(FAccelerator)), FAccelerator);
-  } else if (FAccelerator >= '0' && FAccelerator <= '9') {
+  const bool letterOrDigit =
+      (FAccelerator >= 'A' && FAccelerator <= 'Z') || (FAccelerator >= '0' && FAccelerator <= '9');
+  if (letterOrDigit) {
     add(QKeyCombination(Qt::AltModifier, static_cast<Qt::Key>(FAccelerator)), FAccelerator);
   }
 }
