@@ -118,6 +118,22 @@ const TDataDescriptor* TUnBaseHeaderObj::Descriptor(int index) const {
   return item.descriptor < 0 ? nullptr : &FDescriptors[static_cast<size_t>(item.descriptor)];
 }
 
+bool TUnBaseHeaderObj::AttachExtra(const TZipEntryExtra& extra) {
+  if (FItems.empty()) return false;
+  try {
+    FExtras.push_back(extra);
+  } catch (...) {
+    return false;
+  }
+  FItems.back().extra = static_cast<int32_t>(FExtras.size() - 1);
+  return true;
+}
+
+const TZipEntryExtra* TUnBaseHeaderObj::Extra(int index) const {
+  const TItem& item = FItems.at(static_cast<size_t>(index));
+  return item.extra < 0 ? nullptr : &FExtras[static_cast<size_t>(item.extra)];
+}
+
 void TUnBaseHeaderObj::Clear() {
   FItems.clear();
   FItems.shrink_to_fit();
@@ -125,6 +141,8 @@ void TUnBaseHeaderObj::Clear() {
   FCentral.shrink_to_fit();
   FDescriptors.clear();
   FDescriptors.shrink_to_fit();
+  FExtras.clear();
+  FExtras.shrink_to_fit();
 }
 
 // ---- TZipCommon ---------------------------------------------------------------------------------
@@ -195,7 +213,11 @@ int32_t TZipCommon::WriteBlock(host::THandle out, uint8_t* buffer, int32_t count
   int32_t written = 0;
   if (count > 0) {
     host::SetLastError(host::kErrorSuccess);
-    if (out >= 0) written = host::FileWrite(out, buffer, static_cast<uint32_t>(count));
+    if (out >= 0) {
+      written = host::FileWrite(out, buffer, static_cast<uint32_t>(count));
+    } else if (FTestOnly) {
+      written = count;  // tested, not kept
+    }
     if (written < count) {
       if (host::LastError() == host::kErrorDiskFull) {
         FFileCount = 0;
@@ -430,11 +452,13 @@ int TUnBase::Extract() {
       if (timed) FTimer.Start();  // step 7
       FPassword.clear();          // step 8
       FOutputPath.clear();
+      FFolderTimes.clear();
       try {
         ExtractArchive(archive);
       } catch (...) {
       }
       archive.reset();
+      ApplyFolderTimes();
       if (timed) {
         FTimer.Stop();
         OnElapsedTime(this, FTimer.ElapsedTime());
@@ -537,7 +561,15 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
 
   try {
     if (isDirectory) {
-      if (FCreateStoredDirs && !FOutputPath.empty()) MakeDirPath(FOutputPath);
+      if (FCreateStoredDirs && !FTestOnly && !FOutputPath.empty()) MakeDirPath(FOutputPath);
+      // A stored folder gets its time once the run is over, also when its files made it.
+      if (!FTestOnly && !FOutputPath.empty()) {
+        try {
+          FFolderTimes.push_back({FOutputPath, dosDateTime, FMemberTime});
+        } catch (...) {
+          // Without room to remember it, the folder keeps the time it was made at.
+        }
+      }
       FChecksums.crc32 = expectedCrc;  // a directory always passes
     } else {
       host::THandle out = host::kInvalidHandle;
@@ -591,6 +623,10 @@ bool TUnBase::ApproveEntry(bool isDirectory) {
   bool extract = true;
   if (OnBegin) OnBegin(this, FOutputPath, FFileCount, extract);
   if (FCancel || !extract) return false;
+  if (FTestOnly) {  // nothing is written, so nothing existing is in the way
+    ++FFileCount;
+    return true;
+  }
   if (!FConfirmOverwrites) {
     if (FOverwriteMode != omOverwrite) return false;
     ++FFileCount;
@@ -666,6 +702,7 @@ bool TUnBase::OpenOutput(host::THandle& out) {
   out = host::kInvalidHandle;
   if (FEncrypted && FPasswordFailed) return true;
   if (FOutputPath.empty()) return false;
+  if (FTestOnly) return true;  // decoded into nothing
   const std::string directory = DirectoryOf(FOutputPath);
   if (!directory.empty()) MakeDirPath(directory);
   out = host::FileCreate(FOutputPath);
@@ -679,10 +716,25 @@ bool TUnBase::OpenOutput(host::THandle& out) {
 void TUnBase::CloseOutput(host::THandle out, uint32_t attributes, uint32_t dosDateTime,
                           const std::string& outputPath) {
   if (out < 0) return;
-  host::SetFileDate(out, SelectFileDate(dosDateTime));
+  if (FDateAttribute == daFileDate && FMemberTime.Valid) {
+    host::SetFileTimeUtc(out, FMemberTime.Seconds, FMemberTime.Nanoseconds);
+  } else {
+    host::SetFileDate(out, SelectFileDate(dosDateTime));
+  }
   if (!host::FileClose(out)) ReportError(outputPath, "", "0", kErrClosingFile);
   if (FRestoreFileAttr && attributes != host::faArchive)
     host::SetFileAttributes(outputPath, attributes);
+}
+
+void TUnBase::ApplyFolderTimes() {
+  for (auto folder = FFolderTimes.rbegin(); folder != FFolderTimes.rend(); ++folder) {
+    if (FDateAttribute == daFileDate && folder->Exact.Valid) {
+      host::SetFileTimeUtc(folder->Path, folder->Exact.Seconds, folder->Exact.Nanoseconds);
+    } else {
+      host::SetFileDate(folder->Path, SelectFileDate(folder->DosDateTime));
+    }
+  }
+  FFolderTimes.clear();
 }
 
 uint32_t TUnBase::SelectFileDate(uint32_t dosDateTime) {
