@@ -599,8 +599,10 @@ std::string TRegisterArcova::MethodName(uint32_t m, uint32_t f, bool entryIsDire
       break;
     case atArc:
     case atArcExe:
-      if (!pick({"Stored", "Stored", "Packed", "Squeezed", "Crunched", "Crunched", "Squashed",
-                 "Pack10", "Pack11", "Pack12"},
+      // ARC's methods: 1 and 2 stored, 3 packed (runs), 4 squeezed, 5 to 8 the crunched forms
+      // (8, dynamic LZW, is what ARC writes most), 9 squashed; 10 and 11 are PAK's.
+      if (!pick({"Stored", "Stored", "Packed", "Squeezed", "Crunched", "Crunched", "Crunched",
+                 "Crunched", "Squashed", "Pack10", "Pack11"},
                 1, name) &&
           entryIsDirectory) {
         name = "<Dir>";
