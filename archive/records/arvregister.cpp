@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "archive/common/arvGbls.h"
 #include "archive/common/arvStreams.h"
 #include "archive/records/arvSpan.h"
 #include "archive/records/pe_resources.h"
@@ -77,7 +78,7 @@ std::string ExtensionOf(const std::string& path) {
 
 std::string LowerAscii(std::string s) {
   for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    c = LowCaseAscii(c);
   }
   return s;
 }
@@ -527,10 +528,7 @@ TArcType TRegisterArcova::CheckZipSpan() {
   std::string label = manager.VolumeLabel();
   const size_t space = label.find(' ');
   if (space != std::string::npos) label.resize(space);
-  for (char& c : label) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return label == "PKBACK#" ? atZipDS : atZipMV;
+  return UpperCaseAscii(label) == "PKBACK#" ? atZipDS : atZipMV;
 }
 
 void TRegisterArcova::ParseVolumeName() {

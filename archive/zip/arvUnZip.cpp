@@ -437,16 +437,16 @@ bool TUnZip::ReadLinkTarget(TStream32& archive, const TMemberSizes& sizes, std::
   }
   if (sizes.Method == kMethodDeflated) {
     TInflateStream z{};
-    if (InflateInit(z, kRawDeflateWindowBits, kInflateStreamSize, false) == Z_OK) {
+    if (InflateInit(z, kRawDeflateWindowBits, kInflateStreamSize, false) == kInflateOk) {
       std::vector<uint8_t> plain(size + 1);
       z.next_in = packed.data();
       z.avail_in = static_cast<uint32_t>(packed.size());
       z.next_out = plain.data();
       z.avail_out = static_cast<uint32_t>(plain.size());
-      const int ret = Inflate(z, Z_FINISH);
+      const int ret = Inflate(z, kInflateFinish);
       const size_t produced = plain.size() - z.avail_out;
       InflateEnd(z);
-      if (ret == Z_STREAM_END && produced == size) {
+      if (ret == kInflateStreamEnd && produced == size) {
         target.assign(reinterpret_cast<const char*>(plain.data()), size);
         return true;
       }
@@ -462,7 +462,7 @@ bool TUnZip::DecodeZipMember(const std::string& outputPath, TMemberSizes& sizes,
                              std::unique_ptr<TStream32>& archive) {
   FSizes = sizes;
   FChecksums.crc32 = 0xFFFFFFFF;
-  if (FSizes.Flags & kFlagEncrypted) FSizes.PackedSize -= kEncryptionHeaderSize;
+  if (FSizes.Flags & kFlagEncrypted) FSizes.PackedSize -= kZipEncryptionHeaderSize;
   FRemainingInput = FSizes.PackedSize;
   FRemainingOutput = FSizes.UnpackedSize;
   switch (FSizes.Method) {
@@ -542,7 +542,7 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
     FInflate = std::make_unique<TInflateDriver>(FInflateInput.get(), kInflateInputSize);
   }
   uint8_t* const output = FInflateOutput.get();
-  if (FInflate->Start(kRawDeflateWindowBits, deflate64) != Z_OK) return false;
+  if (FInflate->Start(kRawDeflateWindowBits, deflate64) != kInflateOk) return false;
 
   const bool decipher = (FSizes.Flags & kFlagEncrypted) != 0;
   const int64_t size = FSizes.UnpackedSize;

@@ -166,6 +166,7 @@ class HostMountedVolumes : public ::testing::Test {
         "/dev/sdd1 /media/bob/OTHER vfat rw 0 0\n"      // another user's
         "/dev/sde1 /media/alice/a/b vfat rw 0 0\n"      // too deep
         "/dev/sdf1 /srv/data ext4 rw 0 0\n"             // not where volumes go
+        "/dev/sdg1 /media/alice/.. vfat rw 0 0\n"       // not a folder of its own
         "/dev/nvme0n1p1 /run/media/alice/Fast\\040Disk ext4 rw 0 0\n"
         "/dev/mmcblk0p1 /media/card/ vfat rw 0 0\n"
         "garbage\n"
