@@ -184,13 +184,15 @@ void DecipherZipName(TZipCipher& cipher, uint8_t* bytes, size_t length) {
 // ----------------------------------------------------------------------
 std::string ReadZipName(TStream32& stream, uint32_t length, TZipCipher* cipher) {
   const uint32_t kept = std::min(length, kMaxZipNameKept);
-  uint8_t buffer[kMaxZipNameKept];
+  std::string name(kept, '\0');
+  auto* buffer = reinterpret_cast<uint8_t*>(name.data());
   int32_t got = kept ? stream.Read(buffer, static_cast<int32_t>(kept)) : 0;
   if (got < 0) got = 0;
   if (cipher && got > 0) DecipherZipName(*cipher, buffer, static_cast<size_t>(got));
   if (length > kept) stream.Seek64(length - kept, host::kSeekCurrent);
   const auto* end = std::find(buffer, buffer + got, uint8_t{0});
-  return std::string(reinterpret_cast<const char*>(buffer), static_cast<size_t>(end - buffer));
+  name.resize(static_cast<size_t>(end - buffer));
+  return name;
 }
 
 TZipHighWords ParseZipExtra(const uint8_t* bytes, size_t length, bool central) {

@@ -183,9 +183,12 @@ void DecipherZipName(TZipCipher& cipher, uint8_t* bytes, size_t length);
 
 // ---- names and extra fields
 // ----------------------------------------------------------------------
-constexpr uint32_t kMaxZipNameKept = 255;
-// Reads a stored name of `length` bytes at the stream's position: at most 255 are kept (deciphered
-// with `cipher` when given), the rest is stepped over; the name ends at its first zero byte.
+// A name's length field has 16 bits: every stored name is kept whole, never cut to a shorter one
+// (which would be another file's name).
+constexpr uint32_t kMaxZipNameKept = 65535;
+// Reads a stored name of `length` bytes at the stream's position: up to kMaxZipNameKept are kept
+// (deciphered with `cipher` when given), the rest is stepped over; the name ends at its first zero
+// byte.
 // The stream is left after the whole stored name. A short read keeps what arrived.
 std::string ReadZipName(TStream32& stream, uint32_t length, TZipCipher* cipher = nullptr);
 // Walks an extra field held in memory; a subfield whose declared size runs past the end ends the

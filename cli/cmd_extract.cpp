@@ -127,7 +127,7 @@ int RunExtract(const TExtractOptions& options) {
     std::string message = LoadStr(code);
     if (!extendedMsg.empty()) message += ": " + ShowPath(extendedMsg);
     printError(fileName.empty() ? options.archive : ShowPath(fileName), message, code);
-    if (code == kErrEventNotAssigned && extendedMsg == "OnGetPassword" && !passwordHint) {
+    if (code == kErrPasswordFailed && !passwordHint) {
       std::fputs(
           "parcelo-cli: encrypted members need a password: give it with -p PASSWORD or "
           "--ask-password\n",

@@ -184,16 +184,21 @@ TEST(EncipheredHeaders, CipherStateBelongsToTheComponent) {
 
 // ---- names and extra fields
 // ----------------------------------------------------------------------
-TEST(ReadZipName, KeepsAtMost255AndStepsOverTheRest) {
-  Bytes b(300, 'n');
-  b.push_back('X');
-  TMemReadStream s(b);
-  const std::string name = ReadZipName(s, 300);
-  EXPECT_EQ(name.size(), 255u);
-  EXPECT_EQ(s.Position(), 300);
-  uint8_t next;
-  EXPECT_EQ(s.Read(&next, 1), 1);
-  EXPECT_EQ(next, 'X');
+TEST(ReadZipName, KeepsTheWholeNameAndLeavesTheStreamAfterIt) {
+  // Names are never cut: two long names that share their first bytes stay two names.
+  for (const uint32_t length : {300u, 65535u}) {
+    Bytes b(length - 1, 'n');
+    b.push_back('e');
+    b.push_back('X');
+    TMemReadStream s(b);
+    const std::string name = ReadZipName(s, length);
+    EXPECT_EQ(name.size(), length);
+    EXPECT_EQ(name.back(), 'e');
+    EXPECT_EQ(s.Position(), length);
+    uint8_t next;
+    EXPECT_EQ(s.Read(&next, 1), 1);
+    EXPECT_EQ(next, 'X');
+  }
   Bytes z = ziptest::ToBytes(std::string("abc\0def", 7));
   TMemReadStream s2(z);
   EXPECT_EQ(ReadZipName(s2, 7), "abc");
