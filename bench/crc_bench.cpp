@@ -10,8 +10,8 @@
 #include <random>
 #include <vector>
 
-#include "archive/arvCrypt.h"
-#include "archive/arvStreams.h"
+#include "archive/codecs/arvCrypt.h"
+#include "archive/common/arvStreams.h"
 
 // After our headers: zlib's Z_* macros would otherwise rewrite the engine's Z_* constants.
 #include <zlib.h>

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/arvInflate.h"
+#include "archive/codecs/arvInflate.h"
 
 // After the engine's header: zlib's Z_* macros would otherwise rewrite its constants.
 #include <libdeflate.h>

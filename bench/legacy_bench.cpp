@@ -17,8 +17,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "archive/arvLegacy.h"
-#include "archive/arvStreams.h"
+#include "archive/codecs/arvLegacy.h"
+#include "archive/common/arvStreams.h"
 #include "support/LegacyEncoders.h"
 #include "support/MiniZip.h"
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/Err_Msgs.h"
-#include "archive/arvUnZip.h"
+#include "archive/messages/Err_Msgs.h"
+#include "archive/zip/arvUnZip.h"
 #include "cli/commands.h"
 #include "platform/host.h"
 

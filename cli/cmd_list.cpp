@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/Err_Msgs.h"
-#include "archive/arvArcova.h"
+#include "archive/formats/arvArcova.h"
+#include "archive/messages/Err_Msgs.h"
 #include "cli/commands.h"
 #include "platform/host.h"
 
@@ -39,9 +39,14 @@ void PrintRow(const TArcovaEntry& entry) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
   DecodeDate(entry.Date, year, month, day);
   DecodeTime(entry.Date, hour, minute, second, millisecond);
-  std::printf("%04d-%02d-%02d %02d:%02d %12" PRId64 " %12" PRId64 " %4u%% %-11s %08" PRIx32 "  ",
-              year, month, day, hour, minute, entry.UnpackedSize, entry.PackedSize,
-              static_cast<unsigned>(entry.Ratio), entry.MethodName.c_str(), entry.Crc32);
+  if (entry.DosDateTime == 0) {
+    std::printf("%-16s", "-");  // the format records no date for this entry
+  } else {
+    std::printf("%04d-%02d-%02d %02d:%02d", year, month, day, hour, minute);
+  }
+  std::printf(" %12" PRId64 " %12" PRId64 " %4u%% %-11s %08" PRIx32 "  ", entry.UnpackedSize,
+              entry.PackedSize, static_cast<unsigned>(entry.Ratio), entry.MethodName.c_str(),
+              entry.Crc32);
   PutLine(entry.FileName);
 }
 
@@ -74,6 +79,23 @@ int RunList(const TListOptions& options) {
                  "local headers\n",
                  options.archive.c_str());
     cancel = false;
+  };
+  // The next volume of a set (.a01, .c00, the next cabinet, ...): taken when it is there, asked
+  // for on the terminal when it is not; an empty answer or the end of input stops the listing.
+  arcova.OnNextVolume = [&](TObject*, std::string& volumeName, const std::string& volumeId,
+                            bool exists, bool& cancel) {
+    cancel = false;
+    if (exists) return;
+    std::string answer;
+    const std::string volume = volumeId.empty() || volumeId == "0" ? "" : " (" + volumeId + ")";
+    if (!host::ReadTerminalLine("parcelo-cli: next volume " + ShowName(volumeName) + volume +
+                                    " not found; its path, or Enter to stop: ",
+                                answer, false) ||
+        answer.empty()) {
+      cancel = true;
+      return;
+    }
+    volumeName = host::ExpandFileName(host::FromHostPath(answer));
   };
   arcova.SetArchiveFile(systemPath);
   if (IsNotFoundType(arcova.ArcType())) {

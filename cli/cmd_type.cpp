@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/arvregister.h"
+#include "archive/records/arvregister.h"
 #include "cli/commands.h"
 #include "platform/host.h"
 

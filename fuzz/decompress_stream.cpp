@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "archive/Err_Msgs.h"
-#include "archive/arvStreams.h"
+#include "archive/common/arvStreams.h"
+#include "archive/messages/Err_Msgs.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "archive/arvZipRecs.h"
-#include "archive/arvregister.h"
-#include "archive/formats/pe_resources.h"
+#include "archive/records/arvZipRecs.h"
+#include "archive/records/arvregister.h"
+#include "archive/records/pe_resources.h"
 #include "support/MemStream.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <system_error>
 
-#include "archive/arvUnZip.h"
+#include "archive/zip/arvUnZip.h"
 #include "platform/seams.h"
 
 namespace {

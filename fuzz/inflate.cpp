@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "archive/arvInflate.h"
+#include "archive/codecs/arvInflate.h"
 
 // After the engine's header: zlib's Z_* macros would otherwise rewrite its constants.
 #include <zlib.h>

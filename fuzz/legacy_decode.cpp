@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "archive/Err_Msgs.h"
-#include "archive/arvCrypt.h"
-#include "archive/arvLegacy.h"
+#include "archive/codecs/arvCrypt.h"
+#include "archive/codecs/arvLegacy.h"
+#include "archive/messages/Err_Msgs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/arvGbls.h"
+#include "archive/common/arvGbls.h"
 
 namespace {
 

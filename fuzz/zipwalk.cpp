@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/arvArcova.h"
+#include "archive/formats/arvArcova.h"
 #include "platform/host.h"
 
 namespace {

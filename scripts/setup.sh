@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain and test frameworks
-  build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  build-essential cmake ninja-build pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   # the header-only command-line parser of parcelo-cli
   libcli11-dev

@@ -1,8 +1,21 @@
 // What the lister's header readers plug into: TArcovaWalk, the state and services of one walk of
 // TArcova (the archive stream behind a read-ahead window, offsets, the header buffer, naming,
-// matching, counting, reporting), and TListerFormat, one format family's first-header step and
-// header step. The readers themselves live one family per file beside this header; this file
-// holds no format knowledge.
+// matching, counting, sums, reporting, errors, volume changes), and TListerFormat, one format
+// family's first-header step and header step. The readers themselves live one family per file
+// beside this header; this file holds no format knowledge.
+//
+// Adding a reader for a format family:
+//   1. In formats/<family>_lister.cpp, derive from TListerFormat. FirstHeader positions the walk
+//      (walk.StartOffset) and sets the fixed header size (walk.SetHeaderSize); Header handles the
+//      header the loop has just read into walk.Header().
+//   2. For each entry: walk.ClearEntry(), walk.SetFileName(stored name), fill walk.Entry(),
+//      walk.FireReadFile(); then, when walk.SimpleMatch (or MatchesFileSpec) selects it,
+//      walk.CountEntry(), walk.AddSizes(unpacked, packed), walk.ReportEntry(header start).
+//   3. Move walk.CurrentOffset to the next header, or walk.EndWalk(). A step that neither moves
+//      the walk on nor changes volume ends the walk (so a broken header cannot loop forever).
+//   4. Errors go to walk.ReportError (OnError; never raises). Read other parts of the archive
+//      through walk.Stream() (Peek or ReadAt: short reads only at the end or on a failed read).
+//   5. Declare a Create<Family>Lister() below and dispatch to it in lister_formats.cpp.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/arvArcova.h"
+#include "archive/common/arvStringList.h"
+#include "archive/formats/arvArcova.h"
 
 // ---- the archive stream of a walk, read through a window ----------------------------------------
 // Headers, names and extra fields are served from one read-ahead window, so a directory of many
@@ -56,9 +70,14 @@ class TWalkStream final : public TStream32 {
 };
 
 // ---- one walk -----------------------------------------------------------------------------------
+// The state of one walk and the services a reader uses. The walk owns what it counts (the entry
+// being read, the number of entries, the sums); the lister takes the results when the walk ends.
+// A reader reaches the lister's properties and events through Owner() where no service here
+// covers them (the disk events of a spanned zip set, OnCorruptZipHeader, the header cipher).
 class TArcovaWalk {
  public:
-  explicit TArcovaWalk(TArcova& owner);
+  // `list`: the caller's list in list mode (nullptr in event mode).
+  TArcovaWalk(TArcova& owner, TStringList* list);
   TArcovaWalk(const TArcovaWalk&) = delete;
   TArcovaWalk& operator=(const TArcovaWalk&) = delete;
 
@@ -66,6 +85,9 @@ class TArcovaWalk {
   TArcType ArcType() const { return FOwner.ArcType(); }
 
   // ---- the archive stream -----------------------------------------------------------------------
+  // Opens `fileName` as the archive of the walk; false when it cannot be opened.
+  bool OpenArchive(const std::string& fileName);
+  void CloseArchive() { FArchive.reset(); }
   TWalkStream& Stream() { return FStream; }
   std::unique_ptr<TStream32>& ArchiveSlot() { return FArchive; }  // for volume and disk changes
   bool StreamOpen() const { return FArchive != nullptr; }
@@ -73,8 +95,14 @@ class TArcovaWalk {
   // Takes the size of the stream now in the slot; readers call it after every volume or disk
   // change (which also lets the next header lie before the last one).
   void RefreshArchiveSize();
+  // How often RefreshArchiveSize ran (the loop's test that a step moved the walk on).
+  uint32_t VolumeChanges() const { return FVolumeChanges; }
   // The file the walk reads now (ArchiveFile, or the volume it moved to).
   std::string& VolumeName() { return FVolumeName; }
+  // Moves to the next volume of a multi-volume set: asks OnNextVolume for it (VolumeName() is
+  // the current one and becomes the next), reopens the slot on it and refreshes the size. False
+  // when there is no handler, the user cancels or the volume cannot be opened.
+  bool NextVolume();
 
   // ---- positions --------------------------------------------------------------------------------
   int64_t StartOffset = 0;    // where the loop begins; the first-header step may move it
@@ -84,6 +112,10 @@ class TArcovaWalk {
   void EndWalk() { CurrentOffset = FArchiveSize; }
   // From a first-header step: nothing is read at all.
   void ReadNothing() { StartOffset = FArchiveSize; }
+  // The loop's read: the next header (HeaderSize() bytes at CurrentOffset) into Header(), with
+  // HeaderStart set and CurrentOffset moved behind what arrived. False when no whole header fits
+  // before the archive's end or nothing could be read: the walk is over.
+  bool ReadNextHeader();
 
   // ---- the header buffer of the format (its fixed size is set by the first-header step) ---------
   void SetHeaderSize(int32_t size);
@@ -102,42 +134,50 @@ class TArcovaWalk {
 
   // ---- entries ----------------------------------------------------------------------------------
   // The current entry name (what SetFileName made of the stored name).
-  const std::string& FileName() const { return FOwner.FEntry.FileName; }
+  const std::string& FileName() const { return FEntry.FileName; }
+  // Names the current entry from its stored name: OEM to ANSI when TranslateOemChar is on and
+  // `oemName`, then "/" to "\".
   void SetFileName(const std::string& storedName, bool oemName = true) {
-    FOwner.SetFileName(storedName, oemName);
+    FEntry.FileName = FOwner.EntryName(storedName, oemName);
   }
-  void SetFileNameRaw(std::string name) { FOwner.FEntry.FileName = std::move(name); }
+  void SetFileNameRaw(std::string name) { FEntry.FileName = std::move(name); }
   // The details of the current entry; the reader fills what its headers hold.
-  TArcovaEntry& Entry() { return FOwner.FEntry; }
+  TArcovaEntry& Entry() { return FEntry; }
+  const TArcovaEntry& Entry() const { return FEntry; }
   // Clears the details before a header's fields are filled in.
   void ClearEntry();
 
+  // Fires OnReadFile with the current name (every entry header read, before the mask test).
   void FireReadFile();
   // The simple mask match: the first FileSpec line that matches the name (with a "." appended
   // when the line has one and the name none) selects it. An empty name matches nothing.
   bool SimpleMatch(const std::string& name) const;
   // The zip central-directory rule (FileSpec with RecurseDirs).
   bool MatchesFileSpec(const std::string& name) { return FOwner.MatchesFileSpec(name); }
-  bool ShowEmptyDirs() const { return FOwner.FShowEmptyDirs; }
+  bool ShowEmptyDirs() const { return FOwner.ShowEmptyDirs(); }
 
-  void CountEntry() { ++FOwner.FNumFiles; }
+  // ---- counting and sums ------------------------------------------------------------------------
+  void CountEntry() { ++FNumFiles; }
   void AddSizes(int64_t unpacked, int64_t packed);
   void SubtractSizes(int64_t unpacked, int64_t packed);
-  int32_t NumFiles() const { return FOwner.FNumFiles; }
+  int32_t NumFiles() const { return FNumFiles; }
+  int64_t PackSum() const { return FPackSum; }
+  int64_t UnpackSum() const { return FUnpackSum; }
   // Reports the current entry (messages pumped first): list mode adds its name to the list, event
   // mode fires OnReadBegin, OnRead(offset, NumFiles()), OnReadEnd.
   void ReportEntry(int64_t offset);
 
+  // ---- cancelling and errors --------------------------------------------------------------------
   bool Cancelled() const { return FOwner.Cancel(); }
+  // OnError of the lister (25443 while cancelled); never raises.
   void ReportError(const std::string& fileName, int code, const std::string& extendedMsg = "",
                    const std::string& volumeId = "0") {
     FOwner.ReportError(fileName, extendedMsg, volumeId, code);
   }
 
  private:
-  friend class TArcova;
-
   TArcova& FOwner;
+  TStringList* FList;  // not owned
   std::unique_ptr<TStream32> FArchive;
   TWalkStream FStream;
   int64_t FArchiveSize = 0;
@@ -146,6 +186,10 @@ class TArcovaWalk {
   int32_t FHeaderSize = 0;
   std::unique_ptr<uint8_t[]> FComment;
   uint32_t FVolumeChanges = 0;  // counted by RefreshArchiveSize
+  TArcovaEntry FEntry;
+  int32_t FNumFiles = 0;
+  int64_t FPackSum = 0;
+  int64_t FUnpackSum = 0;
 };
 
 // ---- a format family's two steps ----------------------------------------------------------------
@@ -166,3 +210,18 @@ std::unique_ptr<TListerFormat> CreateListerFormat(TArcType type);
 
 // The zip family (atZip, atZipExe, atJar, atJarExe, atZipDS, atZipMV).
 std::unique_ptr<TListerFormat> CreateZipLister();
+std::unique_ptr<TListerFormat> CreateAceLister();  // atAce, atAceExe
+std::unique_ptr<TListerFormat> CreateArcLister();  // atArc, atArcExe
+std::unique_ptr<TListerFormat> CreatePakLister();  // atPak, atPakExe
+std::unique_ptr<TListerFormat> CreateArjLister();  // atArj, atArjExe
+std::unique_ptr<TListerFormat> CreateBhLister();   // atBh, atBhExe
+std::unique_ptr<TListerFormat> CreateCabLister();  // atCab
+std::unique_ptr<TListerFormat> CreateHaLister();   // atHA
+std::unique_ptr<TListerFormat> CreateZooLister();  // atZoo
+std::unique_ptr<TListerFormat> CreateGzipLister();     // atGZip (a TAR inside is listed whole)
+std::unique_ptr<TListerFormat> CreateTarGzipLister();  // atTarGZip
+std::unique_ptr<TListerFormat> CreateLhaLister();      // atLha, atLhaExe, atLzh, atLzhExe
+std::unique_ptr<TListerFormat> CreateMsGzLister();     // atMsGZ
+std::unique_ptr<TListerFormat> CreateRarLister();      // atRar, atRarExe (RAR 1.5 to 5)
+std::unique_ptr<TListerFormat> CreateTarLister();      // atTar
+std::unique_ptr<TListerFormat> CreateUueLister();      // atUUE

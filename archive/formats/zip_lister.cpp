@@ -1,16 +1,15 @@
 // The lister's reader for the zip family (zip, self-extracting zip, jar, disk-spanned and split
 // sets): the first-header step that chooses between the central directory and the local headers,
 // and the header steps of both walks. Record layouts, signatures, names, extra fields and where a
-// local member ends are the zip records' and the extractor's helpers, shared so that listing and
+// local member ends are the zip records' helpers, shared so that listing and
 // extraction agree; member data is never decoded here except to find the end of a member whose
 // sizes follow its data.
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "archive/arvUnZip.h"
-#include "archive/arvZipRecs.h"
 #include "archive/formats/lister_format.h"
+#include "archive/records/arvZipRecs.h"
 
 namespace {
 

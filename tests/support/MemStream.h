@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "archive/arvStreams.h"
+#include "archive/common/arvStreams.h"
 
 class TMemReadStream : public TStream32 {
  public:

@@ -1,0 +1,411 @@
+// Checksums (CRC-32 braided over four lanes, CRC-16/ARC, Adler-32, the TAR header sum) and the
+// 64-bit stream classes: the base stream, handle and file streams on host handles, and the
+// decompressing stream over the inflate engine. Deflate itself lives in arvInflate; nothing here
+// compresses.
+#include "archive/common/arvStreams.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "archive/codecs/arvCrc32Clmul.h"
+#include "archive/messages/Err_Msgs.h"
+
+// ---- checksums ----------------------------------------------------------------------------------
+namespace {
+
+// Braided CRC-32: the input is taken as words of 8 bytes dealt round-robin to 4 lanes, and each
+// lane folds its words into a register of its own as if the other lanes' bytes were zeros. Table k
+// maps byte k of a word to its contribution once the lane's next word is due, that is after
+// 7 - k more bytes of its own word and 3 * 8 bytes of the other lanes; by linearity the lanes'
+// registers are combined at the last block. The lanes are independent chains, so the look-ups
+// (one per byte, as in the plain loop) overlap instead of waiting on each other. Four lanes ran
+// fastest here; the upper half of each word is indexed straight from memory, which saves the
+// shifts that would otherwise compete with the look-ups.
+constexpr int kCrcLanes = 4;
+constexpr int kCrcWordSize = 8;
+constexpr size_t kCrcBlockSize = kCrcLanes * kCrcWordSize;  // bytes per round of all lanes
+struct TCrc32Braid {
+  uint32_t t[kCrcWordSize][256];
+};
+constexpr uint32_t Crc32ZeroBytes(uint32_t crc, int count) {
+  for (int i = 0; i < count; ++i) crc = kCrc32Table[crc & 0xFF] ^ (crc >> 8);
+  return crc;
+}
+constexpr TCrc32Braid MakeCrc32Braid() {
+  TCrc32Braid b{};
+  for (int k = 0; k < kCrcWordSize; ++k) {
+    for (int n = 0; n < 256; ++n) {
+      b.t[k][n] =
+          Crc32ZeroBytes(kCrc32Table[n], (kCrcWordSize - 1 - k) + (kCrcLanes - 1) * kCrcWordSize);
+    }
+  }
+  return b;
+}
+alignas(64) constexpr TCrc32Braid kCrc32Braid = MakeCrc32Braid();
+
+inline uint32_t LoadLittle32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+inline uint64_t LoadLittle64(const uint8_t* p) {
+  return LoadLittle32(p) | static_cast<uint64_t>(LoadLittle32(p + 4)) << 32;
+}
+// The plain step over one 8-byte word.
+inline uint32_t Crc32Word(uint64_t word) {
+  for (int k = 0; k < kCrcWordSize; ++k) word = (word >> 8) ^ kCrc32Table[word & 0xFF];
+  return static_cast<uint32_t>(word);
+}
+
+// Adler-32: sums modulo the largest prime below 65536. 5552 is the largest n for which
+// 255 n (n + 1) / 2 + (n + 1) (kAdlerBase - 1) still fits in 32 bits, so the sums are reduced
+// once per block of that size.
+constexpr uint32_t kAdlerBase = 65521;
+constexpr size_t kAdlerBlock = 5552;
+
+}  // namespace
+
+uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, size_t count) {
+  if (bytes == nullptr) return crc;
+  // Long buffers go to the carry-less-multiplication fold where the processor has it.
+  if (count >= kCrc32ClmulMinimum && Crc32ClmulAvailable())
+    return Crc32FoldClmul(crc, bytes, count);
+  while (count > 0 && (reinterpret_cast<uintptr_t>(bytes) & (kCrcWordSize - 1)) != 0) {
+    crc = Crc32Step(crc, *bytes++);
+    --count;
+  }
+  // The braid needs at least two rounds: all but the last run on lanes, the last combines them.
+  if (const size_t rounds = count / kCrcBlockSize; rounds >= 2) {
+    const auto& t = kCrc32Braid.t;
+    uint32_t lane[kCrcLanes] = {crc};  // the running register enters lane 0
+    for (size_t r = 1; r < rounds; ++r) {
+#pragma GCC unroll 4
+      for (int i = 0; i < kCrcLanes; ++i) {
+        const uint8_t* q = bytes + i * kCrcWordSize;
+        const uint32_t low = LoadLittle32(q) ^ lane[i];
+        lane[i] = t[0][low & 0xFF] ^ t[1][(low >> 8) & 0xFF] ^ t[2][(low >> 16) & 0xFF] ^
+                  t[3][low >> 24] ^ t[4][q[4]] ^ t[5][q[5]] ^ t[6][q[6]] ^ t[7][q[7]];
+      }
+      bytes += kCrcBlockSize;
+      count -= kCrcBlockSize;
+    }
+    uint64_t combined = 0;
+    for (int i = 0; i < kCrcLanes; ++i) {
+      combined = Crc32Word(lane[i] ^ LoadLittle64(bytes + i * kCrcWordSize) ^ combined);
+    }
+    crc = static_cast<uint32_t>(combined);
+    bytes += kCrcBlockSize;
+    count -= kCrcBlockSize;
+  }
+  while (count > 0) {
+    crc = Crc32Step(crc, *bytes++);
+    --count;
+  }
+  return crc;
+}
+
+uint32_t Crc16Update(uint32_t crc, const uint8_t* bytes, size_t count) {
+  if (bytes == nullptr) return crc;
+  for (size_t i = 0; i < count; ++i) crc = kCrc16Table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+  return crc;
+}
+
+uint32_t Adler32(uint32_t adler, const uint8_t* bytes, size_t count) {
+  if (bytes == nullptr) return 1;
+  uint32_t s1 = adler & 0xFFFF;
+  uint32_t s2 = adler >> 16;
+  while (count > 0) {
+    size_t n = std::min(count, kAdlerBlock);
+    count -= n;
+    // Eight bytes a step: s2 gains 8 * s1 plus the bytes weighted 8..1, which keeps the chain
+    // between steps to two additions.
+    for (; n >= 8; n -= 8, bytes += 8) {
+      const uint32_t b0 = bytes[0], b1 = bytes[1], b2 = bytes[2], b3 = bytes[3];
+      const uint32_t b4 = bytes[4], b5 = bytes[5], b6 = bytes[6], b7 = bytes[7];
+      s2 += 8 * s1 + 8 * b0 + 7 * b1 + 6 * b2 + 5 * b3 + 4 * b4 + 3 * b5 + 2 * b6 + b7;
+      s1 += b0 + b1 + b2 + b3 + b4 + b5 + b6 + b7;
+    }
+    for (; n > 0; --n) {
+      s1 += *bytes++;
+      s2 += s1;
+    }
+    s1 %= kAdlerBase;
+    s2 %= kAdlerBase;
+  }
+  return (s2 << 16) | s1;
+}
+
+bool TarHeaderSumOk(const uint8_t header[512]) {
+  constexpr size_t kHeaderSize = 512;
+  constexpr size_t kSumField = 148;  // 8 bytes of octal digits, counted as spaces in the sum
+  constexpr size_t kSumFieldSize = 8;
+  uint32_t sum = 0;
+  for (size_t i = 0; i < kHeaderSize; ++i) {
+    const bool inField = i >= kSumField && i < kSumField + kSumFieldSize;
+    sum += inField ? uint32_t{' '} : header[i];
+  }
+  size_t i = kSumField;
+  const size_t end = kSumField + kSumFieldSize;
+  while (i < end && header[i] == ' ') ++i;
+  uint32_t stored = 0;
+  size_t digits = 0;
+  for (; i < end && header[i] >= '0' && header[i] <= '7'; ++i, ++digits) {
+    stored = stored * 8 + (header[i] - '0');
+  }
+  return digits > 0 && stored == sum;
+}
+
+void TRunningChecksums::UpdateCrc(int kind, const uint8_t* bytes, size_t count) {
+  if (kind == kCrcKind32) {
+    crc32 = Crc32Update(crc32, bytes, count);
+  } else if (kind == kCrcKind16) {
+    crc16 = Crc16Update(crc16, bytes, count);
+  }
+}
+
+// ---- TStream32 ----------------------------------------------------------------------------------
+namespace {
+
+constexpr char kRangeCheckError[] = "Range check error";
+constexpr char kSeekNotImplemented[] = "Seek not implemented";
+constexpr char kStreamReadError[] = "Stream read error";
+constexpr char kStreamWriteError[] = "Stream write error";
+
+bool FitsInt32(int64_t value) {
+  return value >= std::numeric_limits<int32_t>::min() &&
+         value <= std::numeric_limits<int32_t>::max();
+}
+int32_t CheckedInt32(int64_t value) {
+  if (!FitsInt32(value)) throw ERangeError(kRangeCheckError);
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+int64_t TStream32::GetSize() {
+  const int64_t position = Seek64(0, host::kSeekCurrent);
+  const int64_t size = Seek64(0, host::kSeekEnd);
+  Seek64(position, host::kSeekBegin);
+  return size;
+}
+
+void TStream32::SetSize(int32_t) {}
+
+void TStream32::SetSize64(int64_t newSize) {
+  SetSize(CheckedInt32(newSize));
+}
+
+int32_t TStream32::Seek(int32_t offset, int origin) {
+  if (!HasSeek64()) throw EStreamError(kSeekNotImplemented);
+  const int64_t position = Seek64(offset, origin);
+  return position < 0 ? static_cast<int32_t>(position) : CheckedInt32(position);
+}
+
+int64_t TStream32::Seek64(int64_t offset, int origin) {
+  return Seek(CheckedInt32(offset), origin);
+}
+
+int64_t TStream32::CopyFrom(TStream32& source, const uint8_t* cancel,
+                            std::function<void(TStream32&)> progress, int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.GetSize();
+  }
+  OnProgress = std::move(progress);
+  if (count <= 0) return 0;
+  const auto cancelled = [cancel] { return cancel != nullptr && *cancel != 0; };
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(count, kCopyChunkSize)));
+  int64_t copied = 0;
+  while (count > 0 && !cancelled()) {
+    const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(count, kCopyChunkSize));
+    host::ProcessMessages();
+    if (cancelled()) break;  // the pump may have delivered the click on Cancel
+    source.ReadBuffer(buffer.data(), chunk);
+    WriteBuffer(buffer.data(), chunk);
+    count -= chunk;
+    copied += chunk;
+  }
+  return copied;
+}
+
+void TStream32::ReadBuffer(void* buffer, int32_t count) {
+  if (count != 0 && Read(buffer, count) != count) throw EReadError(kStreamReadError);
+}
+
+void TStream32::WriteBuffer(const void* buffer, int32_t count) {
+  if (count == 0) return;
+  host::SetLastError(host::kErrorSuccess);  // a stale "disk full" must not label this write
+  if (Write(buffer, count) == count) return;
+  if (host::LastError() == host::kErrorDiskFull) throw EWriteError(LoadStr(kErrDiskFull));
+  throw EWriteError(kStreamWriteError);
+}
+
+void TStream32::Progress() {
+  if (OnProgress) OnProgress(*this);
+}
+
+// ---- THandleStream32, TFileStream32 -------------------------------------------------------------
+int64_t THandleStream32::GetSize() {
+  const int64_t size = host::FileSize(handle_);
+  return size < 0 ? 0 : size;
+}
+
+void THandleStream32::SetSize(int32_t newSize) {
+  SetSize64(newSize);
+}
+
+void THandleStream32::SetSize64(int64_t newSize) {
+  if (Seek64(newSize, host::kSeekBegin) != newSize || !host::SetEndOfFile(handle_)) {
+    throw EStreamError(host::SysErrorMessage(host::LastError()));
+  }
+}
+
+int32_t THandleStream32::Read(void* buffer, int32_t count) {
+  if (count <= 0) return 0;
+  const int32_t got = host::FileRead(handle_, buffer, static_cast<uint32_t>(count));
+  return got < 0 ? 0 : got;
+}
+
+int32_t THandleStream32::Write(const void* buffer, int32_t count) {
+  if (count <= 0) return 0;
+  const int32_t put = host::FileWrite(handle_, buffer, static_cast<uint32_t>(count));
+  return put < 0 ? 0 : put;
+}
+
+int32_t THandleStream32::Seek(int32_t offset, int origin) {
+  const int64_t position = host::FileSeek(handle_, offset, origin);
+  return position < 0 ? -1 : CheckedInt32(position);
+}
+
+int64_t THandleStream32::Seek64(int64_t offset, int origin) {
+  return host::FileSeek(handle_, offset, origin);
+}
+
+TFileStream32::TFileStream32(const std::string& fileName, uint32_t mode)
+    : THandleStream32(mode == fmCreate ? host::FileCreate(fileName)
+                                       : host::FileOpen(fileName, mode)) {}
+
+TFileStream32::~TFileStream32() {
+  if (handle_ >= 0) host::FileClose(handle_);
+}
+
+// ---- TCustomStream, TDecompressStream -----------------------------------------------------------
+TCustomStream::TCustomStream(TStream32& source)
+    : source_(&source),
+      sourcePosition_(source.Position()),
+      input_(std::make_unique_for_overwrite<uint8_t[]>(kInputBufferSize)) {}
+
+TDecompressStream::TDecompressStream(TStream32& source, int windowBits, bool deflate64,
+                                     TZipCipher* cipher, const uint8_t* cancel)
+    : TCustomStream(source),
+      cipher_(cipher),
+      startKeys_(cipher != nullptr ? *cipher : TZipCipher{}),
+      cancel_(cancel),
+      startPosition_(sourcePosition_) {
+  zstream_.next_in = input_.get();
+  zstream_.avail_in = 0;
+  initResult_ = InflateInit(zstream_, windowBits, kInflateStreamSize, deflate64);
+}
+
+TDecompressStream::~TDecompressStream() {
+  if (readAny_) {
+    try {
+      // Read-ahead that the engine did not use goes back, so the source stands right after the
+      // member's last compressed byte.
+      source_->SetPosition(sourcePosition_ - zstream_.avail_in);
+    } catch (...) {  // a destructor reports nothing; the owner finds the position wrong
+    }
+  }
+  if (zstream_.state != nullptr) InflateEnd(zstream_);
+}
+
+int32_t TDecompressStream::FillInput() {
+  if (source_->Position() != sourcePosition_) source_->SetPosition(sourcePosition_);
+  const int32_t got = source_->Read(input_.get(), kInputBufferSize);
+  zstream_.next_in = input_.get();
+  zstream_.avail_in = 0;
+  if (got <= 0) return 0;
+  readAny_ = true;
+  sourcePosition_ += got;
+  if (cipher_ != nullptr) cipher_->DecipherBuffer(input_.get(), static_cast<size_t>(got));
+  zstream_.avail_in = static_cast<uint32_t>(got);
+  Progress();
+  return got;
+}
+
+int32_t TDecompressStream::Read(void* buffer, int32_t count) {
+  if (count <= 0) return 0;
+  if (initResult_ != Z_OK) return initResult_;
+  if (endOfStream_) return count;
+  zstream_.next_out = static_cast<uint8_t*>(buffer);
+  zstream_.avail_out = static_cast<uint32_t>(count);
+  while (zstream_.avail_out > 0) {
+    bool sourceDry = false;
+    if (zstream_.avail_in == 0) {
+      if (cancel_ != nullptr && *cancel_ != 0) return 0;
+      sourceDry = FillInput() == 0;
+    }
+    const uint32_t outBefore = zstream_.avail_out;
+    const uint32_t inBefore = zstream_.avail_in;
+    const int code = Inflate(zstream_, Z_NO_FLUSH);
+    if (code == Z_STREAM_END) {
+      endOfStream_ = true;
+      break;
+    }
+    if (code < 0) return code;
+    if (sourceDry && zstream_.avail_out == outBefore && zstream_.avail_in == inBefore) {
+      return Z_BUF_ERROR;  // the source has nothing more and the engine needs more
+    }
+  }
+  return count;
+}
+
+int32_t TDecompressStream::Write(const void*, int32_t) {
+  return -1;
+}
+
+int32_t TDecompressStream::Seek(int32_t offset, int origin) {
+  return TStream32::Seek(offset, origin);
+}
+
+int64_t TDecompressStream::Seek64(int64_t offset, int origin) {
+  CheckedInt32(offset);
+  if (origin == host::kSeekBegin && offset == 0) {
+    Restart();
+    return 0;
+  }
+  const auto produced = static_cast<int64_t>(zstream_.total_out);
+  if (origin == host::kSeekCurrent && offset >= 0) {
+    DiscardForward(offset);
+  } else if (origin == host::kSeekBegin && offset > produced) {
+    DiscardForward(offset - produced);
+  }
+  return static_cast<int64_t>(zstream_.total_out);
+}
+
+void TDecompressStream::AttachSource(TStream32& source, int64_t position) {
+  source_ = &source;
+  sourcePosition_ = position;
+  startPosition_ = position;
+  source_->SetPosition(position);
+}
+
+void TDecompressStream::DiscardForward(int64_t bytes) {
+  uint8_t scrap[kDiscardBlockSize];
+  while (bytes > 0 && !endOfStream_) {
+    const auto step = static_cast<int32_t>(std::min<int64_t>(bytes, kDiscardBlockSize));
+    ReadBuffer(scrap, step);
+    bytes -= step;
+  }
+}
+
+void TDecompressStream::Restart() {
+  if (initResult_ == Z_OK) InflateReset(zstream_);
+  zstream_.next_in = input_.get();
+  zstream_.avail_in = 0;
+  endOfStream_ = false;
+  if (cipher_ != nullptr) *cipher_ = startKeys_;
+  sourcePosition_ = startPosition_;
+  source_->SetPosition(startPosition_);
+}

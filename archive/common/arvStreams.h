@@ -1,0 +1,176 @@
+// Checksums (CRC-32, CRC-16/ARC, Adler-32, the TAR header sum) and the engine's 64-bit streams:
+// TStream32, its handle and file streams (on host-layer handles), and TDecompressStream, a
+// read-only stream that inflates a deflated member out of an archive stream, deciphering each
+// input block first when the member is encrypted. Writing archives is not this file's business.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "archive/codecs/arvCrcTables.h"  // kCrc32Table, kCrc16Table, Crc32Step
+#include "archive/codecs/arvCrypt.h"
+#include "archive/codecs/arvInflate.h"
+#include "platform/host.h"
+
+// ---- checksums ----------------------------------------------------------------------------------
+// Folds bytes into a CRC register: value := table[(value ^ byte) & 0xFF] ^ (value >> 8) per byte.
+// No pre- or post-inversion: a zip member's CRC starts at 0xFFFFFFFF and is inverted at the end.
+uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, size_t count);
+uint32_t Crc16Update(uint32_t crc, const uint8_t* bytes, size_t count);
+// Adler-32 of RFC 1950; returns 1 for a missing buffer.
+uint32_t Adler32(uint32_t adler, const uint8_t* bytes, size_t count);
+// The TAR header sum: all 512 bytes, the checksum field counted as spaces, against its octal value.
+bool TarHeaderSumOk(const uint8_t header[512]);
+
+constexpr int kCrcKind16 = 16;
+constexpr int kCrcKind32 = 32;
+
+// The running checksums of one run (a CRC-32 and a CRC-16), selected by kind 32 or 16.
+struct TRunningChecksums {
+  uint32_t crc32 = 0xFFFFFFFF;
+  uint32_t crc16 = 0;
+  void UpdateCrc(int kind, const uint8_t* bytes, size_t count);
+};
+
+// ---- streams ------------------------------------------------------------------------------------
+// A stream with 64-bit positions and sizes. Messages of its errors: "Range check error"
+// (ERangeError), "Seek not implemented" (EStreamError), "Stream read error" (EReadError),
+// "Stream write error" or the text of 25160 "Disk full" (EWriteError).
+class TStream32 {
+ public:
+  static constexpr int32_t kCopyChunkSize = 61440;
+
+  TStream32() = default;
+  virtual ~TStream32() = default;
+  TStream32(const TStream32&) = delete;
+  TStream32& operator=(const TStream32&) = delete;
+
+  virtual int64_t GetSize();  // remembers the position, seeks to the end and back
+  void SetPosition(int64_t position) { Seek64(position, host::kSeekBegin); }
+  virtual void SetSize(int32_t newSize);    // nothing here
+  virtual void SetSize64(int64_t newSize);  // outside int32 range: ERangeError; else SetSize
+  virtual int32_t Read(void* buffer, int32_t count) = 0;
+  virtual int32_t Write(const void* buffer, int32_t count) = 0;
+  // Forwards to Seek64 when the class has one, else "Seek not implemented". A new position that
+  // does not fit the 32-bit result raises ERangeError rather than coming back truncated.
+  virtual int32_t Seek(int32_t offset, int origin);
+  // Here: an offset outside the int32 range raises ERangeError, else the 32-bit Seek.
+  virtual int64_t Seek64(int64_t offset, int origin);
+
+  // Copies count bytes (0: the whole source from its start) in chunks of 61440, pumping messages
+  // through the host layer before each and stopping before a chunk when *cancel is non-zero.
+  // Returns the bytes copied (the count asked for unless cancelled). `progress` is stored as
+  // OnProgress.
+  int64_t CopyFrom(TStream32& source, const uint8_t* cancel,
+                   std::function<void(TStream32&)> progress, int64_t count);
+  void ReadBuffer(void* buffer, int32_t count);         // short: EReadError
+  void WriteBuffer(const void* buffer, int32_t count);  // short: EWriteError
+  int64_t Position() { return Seek64(0, host::kSeekCurrent); }
+  int64_t Size() { return GetSize(); }
+
+  std::function<void(TStream32&)> OnProgress;
+
+ protected:
+  void Progress();  // fires OnProgress when assigned
+  // Whether this class supplies its own 64-bit seek; the base 32-bit Seek forwards to it.
+  virtual bool HasSeek64() const { return false; }
+};
+
+// A stream on a host file handle (negative: none). Read and Write give 0 on failure; destruction
+// only forgets the handle.
+class THandleStream32 : public TStream32 {
+ public:
+  explicit THandleStream32(host::THandle handle) : handle_(handle) {}
+  host::THandle Handle() const { return handle_; }
+
+  int64_t GetSize() override;  // the file's size, 0 when it cannot be had
+  void SetSize(int32_t newSize) override;
+  void SetSize64(int64_t newSize) override;  // seeks there, sets the end; failure: EStreamError
+  int32_t Read(void* buffer, int32_t count) override;
+  int32_t Write(const void* buffer, int32_t count) override;
+  int32_t Seek(int32_t offset, int origin) override;
+  int64_t Seek64(int64_t offset, int origin) override;  // the new position, or -1
+
+ protected:
+  bool HasSeek64() const override { return true; }
+  host::THandle handle_;
+};
+
+constexpr uint32_t fmCreate = 0xFFFF;
+
+// Opens (or, with fmCreate, creates) a file; a failure leaves a negative Handle() and raises
+// nothing.
+class TFileStream32 : public THandleStream32 {
+ public:
+  TFileStream32(const std::string& fileName, uint32_t mode);
+  ~TFileStream32() override;  // closes a non-negative handle
+};
+
+// A stream that reads another one (not owned) through a 65536-byte input buffer.
+class TCustomStream : public TStream32 {
+ public:
+  static constexpr int32_t kInputBufferSize = 65536;
+  explicit TCustomStream(TStream32& source);
+
+ protected:
+  TStream32* source_;       // not owned
+  int64_t sourcePosition_;  // where the source is expected to stand
+  std::unique_ptr<uint8_t[]> input_;
+};
+
+// Inflates a member out of `source`, from its current position. `cipher` (when not null, not
+// owned) deciphers each input block right after it is read; `cancel` (when not null) is the
+// component's cancel flag.
+//
+// Read(buffer, count) fills the buffer and returns count; when the deflate data ends first it
+// still returns count and sets EndOfStream() (the bytes really produced are in TotalOut()). A
+// negative result is an inflate code: the engine's own, or Z_BUF_ERROR (-5) when the source gave
+// no more bytes and nothing more could be produced. When *cancel is non-zero at the moment a new
+// input block would be read, Read returns 0 without reading (bytes produced before that in the
+// same call still count in TotalOut()).
+//
+// Seek: (0, begin) starts over from where the data began (inflate state, input and cipher keys
+// restored); a forward seek reads and discards through ReadBuffer in 4096-byte blocks; anything
+// else does nothing. The result is the number of bytes produced so far.
+class TDecompressStream : public TCustomStream {
+ public:
+  static constexpr int32_t kDiscardBlockSize = 4096;
+
+  TDecompressStream(TStream32& source, int windowBits, bool deflate64 = false,
+                    TZipCipher* cipher = nullptr, const uint8_t* cancel = nullptr);
+  // Moves the source to just after the last compressed byte the engine consumed, ends the engine.
+  ~TDecompressStream() override;
+
+  int32_t Read(void* buffer, int32_t count) override;  // count, 0 (cancel) or a negative code
+  int32_t Write(const void* buffer, int32_t count) override;  // -1: not supported
+  int32_t Seek(int32_t offset, int origin) override;
+  int64_t Seek64(int64_t offset, int origin) override;
+
+  // Continues the member from another source (the next volume of a set) at `position`, keeping the
+  // inflate state, the cipher keys and any input not yet consumed.
+  void AttachSource(TStream32& source, int64_t position);
+
+  bool EndOfStream() const { return endOfStream_; }
+  uint64_t TotalOut() const { return zstream_.total_out; }
+  const TInflateStream& InflateState() const { return zstream_; }
+
+ protected:
+  bool HasSeek64() const override { return true; }
+
+ private:
+  int32_t FillInput();  // bytes read into the input buffer (0: none, or cancelled)
+  void DiscardForward(int64_t bytes);
+  void Restart();
+
+  TInflateStream zstream_{};
+  TZipCipher* cipher_;
+  TZipCipher startKeys_;  // the cipher as it stood when the data began
+  const uint8_t* cancel_;
+  int64_t startPosition_;  // where the data began in the source
+  int initResult_ = Z_OK;
+  bool endOfStream_ = false;
+  bool readAny_ = false;  // input was taken from a source since creation
+};

@@ -1,0 +1,972 @@
+// The extraction driver: TZipCommon's block input and output, error routes and volume names, and
+// TUnBase's run (Extract), member approval, passwords, output files, dates, attributes, progress
+// and checksum verdicts. It knows nothing of any archive format's records or decoders.
+#include "archive/driver/arvbase.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+namespace {
+
+// Whether a name starts with a drive: a letter and ":". Elsewhere ":" is an ordinary character of
+// a name on this host ("2024-01-01 10:30 log.txt").
+bool StartsWithDrive(const std::string& name) {
+  return name.size() >= 2 && name[1] == ':' &&
+         ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
+}
+
+// Where a name's directory part ends: after the last "\" or "/", else after a leading drive.
+size_t DirPartLength(const std::string& name) {
+  const size_t cut = name.find_last_of("\\/");
+  if (cut != std::string::npos) return cut + 1;
+  return StartsWithDrive(name) ? 2 : 0;
+}
+
+// A stored name's directory part as the selection compares it, with a trailing "\" when not empty.
+std::string DirPartForSpec(const std::string& name) {
+  const size_t length = DirPartLength(name);
+  return length == 0 ? std::string() : AppendBackslash(name.substr(0, length));
+}
+
+std::string FilePartForSpec(const std::string& name) {
+  return name.substr(DirPartLength(name));
+}
+
+// Directory part of a system path including its trailing "\" (empty without one).
+std::string DirectoryOf(const std::string& path) {
+  return path.substr(0, DirPartLength(path));
+}
+
+// Ends a run of prompts that a handler keeps answering without a usable volume: after this many
+// rounds the prompt counts as cancelled, so a handler that never changes anything cannot hang the
+// run.
+constexpr int kMaxVolumePromptRounds = 100;
+
+// The current local time as a packed DOS date-time; 0 outside 1980..2099.
+uint32_t NowAsDosDateTime() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm local{};
+  if (const std::tm* t = std::localtime(&now)) local = *t;
+  const int year = local.tm_year + 1900;
+  if (year < 1980 || year > 2099) return 0;
+  const uint32_t date =
+      static_cast<uint32_t>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
+  const uint32_t time = static_cast<uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) |
+                                              (std::min(local.tm_sec, 59) / 2));
+  return (date << 16) | time;
+}
+
+}  // namespace
+
+// ---- TarvTimer ----------------------------------------------------------------------------------
+void TarvTimer::Start() {
+  FElapsed = 0.0f;
+  FStartTick = host::GetTickCount();
+  FPauseDepth = 0;
+  FRunning = true;
+}
+
+void TarvTimer::Stop() {
+  if (!FRunning) return;
+  FStopTick = host::GetTickCount();
+  FElapsed = static_cast<float>(static_cast<uint32_t>(FStopTick - FStartTick)) / 1000.0f;
+  FStartTick = 0;
+  FPauseDepth = 0;
+  FRunning = false;
+}
+
+void TarvTimer::Pause() {
+  if (!FRunning) return;
+  if (FPauseDepth++ == 0) FPauseTick = host::GetTickCount();
+}
+
+void TarvTimer::Resume() {
+  if (!FRunning || FPauseDepth == 0) return;
+  if (--FPauseDepth == 0) FStartTick += host::GetTickCount() - FPauseTick;
+}
+
+// ---- TUnBaseHeaderObj ---------------------------------------------------------------------------
+bool TUnBaseHeaderObj::Add(const TUnBaseHeaderRec& rec, const uint8_t* central,
+                           const TDataDescriptor* descriptor, const std::string* name) {
+  try {
+    TItem item;
+    item.rec = rec;
+    // Room first (growing geometrically), so the pushes below cannot fail half-way.
+    if (FItems.size() == FItems.capacity()) FItems.reserve(std::max<size_t>(64, 2 * FItems.size()));
+    if (central && FCentral.size() == FCentral.capacity())
+      FCentral.reserve(std::max<size_t>(64, 2 * FCentral.size()));
+    if (descriptor && FDescriptors.size() == FDescriptors.capacity())
+      FDescriptors.reserve(std::max<size_t>(64, 2 * FDescriptors.size()));
+    if (name) {
+      if (FNames.size() == FNames.capacity())
+        FNames.reserve(std::max<size_t>(64, 2 * FNames.size()));
+      FNames.push_back(*name);  // the only step that may fail: nothing else was added yet
+      item.name = static_cast<int32_t>(FNames.size() - 1);
+    }
+    if (central) {
+      std::array<uint8_t, kCentralCopySize> copy;
+      std::memcpy(copy.data(), central, kCentralCopySize);
+      FCentral.push_back(copy);  // room reserved above: cannot throw
+      item.central = static_cast<int32_t>(FCentral.size() - 1);
+    }
+    if (descriptor) {
+      FDescriptors.push_back(*descriptor);
+      item.descriptor = static_cast<int32_t>(FDescriptors.size() - 1);
+    }
+    FItems.push_back(item);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+const std::string* TUnBaseHeaderObj::Name(int index) const {
+  const TItem& item = FItems.at(static_cast<size_t>(index));
+  return item.name < 0 ? nullptr : &FNames[static_cast<size_t>(item.name)];
+}
+
+const uint8_t* TUnBaseHeaderObj::Central(int index) const {
+  const TItem& item = FItems.at(static_cast<size_t>(index));
+  return item.central < 0 ? nullptr : FCentral[static_cast<size_t>(item.central)].data();
+}
+
+const TDataDescriptor* TUnBaseHeaderObj::Descriptor(int index) const {
+  const TItem& item = FItems.at(static_cast<size_t>(index));
+  return item.descriptor < 0 ? nullptr : &FDescriptors[static_cast<size_t>(item.descriptor)];
+}
+
+void TUnBaseHeaderObj::Clear() {
+  FItems.clear();
+  FItems.shrink_to_fit();
+  FCentral.clear();
+  FCentral.shrink_to_fit();
+  FDescriptors.clear();
+  FDescriptors.shrink_to_fit();
+  FNames.clear();
+  FNames.shrink_to_fit();
+}
+
+// ---- TZipCommon ---------------------------------------------------------------------------------
+TZipCommon::TZipCommon(TComponent* owner) : TRegisterArcova(owner) {}
+
+TZipCommon::~TZipCommon() = default;
+
+void TZipCommon::SetZipCmntBufSize(int value) {
+  FZipCmntBufSize = std::clamp(value, 2000, 32767);
+}
+
+void TZipCommon::SetCancel(bool value) {
+  FCancel = value ? 1 : 0;
+  if (value) ReportError(FArchiveFile, FOutputPath, "0", kErrUserCanceled);
+}
+
+bool TZipCommon::MatchesFileSpec(const std::string& storedName) {
+  return MatchesFileSpec(storedName, FFileSpec, FRecurseDirs);
+}
+
+bool TZipCommon::MatchesFileSpec(const std::string& storedName, TStringList& fileSpec,
+                                 bool recurseDirs) {
+  if (storedName.empty()) return false;
+  const std::string nameDir = DirPartForSpec(storedName);
+  for (int i = 0; i < fileSpec.Count(); ++i) {
+    const std::string line = fileSpec[i];
+    if (line.empty()) continue;
+    if (SameTextAscii(line, storedName)) return true;
+    const std::string lineDir = DirPartForSpec(line);
+    std::string name = storedName;
+    if (recurseDirs) {
+      // Without a directory in the line the file name alone is tested; with one, the mask itself
+      // (which holds the directory) decides.
+      if (lineDir.empty()) name = FilePartForSpec(storedName);
+    } else if (!SameTextAscii(nameDir, lineDir)) {
+      continue;
+    }
+    if (!MaskMatches(name, line)) {
+      if (name.find('.') == std::string::npos) name += '.';
+      if (line.find('.') == std::string::npos) fileSpec[i] = line + '.';
+      if (!MaskMatches(name, fileSpec[i])) continue;
+    }
+    return true;
+  }
+  return false;
+}
+
+TDateTime TZipCommon::DosDateToDateTime(uint32_t packed) {
+  if (packed == 0) packed = 0x00210020;  // 1980-01-01 00:01:00
+  return DosToDateTime(packed);
+}
+
+int32_t TZipCommon::ReadBlock(host::THandle archive, TStream32* stream, uint8_t* buffer,
+                              bool decipher, int kind, int32_t count) {
+  if (count <= 0) return 0;
+  int32_t got = 0;
+  if (archive >= 0) {
+    got = host::FileRead(archive, buffer, static_cast<uint32_t>(count));
+  } else if (stream) {
+    try {
+      got = stream->Read(buffer, count);
+    } catch (const EReadError&) {
+      got = 0;
+    }
+  }
+  if (got <= 0) return 0;
+  DecryptBlock(decipher, buffer, got);
+  FChecksums.UpdateCrc(kind, buffer, static_cast<size_t>(got));
+  return got;
+}
+
+int32_t TZipCommon::WriteBlock(host::THandle out, TStream32* stream, uint8_t* buffer, bool decipher,
+                               int kind, int32_t count, bool updateChecksum) {
+  if (decipher && updateChecksum && UsesZipCipher() && count > 0)
+    FCipher.DecipherBuffer(buffer, static_cast<size_t>(count));
+  int32_t written = 0;
+  if (count > 0) {
+    host::SetLastError(host::kErrorSuccess);
+    if (out >= 0) {
+      written = host::FileWrite(out, buffer, static_cast<uint32_t>(count));
+    } else if (stream) {
+      written = stream->Write(buffer, count);
+    }
+    if (written < count) {
+      // The member in work fails (its report and the count are the driver's business); the
+      // files written before it stay counted.
+      const uint32_t error = host::LastError();
+      FWriteError = error == host::kErrorSuccess ? host::kErrorHandleDiskFull : error;
+      FWriteErrorText = error == host::kErrorSuccess ? std::string() : host::LastErrorText();
+      if (error == host::kErrorDiskFull) throw EWriteError(LoadStr(kErrDiskFull));
+      throw E_RAISE(LoadStr(kErrWritingFile));
+    }
+  }
+  if (updateChecksum) FChecksums.UpdateCrc(kind, buffer, static_cast<size_t>(written));
+  return written;
+}
+
+int32_t TZipCommon::WriteBlockBytewise(host::THandle out, TStream32* stream, uint8_t* buffer,
+                                       bool decipher, int kind, int32_t count,
+                                       bool updateChecksum) {
+  if (decipher && updateChecksum && UsesZipCipher())
+    for (int32_t i = 0; i < count; ++i) buffer[i] = FCipher.EncipherByte(buffer[i]);
+  return WriteBlock(out, stream, buffer, false, kind, count, updateChecksum);
+}
+
+void TZipCommon::DecryptBlock(bool decipher, uint8_t* buffer, int32_t count) {
+  if (!decipher || count <= 0) return;
+  if (ArcFormatTraits(FArcType).Cipher == TDataCipher::Arj) {
+    if (FPassword.empty()) return;
+    const int length = static_cast<int>(FPassword.size());
+    for (int32_t i = 0; i < count; ++i) {
+      if (FArjPasswordPos < 1 || FArjPasswordPos > length) FArjPasswordPos = 1;
+      buffer[i] ^= static_cast<uint8_t>(FPassword[static_cast<size_t>(FArjPasswordPos - 1)]);
+      FArjPasswordPos = FArjPasswordPos >= length ? 1 : FArjPasswordPos + 1;
+    }
+  } else if (UsesZipCipher()) {
+    FCipher.DecipherBuffer(buffer, static_cast<size_t>(count));
+  }
+}
+
+void TZipCommon::ReportError(const std::string& fileName, const std::string& extendedMsg,
+                             const std::string& volumeId, int code) {
+  TTimerPause pause(FTimer);
+  if (FCancel) code = kErrUserCanceled;
+  ++FReportCount;
+  if (!OnError) return;
+  try {
+    OnError(this, fileName, extendedMsg, volumeId, code);
+  } catch (...) {
+    // An error report never raises, whatever its handler does.
+  }
+}
+
+void TZipCommon::ReportErrorAsIs(const std::string& fileName, const std::string& extendedMsg,
+                                 int code) {
+  const uint8_t cancel = FCancel;
+  FCancel = 0;
+  ReportError(fileName, extendedMsg, "0", code);
+  FCancel = cancel;
+}
+
+void TZipCommon::RaiseError(const std::string& fileName, const std::string& extendedMsg,
+                            const std::string& volumeId, int code) {
+  RaiseError(TErrorClass::Raise, fileName, extendedMsg, volumeId, code);
+}
+
+void TZipCommon::RaiseError(TErrorClass errorClass, const std::string& fileName,
+                            const std::string& extendedMsg, const std::string& volumeId, int code) {
+  ReportError(fileName, extendedMsg, volumeId, code);
+  if (FCancel) return;
+  switch (errorClass) {
+    case TErrorClass::Read:
+      throw EReadError(LoadStr(code));
+    case TErrorClass::Write:
+      throw EWriteError(LoadStr(code));
+    case TErrorClass::Raise:
+      break;
+  }
+  throw E_RAISE(LoadStr(code));
+}
+
+void TZipCommon::BuildOutputName(const std::string& storedName) {
+  FOutputPath = storedName;
+}
+
+std::string TZipCommon::VolumeName(const std::string& name, int n) {
+  if (name.empty() || n < 0) return {};
+  const size_t cut = name.find_last_of("\\:");
+  const std::string dir = cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
+  const std::string file = cut == std::string::npos ? name : name.substr(cut + 1);
+  // Only the last extension gives way to the volume's: "a.b.arj" goes on in "a.b.a01", not in
+  // "a.a01".
+  const size_t dot = file.find_last_of('.');
+  std::string result = dir + (dot == std::string::npos ? file : file.substr(0, dot));
+  char letter = FVolumeLetter;
+  if (ArcFormatTraits(FArcType).VolumeHundredsInLetter) {
+    letter = static_cast<char>(letter + n / 100);
+    n %= 100;
+  }
+  if (n <= 9) {
+    result += std::string(".") + letter + "0" + std::to_string(n);
+  } else if (n <= 99) {
+    result += std::string(".") + letter + std::to_string(n);
+  } else {
+    result += "." + std::to_string(n);
+  }
+  return result;
+}
+
+bool TZipCommon::AskNextVolume(std::string& volumeName, int volumeId) {
+  const std::string idText = std::to_string(volumeId);
+  if (volumeId > 999) {
+    ReportError(volumeName, "", idText, kErrMaxVolumes);
+    return false;
+  }
+  if (!AskNextVolume(volumeName, idText)) return false;
+  ++FVolumeNumber;
+  return true;
+}
+
+bool TZipCommon::AskNextVolume(std::string& volumeName, const std::string& volumeId) {
+  if (volumeName.empty()) {
+    ReportError("", "", volumeId, kErrInvalidFileName);
+    return false;
+  }
+  if (!OnNextVolume) {
+    ReportError(volumeName, "OnNextVolume", "0", kErrEventNotAssigned);
+    return false;
+  }
+  if (volumeName.find_first_of("\\:") == std::string::npos)
+    volumeName = AppendBackslash(host::GetCurrentDir()) + volumeName;
+  for (int round = 0;; ++round) {
+    bool cancel = true;
+    TTimerPause pause(FTimer);
+    OnNextVolume(this, volumeName, volumeId, FileExistsWild(volumeName), cancel);
+    if (cancel || round >= kMaxVolumePromptRounds) return false;
+    if (FileExistsWild(volumeName)) break;
+  }
+  // Names compare without regard to case, the host's file system may not: a set made where case
+  // does not count ("Split-2.CAB" beside split-2.cab) is opened under the name the file has.
+  if (!host::FileExists(volumeName)) {
+    host::DirSearch search;
+    host::TSearchRec rec;
+    const size_t cut = volumeName.find_last_of("\\:");
+    if (search.First(volumeName, host::faAnyFile, rec))
+      volumeName = volumeName.substr(0, cut + 1) + rec.Name;
+  }
+  return true;
+}
+
+bool TZipCommon::NextVolume(std::unique_ptr<TStream32>& archive, std::string& volumeName) {
+  if (!OnNextVolume) return false;
+  volumeName = VolumeName(volumeName, FVolumeNumber);
+  if (!AskNextVolume(volumeName, FVolumeNumber)) return false;
+  archive.reset();
+  auto stream =
+      std::make_unique<TFileStream32>(volumeName, host::fmOpenRead | host::fmShareDenyWrite);
+  const bool opened = stream->Handle() >= 0;
+  if (!opened) {
+    ReportError(FArchiveFile, "", "0", kErrOpeningFile);
+    FArchiveSize = 0;
+  } else {
+    FArchiveSize = stream->GetSize();
+  }
+  archive = std::move(stream);
+  return opened;
+}
+
+TDiskCallbacks TZipCommon::DiskCallbacks() {
+  TDiskCallbacks callbacks;
+  callbacks.ReportError = [this](const std::string& fileName, const std::string& extendedMsg,
+                                 const std::string& volumeId,
+                                 int code) { ReportError(fileName, extendedMsg, volumeId, code); };
+  callbacks.RaiseError = [this](const std::string& fileName, const std::string& extendedMsg,
+                                const std::string& volumeId,
+                                int code) { RaiseError(fileName, extendedMsg, volumeId, code); };
+  return callbacks;
+}
+
+std::unique_ptr<TStream32> TZipCommon::OpenArchiveStream(const std::string& fileName) {
+  auto stream =
+      std::make_unique<TFileStream32>(fileName, host::fmOpenRead | host::fmShareDenyWrite);
+  if (stream->Handle() < 0) return nullptr;
+  return stream;
+}
+
+bool TZipCommon::UsesZipCipher() const {
+  return ArcFormatTraits(FArcType).Cipher == TDataCipher::Zip;
+}
+
+// ---- TUnBase ------------------------------------------------------------------------------------
+TUnBase::TUnBase(TComponent* owner) : TZipCommon(owner) {}
+
+TUnBase::~TUnBase() = default;
+
+void TUnBase::SetExtractDir(const std::string& value) {
+  if (!value.empty()) {
+    FExtractDir = AppendBackslash(SlashToBackslash(value));
+  } else if (!FArchiveFile.empty()) {
+    FExtractDir = DirectoryOf(FArchiveFile);
+  } else {
+    FExtractDir.clear();
+  }
+}
+
+int TUnBase::Extract() {
+  // Step 2: the run state.
+  FCancel = 0;
+  FFileCount = 0;
+  FProgressSink = &TUnBase::DefaultProgressSink;
+  FEncrypted = false;
+  FLatestDate = 0;
+  FTotalPacked = 0;
+  FTotalUnpacked = 0;
+  FRemaining = 0;
+  FVolumeNumber = 0;
+  FPasswordFailed = false;
+  FPasswordTried = false;
+  FVolumeMissing = false;
+  FFailedCount = 0;
+  FLastByArchive = 0;
+  if (FCpuType == cpt80486) FCpuType = cptAuto;
+  const std::string archiveFile = FArchiveFile;
+  FVolumeBaseName = archiveFile;
+  FCurrentVolumeName = archiveFile;
+
+  try {
+    if (FArchiveFile.empty()) {  // step 3
+      ReportError("", "", "0", kErrFileNotFound);
+      return 0;
+    }
+    if (IsSpannedZip(FArcType) && !FDiskManager.Examine(FArchiveFile, DiskCallbacks()))
+      return 0;  // step 4
+
+    // Steps 5 to 9: everything after OnActivate ends with OnDeactivate.
+    struct TDeactivate {
+      TUnBase* self;
+      ~TDeactivate() {
+        if (!self->OnDeactivate) return;
+        try {
+          self->OnDeactivate(self);
+        } catch (...) {
+        }
+      }
+    } deactivate{this};
+    if (OnActivate) OnActivate(this);
+
+    // Step 6: the decoders of some formats open the archive themselves.
+    const bool opensItself = ArcFormatTraits(FArcType).OpensArchiveItself;
+    std::unique_ptr<TStream32> archive;
+    if (!opensItself) archive = OpenArchiveStream(FArchiveFile);
+    if (!archive && !opensItself) {
+      ReportError(FArchiveFile, "", "0", kErrOpeningFile);
+    } else {
+      const bool timed = static_cast<bool>(OnElapsedTime);
+      if (timed) FTimer.Start();  // step 7
+      FPassword.clear();          // step 8
+      FOutputPath.clear();
+      try {
+        ExtractArchive(archive);
+      } catch (...) {
+      }
+      archive.reset();
+      if (timed) {
+        FTimer.Stop();
+        OnElapsedTime(this, FTimer.ElapsedTime());
+      }
+    }
+  } catch (...) {
+    // Nothing leaves a run; the counter is the result.
+  }
+  FArchiveFile = archiveFile;  // step 10, without detecting again
+  return FFileCount;
+}
+
+void TUnBase::ExtractArchive(std::unique_ptr<TStream32>&) {}
+
+bool TUnBase::CheckCrc(int kind, uint32_t expected) {
+  bool pass = false;
+  if (!FCancel) {
+    const uint32_t running = kind == kCrcKind16 ? FChecksums.crc16 : FChecksums.crc32;
+    pass = running == expected || running == ~expected;
+  }
+  if (OnEnd) {
+    OnEnd(this, FOutputPath, pass);
+  } else if (!pass && OnError) {
+    ReportError(FOutputPath, "", "0", kErrCrcCheck);
+  }
+  return pass;
+}
+
+bool TUnBase::CheckPassword(uint8_t*) {
+  return false;
+}
+
+bool TUnBase::DecodeZipMember(const std::string&, TMemberSizes&, host::THandle,
+                              std::unique_ptr<TStream32>&) {
+  return false;
+}
+
+void TUnBase::BuildOutputName(const std::string& storedName) {
+  FOutputBase.clear();
+  FOutputRelative.clear();
+  FNameRefused = false;
+  if (storedName.empty()) {
+    FOutputPath.clear();
+    return;
+  }
+  if (FExtractDir.empty()) {
+    SetExtractDir("");
+    if (FExtractDir.empty()) FExtractDir = AppendBackslash(host::GetCurrentDir());
+  }
+  // A drive ("C:") and a root go first, as they always have; a ":" anywhere else is part of the
+  // name.
+  std::string name = storedName;
+  if (StartsWithDrive(name)) {
+    name.erase(0, 2);
+  } else if (name[0] == '\\') {
+    name.erase(0, 1);
+  }
+  // Then every component that could lead elsewhere: empty ones (from "\\server" or "a\\b"), "."
+  // and "..". What is left can only name something below ExtractDir.
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find('\\', start);
+    if (end == std::string::npos) end = name.size();
+    std::string part = name.substr(start, end - start);
+    if (!part.empty() && part != "." && part != "..") parts.push_back(std::move(part));
+    start = end + 1;
+  }
+  // A name ending in "\" (or in a dropped component) has no file-name part: a directory. A name
+  // that does not end in "\" but whose last component was dropped (".", "..", "a\..", a bare
+  // drive) names no file that could be written: the member is refused, not taken for a folder.
+  std::string fileName;
+  const size_t lastSep = name.find_last_of('\\');
+  const std::string lastPart = lastSep == std::string::npos ? name : name.substr(lastSep + 1);
+  if (!parts.empty() && lastPart == parts.back()) {
+    fileName = parts.back();
+    parts.pop_back();
+  } else if (!name.empty() ? name.back() != '\\' : storedName.back() != '\\') {
+    FNameRefused = true;
+  }
+  std::string directory = FExtractDir;
+  std::string relative;
+  if (FUseStoredDirs) {
+    for (const std::string& part : parts) relative += part + '\\';
+    directory = JoinPath(FExtractDir, relative);
+  }
+  if (directory.find(':') == std::string::npos && (directory.empty() || directory[0] != '\\'))
+    directory = '\\' + directory;
+  FOutputPath = JoinPath(directory, fileName);
+  // The output is created below ExtractDir without following any link planted there.
+  const std::string base = AppendBackslash(FExtractDir);
+  if (FOutputPath.compare(0, base.size(), base) == 0) {
+    FOutputBase = base;
+    FOutputRelative = FOutputPath.substr(base.size());
+  }
+}
+
+bool TUnBase::OutputIsBelowBase() const {
+  return !FOutputBase.empty() && FOutputPath.size() > FOutputBase.size() &&
+         FOutputPath.compare(0, FOutputBase.size(), FOutputBase) == 0 &&
+         FOutputPath.compare(FOutputBase.size(), std::string::npos, FOutputRelative) == 0;
+}
+
+bool TUnBase::MethodSupported(const TMemberSizes&) const {
+  return true;
+}
+
+void TUnBase::MemberFailed(bool counted) {
+  if (counted && FFileCount > 0) --FFileCount;
+  ++FFailedCount;
+}
+
+bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attributes,
+                           TMemberSizes& sizes, uint32_t expectedCrc, uint32_t dosDateTime) {
+  // A member whose output path has no file-name part is a directory, whatever its attributes say
+  // (local headers carry none; some writers leave them 0).
+  const bool noFilePart = FOutputPath.empty() || FOutputPath.back() == '\\';
+  if (ArcFormatTraits(FArcType).DirectoryByName)
+    attributes = noFilePart ? host::faDirectory : host::faArchive;
+  const bool isDirectory = (attributes & host::faDirectory) != 0 || noFilePart;
+
+  // A name that leaves nothing to write is named, never dropped without a word.
+  if (FNameRefused && (attributes & host::faDirectory) == 0) {
+    ReportError(FStoredName, "", "0", kErrInvalidFileName);
+    MemberFailed(false);
+    SkipEntry(sizes);
+    return false;
+  }
+  // Nothing planted in the destination beforehand (a link to a folder elsewhere, a file where a
+  // folder belongs) is gone through, not even to ask whether a file exists there.
+  if (OutputIsBelowBase() && !host::PathBelowIsPlain(FOutputBase, FOutputRelative)) {
+    ReportError(FOutputPath, host::LastErrorText(), "0",
+                isDirectory ? kErrCreatingDirectory : kErrOpeningFile);
+    MemberFailed(false);
+    SkipEntry(sizes);
+    return false;
+  }
+  if (!ApproveEntry(isDirectory)) {
+    SkipEntry(sizes);
+    return false;
+  }
+
+  if (isDirectory) {
+    bool made = true;
+    if (FCreateStoredDirs && !FOutputPath.empty()) {
+      made = OutputIsBelowBase() ? host::CreateDirectoryBelow(FOutputBase, FOutputRelative)
+                                 : MakeDirPath(FOutputPath);
+      if (!made) {
+        ReportError(FOutputPath, host::LastErrorText(), "0", kErrCreatingDirectory);
+        MemberFailed(false);
+      }
+    }
+    FChecksums.crc32 = expectedCrc;  // a directory always passes
+    try {
+      if (OnEnd) OnEnd(this, FOutputPath, made && !FCancel);
+    } catch (...) {
+    }
+    return made;
+  }
+
+  // One report per failing member: what failed, with the system's reason where there is one.
+  const int64_t reportsBefore = FReportCount;
+  bool decoded = false;
+  bool incomplete =
+      false;  // the file holds less than the member: removed, never left looking whole
+  FEncrypted = (sizes.Flags & kFlagEncrypted) != 0;
+  host::THandle out = host::kInvalidHandle;
+  if (!MethodSupported(sizes)) {
+    ReportError(FOutputPath, "", "0", kErrUnsupportedMethod);
+    SkipEntry(sizes);
+  } else if (FEncrypted && archive && !ResolvePassword(*archive)) {
+    SkipEntry(sizes);
+  } else if (!OpenOutput(out)) {
+    SkipEntry(sizes);
+  } else if (!archive) {
+    CloseOutput(out, attributes, dosDateTime, FOutputPath);
+  } else {
+    FWriteError = host::kErrorSuccess;
+    try {
+      FChecksums.crc32 = 0xFFFFFFFF;
+      decoded = DecodeZipMember(FOutputPath, sizes, out, archive);
+      FChecksums.crc32 = ~FChecksums.crc32;
+    } catch (...) {
+      // The member ends here; the run goes on with the next one.
+      decoded = false;
+    }
+    if (FWriteError != host::kErrorSuccess) {
+      incomplete = true;
+      ReportError(FOutputPath, FWriteErrorText, "0",
+                  FWriteError == host::kErrorDiskFull ? kErrDiskFull : kErrWritingFile);
+    } else if (FVolumeMissing || FCancel) {
+      incomplete = true;
+      if (FVolumeMissing)
+        ReportErrorAsIs(FOutputPath, "a volume of the set is missing", kErrReadingFile);
+    }
+    try {
+      CloseOutput(out, attributes, dosDateTime, FOutputPath);
+    } catch (...) {
+    }
+    if (incomplete) {
+      if (OutputIsBelowBase()) {
+        host::DeleteFileBelow(FOutputBase, FOutputRelative);
+      } else {
+        host::DeleteFile(FOutputPath);
+      }
+    }
+  }
+
+  bool pass = false;
+  if (FReportCount == reportsBefore && !incomplete && archive) {
+    try {
+      pass = CheckCrc(kCrcKind32, expectedCrc);
+    } catch (...) {
+      pass = false;
+    }
+    // The checksum of what was there may match while the member promised more (a declared size
+    // larger than its data): that is a failure too, and said once.
+    if (pass && !decoded) {
+      ReportError(FOutputPath, "", "0", kErrReadingFile);
+      pass = false;
+    }
+  } else if (OnEnd) {
+    try {
+      OnEnd(this, FOutputPath, false);
+    } catch (...) {
+    }
+  }
+  // The count is the number of files extracted whole: a member that failed is not in it (a file
+  // that fails its checksum is kept, as other tools keep it, but not counted).
+  if (!pass) MemberFailed(true);
+  return pass;
+}
+
+bool TUnBase::ApproveEntry(bool isDirectory) {
+  if (isDirectory) return true;
+  TTimerPause pause(FTimer);
+  bool extract = true;
+  if (OnBegin) OnBegin(this, FOutputPath, FFileCount, extract);
+  if (FCancel || !extract) return false;
+  if (!FConfirmOverwrites) {
+    if (FOverwriteMode != omOverwrite) return false;
+    ++FFileCount;
+    return true;
+  }
+  FOverwriteMode = omOverwrite;
+  // Whether the very name exists, as the file system compares names: no wildcard, no case folding.
+  if (host::NameExists(FOutputPath)) {
+    if (!OnFileExists) {
+      ReportError(FOutputPath, "OnFileExists", "0", kErrEventNotAssigned);
+      FOverwriteMode = omSkip;
+    } else {
+      do {
+        std::string newName;
+        OnFileExists(this, FOutputPath, newName, FOverwriteMode);
+        if (newName.empty()) newName = FOutputPath;
+        if (FOverwriteMode == omOverwrite) {
+          if (newName == FOutputPath) break;
+          FOutputPath = newName;
+        }
+      } while (!FCancel && FOverwriteMode != omSkip && host::NameExists(FOutputPath));
+    }
+    if (!FCancel && FOverwriteMode != omSkip) {
+      const uint32_t attributes = host::GetFileAttributes(FOutputPath);
+      if (attributes != host::kInvalidAttributes && (attributes & host::faReadOnly)) {
+        if (attributes & (host::faSysFile | host::faDirectory)) {
+          ReportError(FOutputPath, "", "0", kErrWritingFile);
+          return false;
+        }
+        host::SetFileAttributes(FOutputPath, 0);
+      }
+    }
+  }
+  const bool approved = !FCancel && FOverwriteMode == omOverwrite && !FOutputPath.empty();
+  if (approved) ++FFileCount;
+  return approved;
+}
+
+bool TUnBase::ResolvePassword(TStream32& archive) {
+  TTimerPause pause(FTimer);
+  std::memset(FPasswordHeader, 0, sizeof FPasswordHeader);
+  ReadBlock(host::kInvalidHandle, &archive, FPasswordHeader, false, 0,
+            static_cast<int32_t>(kZipEncryptionHeaderSize));
+  std::memcpy(FPasswordHeader + kZipEncryptionHeaderSize, FPasswordHeader,
+              kZipEncryptionHeaderSize);
+
+  // Every member is tried with every password known so far, also after a prompt has failed: one
+  // member that nobody could open must not cost the members that a known password opens.
+  auto opens = [this] {
+    FPasswordTried = FPasswordTried || !FPassword.empty();
+    return CheckPassword(FPasswordHeader);
+  };
+  if (!FPassword.empty() && opens()) return true;
+  for (int i = 0; i < FPasswords.Count(); ++i) {
+    FPassword = FPasswords[i];
+    if (opens()) return true;
+  }
+  // Asked in vain once in this run: the person is not asked again for every later member.
+  if (OnGetPassword && !FPasswordFailed) {
+    bool tryAgain = true;
+    for (int attempt = 0; attempt < FPasswordAttempts; ++attempt) {
+      if (FCancel) break;
+      FPassword.clear();
+      OnGetPassword(this, FOutputPath, FPassword, tryAgain);
+      if (!tryAgain) break;
+      if (opens()) {
+        FPasswords.Insert(0, FPassword);
+        return true;
+      }
+    }
+    FPasswordFailed = true;
+  }
+  FPassword.clear();
+  if (FPasswordTried) {
+    ReportError(FOutputPath, "wrong password", "0", kErrInvalidPassword);
+  } else {
+    ReportError(FOutputPath, "password needed", "0", kErrPasswordFailed);
+  }
+  return false;
+}
+
+bool TUnBase::OpenOutput(host::THandle& out) {
+  out = host::kInvalidHandle;
+  if (FOutputPath.empty()) return false;
+  if (OutputIsBelowBase()) {
+    out = host::FileCreateBelow(FOutputBase, FOutputRelative);
+  } else {
+    // A name the person chose (a rename when the file existed) is taken as given.
+    const std::string directory = DirectoryOf(FOutputPath);
+    if (!directory.empty()) MakeDirPath(directory);
+    out = host::FileCreate(FOutputPath);
+  }
+  if (out < 0) {
+    ReportError(FOutputPath, host::LastErrorText(), "0", kErrOpeningFile);
+    return false;
+  }
+  return true;
+}
+
+void TUnBase::CloseOutput(host::THandle out, uint32_t attributes, uint32_t dosDateTime,
+                          const std::string& outputPath) {
+  if (out < 0) return;
+  host::SetFileDate(out, SelectFileDate(dosDateTime));
+  // Attributes through the open file: the name is not looked up again.
+  if (FRestoreFileAttr && attributes != host::faArchive) host::SetFileAttributes(out, attributes);
+  if (!host::FileClose(out)) ReportError(outputPath, host::LastErrorText(), "0", kErrClosingFile);
+}
+
+uint32_t TUnBase::SelectFileDate(uint32_t dosDateTime) {
+  switch (FDateAttribute) {
+    case daSysDate:
+      return NowAsDosDateTime();
+    case daMaxFileDate:
+      return FLatestDate;
+    case daFileDate:
+      break;
+  }
+  return dosDateTime;
+}
+
+int64_t TUnBase::CopyStored(TStream32& archive, host::THandle out, const TMemberSizes& sizes,
+                            int kind) {
+  const int64_t size = sizes.UnpackedSize;
+  int64_t left = size;
+  if (left <= 0) return 0;
+  uint8_t* buffer = RunBuffer(static_cast<size_t>(kCopyBlockSize) + 1);
+  const bool encrypted = (sizes.Flags & kFlagEncrypted) != 0;
+  const bool decipherRead = encrypted && ArcFormatTraits(FArcType).Cipher == TDataCipher::Arj;
+  const bool decipherWrite = encrypted && UsesZipCipher();
+  while (left > 0) {
+    const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(left, kCopyBlockSize));
+    const int32_t got = ReadBlock(host::kInvalidHandle, &archive, buffer, decipherRead, 0, chunk);
+    if (got <= 0) break;
+    left -= got;
+    FRemaining -= got;
+    WriteBlock(out, nullptr, buffer, decipherWrite, kind, got, true);
+    ReportProgress(size - left, size, FTotalUnpacked);
+    if (FCancel) break;
+  }
+  return left;
+}
+
+void TUnBase::ReportProgress(int64_t done, int64_t size, int64_t total) {
+  const uint8_t byFile = static_cast<uint8_t>(Percent(done, size));
+  const uint8_t byArchive = static_cast<uint8_t>(Percent(total - FRemaining, total));
+  FLastByFile = byFile;
+  FLastByArchive = byArchive;
+  try {
+    (this->*FProgressSink)(byFile, byArchive);
+  } catch (...) {
+  }
+}
+
+void TUnBase::DefaultProgressSink(uint8_t byFile, uint8_t byArchive) {
+  host::ProcessMessages();
+  if (OnProgress) OnProgress(this, byFile, byArchive);
+}
+
+void TUnBase::SkipEntry(const TMemberSizes& sizes) {
+  FRemaining -= sizes.UnpackedSize;
+  ReportProgress(sizes.UnpackedSize, sizes.UnpackedSize, FTotalUnpacked);
+}
+
+void TUnBase::AddToTotals(const TMemberSizes& sizes, uint32_t dosDateTime) {
+  if (static_cast<int32_t>(dosDateTime) > static_cast<int32_t>(FLatestDate))
+    FLatestDate = dosDateTime;
+  FTotalPacked += sizes.PackedSize;
+  if (sizes.Flags & kFlagEncrypted) FTotalPacked -= static_cast<int64_t>(kZipEncryptionHeaderSize);
+  FTotalUnpacked += sizes.UnpackedSize;
+}
+
+std::string TUnBase::SplitVolumeName(int index, int lastIndex) const {
+  if (index >= lastIndex) return FArchiveFile;
+  std::string base = FVolumeBaseName;
+  const size_t dot = base.find_last_of('.');
+  const size_t sep = base.find_last_of("\\:");
+  if (dot != std::string::npos && (sep == std::string::npos || dot > sep)) base.erase(dot);
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, ".z%2.2d", index + 1);
+  return base + suffix;
+}
+
+bool TUnBase::ChangeVolume(std::unique_ptr<TStream32>& archive, int index, int lastIndex,
+                           bool continuation) {
+  const std::string idText = std::to_string(index + 1);
+  if (!OnNextVolume) {
+    FVolumeMissing = true;
+    SetCancel(true);
+    ReportError(FCurrentVolumeName, "OnNextVolume", idText, kErrEventNotAssigned);
+    return false;
+  }
+  std::string volumeName = SplitVolumeName(index, lastIndex);
+  if (FLocalHeaderMode && SameTextAscii(volumeName, FArchiveFile))
+    volumeName = SplitVolumeName(index + 1, 9999);
+  if (SameTextAscii(volumeName, FCurrentVolumeName)) {
+    // A member that runs past the set's last volume has nowhere to continue.
+    if (continuation) return false;
+    // The volume wanted is the one already open: nothing to ask.
+    if (archive) {
+      FVolumeNumber = index + 1;
+      return true;
+    }
+  }
+  archive.reset();
+  bool found = false;
+  for (int round = 0; round < kMaxVolumePromptRounds; ++round) {
+    bool cancel = FCancel != 0;
+    {
+      TTimerPause pause(FTimer);
+      OnNextVolume(this, volumeName, idText, host::FileExists(volumeName), cancel);
+    }
+    FCancel = cancel ? 1 : 0;
+    if (FCancel) break;
+    if (host::FileExists(volumeName)) {
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    FCancel = 1;
+    FVolumeMissing = true;
+    ReportError(volumeName, "", idText, kErrUserCanceled);
+    return false;
+  }
+  FVolumeNumber = index + 1;
+  archive = OpenArchiveStream(volumeName);
+  if (!archive) {
+    ReportError(volumeName, "", "0", kErrOpeningFile);
+    return false;
+  }
+  FCurrentVolumeName = volumeName;
+  return true;
+}
+
+uint8_t* TUnBase::RunBuffer(size_t size) {
+  if (size > FRunBufferSize) {
+    FRunBuffer = std::make_unique<uint8_t[]>(size);
+    FRunBufferSize = size;
+  }
+  return FRunBuffer.get();
+}

@@ -1,0 +1,417 @@
+// The format-independent half of the archive components: TZipCommon (properties, events, cancel
+// flag, block input and output with deciphering and checksums, error reporting, volume names,
+// the elapsed-time timer) shared by the lister and the extractors, and TUnBase, which runs one
+// extraction: selection, overwrite rules, passwords, output files, dates, attributes, checksum
+// verdicts and the file count. Decoding a member's bytes is the format part's business (TUnZip).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/codecs/arvCrypt.h"
+#include "archive/common/arvGbls.h"
+#include "archive/common/arvStreams.h"
+#include "archive/common/arvStringList.h"
+#include "archive/messages/Err_Msgs.h"
+#include "archive/records/arvSpan.h"
+#include "archive/records/arvZipRecs.h"
+#include "archive/records/arvregister.h"
+#include "platform/host.h"
+
+// ---- enumerations -------------------------------------------------------------------------------
+enum TOverwriteMode : uint8_t { omOverwrite, omSkip };
+enum TDateAttribute : uint8_t { daFileDate, daSysDate, daMaxFileDate };
+enum TCpuType : uint8_t { cptAuto, cpt80286, cpt80386, cpt80486 };
+
+// ---- events (Sender first; var parameters are references) ---------------------------------------
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+using TErrorEvent =
+    std::function<void(TObject* Sender, const std::string& FileName, const std::string& ExtendedMsg,
+                       const std::string& VolumeID, int ECode)>;
+using TElapsedTimeEvent = std::function<void(TObject* Sender, float ElapsedTime)>;
+using TNextVolumeEvent =
+    std::function<void(TObject* Sender, std::string& VolumeName, const std::string& VolumeID,
+                       bool fExists, bool& Cancel)>;
+using TCorruptZipHeaderEvent =
+    std::function<void(TObject* Sender, THeaderTypeState HeadFlag, bool& Cancel)>;
+using TNextDiskEvent =
+    std::function<void(TObject* Sender, const std::string& VolumeName, bool& Cancel)>;
+using TBeginEvent =
+    std::function<void(TObject* Sender, const std::string& FileName, int Count, bool& Extract)>;
+using TEndEvent = std::function<void(TObject* Sender, const std::string& FileName, bool CRC_PASS)>;
+using TFileExistsEvent =
+    std::function<void(TObject* Sender, const std::string& FileName, std::string& NewFilename,
+                       TOverwriteMode& OverwriteMode)>;
+using TGetPasswordEvent = std::function<void(TObject* Sender, const std::string& FileName,
+                                             std::string& Password, bool& TryAgain)>;
+using TProgressEvent =
+    std::function<void(TObject* Sender, uint8_t ProgressByFile, uint8_t ProgressByArchive)>;
+
+// ---- elapsed time -------------------------------------------------------------------------------
+// Millisecond ticks of the host's clock. Pauses nest: only the outermost Pause/Resume pair moves
+// the start, so time spent in prompts reached from another paused section is still left out.
+class TarvTimer {
+ public:
+  void Start();
+  void Stop();
+  void Pause();
+  void Resume();
+  bool Running() const { return FRunning; }
+  float ElapsedTime() const { return FElapsed; }
+
+ private:
+  uint32_t FStartTick = 0;
+  uint32_t FStopTick = 0;
+  uint32_t FPauseTick = 0;
+  int FPauseDepth = 0;
+  bool FRunning = false;
+  float FElapsed = 0.0f;
+};
+
+// A scope that pauses a timer and resumes it on every way out.
+class TTimerPause {
+ public:
+  explicit TTimerPause(TarvTimer& timer) : FTimer(timer) { FTimer.Pause(); }
+  ~TTimerPause() { FTimer.Resume(); }
+  TTimerPause(const TTimerPause&) = delete;
+  TTimerPause& operator=(const TTimerPause&) = delete;
+
+ private:
+  TarvTimer& FTimer;
+};
+
+// ---- the member list ----------------------------------------------------------------------------
+// The fixed record of a listed member.
+struct TUnBaseHeaderRec {
+  uint32_t Attributes = 0;    // external attributes
+  uint16_t VolumeNumber = 0;  // 1-based volume of the member's first part
+  int64_t LocalOffset = 0;    // where its local header is
+};
+
+// The selected members of one extraction pass, in archive order: the fixed record and, when the
+// pass read one, a copy of the member's 46-byte central header (and, for local-header walks, the
+// values of a data descriptor).
+class TUnBaseHeaderObj {
+ public:
+  static constexpr size_t kCentralCopySize = TCentralFileHeader::kSize;
+
+  // Copies every part given; false (count unchanged) when memory cannot be had. `name` is the
+  // member's name as listed and selected (the central directory's), which is the name written.
+  bool Add(const TUnBaseHeaderRec& rec, const uint8_t* central = nullptr,
+           const TDataDescriptor* descriptor = nullptr, const std::string* name = nullptr);
+  const TUnBaseHeaderRec& Header(int index) const {
+    return FItems.at(static_cast<size_t>(index)).rec;
+  }
+  // The central header copy, or nullptr when the pass read none.
+  const uint8_t* Central(int index) const;
+  // The data descriptor's values, or nullptr when the member has none.
+  const TDataDescriptor* Descriptor(int index) const;
+  // The listed name, or nullptr when the pass kept none.
+  const std::string* Name(int index) const;
+  void Clear();
+  int Count() const { return static_cast<int>(FItems.size()); }
+
+ private:
+  struct TItem {
+    TUnBaseHeaderRec rec;
+    int32_t central = -1;     // index into FCentral
+    int32_t descriptor = -1;  // index into FDescriptors
+    int32_t name = -1;        // index into FNames
+  };
+  std::vector<TItem> FItems;
+  std::vector<std::string> FNames;
+  std::vector<std::array<uint8_t, kCentralCopySize>> FCentral;
+  std::vector<TDataDescriptor> FDescriptors;
+};
+
+// ---- TZipCommon ---------------------------------------------------------------------------------
+// Everything the lister (TArcova) and the extractors share.
+class TZipCommon : public TRegisterArcova {
+ public:
+  explicit TZipCommon(TComponent* owner = nullptr);
+  ~TZipCommon() override;
+
+  // ---- properties
+  TStringList& FileSpec() { return FFileSpec; }
+  const TStringList& FileSpec() const { return FFileSpec; }
+  void SetFileSpec(const TStringList& lines) { FFileSpec.Assign(lines); }
+  bool RecurseDirs() const { return FRecurseDirs; }
+  void SetRecurseDirs(bool value) { FRecurseDirs = value; }
+  bool TranslateOemChar() const { return FTranslateOemChar; }
+  void SetTranslateOemChar(bool value) { FTranslateOemChar = value; }
+  int ZipCmntBufSize() const { return FZipCmntBufSize; }
+  void SetZipCmntBufSize(int value);  // clamped to 2000..32767
+  const std::string& Password() const { return FPassword; }
+  void SetPassword(const std::string& value) { FPassword = value; }
+  // The cancel flag. Setting it True reports 25443 (FileName = ArchiveFile, ExtendedMsg = the
+  // current output path); a run stops before its next member or block.
+  virtual bool Cancel() const { return FCancel != 0; }
+  virtual void SetCancel(bool value);
+  uint8_t* CancelFlag() { return &FCancel; }
+
+  // ---- events
+  TNotifyEvent OnActivate;
+  TNotifyEvent OnDeactivate;
+  TErrorEvent OnError;
+  TElapsedTimeEvent OnElapsedTime;
+  TNextVolumeEvent OnNextVolume;
+  TCorruptZipHeaderEvent OnCorruptZipHeader;
+  TDiskPromptEvent OnGetZipFirstDisk;
+  TDiskPromptEvent OnGetZipLastDisk;
+  TNextDiskEvent OnGetZipNextDisk;
+
+  // ---- selection
+  // Whether a stored name (already converted) is selected by FileSpec with RecurseDirs. A line
+  // without "." that fails gains one in FileSpec itself (so "*.*" also selects "README").
+  bool MatchesFileSpec(const std::string& storedName);
+  static bool MatchesFileSpec(const std::string& storedName, TStringList& fileSpec,
+                              bool recurseDirs);
+
+  // ---- dates
+  // A packed DOS date-time as a date value; 0 is taken as 1980-01-01 00:01:00.
+  virtual TDateTime DosDateToDateTime(uint32_t packed);
+
+  // ---- block input and output
+  // Reads up to count bytes from the archive (through `archive` when it is not negative, else
+  // through `stream`), deciphers them when asked and folds them into the running checksum of
+  // `kind`. A failed read gives 0 bytes.
+  virtual int32_t ReadBlock(host::THandle archive, TStream32* stream, uint8_t* buffer,
+                            bool decipher, int kind, int32_t count);
+  // Writes count bytes to the output (deciphering first for the zip family when decipher and
+  // updateChecksum are set) and folds them into the running checksum. Disk full: file counter 0
+  // and EWriteError("Disk full"); a short write: counter - 1 (not below 0) and E_RAISE("Error
+  // writing to file").
+  virtual int32_t WriteBlock(host::THandle out, TStream32* stream, uint8_t* buffer, bool decipher,
+                             int kind, int32_t count, bool updateChecksum);
+  // The same, enciphering byte by byte before writing (kept for completeness; nothing calls it).
+  virtual int32_t WriteBlockBytewise(host::THandle out, TStream32* stream, uint8_t* buffer,
+                                     bool decipher, int kind, int32_t count, bool updateChecksum);
+  // Deciphers in place: ARJ xor with the password, zip family with the traditional cipher.
+  virtual void DecryptBlock(bool decipher, uint8_t* buffer, int32_t count);
+
+  // ---- errors
+  // Fires OnError (the code becomes 25443 while the cancel flag is set); never raises.
+  virtual void ReportError(const std::string& fileName, const std::string& extendedMsg,
+                           const std::string& volumeId, int code);
+  // ReportError, then, unless cancelled, raises E_RAISE with the code's text.
+  virtual void RaiseError(const std::string& fileName, const std::string& extendedMsg,
+                          const std::string& volumeId, int code);
+  // ReportError with the code as it is, also while the cancel flag is set: for the one report
+  // that names what a cancelled prompt cut short.
+  void ReportErrorAsIs(const std::string& fileName, const std::string& extendedMsg, int code);
+  enum class TErrorClass : uint8_t { Raise, Read, Write };
+  void RaiseError(TErrorClass errorClass, const std::string& fileName,
+                  const std::string& extendedMsg, const std::string& volumeId, int code);
+
+  // ---- output names
+  // Stored member name -> the current output path (the extractor's rule is TUnBase's).
+  virtual void BuildOutputName(const std::string& storedName);
+  const std::string& OutputPath() const { return FOutputPath; }
+
+  // ---- volumes (other formats' multi-volume names; the lister's volume walk)
+  // Directory + the name without its last extension + a suffix from n and the volume
+  // letter (RAR numbers wrap at 100, advancing the letter); empty for an empty name or n < 0.
+  virtual std::string VolumeName(const std::string& name, int n);
+  // Asks OnNextVolume for the volume until it exists; adds 1 to the volume number on success.
+  bool AskNextVolume(std::string& volumeName, int volumeId);
+  // The same for a volume that a set names itself (a cabinet's next cabinet): `volumeId` is the
+  // text the set gives, and no volume number limits it.
+  bool AskNextVolume(std::string& volumeName, const std::string& volumeId);
+  // VolumeName + AskNextVolume, then reopens `archive` on it (archive size updated).
+  bool NextVolume(std::unique_ptr<TStream32>& archive, std::string& volumeName);
+
+  // The archive stream of a run: a TFileStream32 opened for reading, denying write; nullptr when
+  // it could not be opened.
+  static std::unique_ptr<TStream32> OpenArchiveStream(const std::string& fileName);
+
+  // ---- the parts the run state and the decoders share
+  TarvTimer& Timer() { return FTimer; }
+  TRunningChecksums& Checksums() { return FChecksums; }
+  TZipCipher& Cipher() { return FCipher; }
+  TDiskManager& DiskManager() { return FDiskManager; }
+  int32_t FileCount() const { return FFileCount; }
+  // The callbacks handed to the disk classes: this component's error routes, no prompts.
+  TDiskCallbacks DiskCallbacks();
+
+ protected:
+  // Whether member data of ArcType is enciphered with the traditional zip cipher.
+  bool UsesZipCipher() const;
+
+  // properties
+  TStringList FFileSpec;
+  bool FRecurseDirs = true;
+  bool FTranslateOemChar = true;
+  int FZipCmntBufSize = 0;
+  std::string FPassword;
+
+  // run state shared with the block input and output
+  uint8_t FCancel = 0;
+  int32_t FFileCount = 0;
+  int64_t FReportCount = 0;  // errors reported so far (a member reports its failure once)
+  // Why the last WriteBlock failed (kErrorSuccess: it did not), for the member's one report.
+  uint32_t FWriteError = host::kErrorSuccess;
+  std::string FWriteErrorText;
+  std::string FOutputPath;
+  TarvTimer FTimer;
+  TRunningChecksums FChecksums;
+  TZipCipher FCipher;
+  int FArjPasswordPos = 1;  // 1-based, kept between DecryptBlock calls
+  TDiskManager FDiskManager;
+};
+
+// ---- TUnBase ------------------------------------------------------------------------------------
+// One extraction run; the format part (TUnZip) supplies ExtractArchive and the decoders.
+class TUnBase : public TZipCommon {
+ public:
+  // The block of the driver's own copies and of the legacy decoders' output.
+  static constexpr int32_t kBlockSize = 32768;
+  // Stored members are copied in blocks of this size (one buffer for the run), progress once per
+  // block: large enough that system calls are few, small enough to stay in the processor's cache
+  // between reading, checksumming and writing.
+  static constexpr int32_t kCopyBlockSize = 262144;
+
+  explicit TUnBase(TComponent* owner = nullptr);
+  ~TUnBase() override;
+
+  // Runs one extraction and returns the file counter; never raises.
+  int Extract();
+
+  // ---- properties
+  const std::string& ExtractDir() const { return FExtractDir; }
+  // A non-empty value is stored with "/" turned into "\" and a trailing "\"; an empty one takes
+  // the directory of ArchiveFile (or stays empty).
+  void SetExtractDir(const std::string& value);
+  bool UseStoredDirs() const { return FUseStoredDirs; }
+  void SetUseStoredDirs(bool value) { FUseStoredDirs = value; }
+  bool CreateStoredDirs() const { return FCreateStoredDirs; }
+  void SetCreateStoredDirs(bool value) { FCreateStoredDirs = value; }
+  bool ConfirmOverwrites() const { return FConfirmOverwrites; }
+  void SetConfirmOverwrites(bool value) { FConfirmOverwrites = value; }
+  TOverwriteMode OverwriteMode() const { return FOverwriteMode; }
+  void SetOverwriteMode(TOverwriteMode value) { FOverwriteMode = value; }
+  TDateAttribute DateAttribute() const { return FDateAttribute; }
+  void SetDateAttribute(TDateAttribute value) { FDateAttribute = value; }
+  bool RestoreFileAttr() const { return FRestoreFileAttr; }
+  void SetRestoreFileAttr(bool value) { FRestoreFileAttr = value; }
+  TStringList& Passwords() { return FPasswords; }
+  const TStringList& Passwords() const { return FPasswords; }
+  void SetPasswords(const TStringList& lines) { FPasswords.Assign(lines); }
+  int PasswordAttempts() const { return FPasswordAttempts; }
+  void SetPasswordAttempts(int value) { FPasswordAttempts = value; }
+  TCpuType CpuType() const { return FCpuType; }
+  void SetCpuType(TCpuType value) { FCpuType = value; }
+
+  // ---- events
+  TBeginEvent OnBegin;
+  TEndEvent OnEnd;
+  TFileExistsEvent OnFileExists;
+  TGetPasswordEvent OnGetPassword;
+  TProgressEvent OnProgress;
+
+  // ---- what the run leaves behind (for tests and front ends)
+  int64_t TotalPackedSize() const { return FTotalPacked; }
+  int64_t TotalUnpackedSize() const { return FTotalUnpacked; }
+  uint32_t LatestDate() const { return FLatestDate; }
+  uint8_t LastProgressByFile() const { return FLastByFile; }
+  uint8_t LastProgressByArchive() const { return FLastByArchive; }
+  // Members of the last run that were selected but not extracted whole (each was reported).
+  int FailedCount() const { return FFailedCount; }
+
+  // Stored name -> output path below ExtractDir. A leading drive ("C:"), roots and UNC prefixes
+  // are dropped; so are empty, "." and ".." components, so no name leads outside ExtractDir. A ":"
+  // elsewhere is part of the name. A name whose file part is dropped this way is refused.
+  void BuildOutputName(const std::string& storedName) override;
+
+ protected:
+  // ---- the format part
+  virtual void ExtractArchive(std::unique_ptr<TStream32>& archive);
+  virtual bool CheckCrc(int kind, uint32_t expected);
+  // `header`: the 12 encryption-header bytes twice. TUnBase knows no cipher: False.
+  virtual bool CheckPassword(uint8_t header[24]);
+  // Decodes the current member into `out`; the running CRC-32 starts at all ones.
+  virtual bool DecodeZipMember(const std::string& outputPath, TMemberSizes& sizes,
+                               host::THandle out, std::unique_ptr<TStream32>& archive);
+
+  // ---- the driver's operations for the format part
+  // One listed member after BuildOutputName: approval, password, output, decoding, verdict.
+  bool ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attributes, TMemberSizes& sizes,
+                    uint32_t expectedCrc, uint32_t dosDateTime);
+  bool ApproveEntry(bool isDirectory);
+  // Whether the format part can decode a member of this method (else it is reported and no file
+  // is made). TUnBase: every method.
+  virtual bool MethodSupported(const TMemberSizes& sizes) const;
+  // The output path still lies below ExtractDir as BuildOutputName made it (a rename by
+  // OnFileExists may have moved it): it is then created without following links.
+  bool OutputIsBelowBase() const;
+  // A selected member was not extracted: out of the count (when it was counted) and into the
+  // failures.
+  void MemberFailed(bool counted);
+  bool ResolvePassword(TStream32& archive);
+  bool OpenOutput(host::THandle& out);
+  void CloseOutput(host::THandle out, uint32_t attributes, uint32_t dosDateTime,
+                   const std::string& outputPath);
+  uint32_t SelectFileDate(uint32_t dosDateTime);
+  // Copies a stored member in blocks; returns the bytes not copied (0 when all were).
+  int64_t CopyStored(TStream32& archive, host::THandle out, const TMemberSizes& sizes, int kind);
+  void ReportProgress(int64_t done, int64_t size, int64_t total);
+  void SkipEntry(const TMemberSizes& sizes);
+  // Adds a listed member's sizes and date to the run's totals.
+  void AddToTotals(const TMemberSizes& sizes, uint32_t dosDateTime);
+
+  // ---- split volumes (atZipMV)
+  // The base name with ".z01", ".z02", ... for index < lastIndex, else ArchiveFile.
+  std::string SplitVolumeName(int index, int lastIndex) const;
+  // Brings in volume index + 1 through OnNextVolume and reopens `archive` on it. For a member's
+  // continuation (`continuation` true) the volume open now never counts as the next one.
+  bool ChangeVolume(std::unique_ptr<TStream32>& archive, int index, int lastIndex,
+                    bool continuation = false);
+
+  // The default progress sink: pending messages first, then OnProgress.
+  void DefaultProgressSink(uint8_t byFile, uint8_t byArchive);
+  using TProgressSink = void (TUnBase::*)(uint8_t, uint8_t);
+
+  // A scratch buffer of at least `size` bytes kept for the run (no allocation per member).
+  uint8_t* RunBuffer(size_t size);
+
+  // properties
+  std::string FExtractDir;
+  bool FUseStoredDirs = true;
+  bool FCreateStoredDirs = false;
+  bool FConfirmOverwrites = false;
+  TOverwriteMode FOverwriteMode = omOverwrite;
+  TDateAttribute FDateAttribute = daFileDate;
+  bool FRestoreFileAttr = true;
+  TStringList FPasswords;
+  int FPasswordAttempts = 3;
+  TCpuType FCpuType = cptAuto;
+
+  // run state
+  std::string FStoredName;
+  bool FEncrypted = false;
+  bool FPasswordFailed = false;  // OnGetPassword was asked in vain: it is not asked again
+  bool FPasswordTried = false;   // a password (any) was tried in this run
+  int FFailedCount = 0;
+  std::string FOutputBase;      // ExtractDir with its "\", when the output lies below it
+  std::string FOutputRelative;  // the output path below FOutputBase
+  bool FNameRefused = false;    // the stored name leaves no file name to write
+  bool FVolumeMissing = false;  // a volume that a member needs could not be had
+  int64_t FTotalPacked = 0;
+  int64_t FTotalUnpacked = 0;
+  int64_t FRemaining = 0;
+  uint32_t FLatestDate = 0;
+  uint8_t FLastByFile = 0;
+  uint8_t FLastByArchive = 0;
+  TProgressSink FProgressSink = &TUnBase::DefaultProgressSink;
+  std::string FVolumeBaseName;       // ArchiveFile as the run started
+  std::string FCurrentVolumeName;    // the volume the archive stream is open on
+  bool FLocalHeaderMode = false;     // the archive is read through its local headers
+  uint8_t FPasswordHeader[24] = {};  // the member's encryption header, twice
+
+ private:
+  std::unique_ptr<uint8_t[]> FRunBuffer;
+  size_t FRunBufferSize = 0;
+};

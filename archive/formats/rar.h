@@ -1,0 +1,27 @@
+// What the lister's two RAR readers share: the name of the next volume of a set and the step that
+// opens it through OnNextVolume. Both formats' volumes are named alike: "name.part2.rar" after
+// "name.part1.rar", and "name.r00", "name.r01", ... "name.s00" after "name.rar".
+#pragma once
+
+#include <memory>
+#include <string>
+
+class TArcovaWalk;
+class TListerFormat;
+
+namespace rar {
+
+constexpr int kErrPasswordProtected = 25290;  // "Password protected": headers are encrypted
+
+// The volume that follows `volume` (a path in system syntax).
+std::string NextVolumeName(const std::string& volume);
+
+// Asks for the next volume (OnNextVolume, the preset name from NextVolumeName) and opens it in
+// the walk's archive slot. False when it was refused, is missing or cannot be opened (25235);
+// `volumeIndex` is the number of the volume asked for, counted by the caller.
+bool OpenNextVolume(TArcovaWalk& walk, int volumeIndex);
+
+}  // namespace rar
+
+// The RAR 5 reader, which the RAR reader hands over to when the archive carries the RAR 5 marker.
+std::unique_ptr<TListerFormat> CreateRar5Lister();

@@ -1,0 +1,227 @@
+// The lister's reader for RAR 5 archives: after the 8-byte marker, blocks whose sizes and fields
+// are variable-length integers (7 bits a byte, low groups first). File headers are listed, service
+// headers (comments, streams, access lists) and the archive header are skipped; a file continued
+// on the next volume is followed there and counted once, where it ends. An archive whose headers
+// are encrypted reports that a password is needed. Member data is never read.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "archive/formats/lister_format.h"
+#include "archive/formats/rar.h"
+#include "archive/records/arvZipRecs.h"
+
+namespace {
+
+constexpr uint8_t kMarker[8] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x01, 0x00};
+constexpr int32_t kMarkerSize = 8;
+// The least a block can be: CRC-32 (4), header size, type and flags (1 byte each at least).
+constexpr int32_t kLeastBlock = 7;
+constexpr uint64_t kMaxHeaderSize = 2 * 1024 * 1024;  // larger headers are not written
+static_assert(kLeastBlock <= TWalkStream::kWindowSize);
+// Block types.
+constexpr uint64_t kTypeMain = 1;
+constexpr uint64_t kTypeFile = 2;
+constexpr uint64_t kTypeService = 3;
+constexpr uint64_t kTypeEncryption = 4;
+constexpr uint64_t kTypeEnd = 5;
+// Flags of every block.
+constexpr uint64_t kHasExtra = 0x0001;
+constexpr uint64_t kHasData = 0x0002;
+constexpr uint64_t kSplitBefore = 0x0008;
+constexpr uint64_t kSplitAfter = 0x0010;
+// File header flags.
+constexpr uint64_t kFileDirectory = 0x0001;
+constexpr uint64_t kFileTime = 0x0002;
+constexpr uint64_t kFileCrc = 0x0004;
+constexpr uint64_t kHostWindows = 0;
+
+// Reads variable-length integers and fixed fields from a header held in memory; every read past
+// its end leaves the reader failed (and returns 0).
+class TFieldReader {
+ public:
+  TFieldReader(const uint8_t* data, size_t size) : FData(data), FSize(size) {}
+  uint64_t Vint() {
+    uint64_t value = 0;
+    for (int shift = 0; shift < 70; shift += 7) {
+      if (FPos >= FSize) break;
+      const uint8_t b = FData[FPos++];
+      if (shift < 64) value |= static_cast<uint64_t>(b & 0x7F) << shift;
+      if (!(b & 0x80)) return value;
+    }
+    FFailed = true;
+    return 0;
+  }
+  uint32_t U32() {
+    if (FSize - FPos < 4 || FPos > FSize) {
+      FFailed = true;
+      return 0;
+    }
+    FPos += 4;
+    return GetLe32(FData + FPos - 4);
+  }
+  const uint8_t* Bytes(uint64_t count) {
+    if (count > FSize - FPos) {
+      FFailed = true;
+      return nullptr;
+    }
+    FPos += static_cast<size_t>(count);
+    return FData + FPos - count;
+  }
+  size_t Position() const { return FPos; }
+  bool Failed() const { return FFailed; }
+
+ private:
+  const uint8_t* FData;
+  size_t FSize;
+  size_t FPos = 0;
+  bool FFailed = false;
+};
+
+class TRar5Lister final : public TListerFormat {
+ public:
+  void FirstHeader(TArcovaWalk& walk) override {
+    walk.SetHeaderSize(kLeastBlock);
+    if (!SkipMarker(walk, walk.StartOffset)) walk.ReadNothing();
+  }
+  void Header(TArcovaWalk& walk) override;
+
+ private:
+  bool SkipMarker(TArcovaWalk& walk, int64_t position) {
+    uint8_t marker[kMarkerSize];
+    if (walk.Stream().ReadAt(position, marker, kMarkerSize) != kMarkerSize ||
+        std::memcmp(marker, kMarker, kMarkerSize) != 0) {
+      walk.ReportError(walk.VolumeName(), kErrBadFileHeader);
+      return false;
+    }
+    walk.StartOffset = walk.CurrentOffset = position + kMarkerSize;
+    return true;
+  }
+  void FileHeader(TArcovaWalk& walk, TFieldReader& fields, uint64_t blockFlags, uint64_t dataSize);
+
+  int64_t FRunningPacked = 0;
+  int FVolumeIndex = 0;
+};
+
+void TRar5Lister::Header(TArcovaWalk& walk) {
+  const int64_t start = walk.HeaderStart;
+  // CRC-32, then the header size: the bytes from the type field to the header's end.
+  uint8_t sizeBytes[14];
+  const int32_t have = walk.Stream().ReadAt(start + 4, sizeBytes, sizeof sizeBytes);
+  TFieldReader sizeField(sizeBytes, static_cast<size_t>(std::max(have, 0)));
+  const uint64_t headerSize = sizeField.Vint();
+  if (sizeField.Failed() || headerSize == 0 || headerSize > kMaxHeaderSize ||
+      static_cast<int64_t>(4 + sizeField.Position() + headerSize) > walk.ArchiveSize() - start) {
+    walk.EndWalk();
+    return;
+  }
+  const int64_t headerStart = start + 4 + static_cast<int64_t>(sizeField.Position());
+  // Only the fields up to the name are needed; a header larger than the window is cut there.
+  const int32_t want =
+      static_cast<int32_t>(std::min<uint64_t>(headerSize, TWalkStream::kWindowSize));
+  int32_t got = 0;
+  const uint8_t* header = walk.Stream().Peek(headerStart, want, got);
+  if (!header || got != want) {
+    walk.EndWalk();
+    return;
+  }
+  TFieldReader fields(header, static_cast<size_t>(got));
+  const uint64_t type = fields.Vint();
+  const uint64_t flags = fields.Vint();
+  if (flags & kHasExtra) fields.Vint();
+  const uint64_t dataSize = (flags & kHasData) ? fields.Vint() : 0;
+  const int64_t headerEnd = headerStart + static_cast<int64_t>(headerSize);
+  if (fields.Failed() || dataSize > static_cast<uint64_t>(INT64_MAX - headerEnd)) {
+    walk.EndWalk();
+    return;
+  }
+  walk.CurrentOffset = headerEnd + static_cast<int64_t>(dataSize);
+
+  switch (type) {
+    case kTypeFile:
+      FileHeader(walk, fields, flags, dataSize);
+      break;
+    case kTypeEncryption:
+      // Everything behind this block is encrypted: only a password would show the names.
+      walk.ReportError(walk.VolumeName(), rar::kErrPasswordProtected);
+      walk.EndWalk();
+      break;
+    case kTypeEnd:
+      walk.EndWalk();  // a file continued on the next volume was followed from its header
+      break;
+    case kTypeMain:
+    case kTypeService:
+    default:
+      break;  // skipped by its sizes
+  }
+}
+
+void TRar5Lister::FileHeader(TArcovaWalk& walk, TFieldReader& fields, uint64_t blockFlags,
+                             uint64_t dataSize) {
+  const int64_t start = walk.HeaderStart;
+  const uint64_t fileFlags = fields.Vint();
+  const uint64_t unpacked = fields.Vint();
+  const uint64_t attributes = fields.Vint();
+  const uint32_t modTime = (fileFlags & kFileTime) ? fields.U32() : 0;
+  const uint32_t crc = (fileFlags & kFileCrc) ? fields.U32() : 0;
+  const uint64_t compression = fields.Vint();
+  const uint64_t hostOs = fields.Vint();
+  const uint64_t nameLength = fields.Vint();
+  const uint8_t* name = fields.Bytes(nameLength);
+  if (fields.Failed() || nameLength == 0) {
+    walk.EndWalk();
+    return;
+  }
+  (void)modTime;
+  walk.ClearEntry();
+  walk.SetFileName(std::string(reinterpret_cast<const char*>(name), nameLength), false);
+  const bool directory = (fileFlags & kFileDirectory) != 0;
+  if (directory && walk.FileName().back() != '\\') walk.SetFileNameRaw(walk.FileName() + "\\");
+  walk.FireReadFile();
+
+  TArcovaEntry& entry = walk.Entry();
+  const auto clamp = [](uint64_t v) {
+    return static_cast<int64_t>(std::min<uint64_t>(v, INT64_MAX));
+  };
+  entry.UnpackedSize = clamp(unpacked);
+  entry.Crc32 = crc;
+  entry.Method = '0' + static_cast<uint32_t>((compression >> 7) & 7);
+  entry.Flags = static_cast<uint32_t>(blockFlags);
+  entry.Attributes = hostOs == kHostWindows ? static_cast<uint32_t>(attributes) : 0x20;
+  if (directory) entry.Attributes |= 0x10;
+  entry.IsDirectory = directory;
+
+  const int64_t packed = clamp(dataSize);
+  FRunningPacked = (blockFlags & kSplitBefore) ? FRunningPacked + packed : packed;
+  entry.PackedSize = FRunningPacked;
+
+  if (blockFlags & kSplitAfter) {
+    // Counted in the volume where it ends.
+    const int countedBefore = walk.NumFiles();
+    if (rar::OpenNextVolume(walk, ++FVolumeIndex)) {
+      if (!SkipMarker(walk, 0)) walk.EndWalk();
+      return;
+    }
+    *walk.Owner().CancelFlag() = 1;
+    walk.EndWalk();
+    if (countedBefore > 0) return;
+  }
+
+  std::string matchName = walk.FileName();
+  if (directory) matchName.pop_back();
+  if (!walk.SimpleMatch(matchName)) return;
+  if (directory) {
+    if (walk.ShowEmptyDirs()) walk.ReportEntry(start);
+    return;
+  }
+  walk.CountEntry();
+  walk.AddSizes(entry.UnpackedSize, FRunningPacked);
+  walk.ReportEntry(start);
+}
+
+}  // namespace
+
+std::unique_ptr<TListerFormat> CreateRar5Lister() {
+  return std::make_unique<TRar5Lister>();
+}

@@ -1,0 +1,543 @@
+// The zip records: signature test, field-by-field decoding of the fixed records, enciphered
+// headers, stored names, the 0x0064 extra subfield and the central-directory locator. Reading
+// only; the walks over members belong to the extractor and the lister.
+#include "archive/records/arvZipRecs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "archive/codecs/arvInflate.h"
+#include "archive/common/arvGbls.h"
+#include "archive/common/arvStreams.h"
+
+// ---- signatures
+// ----------------------------------------------------------------------------------
+TZipSignature ClassifyZipSignature(uint32_t value, TZipRecordKind kind) {
+  TZipSignature s;
+  switch (kind) {
+    case TZipRecordKind::Local:
+      s.valid = value == kLocalSig || value == kLocalSigAlt || value == kLocalSigCiph ||
+                value == kLocalSigCiphAlt;
+      s.enciphered = value == kLocalSigCiph || value == kLocalSigCiphAlt;
+      break;
+    case TZipRecordKind::Central:
+      s.valid = value == kCentralSig || value == kCentralSigAlt || value == kCentralSigCiph ||
+                value == kCentralSigCiphAlt;
+      s.enciphered = value == kCentralSigCiph || value == kCentralSigCiphAlt;
+      break;
+    case TZipRecordKind::End:
+      s.valid =
+          value == kEndSig || value == kEndSigCiph || value == kEndSigEx || value == kEndSigExCiph;
+      s.enciphered = value == kEndSigCiph || value == kEndSigExCiph;
+      s.extended = value == kEndSigEx || value == kEndSigExCiph;
+      break;
+  }
+  return s;
+}
+
+// ---- records
+// -------------------------------------------------------------------------------------
+TLocalFileHeader TLocalFileHeader::Decode(const uint8_t* b) {
+  TLocalFileHeader h;
+  h.Signature = GetLe32(b + 0);
+  h.VersionNeeded = GetLe16(b + 4);
+  h.Flags = GetLe16(b + 6);
+  h.Method = GetLe16(b + 8);
+  h.DosDateTime = GetLe32(b + 10);
+  h.Crc32 = GetLe32(b + 14);
+  h.PackedSize = GetLe32(b + 18);
+  h.UnpackedSize = GetLe32(b + 22);
+  h.NameLength = GetLe16(b + 26);
+  h.ExtraLength = GetLe16(b + 28);
+  return h;
+}
+
+void TLocalFileHeader::Encode(uint8_t* b) const {
+  PutLe32(b + 0, Signature);
+  PutLe16(b + 4, VersionNeeded);
+  PutLe16(b + 6, Flags);
+  PutLe16(b + 8, Method);
+  PutLe32(b + 10, DosDateTime);
+  PutLe32(b + 14, Crc32);
+  PutLe32(b + 18, PackedSize);
+  PutLe32(b + 22, UnpackedSize);
+  PutLe16(b + 26, NameLength);
+  PutLe16(b + 28, ExtraLength);
+}
+
+TCentralFileHeader TCentralFileHeader::Decode(const uint8_t* b) {
+  TCentralFileHeader h;
+  h.Signature = GetLe32(b + 0);
+  h.VersionMadeBy = GetLe16(b + 4);
+  h.VersionNeeded = GetLe16(b + 6);
+  h.Flags = GetLe16(b + 8);
+  h.Method = GetLe16(b + 10);
+  h.DosDateTime = GetLe32(b + 12);
+  h.Crc32 = GetLe32(b + 16);
+  h.PackedSize = GetLe32(b + 20);
+  h.UnpackedSize = GetLe32(b + 24);
+  h.NameLength = GetLe16(b + 28);
+  h.ExtraLength = GetLe16(b + 30);
+  h.CommentLength = GetLe16(b + 32);
+  h.DiskNumberStart = GetLe16(b + 34);
+  h.InternalAttributes = GetLe16(b + 36);
+  h.ExternalAttributes = GetLe32(b + 38);
+  h.LocalHeaderOffset = GetLe32(b + 42);
+  return h;
+}
+
+void TCentralFileHeader::Encode(uint8_t* b) const {
+  PutLe32(b + 0, Signature);
+  PutLe16(b + 4, VersionMadeBy);
+  PutLe16(b + 6, VersionNeeded);
+  PutLe16(b + 8, Flags);
+  PutLe16(b + 10, Method);
+  PutLe32(b + 12, DosDateTime);
+  PutLe32(b + 16, Crc32);
+  PutLe32(b + 20, PackedSize);
+  PutLe32(b + 24, UnpackedSize);
+  PutLe16(b + 28, NameLength);
+  PutLe16(b + 30, ExtraLength);
+  PutLe16(b + 32, CommentLength);
+  PutLe16(b + 34, DiskNumberStart);
+  PutLe16(b + 36, InternalAttributes);
+  PutLe32(b + 38, ExternalAttributes);
+  PutLe32(b + 42, LocalHeaderOffset);
+}
+
+TEndOfCentralDir TEndOfCentralDir::Decode(const uint8_t* b) {
+  TEndOfCentralDir e;
+  e.Signature = GetLe32(b + 0);
+  e.NumberOfThisDisk = GetLe16(b + 4);
+  e.DiskWithCentralDir = GetLe16(b + 6);
+  e.EntriesOnThisDisk = GetLe16(b + 8);
+  e.TotalEntries = GetLe16(b + 10);
+  e.CentralDirSize = GetLe32(b + 12);
+  e.CentralDirOffset = GetLe32(b + 16);
+  e.CommentLength = GetLe16(b + 20);
+  return e;
+}
+
+void TEndOfCentralDir::Encode(uint8_t* b) const {
+  PutLe32(b + 0, Signature);
+  PutLe16(b + 4, NumberOfThisDisk);
+  PutLe16(b + 6, DiskWithCentralDir);
+  PutLe16(b + 8, EntriesOnThisDisk);
+  PutLe16(b + 10, TotalEntries);
+  PutLe32(b + 12, CentralDirSize);
+  PutLe32(b + 16, CentralDirOffset);
+  PutLe16(b + 20, CommentLength);
+}
+
+TEndOfCentralDirEx TEndOfCentralDirEx::Decode(const uint8_t* b) {
+  TEndOfCentralDirEx e;
+  e.Signature = GetLe32(b + 0);
+  std::memcpy(e.Reserved, b + 4, sizeof e.Reserved);
+  e.CentralDirOffset = GetLe64(b + 16);
+  e.Reserved2 = GetLe16(b + 24);
+  return e;
+}
+
+void TEndOfCentralDirEx::Encode(uint8_t* b) const {
+  PutLe32(b + 0, Signature);
+  std::memcpy(b + 4, Reserved, sizeof Reserved);
+  PutLe64(b + 16, CentralDirOffset);
+  PutLe16(b + 24, Reserved2);
+}
+
+// ---- enciphered headers
+// --------------------------------------------------------------------------
+const TZipCipher& ZipHeaderKeys() {
+  // Built on first use and never changed afterwards, so every component may copy it.
+  static const TZipCipher keys = [] {
+    TZipCipher c;
+    c.InitHeaderKeys();
+    return c;
+  }();
+  return keys;
+}
+
+size_t EncipheredHeaderLength(const uint8_t* record, TZipRecordKind kind) {
+  switch (kind) {
+    case TZipRecordKind::Local:
+      return TLocalFileHeader::kSize - 4;  // 26
+    case TZipRecordKind::Central:
+      return TCentralFileHeader::kSize - 4;  // 42
+    case TZipRecordKind::End:
+      return ClassifyZipSignature(GetLe32(record), TZipRecordKind::End).extended
+                 ? TEndOfCentralDirEx::kSize - 4  // 22
+                 : TEndOfCentralDir::kSize - 4;   // 18
+  }
+  return 0;
+}
+
+void DecipherZipHeader(TZipCipher& cipher, uint8_t* record, TZipRecordKind kind) {
+  cipher = ZipHeaderKeys();
+  cipher.DecipherBuffer(record + 4, EncipheredHeaderLength(record, kind));
+}
+
+void DecipherZipName(TZipCipher& cipher, uint8_t* bytes, size_t length) {
+  cipher.DecipherBuffer(bytes, length);
+}
+
+// ---- names and extra fields
+// ----------------------------------------------------------------------
+std::string ReadZipName(TStream32& stream, uint32_t length, TZipCipher* cipher) {
+  const uint32_t kept = std::min(length, kMaxZipNameKept);
+  std::string name(kept, '\0');
+  auto* buffer = reinterpret_cast<uint8_t*>(name.data());
+  int32_t got = kept ? stream.Read(buffer, static_cast<int32_t>(kept)) : 0;
+  if (got < 0) got = 0;
+  if (cipher && got > 0) DecipherZipName(*cipher, buffer, static_cast<size_t>(got));
+  if (length > kept) stream.Seek64(length - kept, host::kSeekCurrent);
+  const auto* end = std::find(buffer, buffer + got, uint8_t{0});
+  name.resize(static_cast<size_t>(end - buffer));
+  return name;
+}
+
+TZipHighWords ParseZipExtra(const uint8_t* bytes, size_t length, bool central) {
+  TZipHighWords w;
+  size_t pos = 0;
+  while (pos + 4 <= length) {
+    const uint16_t id = GetLe16(bytes + pos);
+    const size_t size = GetLe16(bytes + pos + 2);
+    pos += 4;
+    if (size > length - pos) break;  // an overlong subfield ends the walk
+    if (id == kHighWordExtraId) {
+      const uint8_t* d = bytes + pos;
+      if (size >= 2) w.PackedHigh = GetLe16(d);
+      if (size >= 4) w.UnpackedHigh = GetLe16(d + 2);
+      if (central && size >= 6) w.OffsetHigh = GetLe16(d + 4);
+    }
+    pos += size;
+  }
+  return w;
+}
+
+TZipHighWords ReadZipExtra(TStream32& stream, uint32_t length, bool central) {
+  if (length == 0) return {};
+  const int64_t start = stream.Position();
+  length = std::min<uint32_t>(length, 0xFFFF);  // the header field is 16 bits wide
+  std::vector<uint8_t> field(length);
+  int32_t got = stream.Read(field.data(), static_cast<int32_t>(length));
+  if (got < 0) got = 0;
+  const TZipHighWords w = ParseZipExtra(field.data(), static_cast<size_t>(got), central);
+  if (static_cast<uint32_t>(got) != length && start >= 0)
+    stream.Seek64(start + length, host::kSeekBegin);
+  return w;
+}
+
+// ---- the central-directory locator
+// ---------------------------------------------------------------
+namespace {
+
+// Reads exactly `count` bytes at `position`; false when fewer arrive or the position is invalid.
+bool ReadAt(TStream32& stream, int64_t position, int64_t archiveSize, uint8_t* buffer,
+            int32_t count) {
+  if (position < 0 || position >= archiveSize) return false;
+  if (stream.Seek64(position, host::kSeekBegin) != position) return false;
+  return stream.Read(buffer, count) == count;
+}
+
+}  // namespace
+
+int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& location,
+                         TZipCipher& cipher) {
+  location.HeaderState = 0;
+  if (archiveSize <= 0) return 0;
+
+  // The end record lies in the last window, behind a comment of at most W - 23 bytes.
+  const int64_t window = archiveSize > kZipLocatorWindow ? kZipLocatorWindow : archiveSize - 1;
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kZipLocatorWindow]);
+  int32_t got = 0;
+  if (window > 0 && stream.Seek64(archiveSize - window, host::kSeekBegin) == archiveSize - window) {
+    got = stream.Read(buffer.get(), static_cast<int32_t>(window));
+    if (got < 0) got = 0;
+  }
+
+  // Newest first: the last end signature in the window wins. Index 0 is never a candidate, and a
+  // record must lie wholly inside what was read.
+  int64_t found = -1;
+  TZipSignature sig;
+  for (int64_t i = static_cast<int64_t>(got) - static_cast<int64_t>(TEndOfCentralDir::kSize);
+       i >= 1; --i) {
+    if (buffer[i] != 'P') continue;
+    sig = ClassifyZipSignature(GetLe32(&buffer[i]), TZipRecordKind::End);
+    if (!sig) continue;
+    if (sig.extended && i + static_cast<int64_t>(TEndOfCentralDirEx::kSize) > got) continue;
+    found = i;
+    break;
+  }
+  if (found < 0) return 0;
+
+  uint8_t* record = &buffer[found];
+  if (sig.enciphered) DecipherZipHeader(cipher, record, TZipRecordKind::End);
+  const int64_t endPosition = (archiveSize - window) + found;
+  location.EndRecordPosition = endPosition;
+  uint64_t dirOffset;
+  int64_t dirSize;
+  if (sig.extended) {
+    location.Extended = true;
+    location.EndRecordEx = TEndOfCentralDirEx::Decode(record);
+    location.EndRecord = TEndOfCentralDir{};
+    location.EndRecord.Signature = location.EndRecordEx.Signature;
+    dirOffset = location.EndRecordEx.CentralDirOffset;
+    dirSize = 0;
+    location.CommentPosition = endPosition + static_cast<int64_t>(TEndOfCentralDirEx::kSize);
+  } else {
+    location.Extended = false;
+    location.EndRecord = TEndOfCentralDir::Decode(record);
+    location.EndRecordEx = TEndOfCentralDirEx{};
+    dirOffset = location.EndRecord.CentralDirOffset;
+    dirSize = location.EndRecord.CentralDirSize;
+    location.CommentPosition = endPosition + static_cast<int64_t>(TEndOfCentralDir::kSize);
+  }
+  location.HeaderState = kHeaderEnd;
+
+  // The directory where the end record says, or right before the end record (data in front).
+  uint8_t central[TCentralFileHeader::kSize];
+  const auto isCentral = [&] {
+    return ClassifyZipSignature(GetLe32(central), TZipRecordKind::Central).valid;
+  };
+  const int64_t recorded =
+      dirOffset > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<int64_t>(dirOffset);
+  int64_t dirPosition = -1;
+  if (ReadAt(stream, recorded, archiveSize, central, sizeof central) && isCentral()) {
+    dirPosition = recorded;
+    location.OffsetAdjustment = 0;
+  } else {
+    const int64_t fallback = endPosition - dirSize;
+    if (!ReadAt(stream, fallback, archiveSize, central, sizeof central)) return 0;
+    if (isCentral()) {
+      dirPosition = fallback;
+      location.OffsetAdjustment = fallback - recorded;
+    }
+  }
+
+  if (dirPosition >= 0) {
+    location.HeaderState += kHeaderCentral;
+    location.CentralDirPosition = dirPosition;
+    if (ClassifyZipSignature(GetLe32(central), TZipRecordKind::Central).enciphered) {
+      DecipherZipHeader(cipher, central, TZipRecordKind::Central);
+    }
+    location.CentralHeader = TCentralFileHeader::Decode(central);
+    uint8_t local[TLocalFileHeader::kSize];
+    const int64_t localPosition =
+        static_cast<int64_t>(location.CentralHeader.LocalHeaderOffset) + location.OffsetAdjustment;
+    if (ReadAt(stream, localPosition, archiveSize, local, sizeof local)) {
+      location.LocalHeader = TLocalFileHeader::Decode(local);
+      if (IsLocalSignature(location.LocalHeader.Signature)) location.HeaderState += kHeaderLocal;
+    }
+    return dirPosition;
+  }
+
+  // No directory anywhere: look for a local header in the first four windows.
+  for (int block = 0; block < kZipFallbackBlocks; ++block) {
+    const int64_t blockStart = block * window;
+    if (blockStart >= archiveSize) break;
+    if (stream.Seek64(blockStart, host::kSeekBegin) != blockStart) break;
+    const int32_t n = stream.Read(buffer.get(), static_cast<int32_t>(window));
+    if (n <= 0) break;
+    for (int32_t j = 0; j + 4 <= n; ++j) {
+      if (buffer[j] == 'P' && IsLocalSignature(GetLe32(&buffer[j]))) {
+        location.HeaderState = kHeaderLocal;
+        return blockStart + j;
+      }
+    }
+  }
+  return -1;
+}
+
+namespace {
+
+constexpr int kRawDeflateWindowBits = -15;  // raw deflate data: no zlib header or trailer
+// Blocks of the decoding that finds where deflated data ends (the output is thrown away).
+constexpr int32_t kScanInputSize = 65536;
+constexpr int32_t kScanOutputSize = 32768;
+
+constexpr uint32_t kEndSigZip64 = 0x06064B50;      // zip64 end record (only as a neighbour)
+constexpr uint32_t kEndLocatorZip64 = 0x07064B50;  // zip64 end locator
+
+// Hosts of "version made by" whose names are OEM text.
+bool IsDosLikeHost(int host) {
+  return host == 0 || host == 6 || host == 10 || host == 11 || host == 14;
+}
+
+// Reads exactly count bytes at position; the number that arrived.
+int32_t ReadZipAt(TStream32& stream, int64_t position, uint8_t* buffer, int32_t count) {
+  if (position < 0) return 0;
+  if (stream.Seek64(position, host::kSeekBegin) != position) return 0;
+  int32_t total = 0;
+  while (total < count) {
+    const int32_t got = stream.Read(buffer + total, count - total);
+    if (got <= 0) break;
+    total += got;
+  }
+  return total;
+}
+
+// Whether four bytes start one of the records that may follow a member.
+bool IsRecordAfterMember(uint32_t value) {
+  return IsLocalSignature(value) || IsCentralSignature(value) ||
+         ClassifyZipSignature(value, TZipRecordKind::End).valid || value == kEndSigZip64 ||
+         value == kEndLocatorZip64 || value == kSpanMarkerSig;
+}
+
+// A data descriptor at `position` whose compressed size is `packed` (compared in 32 bits, or 64 in
+// the zip64 form). With the signature the record is 16 bytes (24 in the zip64 form), without it
+// 12. Ambiguous forms are settled by what follows them.
+bool ReadDescriptorAt(TStream32& archive, int64_t archiveSize, int64_t position, int64_t packed,
+                      TDataDescriptor& descriptor, int64_t& next) {
+  uint8_t b[28] = {};
+  const int32_t n = ReadZipAt(archive, position, b, static_cast<int32_t>(sizeof b));
+  auto followed = [&](int32_t offset) {
+    if (offset + 4 <= n) return IsRecordAfterMember(GetLe32(b + offset));
+    return position + offset >= archiveSize;
+  };
+  const uint32_t packed32 = static_cast<uint32_t>(packed);
+  const bool signed_ = n >= 16 && GetLe32(b) == kDataDescriptorSig;
+  if (signed_ && n >= 24 && GetLe64(b + 4 + 4) == static_cast<uint64_t>(packed) && !followed(16) &&
+      followed(24)) {
+    descriptor = {GetLe32(b + 4), static_cast<int64_t>(GetLe64(b + 8)),
+                  static_cast<int64_t>(GetLe64(b + 16))};
+    next = position + 24;
+    return true;
+  }
+  if (signed_ && GetLe32(b + 8) == packed32 &&
+      (followed(16) || !(n >= 12 && GetLe32(b + 4) == packed32))) {
+    descriptor = {GetLe32(b + 4), packed, static_cast<int64_t>(GetLe32(b + 12))};
+    next = position + 16;
+    return true;
+  }
+  if (n >= 12 && GetLe32(b + 4) == packed32) {
+    descriptor = {GetLe32(b), packed, static_cast<int64_t>(GetLe32(b + 8))};
+    next = position + 12;
+    return true;
+  }
+  return false;
+}
+
+// Decodes raw deflate data from `dataStart` to its end, throwing the output away; the number of
+// compressed bytes it took, or -1 when the data is broken or cut short.
+int64_t DeflateDataLength(TStream32& archive, int64_t dataStart, bool deflate64,
+                          const uint8_t* cancel) {
+  if (archive.Seek64(dataStart, host::kSeekBegin) != dataStart) return -1;
+  TInflateStream z{};
+  if (InflateInit(z, kRawDeflateWindowBits, kInflateStreamSize, deflate64) != Z_OK) return -1;
+  struct TEnd {
+    TInflateStream& z;
+    ~TEnd() { InflateEnd(z); }
+  } end{z};
+  std::vector<uint8_t> input(kScanInputSize);
+  std::vector<uint8_t> output(kScanOutputSize);
+  for (;;) {
+    if (cancel && *cancel) return -1;
+    if (z.avail_in == 0) {
+      const int32_t got = archive.Read(input.data(), static_cast<int32_t>(input.size()));
+      if (got <= 0) return -1;
+      z.next_in = input.data();
+      z.avail_in = static_cast<uint32_t>(got);
+    }
+    z.next_out = output.data();
+    z.avail_out = static_cast<uint32_t>(output.size());
+    const uint32_t inBefore = z.avail_in;
+    const int ret = Inflate(z, Z_NO_FLUSH);
+    if (ret == Z_STREAM_END) return static_cast<int64_t>(z.total_in);
+    if (ret != Z_OK && ret != Z_BUF_ERROR) return -1;
+    if (z.avail_in == inBefore && z.avail_out == output.size()) return -1;  // no progress
+  }
+}
+
+// Searches from `from` for a signed data descriptor whose compressed size equals its distance from
+// `dataStart` (the data of an encrypted member cannot be decoded without its password).
+bool SearchSignedDescriptor(TStream32& archive, int64_t archiveSize, int64_t dataStart,
+                            int64_t from, const uint8_t* cancel, TDataDescriptor& descriptor,
+                            int64_t& next) {
+  constexpr int32_t kBlock = 65536;
+  constexpr int32_t kOverlap = 15;  // a descriptor's first 16 bytes may cross a block boundary
+  std::vector<uint8_t> block(kBlock);
+  for (int64_t pos = from; pos < archiveSize; pos += kBlock - kOverlap) {
+    if (cancel && *cancel) return false;
+    const int32_t n = ReadZipAt(archive, pos, block.data(), kBlock);
+    if (n < 16) return false;
+    for (int32_t i = 0; i + 16 <= n; ++i) {
+      if (block[i] != 0x50 || GetLe32(&block[i]) != kDataDescriptorSig) continue;
+      const int64_t at = pos + i;
+      if (GetLe32(&block[i + 8]) != static_cast<uint32_t>(at - dataStart)) continue;
+      if (ReadDescriptorAt(archive, archiveSize, at, at - dataStart, descriptor, next)) return true;
+    }
+    if (n < kBlock) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---- where names are OEM text, where members end -----------------------------------------------------------------------------
+bool ZipNameIsOem(uint16_t flags, int versionMadeBy) {
+  if (flags & kFlagUtf8Name) return false;
+  if (versionMadeBy >= 0 && !IsDosLikeHost((versionMadeBy >> 8) & 0xFF)) return false;
+  return true;
+}
+
+std::string ConvertZipName(const std::string& raw, bool translateOem, uint16_t flags,
+                           int versionMadeBy) {
+  return ConvertStoredName(raw, translateOem && ZipNameIsOem(flags, versionMadeBy));
+}
+
+bool FindLocalMemberEnd(TStream32& archive, const TLocalFileHeader& header, int64_t packedSize,
+                        int64_t /*unpackedSize*/, int64_t dataStart, TLocalMemberEnd& end,
+                        const uint8_t* cancel) {
+  end = TLocalMemberEnd{};
+  if (!(header.Flags & kFlagDataDescriptor)) {
+    end.Next = dataStart + packedSize;
+    return true;
+  }
+  const int64_t archiveSize = archive.GetSize();
+  int64_t next = 0;
+  if (packedSize > 0) {
+    // The compressed size is known: the descriptor, if any, lies right behind the data.
+    end.Next = dataStart + packedSize;
+    if (ReadDescriptorAt(archive, archiveSize, dataStart + packedSize, packedSize, end.Descriptor,
+                         next)) {
+      end.HasDescriptor = true;
+      end.Next = next;
+    }
+    return true;
+  }
+  const bool deflated = header.Method == kMethodDeflated || header.Method == kMethodDeflate64;
+  if (!deflated) {
+    // Only an empty member is certain: its signed descriptor follows the header (and the
+    // encryption header of an encrypted one) at once.
+    const int64_t empty = (header.Flags & kFlagEncrypted) ? kEncryptionHeaderSize : 0;
+    uint8_t b[4] = {};
+    if (ReadZipAt(archive, dataStart + empty, b, 4) == 4 && GetLe32(b) == kDataDescriptorSig &&
+        ReadDescriptorAt(archive, archiveSize, dataStart + empty, empty, end.Descriptor, next) &&
+        end.Descriptor.UnpackedSize == 0) {
+      end.HasDescriptor = true;
+      end.Next = next;
+      return true;
+    }
+    return false;
+  }
+  if (header.Flags & kFlagEncrypted) {
+    if (!SearchSignedDescriptor(archive, archiveSize, dataStart,
+                                dataStart + static_cast<int64_t>(kEncryptionHeaderSize), cancel,
+                                end.Descriptor, next))
+      return false;
+    end.HasDescriptor = true;
+    end.Next = next;
+    return true;
+  }
+  const int64_t length =
+      DeflateDataLength(archive, dataStart, header.Method == kMethodDeflate64, cancel);
+  if (length < 0) return false;
+  if (!ReadDescriptorAt(archive, archiveSize, dataStart + length, length, end.Descriptor, next))
+    return false;
+  end.Descriptor.PackedSize = length;
+  end.HasDescriptor = true;
+  end.Next = next;
+  return true;
+}

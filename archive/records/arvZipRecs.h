@@ -1,0 +1,286 @@
+// The zip archive records as the engine reads them: signatures (plain, enciphered-header, extended
+// and the spanning marker), the local, central and end records decoded field by field from
+// little-endian bytes, the 0x0064 high-word extra subfield, stored names, enciphered headers and
+// the central-directory locator. Nothing here writes an archive.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "archive/codecs/arvCrypt.h"
+
+class TStream32;
+
+// ---- little-endian helpers
+// -----------------------------------------------------------------------
+inline uint16_t GetLe16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (static_cast<uint16_t>(p[1]) << 8));
+}
+inline uint32_t GetLe32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint64_t GetLe64(const uint8_t* p) {
+  return static_cast<uint64_t>(GetLe32(p)) | (static_cast<uint64_t>(GetLe32(p + 4)) << 32);
+}
+inline void PutLe16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void PutLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+inline void PutLe64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// ---- signatures
+// ----------------------------------------------------------------------------------
+constexpr uint32_t kLocalSig = 0x04034B50;         // "PK\3\4"
+constexpr uint32_t kLocalSigAlt = 0x04034D50;      // "PM\3\4", read like "PK"
+constexpr uint32_t kLocalSigCiph = 0x04034C50;     // "PL\3\4", enciphered header
+constexpr uint32_t kLocalSigCiphAlt = 0x04034E50;  // "PN\3\4", enciphered header
+constexpr uint32_t kCentralSig = 0x02014B50;
+constexpr uint32_t kCentralSigAlt = 0x02014D50;
+constexpr uint32_t kCentralSigCiph = 0x02014C50;
+constexpr uint32_t kCentralSigCiphAlt = 0x02014E50;
+constexpr uint32_t kEndSig = 0x06054B50;
+constexpr uint32_t kEndSigCiph = 0x06054C50;
+constexpr uint32_t kEndSigEx = 0x06055B50;  // extended end record (64-bit directory offset)
+constexpr uint32_t kEndSigExCiph = 0x06055C50;
+constexpr uint32_t kSpanMarkerSig = 0x08074B50;  // first bytes of a spanned or split set
+
+enum class TZipRecordKind : uint8_t { Local, Central, End };
+
+// What ClassifyZipSignature says about a 32-bit value for one record kind.
+struct TZipSignature {
+  bool valid = false;       // a signature of the kind asked for
+  bool enciphered = false;  // an enciphered-header form
+  bool extended = false;    // (end kind only) the extended end record
+  explicit operator bool() const { return valid; }
+};
+TZipSignature ClassifyZipSignature(uint32_t value, TZipRecordKind kind);
+inline bool IsLocalSignature(uint32_t v) {
+  return ClassifyZipSignature(v, TZipRecordKind::Local).valid;
+}
+inline bool IsCentralSignature(uint32_t v) {
+  return ClassifyZipSignature(v, TZipRecordKind::Central).valid;
+}
+
+// ---- general-purpose flag bits
+// -------------------------------------------------------------------
+constexpr uint16_t kFlagEncrypted = 0x0001;      // 12-byte encryption header before the data
+constexpr uint16_t kFlagImplode8K = 0x0002;      // method 6: 8192-byte dictionary (else 4096)
+constexpr uint16_t kFlagImplode3Trees = 0x0004;  // method 6: literal tree, minimum match 3
+constexpr uint16_t kFlagCheckByteTime = 0x0008;  // check byte is the high byte of the time field
+constexpr uint32_t kEncryptionHeaderSize = 12;
+
+// ---- records
+// ------------------------------------------------------------------------------------- Each record
+// decodes from (and, for test builders, encodes to) its fixed-size little-endian form.
+struct TLocalFileHeader {
+  static constexpr size_t kSize = 30;
+  uint32_t Signature = 0;
+  uint16_t VersionNeeded = 0;
+  uint16_t Flags = 0;
+  uint16_t Method = 0;
+  uint32_t DosDateTime = 0;  // time in the low word, date in the high word
+  uint32_t Crc32 = 0;
+  uint32_t PackedSize = 0;
+  uint32_t UnpackedSize = 0;
+  uint16_t NameLength = 0;
+  uint16_t ExtraLength = 0;
+
+  static TLocalFileHeader Decode(const uint8_t* bytes);  // kSize bytes
+  void Encode(uint8_t* bytes) const;
+  uint16_t Time() const { return static_cast<uint16_t>(DosDateTime); }
+};
+
+struct TCentralFileHeader {
+  static constexpr size_t kSize = 46;
+  uint32_t Signature = 0;
+  uint16_t VersionMadeBy = 0;
+  uint16_t VersionNeeded = 0;
+  uint16_t Flags = 0;
+  uint16_t Method = 0;
+  uint32_t DosDateTime = 0;
+  uint32_t Crc32 = 0;
+  uint32_t PackedSize = 0;
+  uint32_t UnpackedSize = 0;
+  uint16_t NameLength = 0;
+  uint16_t ExtraLength = 0;
+  uint16_t CommentLength = 0;
+  uint16_t DiskNumberStart = 0;
+  uint16_t InternalAttributes = 0;
+  uint32_t ExternalAttributes = 0;
+  uint32_t LocalHeaderOffset = 0;  // low 32 bits
+
+  static TCentralFileHeader Decode(const uint8_t* bytes);
+  void Encode(uint8_t* bytes) const;
+};
+
+struct TEndOfCentralDir {
+  static constexpr size_t kSize = 22;
+  uint32_t Signature = 0;
+  uint16_t NumberOfThisDisk = 0;
+  uint16_t DiskWithCentralDir = 0;
+  uint16_t EntriesOnThisDisk = 0;
+  uint16_t TotalEntries = 0;
+  uint32_t CentralDirSize = 0;
+  uint32_t CentralDirOffset = 0;
+  uint16_t CommentLength = 0;
+
+  static TEndOfCentralDir Decode(const uint8_t* bytes);
+  void Encode(uint8_t* bytes) const;
+};
+
+// Offsets 4..15 and 24..25 of the extended record are not interpreted; they are kept as read.
+struct TEndOfCentralDirEx {
+  static constexpr size_t kSize = 26;
+  uint32_t Signature = 0;
+  uint8_t Reserved[12] = {};  // bytes 4..15
+  uint64_t CentralDirOffset = 0;
+  uint16_t Reserved2 = 0;  // bytes 24..25
+
+  static TEndOfCentralDirEx Decode(const uint8_t* bytes);
+  void Encode(uint8_t* bytes) const;
+};
+
+// ---- member sizes and high words
+// ----------------------------------------------------------------- The per-member values that the
+// decoders work from.
+struct TMemberSizes {
+  uint16_t Flags = 0;
+  uint32_t Method = 0;
+  int64_t PackedSize = 0;  // 48-bit values in practice
+  int64_t UnpackedSize = 0;
+};
+
+// The high words of the 0x0064 extra subfield (all 0 without it).
+constexpr uint16_t kHighWordExtraId = 0x0064;
+struct TZipHighWords {
+  uint16_t PackedHigh = 0;
+  uint16_t UnpackedHigh = 0;
+  uint16_t OffsetHigh = 0;  // central headers only
+};
+inline int64_t Combine48(uint16_t high, uint32_t low) {
+  return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
+}
+
+// ---- enciphered headers
+// -------------------------------------------------------------------------- The header keys (each
+// initial key AND-ed with another), computed once for the process; immutable.
+const TZipCipher& ZipHeaderKeys();
+// Number of enciphered bytes after the signature of a record of `kind`; for the end kind the
+// signature at record[0..3] tells the standard (18) from the extended (22) form.
+size_t EncipheredHeaderLength(const uint8_t* record, TZipRecordKind kind);
+// Deciphers a record in place (bytes after the signature up to the end of its fixed part), with
+// `cipher` first reset to the header keys. The signature itself is left as it is.
+void DecipherZipHeader(TZipCipher& cipher, uint8_t* record, TZipRecordKind kind);
+// Deciphers the name that follows a header, continuing the key state of DecipherZipHeader.
+void DecipherZipName(TZipCipher& cipher, uint8_t* bytes, size_t length);
+
+// ---- names and extra fields
+// ----------------------------------------------------------------------
+// A name's length field has 16 bits: every stored name is kept whole, never cut to a shorter one
+// (which would be another file's name).
+constexpr uint32_t kMaxZipNameKept = 65535;
+// Reads a stored name of `length` bytes at the stream's position: up to kMaxZipNameKept are kept
+// (deciphered with `cipher` when given), the rest is stepped over; the name ends at its first zero
+// byte.
+// The stream is left after the whole stored name. A short read keeps what arrived.
+std::string ReadZipName(TStream32& stream, uint32_t length, TZipCipher* cipher = nullptr);
+// Walks an extra field held in memory; a subfield whose declared size runs past the end ends the
+// walk.
+TZipHighWords ParseZipExtra(const uint8_t* bytes, size_t length, bool central);
+// Walks the extra field of `length` bytes at the stream's position and leaves the stream after it.
+TZipHighWords ReadZipExtra(TStream32& stream, uint32_t length, bool central);
+
+// ---- the central-directory locator
+// --------------------------------------------------------------- Header state bits.
+using THeaderTypeState = uint8_t;
+constexpr THeaderTypeState kHeaderLocal = 1;    // a local header confirmed (or found by the scan)
+constexpr THeaderTypeState kHeaderCentral = 2;  // a central header where the end record points
+constexpr THeaderTypeState kHeaderEnd = 4;      // an end record found
+// Exactly the local bit: the archive is read by walking its local headers.
+inline bool IsLocalHeaderMode(THeaderTypeState s) {
+  return s == kHeaderLocal;
+}
+
+constexpr int64_t kZipLocatorWindow = 32768;
+constexpr int kZipFallbackBlocks = 4;
+
+// What the locator leaves behind for the walks (kept by the root component).
+struct TZipLocation {
+  THeaderTypeState HeaderState = 0;
+  // The end record found. For an extended record, EndRecord holds only its signature and
+  // EndRecordEx the rest; Extended tells which.
+  TEndOfCentralDir EndRecord;
+  TEndOfCentralDirEx EndRecordEx;
+  bool Extended = false;
+  TCentralFileHeader CentralHeader;  // the first central header (deciphered)
+  TLocalFileHeader LocalHeader;      // the local header it points to, as read (signature only
+                                     // tested)
+  int64_t OffsetAdjustment = 0;      // added to every local-header offset of the directory
+  int64_t CommentPosition = 0;       // where the archive comment starts
+  int64_t EndRecordPosition = -1;    // where the end record was found (-1: none)
+  int64_t CentralDirPosition = -1;   // where the first central header was found (-1: none)
+
+  // The archive comment's recorded length (0 with an extended end record, whose standard copy
+  // holds only the signature).
+  uint16_t CommentLength() const { return Extended ? 0 : EndRecord.CommentLength; }
+};
+
+// Searches `stream` (an open archive of `archiveSize` bytes) for its end record and directory.
+// Returns the start offset for the walk: the central directory's position, 0 when no end record is
+// found, -1 when the fallback scan finds no local header. `cipher` deciphers enciphered records.
+// The caller sets OffsetAdjustment and CommentPosition to 0 first when it wants them reset.
+// Raises only what the stream raises.
+int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& location,
+                         TZipCipher& cipher);
+
+// ---- methods, names and member ends (shared by the extractor and the lister) --------------------
+constexpr uint32_t kMethodStored = 0;
+constexpr uint32_t kMethodDeflated = 8;
+constexpr uint32_t kMethodDeflate64 = 9;
+
+constexpr uint16_t kFlagDataDescriptor = 0x0008;         // CRC and sizes follow the data
+constexpr uint16_t kFlagUtf8Name = 0x0800;               // the name is UTF-8, not OEM text
+constexpr uint32_t kDataDescriptorSig = kSpanMarkerSig;  // 50 4B 07 08, the same four bytes
+
+// Whether a stored name is OEM text (to be converted when TranslateOemChar is set): not when flag
+// bit 11 marks it UTF-8, nor when the central header's "version made by" names a host other than
+// a DOS, OS/2 or Windows file system (0, 6, 10, 11, 14). Local headers carry no host:
+// `versionMadeBy` < 0.
+bool ZipNameIsOem(uint16_t flags, int versionMadeBy);
+// The name in system form: OEM text converted when `translateOem` and ZipNameIsOem, then "/" to
+// "\".
+std::string ConvertZipName(const std::string& raw, bool translateOem, uint16_t flags,
+                           int versionMadeBy);
+
+// What a data descriptor said about a member whose local header left CRC and sizes to it.
+struct TDataDescriptor {
+  uint32_t Crc32 = 0;
+  int64_t PackedSize = 0;
+  int64_t UnpackedSize = 0;
+};
+
+// Where a member found through its local header ends, and what its data descriptor said.
+struct TLocalMemberEnd {
+  int64_t Next = 0;            // the position right after the member (and its descriptor)
+  bool HasDescriptor = false;  // Descriptor holds the member's CRC and sizes
+  TDataDescriptor Descriptor;
+};
+
+// For a member read through its local header alone (no central directory): where it ends. Without
+// flag bit 3 that is the data start plus the header's compressed size. With it, the data
+// descriptor (with or without its 50 4B 07 08 signature, 32- or 64-bit sizes) behind the data is
+// read; when the header's compressed size is 0, a deflated or Deflate64 member is decoded (output
+// thrown away) to find where its data ends, an encrypted one is searched for a signed descriptor
+// whose compressed size matches its distance, and a member of any other method qualifies only when
+// a descriptor of an empty member follows its header directly. False when the end cannot be found
+// (the walk cannot go on safely). `cancel`, when set and non-zero, stops a long search (false).
+bool FindLocalMemberEnd(TStream32& archive, const TLocalFileHeader& header, int64_t packedSize,
+                        int64_t unpackedSize, int64_t dataStart, TLocalMemberEnd& end,
+                        const uint8_t* cancel = nullptr);

@@ -1,0 +1,539 @@
+// The zip extractor's pass: the two directory walks, the member loops, the per-member header
+// reading, the method dispatch with the inflate loop, and volume continuation. It writes through
+// the driver's WriteBlock and never decides on its own what is extracted or where.
+#include "archive/zip/arvUnZip.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "archive/codecs/arvInflate.h"
+#include "archive/codecs/arvLegacy.h"
+
+namespace {
+
+constexpr int kRawDeflateWindowBits = -15;  // raw deflate data: no zlib header or trailer
+
+// Reads exactly count bytes at position; the number that arrived.
+int32_t ReadAt(TStream32& stream, int64_t position, uint8_t* buffer, int32_t count) {
+  if (position < 0) return 0;
+  if (stream.Seek64(position, host::kSeekBegin) != position) return 0;
+  int32_t total = 0;
+  while (total < count) {
+    const int32_t got = stream.Read(buffer + total, count - total);
+    if (got <= 0) break;
+    total += got;
+  }
+  return total;
+}
+
+}  // namespace
+
+// ---- TUnZip -------------------------------------------------------------------------------------
+TUnZip::TUnZip(TComponent* owner) : TUnBase(owner) {}
+
+TUnZip::~TUnZip() {
+  for (int mode = 0; mode < 2; ++mode)
+    if (FInflateReady[mode]) InflateEnd(FInflate[mode]);
+}
+
+bool TUnZip::CheckPassword(uint8_t header[24]) {
+  return TestZipPassword(FCipher, FPassword, header, FLocal.Flags, FLocal.Time(), FLocal.Crc32);
+}
+
+void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
+  FList = nullptr;
+  FCurrentEntry = -1;
+  FDirectoryDamaged = false;
+  FDirectoryMissing = false;
+  if (!archive) return;  // a type whose decoder would open the archive itself: no zip to read
+  // Bringing in the last disk detects the type again; the pass stays a spanned one.
+  FDiskSpanned = FArcType == atZipDS;
+  if (FDiskSpanned) {
+    FSpan.PrepareSpan(this, &FCancel, DiskCallbacks());
+    FSpan.OnGetZipLastDisk = OnGetZipLastDisk;
+    FSpan.OnGetZipFirstDisk = OnGetZipFirstDisk;
+    FSpan.OnGetZipNextDisk = OnGetZipNextDisk;
+    FSpan.CurrentMemberPosition = [this] { return FCurrentOffset; };
+    if (!FSpan.ChangeDisk(archive) || !archive) return;
+  }
+  TUnBaseHeaderObj list;
+  FList = &list;
+  struct TForget {
+    TUnZip* self;
+    ~TForget() { self->FList = nullptr; }
+  } forget{this};
+  try {
+    FLocalHeaderMode = IsLocalHeaderMode(HeaderState());
+    if (FStartOffset < 0) return;  // no directory and no local header anywhere
+    if (FLocalHeaderMode) {
+      // Members found without their directory may not be all there were: said, not hidden.
+      FDirectoryMissing = true;
+      ReportError(FArchiveFile, "no central directory: members are read from their local headers",
+                  "0", kErrReadingFileList);
+      if (ScanLocalHeaders(*archive) > 0) ExtractLocalMembers(archive);
+    } else {
+      if (ReadCentralDirectory(*archive) > 0) ExtractCentralMembers(archive);
+    }
+  } catch (...) {
+  }
+  list.Clear();
+}
+
+int TUnZip::ReadCentralDirectory(TStream32& archive) {
+  TTimerPause pause(FTimer);
+  int64_t position = FStartOffset;
+  uint8_t header[TCentralFileHeader::kSize];
+  int64_t walked = 0;  // central headers read, selected or not
+  try {
+    for (;;) {
+      std::memset(header, 0, sizeof header);
+      if (ReadAt(archive, position, header, sizeof header) != static_cast<int32_t>(sizeof header))
+        break;
+      const TZipSignature sig = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Central);
+      if (!sig || FCancel) break;
+      if (sig.enciphered) DecipherZipHeader(header, TZipRecordKind::Central);
+      const TCentralFileHeader central = TCentralFileHeader::Decode(header);
+      ++walked;
+      // The name and the extra field in one read.
+      const uint32_t nameLength = central.NameLength;
+      const uint32_t extraLength = central.ExtraLength;
+      FVariable.resize(nameLength + extraLength);
+      const int32_t got = FVariable.empty() ? 0
+                                            : archive.Read(FVariable.data(),
+                                                           static_cast<int32_t>(FVariable.size()));
+      std::string rawName;
+      TZipHighWords high;
+      TakeNameAndExtra(FVariable.data(), got > 0 ? static_cast<uint32_t>(got) : 0, nameLength,
+                       extraLength, sig.enciphered, true, rawName, high);
+      const std::string name =
+          ConvertZipName(rawName, FTranslateOemChar, central.Flags, central.VersionMadeBy);
+      if (MatchesFileSpec(name)) {
+        int64_t local = static_cast<int64_t>(central.LocalHeaderOffset) + OffsetAdjustment();
+        if (ExtendedEndRecord()) local += static_cast<int64_t>(high.OffsetHigh) << 32;
+        bool listed = true;
+        if (!FDiskSpanned && FArcType != atZipMV) {
+          uint8_t probe[TLocalFileHeader::kSize] = {};
+          if (ReadAt(archive, local, probe, sizeof probe) != static_cast<int32_t>(sizeof probe) ||
+              !IsLocalSignature(GetLe32(probe))) {
+            ReportError(name, "", "0", kErrBadFileHeader);
+            MemberFailed(false);
+            listed = false;
+          }
+        }
+        if (listed) {
+          TUnBaseHeaderRec rec;
+          rec.Attributes = central.ExternalAttributes;
+          rec.VolumeNumber = static_cast<uint16_t>(central.DiskNumberStart + 1);
+          rec.LocalOffset = local;
+          if (FList->Add(rec, header, nullptr, &name)) {
+            TMemberSizes sizes;
+            sizes.Flags = central.Flags;
+            sizes.Method = central.Method;
+            sizes.PackedSize = Combine48(high.PackedHigh, central.PackedSize);
+            sizes.UnpackedSize = Combine48(high.UnpackedHigh, central.UnpackedSize);
+            AddToTotals(sizes, central.DosDateTime);
+          }
+        }
+      }
+      position += static_cast<int64_t>(TCentralFileHeader::kSize) + nameLength + extraLength +
+                  central.CommentLength;
+    }
+  } catch (...) {
+  }
+  // A directory that ends before the number of entries its end record announces is damaged: said,
+  // and the members it lost are looked for through their local headers. Sets on several volumes
+  // keep their directory elsewhere; an extended end record holds no count; a count of 65,535 may
+  // stand for a larger one kept in a zip64 record.
+  const TEndOfCentralDir& end = EndRecord();
+  const bool countable = !FDiskSpanned && FArcType != atZipMV && !ExtendedEndRecord() &&
+                         end.NumberOfThisDisk == 0 && !FCancel;
+  if (countable && walked < end.TotalEntries &&
+      !(end.TotalEntries == 0xFFFF && HasZip64Locator(archive))) {
+    FDirectoryDamaged = true;
+    ReportError(FArchiveFile,
+                "the central directory holds " + std::to_string(walked) + " of " +
+                    std::to_string(end.TotalEntries) +
+                    " entries; the others are looked for through their local headers",
+                "0", kErrReadingFileList);
+    std::vector<int64_t> listed;
+    listed.reserve(static_cast<size_t>(FList->Count()));
+    for (int i = 0; i < FList->Count(); ++i) listed.push_back(FList->Header(i).LocalOffset);
+    std::sort(listed.begin(), listed.end());
+    CollectLocalMembers(archive, &listed);
+  }
+  return FList->Count();
+}
+
+bool TUnZip::HasZip64Locator(TStream32& archive) {
+  const int64_t position = ZipLocation().EndRecordPosition - 20;
+  uint8_t b[4] = {};
+  return position >= 0 && ReadAt(archive, position, b, 4) == 4 && GetLe32(b) == kEndLocatorZip64;
+}
+
+int TUnZip::ScanLocalHeaders(TStream32& archive) {
+  TTimerPause pause(FTimer);
+  if (OnCorruptZipHeader) {
+    bool cancel = true;
+    OnCorruptZipHeader(this, HeaderState(), cancel);
+    if (cancel) return 0;
+  }
+  CollectLocalMembers(archive, nullptr);
+  return FList->Count();
+}
+
+bool TUnZip::CollectLocalMembers(TStream32& archive, const std::vector<int64_t>* listed) {
+  // Without a directory the walk starts where detection found the first local header; a damaged
+  // directory's members are looked for from the archive's start.
+  int64_t position = listed ? std::max<int64_t>(OffsetAdjustment(), 0) : FStartOffset;
+  uint8_t header[TLocalFileHeader::kSize];
+  try {
+    std::memset(header, 0, sizeof header);
+    int32_t got = ReadAt(archive, position, header, sizeof header);
+    if (listed && !listed->empty() && !IsLocalSignature(GetLe32(header))) {
+      // A stub in front whose offsets the directory records absolutely: start at a listed member.
+      position = listed->front();
+      got = ReadAt(archive, position, header, sizeof header);
+    }
+    if (got >= 4 && GetLe32(header) == kSpanMarkerSig) {
+      position += 4;
+      got = ReadAt(archive, position, header, sizeof header);
+    }
+    while (got == static_cast<int32_t>(sizeof header) && !FCancel) {
+      const TZipSignature sig = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local);
+      if (!sig) break;
+      if (sig.enciphered) DecipherZipHeader(header, TZipRecordKind::Local);
+      const TLocalFileHeader local = TLocalFileHeader::Decode(header);
+      const std::string rawName =
+          ReadZipName(archive, local.NameLength, sig.enciphered ? &HeaderCipher() : nullptr);
+      const TZipHighWords high = ReadZipExtra(archive, local.ExtraLength, false);
+      const std::string name = ConvertZipName(rawName, FTranslateOemChar, local.Flags, -1);
+      TMemberSizes sizes;
+      sizes.Flags = local.Flags;
+      sizes.Method = local.Method;
+      sizes.PackedSize = Combine48(high.PackedHigh, local.PackedSize);
+      sizes.UnpackedSize = Combine48(high.UnpackedHigh, local.UnpackedSize);
+      const int64_t dataStart = position + static_cast<int64_t>(TLocalFileHeader::kSize) +
+                                local.NameLength + local.ExtraLength;
+      TLocalMemberEnd end;
+      if (!FindLocalMemberEnd(archive, local, sizes.PackedSize, sizes.UnpackedSize, dataStart, end,
+                              &FCancel)) {
+        // Where this member ends is unknown: what follows cannot be found safely.
+        if (!FCancel) {
+          ReportError(name, "", "0", kErrBadFileHeader);
+          MemberFailed(false);
+        }
+        return false;
+      }
+      if (end.HasDescriptor) {
+        sizes.PackedSize = end.Descriptor.PackedSize;
+        sizes.UnpackedSize = end.Descriptor.UnpackedSize;
+      }
+      const bool known =
+          listed != nullptr && std::binary_search(listed->begin(), listed->end(), position);
+      if (!known && !name.empty() && MatchesFileSpec(name)) {
+        TUnBaseHeaderRec rec;
+        rec.Attributes = 0;
+        rec.VolumeNumber = 1;
+        rec.LocalOffset = position;
+        if (FList->Add(rec, nullptr, end.HasDescriptor ? &end.Descriptor : nullptr))
+          AddToTotals(sizes, local.DosDateTime);
+      }
+      if (end.Next <= position) break;  // never walk backwards
+      position = end.Next;
+      std::memset(header, 0, sizeof header);
+      got = ReadAt(archive, position, header, sizeof header);
+    }
+  } catch (...) {
+  }
+  return true;
+}
+
+bool TUnZip::ReadLocalHeader(TStream32& archive, int64_t position, std::string& rawName) {
+  uint8_t header[TLocalFileHeader::kSize] = {};
+  const int32_t got = ReadAt(archive, position, header, sizeof header);
+  const TZipSignature sig = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local);
+  if (sig.enciphered) DecipherZipHeader(header, TZipRecordKind::Local);
+  FLocal = TLocalFileHeader::Decode(header);
+  // The name and the extra field in one read, which leaves the archive at the member's data.
+  const uint32_t length = uint32_t{FLocal.NameLength} + FLocal.ExtraLength;
+  FVariable.resize(length);
+  const int32_t have = length ? archive.Read(FVariable.data(), static_cast<int32_t>(length)) : 0;
+  TakeNameAndExtra(FVariable.data(), have > 0 ? static_cast<uint32_t>(have) : 0, FLocal.NameLength,
+                   FLocal.ExtraLength, sig.enciphered, false, rawName, FHighWords);
+  if (have != static_cast<int32_t>(length))
+    archive.Seek64(position + static_cast<int64_t>(TLocalFileHeader::kSize) + length,
+                   host::kSeekBegin);
+  return got == static_cast<int32_t>(sizeof header);
+}
+
+void TUnZip::TakeNameAndExtra(uint8_t* bytes, uint32_t have, uint32_t nameLength,
+                              uint32_t extraLength, bool enciphered, bool central,
+                              std::string& rawName, TZipHighWords& high) {
+  uint32_t kept = std::min({nameLength, kMaxZipNameKept, have});
+  if (enciphered) DecipherZipName(bytes, kept);
+  kept = static_cast<uint32_t>(std::find(bytes, bytes + kept, uint8_t{0}) - bytes);
+  rawName.assign(reinterpret_cast<const char*>(bytes), kept);
+  high = have > nameLength
+             ? ParseZipExtra(bytes + nameLength, std::min(extraLength, have - nameLength), central)
+             : TZipHighWords{};
+}
+
+void TUnZip::ExtractCentralMembers(std::unique_ptr<TStream32>& archive) {
+  ExtractMembers(archive, true);
+}
+
+void TUnZip::ExtractLocalMembers(std::unique_ptr<TStream32>& archive) {
+  ExtractMembers(archive, false);
+}
+
+void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
+  FRemaining = FTotalUnpacked;
+  const int lastIndex = EndRecord().NumberOfThisDisk;
+  // The members that a missing volume costs are named, each once, not lost without a word.
+  auto nameTheRest = [this](int from) {
+    if (!FVolumeMissing) return;
+    for (int j = from; j < FList->Count(); ++j) {
+      const std::string* listedName = FList->Name(j);
+      BuildOutputName(listedName ? *listedName : std::string());
+      if (FOutputPath.empty() || FOutputPath.back() == '\\') continue;  // a folder
+      ReportErrorAsIs(FOutputPath, "a volume of the set is missing", kErrReadingFile);
+      MemberFailed(false);
+    }
+  };
+  FVolumeMissing = false;
+  for (int i = 0; i < FList->Count(); ++i) {
+    if (FCancel) {
+      nameTheRest(i);
+      break;
+    }
+    const TUnBaseHeaderRec rec = FList->Header(i);
+    FCurrentEntry = i;
+    FCurrentOffset = rec.LocalOffset;
+    if (central && FDiskSpanned && i == 0) {
+      FSpan.SetDiskCounter(rec.VolumeNumber);
+      if (!FSpan.ChangeDisk(archive)) break;
+    } else if (central && FArcType == atZipMV && rec.VolumeNumber != FVolumeNumber) {
+      if (!ChangeVolume(archive, rec.VolumeNumber - 1, lastIndex)) {
+        nameTheRest(i);
+        break;
+      }
+    }
+    if (!archive) break;
+
+    std::string rawName;
+    ReadLocalHeader(*archive, rec.LocalOffset, rawName);
+    TMemberSizes sizes;
+    uint32_t expectedCrc = FLocal.Crc32;
+    std::string name;
+    const uint8_t* centralCopy = central ? FList->Central(i) : nullptr;
+    if (centralCopy) {
+      FCentral = TCentralFileHeader::Decode(centralCopy);
+      sizes.Flags = FCentral.Flags;
+      sizes.Method = FCentral.Method;
+      sizes.PackedSize = Combine48(FHighWords.PackedHigh, FCentral.PackedSize);
+      sizes.UnpackedSize = Combine48(FHighWords.UnpackedHigh, FCentral.UnpackedSize);
+      if (FLocal.Crc32 == 0 && FCentral.PackedSize != 0) expectedCrc = FCentral.Crc32;
+      // The member is written under the name that was listed and selected; a local header that
+      // names it otherwise is reported (it is not what the person chose).
+      const std::string localName = ConvertZipName(
+          rawName, FTranslateOemChar, static_cast<uint16_t>(FLocal.Flags | FCentral.Flags),
+          FCentral.VersionMadeBy);
+      const std::string* listedName = FList->Name(i);
+      name = listedName ? *listedName : localName;
+      if (localName != name)
+        ReportError(name, "the local header names it " + localName, "0", kErrBadFileHeader);
+    } else {
+      sizes.Flags = FLocal.Flags;
+      sizes.Method = FLocal.Method;
+      sizes.PackedSize = Combine48(FHighWords.PackedHigh, FLocal.PackedSize);
+      sizes.UnpackedSize = Combine48(FHighWords.UnpackedHigh, FLocal.UnpackedSize);
+      if (const TDataDescriptor* d = FList->Descriptor(i)) {
+        sizes.PackedSize = d->PackedSize;
+        sizes.UnpackedSize = d->UnpackedSize;
+        expectedCrc = d->Crc32;
+      }
+      name = ConvertZipName(rawName, FTranslateOemChar, FLocal.Flags, -1);
+    }
+    FStoredName = name;
+    BuildOutputName(FStoredName);
+    ExtractEntry(archive, rec.Attributes, sizes, expectedCrc, FLocal.DosDateTime);
+  }
+  FCurrentEntry = -1;
+}
+
+bool TUnZip::MethodSupported(const TMemberSizes& sizes) const {
+  return sizes.Method == kMethodStored || sizes.Method == kMethodDeflated ||
+         sizes.Method == kMethodDeflate64 || IsLegacyMethod(sizes.Method);
+}
+
+bool TUnZip::DecodeZipMember(const std::string& outputPath, TMemberSizes& sizes, host::THandle out,
+                             std::unique_ptr<TStream32>& archive) {
+  FSizes = sizes;
+  FChecksums.crc32 = 0xFFFFFFFF;
+  if (FSizes.Flags & kFlagEncrypted) FSizes.PackedSize -= kEncryptionHeaderSize;
+  FRemainingInput = FSizes.PackedSize;
+  FRemainingOutput = FSizes.UnpackedSize;
+  switch (FSizes.Method) {
+    case kMethodStored: {
+      int64_t left = CopyStored(*archive, out, FSizes, kCrcKind32);
+      while (left > 0 && (FDiskSpanned || FArcType == atZipMV) && !FCancel) {
+        if (!ContinueOnNextPart(archive)) break;
+        FSizes.UnpackedSize = left;
+        left = CopyStored(*archive, out, FSizes, kCrcKind32);
+      }
+      return left == 0;
+    }
+    case kMethodDeflated:
+      return InflateMember(archive, out, false);
+    case kMethodDeflate64:
+      return InflateMember(archive, out, true);
+    default:
+      if (IsLegacyMethod(FSizes.Method)) return DecodeLegacy(outputPath, archive, out);
+      ReportError(outputPath, "", "0", kErrUnsupportedMethod);
+      return false;
+  }
+}
+
+bool TUnZip::ContinueOnNextPart(std::unique_ptr<TStream32>& archive) {
+  if (FDiskSpanned) {
+    // The next disk holds the rest of the member from its first byte: no header marks it, so the
+    // spanning object is pointed beyond any disk's end, where the disk's label decides.
+    const int64_t member = FCurrentOffset;
+    FCurrentOffset = std::numeric_limits<int64_t>::max() / 2;
+    const bool ok = FSpan.ChangeDisk(archive) && archive;
+    FCurrentOffset = member;
+    if (ok) archive->Seek64(0, host::kSeekBegin);
+    return ok;
+  }
+  if (ChangeVolume(archive, FVolumeNumber, EndRecord().NumberOfThisDisk, true) && archive) {
+    archive->Seek64(0, host::kSeekBegin);
+    return true;
+  }
+  return false;
+}
+
+bool TUnZip::DecodeLegacy(const std::string& outputPath, std::unique_ptr<TStream32>& archive,
+                          host::THandle out) {
+  TLegacyMember member;
+  member.Method = FSizes.Method;
+  member.Flags = FSizes.Flags;
+  member.CompressedSize = static_cast<uint64_t>(std::max<int64_t>(FSizes.PackedSize, 0));
+  member.UncompressedSize = static_cast<uint64_t>(std::max<int64_t>(FSizes.UnpackedSize, 0));
+  TStream32* source = archive.get();
+  const int64_t size = FSizes.UnpackedSize;
+  TLegacyContext context;
+  context.ReadBlock = [this, source](uint8_t* buffer, size_t count) -> size_t {
+    const int32_t got =
+        ReadBlock(host::kInvalidHandle, source, buffer, false, 0, static_cast<int32_t>(count));
+    FRemainingInput -= got;
+    return static_cast<size_t>(got);
+  };
+  context.WriteBlock = [this, out, size](const uint8_t* bytes, size_t count) {
+    // No deciphering on this path, so the block is not changed.
+    WriteBlock(out, nullptr, const_cast<uint8_t*>(bytes), false, kCrcKind32,
+               static_cast<int32_t>(count), true);
+    FRemaining -= static_cast<int64_t>(count);
+    FRemainingOutput -= static_cast<int64_t>(count);
+    ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
+  };
+  context.ReportError = [this, &outputPath](int code) { ReportError(outputPath, "", "0", code); };
+  context.RaiseError = [this, &outputPath](int code) { RaiseError(outputPath, "", "0", code); };
+  context.Cipher = (FSizes.Flags & kFlagEncrypted) ? &FCipher : nullptr;
+  context.Cancel = &FCancel;
+  return DecodeLegacyMember(member, context);
+}
+
+bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle out, bool deflate64) {
+  if (FRemainingOutput <= 0) return true;  // nothing to produce: no block is read
+  if (!FInflateInput) {
+    FInflateInput = std::make_unique<uint8_t[]>(kInflateInputSize);
+    FInflateOutput = std::make_unique<uint8_t[]>(kInflateOutputSize);
+  }
+  uint8_t* const input = FInflateInput.get();
+  uint8_t* const output = FInflateOutput.get();
+  const int mode = deflate64 ? 1 : 0;
+  TInflateStream& z = FInflate[mode];
+  if (!FInflateReady[mode]) {
+    z = TInflateStream{};
+    if (InflateInit(z, kRawDeflateWindowBits, kInflateStreamSize, deflate64) != Z_OK) return false;
+    FInflateReady[mode] = true;
+  } else if (InflateReset(z) != Z_OK) {
+    return false;
+  }
+  z.next_in = input;
+  z.avail_in = 0;
+
+  const bool decipher = (FSizes.Flags & kFlagEncrypted) != 0;
+  const int64_t size = FSizes.UnpackedSize;
+  // Input is read up to the member's compressed size, so nothing behind the member is read or
+  // deciphered; a member whose data runs on (a wrong size, or a continuation) reads on in blocks.
+  int64_t inputLeft = FRemainingInput;
+  bool ok = false;
+  while (FRemainingOutput > 0) {
+    if (FCancel) break;
+    host::ProcessMessages();
+    const uint32_t chunk =
+        static_cast<uint32_t>(std::min<int64_t>(FRemainingOutput, kInflateOutputSize));
+    z.next_out = output;
+    z.avail_out = chunk;
+    int ret = Z_OK;
+    bool starved = false;
+    while (z.avail_out > 0) {
+      if (z.avail_in == 0) {
+        const int32_t want =
+            inputLeft > 0 ? static_cast<int32_t>(std::min<int64_t>(inputLeft, kInflateInputSize))
+                          : kInflateInputSize;
+        int32_t got = 0;
+        try {
+          got = archive ? archive->Read(input, want) : 0;
+        } catch (const EStreamError&) {
+          got = 0;
+        }
+        if (got <= 0) {
+          starved = true;
+          break;
+        }
+        if (decipher) FCipher.DecipherBuffer(input, static_cast<size_t>(got));
+        inputLeft -= got;
+        FRemainingInput = std::max<int64_t>(inputLeft, 0);
+        z.next_in = input;
+        z.avail_in = static_cast<uint32_t>(got);
+      }
+      const uint32_t inBefore = z.avail_in;
+      const uint32_t outBefore = z.avail_out;
+      ret = Inflate(z, Z_NO_FLUSH);
+      if (ret != Z_OK) break;
+      if (z.avail_in == inBefore && z.avail_out == outBefore) {  // an engine that cannot move on
+        ret = Z_DATA_ERROR;
+        break;
+      }
+    }
+    const uint32_t produced = chunk - z.avail_out;
+    if (produced > 0) {
+      WriteBlock(out, nullptr, output, false, kCrcKind32, static_cast<int32_t>(produced), true);
+      FRemainingOutput -= produced;
+      FRemaining -= produced;
+      ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
+    }
+    if (ret == Z_STREAM_END) {
+      ok = FRemainingOutput == 0;
+      break;
+    }
+    if (ret == Z_OK && !starved) continue;  // the chunk is full
+    if ((starved || ret == Z_BUF_ERROR) && (FDiskSpanned || FArcType == atZipMV) &&
+        FRemainingOutput > 0) {
+      // The member goes on in the next part of the set; the inflate state carries over.
+      // A volume that cannot be had ends the member (a refused prompt also cancels the run).
+      if (ContinueOnNextPart(archive)) continue;
+      break;
+    }
+    // Broken or cut-short data: the member's checksum test reports it.
+    FRemaining -= FRemainingOutput;
+    FRemainingOutput = 0;
+    FRemainingInput = 0;
+    return false;
+  }
+  return ok || FRemainingOutput == 0;
+}

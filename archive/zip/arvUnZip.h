@@ -1,0 +1,89 @@
+// TUnZip, the zip extractor: the zip pass of an extraction run (the central-directory walk or,
+// without a directory, the local-header walk), the member loop, the method dispatch (stored,
+// deflate, Deflate64, the legacy methods) and the continuation of members across split volumes
+// and spanned disks. Approval, passwords and output files are the driver's (arvbase).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/codecs/arvInflate.h"
+#include "archive/driver/arvbase.h"
+#include "archive/records/arvSpan.h"
+#include "archive/records/arvZipRecs.h"
+
+// ---- TUnZip -------------------------------------------------------------------------------------
+class TUnZip : public TUnBase {
+ public:
+  // Input blocks of deflated members.
+  static constexpr int32_t kInflateInputSize = 65536;
+  // Output blocks of deflated members: large, so that the engine's copy of the last 32 or 64 KiB
+  // into its history window is a small part of each block, and few writes are made.
+  static constexpr int32_t kInflateOutputSize = 262144;
+
+  explicit TUnZip(TComponent* owner = nullptr);
+  ~TUnZip() override;
+
+  TDiskSpannObj& Span() { return FSpan; }
+
+  // What the last run found of the archive's directory: damaged (it lists fewer members than its
+  // end record announces; the rest were looked for through their local headers), or missing (every
+  // member was read through its local header). Both are reported when found.
+  bool DirectoryDamaged() const { return FDirectoryDamaged; }
+  bool DirectoryMissing() const { return FDirectoryMissing; }
+
+ protected:
+  void ExtractArchive(std::unique_ptr<TStream32>& archive) override;
+  bool CheckPassword(uint8_t header[24]) override;
+  bool DecodeZipMember(const std::string& outputPath, TMemberSizes& sizes, host::THandle out,
+                       std::unique_ptr<TStream32>& archive) override;
+
+  int ReadCentralDirectory(TStream32& archive);
+  int ScanLocalHeaders(TStream32& archive);
+  void ExtractCentralMembers(std::unique_ptr<TStream32>& archive);
+  void ExtractLocalMembers(std::unique_ptr<TStream32>& archive);
+  bool InflateMember(std::unique_ptr<TStream32>& archive, host::THandle out, bool deflate64);
+  bool MethodSupported(const TMemberSizes& sizes) const override;
+
+ private:
+  // Reads the local header at `position` (deciphered when enciphered), its name and its extra
+  // field; leaves the archive at the member's data. False when not all 30 bytes arrived.
+  bool ReadLocalHeader(TStream32& archive, int64_t position, std::string& rawName);
+  // The stored name (deciphered when the header was, whole, cut only at a zero byte) and the
+  // high words of the extra field, from the `have` bytes that followed a header.
+  void TakeNameAndExtra(uint8_t* bytes, uint32_t have, uint32_t nameLength, uint32_t extraLength,
+                        bool enciphered, bool central, std::string& rawName, TZipHighWords& high);
+  // Brings in the next part of a member that continues: the next disk (atZipDS) or volume.
+  bool ContinueOnNextPart(std::unique_ptr<TStream32>& archive);
+  bool DecodeLegacy(const std::string& outputPath, std::unique_ptr<TStream32>& archive,
+                    host::THandle out);
+  void ExtractMembers(std::unique_ptr<TStream32>& archive, bool central);
+  // Walks the local headers from the archive's start and lists the selected members found there;
+  // with `listed` (sorted local-header offsets), only those not listed yet. False when the walk
+  // met a member whose end could not be found (reported).
+  bool CollectLocalMembers(TStream32& archive, const std::vector<int64_t>* listed);
+  // Whether a zip64 end locator lies right before the end record.
+  bool HasZip64Locator(TStream32& archive);
+
+  TDiskSpannObj FSpan;
+  TUnBaseHeaderObj* FList = nullptr;  // the pass's member list (owned by ExtractArchive)
+  TMemberSizes FSizes;                // the member in work
+  TLocalFileHeader FLocal;
+  TCentralFileHeader FCentral;
+  TZipHighWords FHighWords;
+  std::vector<uint8_t> FVariable;  // a header's name and extra field as read
+  int64_t FRemainingInput = 0;
+  int64_t FRemainingOutput = 0;
+  int FCurrentEntry = -1;
+  int64_t FCurrentOffset = 0;  // local-header position of the member in work
+  bool FDiskSpanned = false;   // this pass reads a set spanned over disks (atZipDS)
+  bool FDirectoryDamaged = false;
+  bool FDirectoryMissing = false;
+  std::unique_ptr<uint8_t[]> FInflateInput;
+  std::unique_ptr<uint8_t[]> FInflateOutput;
+  // One engine state per mode (Deflate, Deflate64), made on first use and reset per member.
+  TInflateStream FInflate[2] = {};
+  bool FInflateReady[2] = {false, false};
+};
