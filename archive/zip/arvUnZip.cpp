@@ -13,7 +13,8 @@
 
 namespace {
 
-constexpr int kRawDeflateWindowBits = -15;  // raw deflate data: no zlib header or trailer
+constexpr int kRawDeflateWindowBits = -15;         // raw deflate data: no zlib header or trailer
+constexpr uint32_t kEndLocatorZip64 = 0x07064B50;  // zip64 end locator
 
 // Reads exactly count bytes at position; the number that arrived.
 int32_t ReadAt(TStream32& stream, int64_t position, uint8_t* buffer, int32_t count) {
