@@ -229,6 +229,28 @@ int64_t TStream32::CopyFrom(TStream32& source, const uint8_t* cancel,
   return copied;
 }
 
+int32_t TStream32::ReadUpTo(void* buffer, int32_t count) {
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  int32_t total = 0;
+  while (total < count) {
+    int32_t got = 0;
+    try {
+      got = Read(bytes + total, count - total);
+    } catch (const EStreamError&) {
+      got = 0;  // a failed read is a short read
+    }
+    if (got <= 0) break;
+    total += got;
+  }
+  return total;
+}
+
+int32_t TStream32::ReadAt(int64_t position, void* buffer, int32_t count) {
+  if (position < 0 || count <= 0) return 0;
+  if (Seek64(position, host::kSeekBegin) != position) return 0;
+  return ReadUpTo(buffer, count);
+}
+
 void TStream32::ReadBuffer(void* buffer, int32_t count) {
   if (count != 0 && Read(buffer, count) != count) throw EReadError(kStreamReadError);
 }
@@ -296,16 +318,94 @@ TCustomStream::TCustomStream(TStream32& source)
       sourcePosition_(source.Position()),
       input_(std::make_unique_for_overwrite<uint8_t[]>(kInputBufferSize)) {}
 
+// ---- the inflate driver -------------------------------------------------------------------------
+TInflateDriver::~TInflateDriver() {
+  if (FMade) InflateEnd(FStream);
+}
+
+int TInflateDriver::Start(int windowBits, bool deflate64) {
+  int code = Z_OK;
+  if (FMade && windowBits == FWindowBits && deflate64 == FDeflate64) {
+    code = InflateReset(FStream);
+  } else {
+    if (FMade) InflateEnd(FStream);
+    FStream = TInflateStream{};
+    code = InflateInit(FStream, windowBits, kInflateStreamSize, deflate64);
+    FMade = code == Z_OK;
+    FWindowBits = windowBits;
+    FDeflate64 = deflate64;
+  }
+  DropInput();
+  FLastCode = code;
+  return code;
+}
+
+int TInflateDriver::Reset() {
+  if (!FMade) {
+    DropInput();
+    return FLastCode;
+  }
+  return Start(FWindowBits, FDeflate64);
+}
+
+void TInflateDriver::DropInput() {
+  FStream.next_in = FInput;
+  FStream.avail_in = 0;
+}
+
+TInflateStep TInflateDriver::Run(uint8_t* output, uint32_t room, const TInflateSource& source) {
+  FProduced = 0;
+  if (!FMade) return TInflateStep::Broken;
+  FStream.next_out = output;
+  FStream.avail_out = room;
+  TInflateStep step = TInflateStep::Full;
+  while (FStream.avail_out > 0) {
+    if (FStream.avail_in == 0) {
+      const int32_t got = source(FInput, FInputSize);
+      if (got == kInflateSourceCancelled) {
+        step = TInflateStep::Cancelled;
+        break;
+      }
+      FStream.next_in = FInput;
+      FStream.avail_in = got > 0 ? static_cast<uint32_t>(got) : 0;
+    }
+    const uint32_t inBefore = FStream.avail_in;
+    const uint32_t outBefore = FStream.avail_out;
+    FLastCode = Inflate(FStream, Z_NO_FLUSH);
+    if (FLastCode == Z_STREAM_END) {
+      step = TInflateStep::End;
+      break;
+    }
+    if (FLastCode == Z_BUF_ERROR) {  // nothing moved: the engine needs input the source lacks
+      step = TInflateStep::Starved;
+      break;
+    }
+    if (FLastCode == Z_OK && FStream.avail_in == inBefore && FStream.avail_out == outBefore) {
+      FLastCode = Z_DATA_ERROR;  // an engine that cannot move on
+      step = TInflateStep::Broken;
+      break;
+    }
+    if (FLastCode != Z_OK) {
+      // Nobody can give the engine the dictionary it asks for; its next call would refuse.
+      if (FLastCode == Z_NEED_DICT) FLastCode = Z_STREAM_ERROR;
+      step = TInflateStep::Broken;
+      break;
+    }
+  }
+  FProduced = room - FStream.avail_out;
+  return step;
+}
+
+// ---- the decompressing stream -------------------------------------------------------------------
 TDecompressStream::TDecompressStream(TStream32& source, int windowBits, bool deflate64,
                                      TZipCipher* cipher, const uint8_t* cancel)
     : TCustomStream(source),
+      driver_(input_.get(), kInputBufferSize),
       cipher_(cipher),
       startKeys_(cipher != nullptr ? *cipher : TZipCipher{}),
       cancel_(cancel),
       startPosition_(sourcePosition_) {
-  zstream_.next_in = input_.get();
-  zstream_.avail_in = 0;
-  initResult_ = InflateInit(zstream_, windowBits, kInflateStreamSize, deflate64);
+  initResult_ = driver_.Start(windowBits, deflate64);
 }
 
 TDecompressStream::~TDecompressStream() {
@@ -313,23 +413,19 @@ TDecompressStream::~TDecompressStream() {
     try {
       // Read-ahead that the engine did not use goes back, so the source stands right after the
       // member's last compressed byte.
-      source_->SetPosition(sourcePosition_ - zstream_.avail_in);
-    } catch (...) {  // a destructor reports nothing; the owner finds the position wrong
-    }
+      source_->SetPosition(sourcePosition_ - driver_.InputLeft());
+    } catch (const EArvException&) {  // a destructor reports nothing; the owner finds the
+    }                                 // position wrong
   }
-  if (zstream_.state != nullptr) InflateEnd(zstream_);
 }
 
-int32_t TDecompressStream::FillInput() {
+int32_t TDecompressStream::FillInput(uint8_t* buffer, int32_t room) {
   if (source_->Position() != sourcePosition_) source_->SetPosition(sourcePosition_);
-  const int32_t got = source_->Read(input_.get(), kInputBufferSize);
-  zstream_.next_in = input_.get();
-  zstream_.avail_in = 0;
+  const int32_t got = source_->Read(buffer, room);
   if (got <= 0) return 0;
   readAny_ = true;
   sourcePosition_ += got;
-  if (cipher_ != nullptr) cipher_->DecipherBuffer(input_.get(), static_cast<size_t>(got));
-  zstream_.avail_in = static_cast<uint32_t>(got);
+  if (cipher_ != nullptr) cipher_->DecipherBuffer(buffer, static_cast<size_t>(got));
   Progress();
   return got;
 }
@@ -338,27 +434,25 @@ int32_t TDecompressStream::Read(void* buffer, int32_t count) {
   if (count <= 0) return 0;
   if (initResult_ != Z_OK) return initResult_;
   if (endOfStream_) return count;
-  zstream_.next_out = static_cast<uint8_t*>(buffer);
-  zstream_.avail_out = static_cast<uint32_t>(count);
-  while (zstream_.avail_out > 0) {
-    bool sourceDry = false;
-    if (zstream_.avail_in == 0) {
-      if (cancel_ != nullptr && *cancel_ != 0) return 0;
-      sourceDry = FillInput() == 0;
-    }
-    const uint32_t outBefore = zstream_.avail_out;
-    const uint32_t inBefore = zstream_.avail_in;
-    const int code = Inflate(zstream_, Z_NO_FLUSH);
-    if (code == Z_STREAM_END) {
+  const TInflateStep step = driver_.Run(static_cast<uint8_t*>(buffer), static_cast<uint32_t>(count),
+                                        [this](uint8_t* input, int32_t room) {
+                                          if (cancel_ != nullptr && *cancel_ != 0)
+                                            return kInflateSourceCancelled;
+                                          return FillInput(input, room);
+                                        });
+  switch (step) {
+    case TInflateStep::Full:
+      return count;
+    case TInflateStep::End:
       endOfStream_ = true;
+      return count;
+    case TInflateStep::Cancelled:
+      return 0;
+    case TInflateStep::Starved:
+    case TInflateStep::Broken:
       break;
-    }
-    if (code < 0) return code;
-    if (sourceDry && zstream_.avail_out == outBefore && zstream_.avail_in == inBefore) {
-      return Z_BUF_ERROR;  // the source has nothing more and the engine needs more
-    }
   }
-  return count;
+  return driver_.LastCode();
 }
 
 int32_t TDecompressStream::Write(const void*, int32_t) {
@@ -375,13 +469,13 @@ int64_t TDecompressStream::Seek64(int64_t offset, int origin) {
     Restart();
     return 0;
   }
-  const auto produced = static_cast<int64_t>(zstream_.total_out);
+  const auto produced = static_cast<int64_t>(TotalOut());
   if (origin == host::kSeekCurrent && offset >= 0) {
     DiscardForward(offset);
   } else if (origin == host::kSeekBegin && offset > produced) {
     DiscardForward(offset - produced);
   }
-  return static_cast<int64_t>(zstream_.total_out);
+  return static_cast<int64_t>(TotalOut());
 }
 
 void TDecompressStream::AttachSource(TStream32& source, int64_t position) {
@@ -401,9 +495,7 @@ void TDecompressStream::DiscardForward(int64_t bytes) {
 }
 
 void TDecompressStream::Restart() {
-  if (initResult_ == Z_OK) InflateReset(zstream_);
-  zstream_.next_in = input_.get();
-  zstream_.avail_in = 0;
+  driver_.Reset();
   endOfStream_ = false;
   if (cipher_ != nullptr) *cipher_ = startKeys_;
   sourcePosition_ = startPosition_;

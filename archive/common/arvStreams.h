@@ -25,10 +25,12 @@ uint32_t Adler32(uint32_t adler, const uint8_t* bytes, size_t count);
 // The TAR header sum: all 512 bytes, the checksum field counted as spaces, against its octal value.
 bool TarHeaderSumOk(const uint8_t header[512]);
 
+constexpr int kCrcKindNone = 0;
 constexpr int kCrcKind16 = 16;
 constexpr int kCrcKind32 = 32;
 
-// The running checksums of one run (a CRC-32 and a CRC-16), selected by kind 32 or 16.
+// The running checksums of one run (a CRC-32 and a CRC-16), selected by kind 32 or 16 (any other
+// kind folds into neither).
 struct TRunningChecksums {
   uint32_t crc32 = 0xFFFFFFFF;
   uint32_t crc16 = 0;
@@ -66,6 +68,13 @@ class TStream32 {
   // OnProgress.
   int64_t CopyFrom(TStream32& source, const uint8_t* cancel,
                    std::function<void(TStream32&)> progress, int64_t count);
+  // The engine's reads. ReadUpTo reads up to `count` bytes, looping over short reads; ReadAt does
+  // the same at `position`. Fewer bytes come back only at the end of the data or when reading
+  // fails: a failed read is a short read here (a stream error raised by Read counts as a read
+  // that gave nothing), so read failures reach the engine as counts, never as exceptions. ReadAt
+  // gives 0 for a negative position or one the stream cannot seek to.
+  int32_t ReadUpTo(void* buffer, int32_t count);
+  virtual int32_t ReadAt(int64_t position, void* buffer, int32_t count);
   void ReadBuffer(void* buffer, int32_t count);         // short: EReadError
   void WriteBuffer(const void* buffer, int32_t count);  // short: EWriteError
   int64_t Position() { return Seek64(0, host::kSeekCurrent); }
@@ -121,6 +130,64 @@ class TCustomStream : public TStream32 {
   std::unique_ptr<uint8_t[]> input_;
 };
 
+// ---- the inflate driver -------------------------------------------------------------------------
+// How a run of the inflate driver ended.
+enum class TInflateStep : uint8_t {
+  Full,       // the output area is full; more may follow
+  End,        // the deflate data ended (the engine's next_in stands right behind it)
+  Starved,    // the source gave no more bytes and the engine needs more (a member may go on in
+              // the next volume: feed the driver from there and run it again)
+  Cancelled,  // the source declined to read (a cancelled run)
+  Broken,     // the engine found the data broken (LastCode() tells how)
+};
+
+// Pulls the next input block: the number of bytes put at `buffer` (at most `room`); 0 when the
+// source has no more; kInflateSourceCancelled when it declines to read.
+using TInflateSource = std::function<int32_t(uint8_t* buffer, int32_t room)>;
+constexpr int32_t kInflateSourceCancelled = -1;
+
+// Drives the inflate engine over one member's deflate data: takes input blocks from a source as
+// the engine empties its input buffer and decodes into the caller's output area. It is the one
+// loop around the engine: the decompressing stream, the zip extractor and the search for where a
+// member's data ends all run it. The engine is made on the first Start and reset for each member;
+// the input buffer is the caller's.
+class TInflateDriver {
+ public:
+  TInflateDriver(uint8_t* input, int32_t inputSize) : FInput(input), FInputSize(inputSize) {}
+  ~TInflateDriver();
+  TInflateDriver(const TInflateDriver&) = delete;
+  TInflateDriver& operator=(const TInflateDriver&) = delete;
+
+  // Starts the data of a member: windowBits < 0 for raw deflate data, deflate64 for Deflate64.
+  // The input buffer starts empty. The engine's code: Z_OK, or why it could not be made.
+  int Start(int windowBits, bool deflate64);
+  // Starts the data again with the same parameters (nothing but an emptied input without an
+  // engine).
+  int Reset();
+  // Decodes into `output` until `room` bytes are there or the data ends, reading the source
+  // whenever the input buffer is empty. Produced() tells how many bytes this run wrote.
+  TInflateStep Run(uint8_t* output, uint32_t room, const TInflateSource& source);
+  uint32_t Produced() const { return FProduced; }
+  // The engine's last code: Z_BUF_ERROR for Starved; for Broken the engine's error, Z_DATA_ERROR
+  // for an engine that could not move on, Z_STREAM_ERROR for data that wants a preset dictionary.
+  int LastCode() const { return FLastCode; }
+  // Bytes read but not yet taken by the engine.
+  uint32_t InputLeft() const { return FStream.avail_in; }
+  // Empties the input buffer (its bytes are dropped; the engine's state stays).
+  void DropInput();
+  const TInflateStream& Engine() const { return FStream; }
+
+ private:
+  TInflateStream FStream{};
+  uint8_t* FInput;  // not owned
+  int32_t FInputSize;
+  bool FMade = false;
+  int FWindowBits = 0;
+  bool FDeflate64 = false;
+  uint32_t FProduced = 0;
+  int FLastCode = Z_OK;
+};
+
 // Inflates a member out of `source`, from its current position. `cipher` (when not null, not
 // owned) deciphers each input block right after it is read; `cancel` (when not null) is the
 // component's cancel flag.
@@ -154,18 +221,18 @@ class TDecompressStream : public TCustomStream {
   void AttachSource(TStream32& source, int64_t position);
 
   bool EndOfStream() const { return endOfStream_; }
-  uint64_t TotalOut() const { return zstream_.total_out; }
-  const TInflateStream& InflateState() const { return zstream_; }
+  uint64_t TotalOut() const { return driver_.Engine().total_out; }
+  const TInflateStream& InflateState() const { return driver_.Engine(); }
 
  protected:
   bool HasSeek64() const override { return true; }
 
  private:
-  int32_t FillInput();  // bytes read into the input buffer (0: none, or cancelled)
+  int32_t FillInput(uint8_t* buffer, int32_t room);  // bytes read (0: none)
   void DiscardForward(int64_t bytes);
   void Restart();
 
-  TInflateStream zstream_{};
+  TInflateDriver driver_;
   TZipCipher* cipher_;
   TZipCipher startKeys_;  // the cipher as it stood when the data began
   const uint8_t* cancel_;

@@ -199,37 +199,25 @@ TDateTime TZipCommon::DosDateToDateTime(uint32_t packed) {
   return DosToDateTime(packed);
 }
 
-int32_t TZipCommon::ReadBlock(host::THandle archive, TStream32* stream, uint8_t* buffer,
-                              bool decipher, int kind, int32_t count) {
-  if (count <= 0) return 0;
-  int32_t got = 0;
-  if (archive >= 0) {
-    got = host::FileRead(archive, buffer, static_cast<uint32_t>(count));
-  } else if (stream) {
-    try {
-      got = stream->Read(buffer, count);
-    } catch (const EReadError&) {
-      got = 0;
-    }
-  }
+int32_t TZipCommon::ReadBlock(TStream32* archive, uint8_t* buffer, int32_t count,
+                              TBlockOptions options) {
+  if (count <= 0 || !archive) return 0;
+  const int32_t got = archive->ReadUpTo(buffer, count);
   if (got <= 0) return 0;
-  DecryptBlock(decipher, buffer, got);
-  FChecksums.UpdateCrc(kind, buffer, static_cast<size_t>(got));
+  DecryptBlock(options.Decipher, buffer, got);
+  FChecksums.UpdateCrc(options.CrcKind, buffer, static_cast<size_t>(got));
   return got;
 }
 
-int32_t TZipCommon::WriteBlock(host::THandle out, TStream32* stream, uint8_t* buffer, bool decipher,
-                               int kind, int32_t count, bool updateChecksum) {
-  if (decipher && updateChecksum && UsesZipCipher() && count > 0)
+int32_t TZipCommon::WriteBlock(host::THandle out, uint8_t* buffer, int32_t count,
+                               TBlockOptions options) {
+  const bool checksummed = options.CrcKind != kCrcKindNone;
+  if (options.Decipher && checksummed && UsesZipCipher() && count > 0)
     FCipher.DecipherBuffer(buffer, static_cast<size_t>(count));
   int32_t written = 0;
   if (count > 0) {
     host::SetLastError(host::kErrorSuccess);
-    if (out >= 0) {
-      written = host::FileWrite(out, buffer, static_cast<uint32_t>(count));
-    } else if (stream) {
-      written = stream->Write(buffer, count);
-    }
+    if (out >= 0) written = host::FileWrite(out, buffer, static_cast<uint32_t>(count));
     if (written < count) {
       // The member in work fails (its report and the count are the driver's business); the
       // files written before it stay counted.
@@ -240,16 +228,8 @@ int32_t TZipCommon::WriteBlock(host::THandle out, TStream32* stream, uint8_t* bu
       throw E_RAISE(LoadStr(kErrWritingFile));
     }
   }
-  if (updateChecksum) FChecksums.UpdateCrc(kind, buffer, static_cast<size_t>(written));
+  if (checksummed) FChecksums.UpdateCrc(options.CrcKind, buffer, static_cast<size_t>(written));
   return written;
-}
-
-int32_t TZipCommon::WriteBlockBytewise(host::THandle out, TStream32* stream, uint8_t* buffer,
-                                       bool decipher, int kind, int32_t count,
-                                       bool updateChecksum) {
-  if (decipher && updateChecksum && UsesZipCipher())
-    for (int32_t i = 0; i < count; ++i) buffer[i] = FCipher.EncipherByte(buffer[i]);
-  return WriteBlock(out, stream, buffer, false, kind, count, updateChecksum);
 }
 
 void TZipCommon::DecryptBlock(bool decipher, uint8_t* buffer, int32_t count) {
@@ -770,8 +750,7 @@ bool TUnBase::ApproveEntry(bool isDirectory) {
 bool TUnBase::ResolvePassword(TStream32& archive) {
   TTimerPause pause(FTimer);
   std::memset(FPasswordHeader, 0, sizeof FPasswordHeader);
-  ReadBlock(host::kInvalidHandle, &archive, FPasswordHeader, false, 0,
-            static_cast<int32_t>(kZipEncryptionHeaderSize));
+  ReadBlock(&archive, FPasswordHeader, static_cast<int32_t>(kZipEncryptionHeaderSize));
   std::memcpy(FPasswordHeader + kZipEncryptionHeaderSize, FPasswordHeader,
               kZipEncryptionHeaderSize);
 
@@ -860,11 +839,11 @@ int64_t TUnBase::CopyStored(TStream32& archive, host::THandle out, const TMember
   const bool decipherWrite = encrypted && UsesZipCipher();
   while (left > 0) {
     const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(left, kCopyBlockSize));
-    const int32_t got = ReadBlock(host::kInvalidHandle, &archive, buffer, decipherRead, 0, chunk);
+    const int32_t got = ReadBlock(&archive, buffer, chunk, {.Decipher = decipherRead});
     if (got <= 0) break;
     left -= got;
     FRemaining -= got;
-    WriteBlock(out, nullptr, buffer, decipherWrite, kind, got, true);
+    WriteBlock(out, buffer, got, {.Decipher = decipherWrite, .CrcKind = kind});
     ReportProgress(size - left, size, FTotalUnpacked);
     if (FCancel) break;
   }

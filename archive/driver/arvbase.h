@@ -130,6 +130,14 @@ class TUnBaseHeaderObj {
 
 // ---- TZipCommon ---------------------------------------------------------------------------------
 // Everything the lister (TArcova) and the extractors share.
+// How a block is read or written.
+struct TBlockOptions {
+  // Read: decipher after reading (ARJ's password sequence, or the zip cipher). Write: decipher
+  // before writing, with the zip cipher only, and only when the block is checksummed.
+  bool Decipher = false;
+  int CrcKind = kCrcKindNone;  // the running checksum the block is folded into
+};
+
 class TZipCommon : public TRegisterArcova {
  public:
   explicit TZipCommon(TComponent* owner = nullptr);
@@ -176,20 +184,16 @@ class TZipCommon : public TRegisterArcova {
   virtual TDateTime DosDateToDateTime(uint32_t packed);
 
   // ---- block input and output
-  // Reads up to count bytes from the archive (through `archive` when it is not negative, else
-  // through `stream`), deciphers them when asked and folds them into the running checksum of
-  // `kind`. A failed read gives 0 bytes.
-  virtual int32_t ReadBlock(host::THandle archive, TStream32* stream, uint8_t* buffer,
-                            bool decipher, int kind, int32_t count);
-  // Writes count bytes to the output (deciphering first for the zip family when decipher and
-  // updateChecksum are set) and folds them into the running checksum. Disk full: file counter 0
-  // and EWriteError("Disk full"); a short write: counter - 1 (not below 0) and E_RAISE("Error
-  // writing to file").
-  virtual int32_t WriteBlock(host::THandle out, TStream32* stream, uint8_t* buffer, bool decipher,
-                             int kind, int32_t count, bool updateChecksum);
-  // The same, enciphering byte by byte before writing (kept for completeness; nothing calls it).
-  virtual int32_t WriteBlockBytewise(host::THandle out, TStream32* stream, uint8_t* buffer,
-                                     bool decipher, int kind, int32_t count, bool updateChecksum);
+  // Reads up to count bytes from the archive stream (none: 0 bytes), deciphers them when asked
+  // and folds them into the running checksum of options.CrcKind. A failed read is a short read.
+  virtual int32_t ReadBlock(TStream32* archive, uint8_t* buffer, int32_t count,
+                            TBlockOptions options = {});
+  // Writes count bytes to the output (deciphered first, for a format with the zip cipher, when
+  // options.Decipher is set with a checksum) and folds them into the running checksum of
+  // options.CrcKind. Disk full: file counter 0 and EWriteError("Disk full"); a short write:
+  // counter - 1 (not below 0) and E_RAISE("Error writing to file").
+  virtual int32_t WriteBlock(host::THandle out, uint8_t* buffer, int32_t count,
+                             TBlockOptions options = {});
   // Deciphers in place: ARJ xor with the password, zip family with the traditional cipher.
   virtual void DecryptBlock(bool decipher, uint8_t* buffer, int32_t count);
 

@@ -43,7 +43,7 @@ class TWalkStream final : public TStream32 {
   // are there (fewer at the end of the file, 0 on a failed read or a negative position).
   const uint8_t* Peek(int64_t position, int32_t count, int32_t& got);
   // Copies up to `count` bytes at `position`; returns the number copied.
-  int32_t ReadAt(int64_t position, void* buffer, int32_t count);
+  int32_t ReadAt(int64_t position, void* buffer, int32_t count) override;
   // Forgets the window (the file may have been swapped or changed behind it).
   void Invalidate();
 

@@ -234,11 +234,10 @@ TZipHighWords ReadZipExtra(TStream32& stream, uint32_t length, bool central) {
 namespace {
 
 // Reads exactly `count` bytes at `position`; false when fewer arrive or the position is invalid.
-bool ReadAt(TStream32& stream, int64_t position, int64_t archiveSize, uint8_t* buffer,
-            int32_t count) {
+bool ReadRecordAt(TStream32& stream, int64_t position, int64_t archiveSize, uint8_t* buffer,
+                  int32_t count) {
   if (position < 0 || position >= archiveSize) return false;
-  if (stream.Seek64(position, host::kSeekBegin) != position) return false;
-  return stream.Read(buffer, count) == count;
+  return stream.ReadAt(position, buffer, count) == count;
 }
 
 }  // namespace
@@ -304,12 +303,12 @@ int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& l
   const int64_t recorded =
       dirOffset > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<int64_t>(dirOffset);
   int64_t dirPosition = -1;
-  if (ReadAt(stream, recorded, archiveSize, central, sizeof central) && isCentral()) {
+  if (ReadRecordAt(stream, recorded, archiveSize, central, sizeof central) && isCentral()) {
     dirPosition = recorded;
     location.OffsetAdjustment = 0;
   } else {
     const int64_t fallback = endPosition - dirSize;
-    if (!ReadAt(stream, fallback, archiveSize, central, sizeof central)) return 0;
+    if (!ReadRecordAt(stream, fallback, archiveSize, central, sizeof central)) return 0;
     if (isCentral()) {
       dirPosition = fallback;
       location.OffsetAdjustment = fallback - recorded;
@@ -326,7 +325,7 @@ int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& l
     uint8_t local[TLocalFileHeader::kSize];
     const int64_t localPosition =
         static_cast<int64_t>(location.CentralHeader.LocalHeaderOffset) + location.OffsetAdjustment;
-    if (ReadAt(stream, localPosition, archiveSize, local, sizeof local)) {
+    if (ReadRecordAt(stream, localPosition, archiveSize, local, sizeof local)) {
       location.LocalHeader = TLocalFileHeader::Decode(local);
       if (IsLocalSignature(location.LocalHeader.Signature)) location.HeaderState += kHeaderLocal;
     }
@@ -365,19 +364,6 @@ bool IsDosLikeHost(int host) {
   return host == 0 || host == 6 || host == 10 || host == 11 || host == 14;
 }
 
-// Reads exactly count bytes at position; the number that arrived.
-int32_t ReadZipAt(TStream32& stream, int64_t position, uint8_t* buffer, int32_t count) {
-  if (position < 0) return 0;
-  if (stream.Seek64(position, host::kSeekBegin) != position) return 0;
-  int32_t total = 0;
-  while (total < count) {
-    const int32_t got = stream.Read(buffer + total, count - total);
-    if (got <= 0) break;
-    total += got;
-  }
-  return total;
-}
-
 // Whether four bytes start one of the records that may follow a member.
 bool IsRecordAfterMember(uint32_t value) {
   return IsLocalSignature(value) || IsCentralSignature(value) ||
@@ -391,7 +377,7 @@ bool IsRecordAfterMember(uint32_t value) {
 bool ReadDescriptorAt(TStream32& archive, int64_t archiveSize, int64_t position, int64_t packed,
                       TDataDescriptor& descriptor, int64_t& next) {
   uint8_t b[28] = {};
-  const int32_t n = ReadZipAt(archive, position, b, static_cast<int32_t>(sizeof b));
+  const int32_t n = archive.ReadAt(position, b, static_cast<int32_t>(sizeof b));
   auto followed = [&](int32_t offset) {
     if (offset + 4 <= n) return IsRecordAfterMember(GetLe32(b + offset));
     return position + offset >= archiveSize;
@@ -424,29 +410,25 @@ bool ReadDescriptorAt(TStream32& archive, int64_t archiveSize, int64_t position,
 int64_t DeflateDataLength(TStream32& archive, int64_t dataStart, bool deflate64,
                           const uint8_t* cancel) {
   if (archive.Seek64(dataStart, host::kSeekBegin) != dataStart) return -1;
-  TInflateStream z{};
-  if (InflateInit(z, kRawDeflateWindowBits, kInflateStreamSize, deflate64) != Z_OK) return -1;
-  struct TEnd {
-    TInflateStream& z;
-    ~TEnd() { InflateEnd(z); }
-  } end{z};
   std::vector<uint8_t> input(kScanInputSize);
   std::vector<uint8_t> output(kScanOutputSize);
+  TInflateDriver driver(input.data(), kScanInputSize);
+  if (driver.Start(kRawDeflateWindowBits, deflate64) != Z_OK) return -1;
+  const TInflateSource source = [&archive](uint8_t* buffer, int32_t room) {
+    return archive.ReadUpTo(buffer, room);
+  };
   for (;;) {
     if (cancel && *cancel) return -1;
-    if (z.avail_in == 0) {
-      const int32_t got = archive.Read(input.data(), static_cast<int32_t>(input.size()));
-      if (got <= 0) return -1;
-      z.next_in = input.data();
-      z.avail_in = static_cast<uint32_t>(got);
+    switch (driver.Run(output.data(), kScanOutputSize, source)) {
+      case TInflateStep::Full:
+        continue;
+      case TInflateStep::End:
+        return static_cast<int64_t>(driver.Engine().total_in);
+      case TInflateStep::Starved:
+      case TInflateStep::Cancelled:
+      case TInflateStep::Broken:
+        return -1;
     }
-    z.next_out = output.data();
-    z.avail_out = static_cast<uint32_t>(output.size());
-    const uint32_t inBefore = z.avail_in;
-    const int ret = Inflate(z, Z_NO_FLUSH);
-    if (ret == Z_STREAM_END) return static_cast<int64_t>(z.total_in);
-    if (ret != Z_OK && ret != Z_BUF_ERROR) return -1;
-    if (z.avail_in == inBefore && z.avail_out == output.size()) return -1;  // no progress
   }
 }
 
@@ -460,7 +442,7 @@ bool SearchSignedDescriptor(TStream32& archive, int64_t archiveSize, int64_t dat
   std::vector<uint8_t> block(kBlock);
   for (int64_t pos = from; pos < archiveSize; pos += kBlock - kOverlap) {
     if (cancel && *cancel) return false;
-    const int32_t n = ReadZipAt(archive, pos, block.data(), kBlock);
+    const int32_t n = archive.ReadAt(pos, block.data(), kBlock);
     if (n < 16) return false;
     for (int32_t i = 0; i + 16 <= n; ++i) {
       if (block[i] != 0x50 || GetLe32(&block[i]) != kDataDescriptorSig) continue;
@@ -513,7 +495,7 @@ bool FindLocalMemberEnd(TStream32& archive, const TLocalFileHeader& header, int6
     // encryption header of an encrypted one) at once.
     const int64_t empty = (header.Flags & kFlagEncrypted) ? kEncryptionHeaderSize : 0;
     uint8_t b[4] = {};
-    if (ReadZipAt(archive, dataStart + empty, b, 4) == 4 && GetLe32(b) == kDataDescriptorSig &&
+    if (archive.ReadAt(dataStart + empty, b, 4) == 4 && GetLe32(b) == kDataDescriptorSig &&
         ReadDescriptorAt(archive, archiveSize, dataStart + empty, empty, end.Descriptor, next) &&
         end.Descriptor.UnpackedSize == 0) {
       end.HasDescriptor = true;

@@ -42,24 +42,6 @@ constexpr size_t kStringChars = 5;      // of which five characters are kept
 constexpr char kAceMark[] = "**ACE**";  // at offset 7 of an ACE header
 constexpr size_t kAceMarkLength = 7;
 
-// Reads up to `count` bytes, looping over short reads; the number read.
-int32_t ReadUpTo(TStream32& stream, uint8_t* buffer, int32_t count) {
-  int32_t total = 0;
-  while (total < count) {
-    const int32_t n = stream.Read(buffer + total, count - total);
-    if (n <= 0) break;
-    total += n;
-  }
-  return total;
-}
-
-// Reads up to `count` bytes at `position`; 0 when the position cannot be reached.
-int32_t ReadAt(TStream32& stream, int64_t position, uint8_t* buffer, int32_t count) {
-  if (position < 0) return 0;
-  if (stream.Seek64(position, host::kSeekBegin) != position) return 0;
-  return ReadUpTo(stream, buffer, count);
-}
-
 bool Bytes2(const uint8_t* b, uint8_t b0, uint8_t b1) {
   return b[0] == b0 && b[1] == b1;
 }
@@ -205,7 +187,7 @@ TArcType TRegisterArcova::DetectArcTypeInStream(TStream32& stream, const std::st
       std::unique_ptr<uint8_t[]> head(new uint8_t[kHeadBufferSize]());
       const int32_t want =
           static_cast<int32_t>(std::min<int64_t>(FArchiveSize, kHeadBufferSize - 1));
-      const int32_t n = ReadAt(stream, 0, head.get(), want);
+      const int32_t n = stream.ReadAt(0, head.get(), want);
       if (n >= 2 && head[0] == 'M' && head[1] == 'Z') {
         DetectExecutable(stream, head.get(), n, result);
       } else {
@@ -264,7 +246,7 @@ bool TRegisterArcova::ProbeStringTable(TStream32& stream, TArcType& result) {
     try {
       FStartOffset = value;
       uint8_t probe[14];
-      const int32_t got = ReadAt(stream, value, probe, sizeof probe);
+      const int32_t got = stream.ReadAt(value, probe, sizeof probe);
       if (got == static_cast<int32_t>(sizeof probe) &&
           std::memcmp(probe + 7, kAceMark, kAceMarkLength) == 0) {
         result = atAceExe;
@@ -297,13 +279,13 @@ bool TRegisterArcova::ProbeDosImageEnd(TStream32& stream, const uint8_t* head, i
   const int64_t imageSize = (pages - 1) * 512 + lastPageBytes;
   uint8_t b[4];
   if (imageSize > 0 && imageSize + 4 < FArchiveSize) {
-    if (ReadAt(stream, imageSize, b, 4) == 4) {
+    if (stream.ReadAt(imageSize, b, 4) == 4) {
       FStartOffset = Bytes2(b + 2, 0x60, 0xEA) ? imageSize + 2 : imageSize;
     }
   }
   // A start offset that no step has set (-1) names no position to look at.
   if (FStartOffset >= 0 && FStartOffset + 4 < FArchiveSize) {
-    if (ReadAt(stream, FStartOffset, b, 4) == 4 && !IsLocalPk(b)) {
+    if (stream.ReadAt(FStartOffset, b, 4) == 4 && !IsLocalPk(b)) {
       const TArcType t = ClassifyArcSignature(TSignatureMode::Exe, b);
       if (IsFoundType(t)) {
         result = t;
@@ -410,7 +392,7 @@ TArcType TRegisterArcova::ProbeSfxStub(TStream32& stream) {
   uint8_t b[6];
   for (const int64_t stub : kArcStubSizes) {
     if (FArchiveSize <= stub + 2) break;
-    if (ReadAt(stream, stub, b, 2) != 2) continue;
+    if (stream.ReadAt(stub, b, 2) != 2) continue;
     if (Bytes2(b, 0x1A, 0x08) || Bytes2(b, 0x1A, 0x09)) {
       FStartOffset = stub;
       return atArcExe;
@@ -420,18 +402,16 @@ TArcType TRegisterArcova::ProbeSfxStub(TStream32& stream) {
       return atPakExe;
     }
   }
-  if (FArchiveSize > kLhaStubProbe + 2 && ReadAt(stream, kLhaStubProbe, b, 6) == 6 &&
+  if (FArchiveSize > kLhaStubProbe + 2 && stream.ReadAt(kLhaStubProbe, b, 6) == 6 &&
       std::memcmp(b, "-lh", 3) == 0 && b[4] == '-') {
     FStartOffset = kLhaStubProbe - 2;
     return atLhaExe;
   }
-  if (FArchiveSize > kZipStubSmall + 4 && ReadAt(stream, kZipStubSmall, b, 4) == 4 &&
-      IsLocalPk(b)) {
+  if (FArchiveSize > kZipStubSmall + 4 && stream.ReadAt(kZipStubSmall, b, 4) == 4 && IsLocalPk(b)) {
     FStartOffset = kZipStubSmall;
     return atZipExe;
   }
-  if (FArchiveSize > kZipStubLarge + 4 && ReadAt(stream, kZipStubLarge, b, 4) == 4 &&
-      IsLocalPk(b)) {
+  if (FArchiveSize > kZipStubLarge + 4 && stream.ReadAt(kZipStubLarge, b, 4) == 4 && IsLocalPk(b)) {
     FStartOffset = kZipStubLarge;
     return atZipExe;
   }
@@ -450,7 +430,7 @@ TArcType TRegisterArcova::ScanArcSignature(TStream32& stream, int64_t start, int
 
   for (int blockNo = 0; blockNo < kScanBlocks; ++blockNo) {
     const int64_t blockStart = start + static_cast<int64_t>(blockNo) * kScanBlockSize;
-    const int32_t n = ReadAt(stream, blockStart, block.get(), kScanBlockSize);
+    const int32_t n = stream.ReadAt(blockStart, block.get(), kScanBlockSize);
     if (n <= 0) return atNA;
     const uint8_t* b = block.get();
     for (int32_t j = 0; j < n; ++j) {
@@ -503,12 +483,12 @@ TArcType TRegisterArcova::ScanArcSignature(TStream32& stream, int64_t start, int
 bool TRegisterArcova::IsTarArchive(TStream32& stream) {
   if (FArchiveSize <= kTarBlock) return false;
   std::memset(FTarHeader, 0, sizeof FTarHeader);
-  if (ReadAt(stream, 0, FTarHeader, kTarBlock) == 0) return false;
+  if (stream.ReadAt(0, FTarHeader, kTarBlock) == 0) return false;
   constexpr int kTypeFlag = 156;
   if (FTarHeader[kTypeFlag] == 'V') {  // a volume label comes first
     FStartOffset = kTarBlock;
     if (2 * kTarBlock >= FArchiveSize) return false;
-    if (ReadAt(stream, kTarBlock, FTarHeader, kTarBlock) < kTarBlock) return false;
+    if (stream.ReadAt(kTarBlock, FTarHeader, kTarBlock) < kTarBlock) return false;
   }
   if (TarHeaderSumOk(FTarHeader)) return true;
   FStartOffset = -1;
@@ -518,7 +498,7 @@ bool TRegisterArcova::IsTarArchive(TStream32& stream) {
 bool TRegisterArcova::IsUUEncoded(TStream32& stream) {
   const int32_t want = static_cast<int32_t>(std::min<int64_t>(FArchiveSize, kUueProbeSize));
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kUueProbeSize]);
-  const int32_t n = ReadAt(stream, 0, buffer.get(), want);
+  const int32_t n = stream.ReadAt(0, buffer.get(), want);
   const uint8_t* b = buffer.get();
   for (int32_t i = 0; i + 7 <= n; ++i) {
     if (i > 0 && b[i - 1] != 0x0A) continue;

@@ -36,8 +36,8 @@ bool TPeStringResources::ReadAt(int64_t position, void* buffer, uint32_t count) 
       static_cast<int64_t>(count) > size_ - position) {
     return false;
   }
-  if (stream_->Seek64(position, host::kSeekBegin) != position) return false;
-  return stream_->Read(buffer, static_cast<int32_t>(count)) == static_cast<int32_t>(count);
+  return stream_->ReadAt(position, buffer, static_cast<int32_t>(count)) ==
+         static_cast<int32_t>(count);
 }
 
 int64_t TPeStringResources::RvaToOffset(uint32_t rva) {

@@ -16,28 +16,12 @@ namespace {
 constexpr int kRawDeflateWindowBits = -15;         // raw deflate data: no zlib header or trailer
 constexpr uint32_t kEndLocatorZip64 = 0x07064B50;  // zip64 end locator
 
-// Reads exactly count bytes at position; the number that arrived.
-int32_t ReadAt(TStream32& stream, int64_t position, uint8_t* buffer, int32_t count) {
-  if (position < 0) return 0;
-  if (stream.Seek64(position, host::kSeekBegin) != position) return 0;
-  int32_t total = 0;
-  while (total < count) {
-    const int32_t got = stream.Read(buffer + total, count - total);
-    if (got <= 0) break;
-    total += got;
-  }
-  return total;
-}
-
 }  // namespace
 
 // ---- TUnZip -------------------------------------------------------------------------------------
 TUnZip::TUnZip(TComponent* owner) : TUnBase(owner) {}
 
-TUnZip::~TUnZip() {
-  for (int mode = 0; mode < 2; ++mode)
-    if (FInflateReady[mode]) InflateEnd(FInflate[mode]);
-}
+TUnZip::~TUnZip() = default;
 
 bool TUnZip::CheckPassword(uint8_t header[24]) {
   return TestZipPassword(FCipher, FPassword, header, FLocal.Flags, FLocal.Time(), FLocal.Crc32);
@@ -90,7 +74,7 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
   try {
     for (;;) {
       std::memset(header, 0, sizeof header);
-      if (ReadAt(archive, position, header, sizeof header) != static_cast<int32_t>(sizeof header))
+      if (archive.ReadAt(position, header, sizeof header) != static_cast<int32_t>(sizeof header))
         break;
       const TZipSignature sig = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Central);
       if (!sig || FCancel) break;
@@ -116,7 +100,7 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
         bool listed = true;
         if (!FDiskSpanned && FArcType != atZipMV) {
           uint8_t probe[TLocalFileHeader::kSize] = {};
-          if (ReadAt(archive, local, probe, sizeof probe) != static_cast<int32_t>(sizeof probe) ||
+          if (archive.ReadAt(local, probe, sizeof probe) != static_cast<int32_t>(sizeof probe) ||
               !IsLocalSignature(GetLe32(probe))) {
             ReportError(name, "", "0", kErrBadFileHeader);
             MemberFailed(false);
@@ -170,7 +154,7 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
 bool TUnZip::HasZip64Locator(TStream32& archive) {
   const int64_t position = ZipLocation().EndRecordPosition - 20;
   uint8_t b[4] = {};
-  return position >= 0 && ReadAt(archive, position, b, 4) == 4 && GetLe32(b) == kEndLocatorZip64;
+  return position >= 0 && archive.ReadAt(position, b, 4) == 4 && GetLe32(b) == kEndLocatorZip64;
 }
 
 int TUnZip::ScanLocalHeaders(TStream32& archive) {
@@ -191,15 +175,15 @@ bool TUnZip::CollectLocalMembers(TStream32& archive, const std::vector<int64_t>*
   uint8_t header[TLocalFileHeader::kSize];
   try {
     std::memset(header, 0, sizeof header);
-    int32_t got = ReadAt(archive, position, header, sizeof header);
+    int32_t got = archive.ReadAt(position, header, sizeof header);
     if (listed && !listed->empty() && !IsLocalSignature(GetLe32(header))) {
       // A stub in front whose offsets the directory records absolutely: start at a listed member.
       position = listed->front();
-      got = ReadAt(archive, position, header, sizeof header);
+      got = archive.ReadAt(position, header, sizeof header);
     }
     if (got >= 4 && GetLe32(header) == kSpanMarkerSig) {
       position += 4;
-      got = ReadAt(archive, position, header, sizeof header);
+      got = archive.ReadAt(position, header, sizeof header);
     }
     while (got == static_cast<int32_t>(sizeof header) && !FCancel) {
       const TZipSignature sig = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local);
@@ -244,7 +228,7 @@ bool TUnZip::CollectLocalMembers(TStream32& archive, const std::vector<int64_t>*
       if (end.Next <= position) break;  // never walk backwards
       position = end.Next;
       std::memset(header, 0, sizeof header);
-      got = ReadAt(archive, position, header, sizeof header);
+      got = archive.ReadAt(position, header, sizeof header);
     }
   } catch (...) {
   }
@@ -253,7 +237,7 @@ bool TUnZip::CollectLocalMembers(TStream32& archive, const std::vector<int64_t>*
 
 bool TUnZip::ReadLocalHeader(TStream32& archive, int64_t position, std::string& rawName) {
   uint8_t header[TLocalFileHeader::kSize] = {};
-  const int32_t got = ReadAt(archive, position, header, sizeof header);
+  const int32_t got = archive.ReadAt(position, header, sizeof header);
   const TZipSignature sig = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local);
   if (sig.enciphered) DecipherZipHeader(header, TZipRecordKind::Local);
   FLocal = TLocalFileHeader::Decode(header);
@@ -426,15 +410,14 @@ bool TUnZip::DecodeLegacy(const std::string& outputPath, std::unique_ptr<TStream
   const int64_t size = FSizes.UnpackedSize;
   TLegacyContext context;
   context.ReadBlock = [this, source](uint8_t* buffer, size_t count) -> size_t {
-    const int32_t got =
-        ReadBlock(host::kInvalidHandle, source, buffer, false, 0, static_cast<int32_t>(count));
+    const int32_t got = ReadBlock(source, buffer, static_cast<int32_t>(count));
     FRemainingInput -= got;
     return static_cast<size_t>(got);
   };
   context.WriteBlock = [this, out, size](const uint8_t* bytes, size_t count) {
     // No deciphering on this path, so the block is not changed.
-    WriteBlock(out, nullptr, const_cast<uint8_t*>(bytes), false, kCrcKind32,
-               static_cast<int32_t>(count), true);
+    WriteBlock(out, const_cast<uint8_t*>(bytes), static_cast<int32_t>(count),
+               {.CrcKind = kCrcKind32});
     FRemaining -= static_cast<int64_t>(count);
     FRemainingOutput -= static_cast<int64_t>(count);
     ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
@@ -451,79 +434,46 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
   if (!FInflateInput) {
     FInflateInput = std::make_unique<uint8_t[]>(kInflateInputSize);
     FInflateOutput = std::make_unique<uint8_t[]>(kInflateOutputSize);
+    FInflate = std::make_unique<TInflateDriver>(FInflateInput.get(), kInflateInputSize);
   }
-  uint8_t* const input = FInflateInput.get();
   uint8_t* const output = FInflateOutput.get();
-  const int mode = deflate64 ? 1 : 0;
-  TInflateStream& z = FInflate[mode];
-  if (!FInflateReady[mode]) {
-    z = TInflateStream{};
-    if (InflateInit(z, kRawDeflateWindowBits, kInflateStreamSize, deflate64) != Z_OK) return false;
-    FInflateReady[mode] = true;
-  } else if (InflateReset(z) != Z_OK) {
-    return false;
-  }
-  z.next_in = input;
-  z.avail_in = 0;
+  if (FInflate->Start(kRawDeflateWindowBits, deflate64) != Z_OK) return false;
 
   const bool decipher = (FSizes.Flags & kFlagEncrypted) != 0;
   const int64_t size = FSizes.UnpackedSize;
   // Input is read up to the member's compressed size, so nothing behind the member is read or
   // deciphered; a member whose data runs on (a wrong size, or a continuation) reads on in blocks.
   int64_t inputLeft = FRemainingInput;
+  const TInflateSource source = [&](uint8_t* input, int32_t room) {
+    const int32_t want =
+        inputLeft > 0 ? static_cast<int32_t>(std::min<int64_t>(inputLeft, room)) : room;
+    const int32_t got = archive ? archive->ReadUpTo(input, want) : 0;
+    if (got <= 0) return 0;
+    if (decipher) FCipher.DecipherBuffer(input, static_cast<size_t>(got));
+    inputLeft -= got;
+    FRemainingInput = std::max<int64_t>(inputLeft, 0);
+    return got;
+  };
   bool ok = false;
   while (FRemainingOutput > 0) {
     if (FCancel) break;
     host::ProcessMessages();
     const uint32_t chunk =
         static_cast<uint32_t>(std::min<int64_t>(FRemainingOutput, kInflateOutputSize));
-    z.next_out = output;
-    z.avail_out = chunk;
-    int ret = Z_OK;
-    bool starved = false;
-    while (z.avail_out > 0) {
-      if (z.avail_in == 0) {
-        const int32_t want =
-            inputLeft > 0 ? static_cast<int32_t>(std::min<int64_t>(inputLeft, kInflateInputSize))
-                          : kInflateInputSize;
-        int32_t got = 0;
-        try {
-          got = archive ? archive->Read(input, want) : 0;
-        } catch (const EStreamError&) {
-          got = 0;
-        }
-        if (got <= 0) {
-          starved = true;
-          break;
-        }
-        if (decipher) FCipher.DecipherBuffer(input, static_cast<size_t>(got));
-        inputLeft -= got;
-        FRemainingInput = std::max<int64_t>(inputLeft, 0);
-        z.next_in = input;
-        z.avail_in = static_cast<uint32_t>(got);
-      }
-      const uint32_t inBefore = z.avail_in;
-      const uint32_t outBefore = z.avail_out;
-      ret = Inflate(z, Z_NO_FLUSH);
-      if (ret != Z_OK) break;
-      if (z.avail_in == inBefore && z.avail_out == outBefore) {  // an engine that cannot move on
-        ret = Z_DATA_ERROR;
-        break;
-      }
-    }
-    const uint32_t produced = chunk - z.avail_out;
+    const TInflateStep step = FInflate->Run(output, chunk, source);
+    const uint32_t produced = FInflate->Produced();
     if (produced > 0) {
-      WriteBlock(out, nullptr, output, false, kCrcKind32, static_cast<int32_t>(produced), true);
+      WriteBlock(out, output, static_cast<int32_t>(produced), {.CrcKind = kCrcKind32});
       FRemainingOutput -= produced;
       FRemaining -= produced;
       ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
     }
-    if (ret == Z_STREAM_END) {
+    if (step == TInflateStep::End) {
       ok = FRemainingOutput == 0;
       break;
     }
-    if (ret == Z_OK && !starved) continue;  // the chunk is full
-    if ((starved || ret == Z_BUF_ERROR) && (FDiskSpanned || FArcType == atZipMV) &&
+    if (step == TInflateStep::Full) continue;
+    if (step == TInflateStep::Starved && (FDiskSpanned || FArcType == atZipMV) &&
         FRemainingOutput > 0) {
       // The member goes on in the next part of the set; the inflate state carries over.
       // A volume that cannot be had ends the member (a refused prompt also cancels the run).

@@ -83,7 +83,7 @@ class TUnZip : public TUnBase {
   bool FDirectoryMissing = false;
   std::unique_ptr<uint8_t[]> FInflateInput;
   std::unique_ptr<uint8_t[]> FInflateOutput;
-  // One engine state per mode (Deflate, Deflate64), made on first use and reset per member.
-  TInflateStream FInflate[2] = {};
-  bool FInflateReady[2] = {false, false};
+  // The inflate driver, made on first use; its engine is reset per member (made again when the
+  // mode changes between Deflate and Deflate64).
+  std::unique_ptr<TInflateDriver> FInflate;
 };

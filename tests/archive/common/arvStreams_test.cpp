@@ -634,6 +634,31 @@ TEST_F(DecompressTest, CorruptDataGivesTheEngineCode) {
   EXPECT_THROW(ds.ReadBuffer(scrap.data(), 10), EReadError);
 }
 
+// zlib data that asks for a preset dictionary cannot be decoded: Read gives an error code, never
+// the dictionary request's positive code (which a caller would take for a byte count).
+TEST_F(DecompressTest, PresetDictionaryIsAnErrorNotACount) {
+  const std::string dictionary = "a preset dictionary";
+  z_stream z{};
+  ASSERT_EQ(deflateInit(&z, 6), Z_OK);
+  ASSERT_EQ(deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(dictionary.data()),
+                                 static_cast<uInt>(dictionary.size())),
+            Z_OK);
+  Bytes input(5000, 'a');
+  Bytes wrapped(deflateBound(&z, static_cast<uLong>(input.size())));
+  z.next_in = input.data();
+  z.avail_in = static_cast<uInt>(input.size());
+  z.next_out = wrapped.data();
+  z.avail_out = static_cast<uInt>(wrapped.size());
+  ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  wrapped.resize(z.total_out);
+  deflateEnd(&z);
+  TMemStream src(wrapped);
+  TDecompressStream ds(src, 15);
+  uint8_t b[100];
+  EXPECT_LT(ds.Read(b, 100), 0);
+  EXPECT_FALSE(ds.EndOfStream());
+}
+
 TEST_F(DecompressTest, BadWindowBitsIsReturnedByRead) {
   TMemStream src(DeflateRaw(Bytes(10, 1)));
   TDecompressStream ds(src, -3);
