@@ -1,6 +1,8 @@
 // parcelo-cli extract: unpacks a zip archive with the zip extractor (TUnZip) into a folder, the way
 // the wizard does, with terminal prompts for passwords, existing files and split volumes, and a
 // progress bar on a terminal. Paths come in and go out as host paths; the engine sees system ones.
+// parcelo-cli test is the same run with the extractor testing only: every member is decoded and
+// its checksum checked, and nothing is written.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -92,9 +94,20 @@ int RunExtract(const TExtractOptions& options) {
     printError(options.archive, LoadStr(kErrFileNotFound), kErrFileNotFound);
     return 1;
   }
-  const std::string destination = host::FromHostPath(
-      options.directory.empty() ? ArchiveStem(options.archive) : options.directory);
+  const std::string destination =
+      host::FromHostPath(options.test                ? "."
+                         : options.directory.empty() ? ArchiveStem(options.archive)
+                                                     : options.directory);
   std::string destinationShown = ShowPath(destination);
+  // What a report names: a member by its own name when testing (nothing is written anywhere).
+  auto shown = [&](const std::string& systemPath) {
+    std::string path = ShowPath(systemPath);
+    if (options.test) {
+      const std::string base = ShowPath(AppendBackslash(destination));
+      if (path.compare(0, base.size(), base) == 0) path.erase(0, base.size());
+    }
+    return path;
+  };
 
   TUnZip unzip;
   unzip.SetArchiveFile(archive);
@@ -102,7 +115,7 @@ int RunExtract(const TExtractOptions& options) {
     printError(options.archive, LoadStr(25244), 25244);  // not a zip archive of any kind
     return 1;
   }
-  if (!MakeDirPath(destination)) {
+  if (!options.test && !MakeDirPath(destination)) {
     printError(destinationShown, LoadStr(25157), 25157);  // "Unable to create directory"
     return 1;
   }
@@ -117,6 +130,15 @@ int RunExtract(const TExtractOptions& options) {
   TStringList passwords;
   for (const std::string& password : options.passwords) passwords.Add(password);
   unzip.SetPasswords(passwords);
+  unzip.SetTestOnly(options.test);
+  int failed = 0;
+  if (options.test) {
+    unzip.OnEnd = [&](TObject*, const std::string& fileName, bool pass) {
+      if (pass) return;
+      printError(shown(fileName), LoadStr(kErrCrcCheck), kErrCrcCheck);
+      ++failed;
+    };
+  }
 
   bool volumeMissing = false;
   bool passwordHint = false;
@@ -126,7 +148,7 @@ int RunExtract(const TExtractOptions& options) {
     if (volumeMissing && code == kErrUserCanceled) return;
     std::string message = LoadStr(code);
     if (!extendedMsg.empty()) message += ": " + ShowPath(extendedMsg);
-    printError(fileName.empty() ? options.archive : ShowPath(fileName), message, code);
+    printError(fileName.empty() ? options.archive : shown(fileName), message, code);
     if (code == kErrPasswordFailed && !passwordHint) {
       std::fputs(
           "parcelo-cli: encrypted members need a password: give it with -p PASSWORD or "
@@ -141,7 +163,7 @@ int RunExtract(const TExtractOptions& options) {
                               bool& tryAgain) {
       bar.Clear();
       std::string line;
-      if (!host::ReadTerminalLine("Password for " + ShowPath(fileName) + ": ", line, true) ||
+      if (!host::ReadTerminalLine("Password for " + shown(fileName) + ": ", line, true) ||
           line.empty()) {
         tryAgain = false;
         return;
@@ -221,7 +243,7 @@ int RunExtract(const TExtractOptions& options) {
       const std::string& path = static_cast<TUnZip*>(sender)->OutputPath();
       if (path != lastPath) {
         lastPath = path;
-        lastShown = ShowPath(path);
+        lastShown = shown(path);
       }
       bar.Update(byFile, byArchive, lastShown);
     };
@@ -229,7 +251,12 @@ int RunExtract(const TExtractOptions& options) {
 
   const int count = unzip.Extract();
   bar.Clear();
-  if (!options.quiet) {
+  if (options.test) {
+    if (!options.quiet || errors > 0) {
+      std::printf("%d file(s) tested in %s: %s\n", count, options.archive.c_str(),
+                  errors == 0 ? "no errors" : (std::to_string(failed) + " failed").c_str());
+    }
+  } else if (!options.quiet) {
     while (destinationShown.size() > 1 && destinationShown.back() == '/')
       destinationShown.pop_back();
     std::printf("%d file(s) extracted to %s\n", count, destinationShown.c_str());

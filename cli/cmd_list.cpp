@@ -1,6 +1,7 @@
 // parcelo-cli list: prints the entries of an archive through the lister (TArcova). Plain mode
-// prints the names FillFileList returns, one per line, exactly as the engine gives them; -v walks
-// in event mode and prints a table of the entry details and a totals line. It never extracts.
+// prints the names FillFileList returns, one per line, with "/" separators as this host writes
+// paths (or exactly as the engine gives them, with --engine-names); -v walks in event mode and
+// prints a table of the entry details and a totals line. It never extracts.
 #include <cinttypes>
 #include <cstdio>
 #include <string>
@@ -29,13 +30,22 @@ void PrintError(const std::string& file, int code, const std::string& extendedMs
   std::fprintf(stderr, "parcelo-cli: %s: %s (%d)\n", file.c_str(), message.c_str(), code);
 }
 
+// A member name as this host writes paths, unless the engine's own form was asked for.
+std::string HostName(const std::string& name, bool engineNames) {
+  if (engineNames) return name;
+  std::string shown = name;
+  for (char& c : shown)
+    if (c == '\\') c = '/';
+  return shown;
+}
+
 void PutLine(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fputc('\n', stdout);
 }
 
 // One row of the -v table: date and time, unpacked, packed, ratio, method, CRC-32, name.
-void PrintRow(const TArcovaEntry& entry) {
+void PrintRow(const TArcovaEntry& entry, bool engineNames) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
   DecodeDate(entry.Date, year, month, day);
   DecodeTime(entry.Date, hour, minute, second, millisecond);
@@ -47,7 +57,7 @@ void PrintRow(const TArcovaEntry& entry) {
   std::printf(" %12" PRId64 " %12" PRId64 " %4u%% %-11s %08" PRIx32 "  ", entry.UnpackedSize,
               entry.PackedSize, static_cast<unsigned>(entry.Ratio), entry.MethodName.c_str(),
               entry.Crc32);
-  PutLine(entry.FileName);
+  PutLine(HostName(entry.FileName, engineNames));
 }
 
 }  // namespace
@@ -112,14 +122,14 @@ int RunList(const TListOptions& options) {
   if (!options.verbose) {
     TStringList names;
     arcova.FillFileList(names);
-    for (const std::string& name : names) PutLine(name);
+    for (const std::string& name : names) PutLine(HostName(name, options.engineNames));
     listed = names.Count();
   } else {
     std::printf("%-10s %-5s %12s %12s %5s %-11s %-8s  %s\n", "Date", "Time", "Unpacked", "Packed",
                 "Ratio", "Method", "CRC-32", "Name");
     std::printf("---------- ----- ------------ ------------ ----- ----------- --------  ----\n");
     arcova.OnRead = [&](TObject*, int64_t, int) {
-      PrintRow(arcova.Entry());
+      PrintRow(arcova.Entry(), options.engineNames);
       ++listed;
     };
     arcova.OnTotals = [&](TObject*, int64_t unpacked, int64_t packed, uint8_t ratio, int files) {

@@ -14,6 +14,7 @@ struct TListOptions {
   std::string archive;
   bool verbose = false;
   bool dirs = false;
+  bool engineNames = false;  // "\" separators, as the engine names members
   std::vector<std::string> masks;
 };
 
@@ -27,6 +28,7 @@ struct TExtractOptions {
   TExistingFiles existing = TExistingFiles::Overwrite;
   bool junkPaths = false;
   bool quiet = false;
+  bool test = false;  // parcelo-cli test: check every member, write nothing
   std::vector<std::string> masks;
 };
 

@@ -61,6 +61,8 @@ void AddList(CLI::App& app, TListOptions& options) {
       ->type_name("");
   list->add_flag("-v,--verbose", options.verbose, "print a table of the member details");
   list->add_flag("--dirs", options.dirs, "list folders stored as members of their own too");
+  list->add_flag("--engine-names", options.engineNames,
+                 "print names as the engine keeps them, with \"\\\" separators");
 }
 
 void AddExtract(CLI::App& app, TExtractOptions& options) {
@@ -105,10 +107,30 @@ void AddExtract(CLI::App& app, TExtractOptions& options) {
   extract->add_flag("-q,--quiet", options.quiet, "no progress bar and no summary line");
 }
 
+void AddTest(CLI::App& app, TExtractOptions& options) {
+  options.test = true;
+  CLI::App* test = app.add_subcommand("test", "check the members of a zip archive");
+  test->footer(
+      Wrap("Decodes every member of ARCHIVE (or those matching a MASK) and checks its CRC-32, "
+           "writing nothing. Exit status 0 only when every member passes."));
+  test->add_option("ARCHIVE", options.archive, "the zip archive to test")
+      ->required()
+      ->type_name("");
+  test->add_option("MASK", options.masks, "test only the members matching these wildcard masks")
+      ->type_name("");
+  test->add_option("-p,--password", options.passwords,
+                   "a password to try on encrypted members (may be given more than once)")
+      ->type_name("PASSWORD")
+      ->allow_extra_args(false);
+  test->add_flag("--ask-password", options.askPassword,
+                 "ask on the terminal for the password of an encrypted member");
+  test->add_flag("-q,--quiet", options.quiet, "no progress bar; the summary only on errors");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Parcelo's archive engine from a terminal: detect, list and extract archives.",
+  CLI::App app{"Parcelo's archive engine from a terminal: detect, list, extract and test archives.",
                "parcelo-cli"};
   app.set_version_flag("--version", std::string("parcelo-cli ") + PARCELO_VERSION);
   app.require_subcommand(1);
@@ -119,9 +141,11 @@ int main(int argc, char** argv) {
   TTypeOptions typeOptions;
   TListOptions listOptions;
   TExtractOptions extractOptions;
+  TExtractOptions testOptions;
   AddType(app, typeOptions);
   AddList(app, listOptions);
   AddExtract(app, extractOptions);
+  AddTest(app, testOptions);
   for (CLI::App* command : app.get_subcommands({})) command->group("Commands");
   app.footer("Run 'parcelo-cli COMMAND --help' for the options of a command.");
 
@@ -154,5 +178,6 @@ int main(int argc, char** argv) {
   const std::string command = ChosenCommand(app)->get_name();
   if (command == "type") return RunType(typeOptions);
   if (command == "list") return RunList(listOptions);
+  if (command == "test") return RunExtract(testOptions);
   return RunExtract(extractOptions);
 }

@@ -108,6 +108,11 @@ bool CreateDirectoryBelow(const std::string& directory, const std::string& relat
 // `directory` is a real folder and not a link; missing levels are fine. False with
 // kErrorStoppedOnSymlink (or the system's reason) otherwise.
 bool PathBelowIsPlain(const std::string& directory, const std::string& relative);
+// Makes `relative` below `directory` a symbolic link holding `target` (host text, taken as it
+// is), walking and creating the folder levels the same way. Whatever stands in its place and is
+// not a folder (a file, a link) is replaced; a folder there fails with kErrorAccessDenied.
+bool CreateSymlinkBelow(const std::string& directory, const std::string& relative,
+                        const std::string& target);
 // Removes the file `relative` below `directory`, walking the levels the same way.
 bool DeleteFileBelow(const std::string& directory, const std::string& relative);
 // Bytes read (0 at the end), or -1 on failure.
@@ -149,6 +154,10 @@ bool SetFileAttributes(THandle handle, uint32_t attributes);
 // Last-write time from a packed DOS date-time (date high 16 bits, time low 16 bits) in local time.
 bool SetFileDate(const std::string& path, uint32_t dosDateTime);
 bool SetFileDate(THandle handle, uint32_t dosDateTime);
+// Last-write time exactly, in UTC: seconds since 1970-01-01 00:00:00 and nanoseconds (0 to
+// 999,999,999). The path form never follows a symbolic link in the last place.
+bool SetFileTimeUtc(THandle handle, int64_t seconds, uint32_t nanoseconds);
+bool SetFileTimeUtc(const std::string& path, int64_t seconds, uint32_t nanoseconds);
 // Last-write time as a local DOS date-time; 0 when it cannot be read.
 uint32_t GetFileDate(const std::string& path);
 bool CreateDirectory(const std::string& path);  // one level; false when it exists or fails

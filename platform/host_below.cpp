@@ -166,6 +166,28 @@ bool PathBelowIsPlain(const std::string& directory, const std::string& relative)
   return true;
 }
 
+bool CreateSymlinkBelow(const std::string& directory, const std::string& relative,
+                        const std::string& target) {
+  std::vector<std::string> parts;
+  if (!SplitRelative(relative, parts) || parts.empty() || target.empty() ||
+      target.find('\0') != std::string::npos)
+    return detail::Fail(kErrorInvalidName);
+  TDirFd dirFd;
+  std::string hostPath;
+  if (!WalkBelow(directory, parts, parts.size() - 1, true, dirFd, hostPath)) return false;
+  const std::string& name = parts.back();
+  struct stat st {};
+  if (::fstatat(dirFd.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISDIR(st.st_mode)) return detail::Fail(kErrorAccessDenied);
+    if (::unlinkat(dirFd.Get(), name.c_str(), 0) != 0 && errno != ENOENT)
+      return detail::FailFromErrno(hostPath);
+  }
+  if (::symlinkat(target.c_str(), dirFd.Get(), name.c_str()) != 0)
+    return detail::FailFromErrno(hostPath);
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
 bool DeleteFileBelow(const std::string& directory, const std::string& relative) {
   std::vector<std::string> parts;
   if (!SplitRelative(relative, parts) || parts.empty()) return detail::Fail(kErrorInvalidName);

@@ -182,6 +182,34 @@ bool SetFileDate(THandle handle, uint32_t dosDateTime) {
   return SetTimes(AT_FDCWD, std::string(), handle, dosDateTime);
 }
 
+bool SetFileTimeUtc(THandle handle, int64_t seconds, uint32_t nanoseconds) {
+  if (handle < 0) return detail::Fail(kErrorInvalidHandle);
+  if (nanoseconds > 999999999) return detail::Fail(kErrorInvalidParameter);
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // the access time stays as it is
+  times[1].tv_sec = static_cast<time_t>(seconds);
+  times[1].tv_nsec = static_cast<long>(nanoseconds);
+  if (::futimens(handle, times) != 0) return detail::FailFromErrno(std::string());
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
+bool SetFileTimeUtc(const std::string& path, int64_t seconds, uint32_t nanoseconds) {
+  if (nanoseconds > 999999999) return detail::Fail(kErrorInvalidParameter);
+  std::string hostPath;
+  if (!detail::Resolve(path, detail::TAccess::Write, hostPath)) return false;
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(seconds);
+  times[1].tv_nsec = static_cast<long>(nanoseconds);
+  if (::utimensat(AT_FDCWD, hostPath.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+    return detail::FailFromErrno(hostPath);
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
 uint32_t GetFileDate(const std::string& path) {
   struct stat st {};
   std::string hostPath;

@@ -13,6 +13,7 @@ packages=(
   zlib1g-dev libdeflate-dev
   # archivers that make the test fixtures and race us in the benchmarks
   zip unzip p7zip-full libarchive-tools arj arc lhasa jlha-utils gcab sharutils ncompress hyperfine
+  unar unrar-free
 )
 if [ "${PARCELO_BUILD_GUI:-OFF}" = "ON" ]; then
   packages+=(qt6-base-dev libjpeg-dev xvfb)

@@ -138,6 +138,22 @@ const TDataDescriptor* TUnBaseHeaderObj::Descriptor(int index) const {
   return item.descriptor < 0 ? nullptr : &FDescriptors[static_cast<size_t>(item.descriptor)];
 }
 
+bool TUnBaseHeaderObj::AttachExtra(const TZipEntryExtra& extra) {
+  if (FItems.empty()) return false;
+  try {
+    FExtras.push_back(extra);
+  } catch (...) {
+    return false;
+  }
+  FItems.back().extra = static_cast<int32_t>(FExtras.size() - 1);
+  return true;
+}
+
+const TZipEntryExtra* TUnBaseHeaderObj::Extra(int index) const {
+  const TItem& item = FItems.at(static_cast<size_t>(index));
+  return item.extra < 0 ? nullptr : &FExtras[static_cast<size_t>(item.extra)];
+}
+
 void TUnBaseHeaderObj::Clear() {
   FItems.clear();
   FItems.shrink_to_fit();
@@ -147,6 +163,8 @@ void TUnBaseHeaderObj::Clear() {
   FDescriptors.shrink_to_fit();
   FNames.clear();
   FNames.shrink_to_fit();
+  FExtras.clear();
+  FExtras.shrink_to_fit();
 }
 
 // ---- TZipCommon ---------------------------------------------------------------------------------
@@ -217,7 +235,11 @@ int32_t TZipCommon::WriteBlock(host::THandle out, uint8_t* buffer, int32_t count
   int32_t written = 0;
   if (count > 0) {
     host::SetLastError(host::kErrorSuccess);
-    if (out >= 0) written = host::FileWrite(out, buffer, static_cast<uint32_t>(count));
+    if (out >= 0) {
+      written = host::FileWrite(out, buffer, static_cast<uint32_t>(count));
+    } else if (FTestOnly) {
+      written = count;  // tested, not kept
+    }
     if (written < count) {
       // The member in work fails (its report and the count are the driver's business); the
       // files written before it stay counted.
@@ -465,11 +487,13 @@ int TUnBase::Extract() {
       if (timed) FTimer.Start();  // step 7
       FPassword.clear();          // step 8
       FOutputPath.clear();
+      FFolderTimes.clear();
       try {
         ExtractArchive(archive);
       } catch (...) {
       }
       archive.reset();
+      ApplyFolderTimes();
       if (timed) {
         FTimer.Stop();
         OnElapsedTime(this, FTimer.ElapsedTime());
@@ -614,12 +638,20 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
 
   if (isDirectory) {
     bool made = true;
-    if (FCreateStoredDirs && !FOutputPath.empty()) {
+    if (FCreateStoredDirs && !FTestOnly && !FOutputPath.empty()) {
       made = OutputIsBelowBase() ? host::CreateDirectoryBelow(FOutputBase, FOutputRelative)
                                  : MakeDirPath(FOutputPath);
       if (!made) {
         ReportError(FOutputPath, host::LastErrorText(), "0", kErrCreatingDirectory);
         MemberFailed(false);
+      }
+    }
+    // A stored folder gets its time once the run is over, also when its files made it.
+    if (made && !FTestOnly && !FOutputPath.empty()) {
+      try {
+        FFolderTimes.push_back({FOutputPath, dosDateTime, FMemberTime});
+      } catch (...) {
+        // Without room to remember it, the folder keeps the time it was made at.
       }
     }
     FChecksums.crc32 = expectedCrc;  // a directory always passes
@@ -633,8 +665,8 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
   // One report per failing member: what failed, with the system's reason where there is one.
   const int64_t reportsBefore = FReportCount;
   bool decoded = false;
-  bool incomplete =
-      false;  // the file holds less than the member: removed, never left looking whole
+  // The file holds less than the member: removed, never left looking whole.
+  bool incomplete = false;
   FEncrypted = (sizes.Flags & kFlagEncrypted) != 0;
   host::THandle out = host::kInvalidHandle;
   if (!MethodSupported(sizes)) {
@@ -669,7 +701,7 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
       CloseOutput(out, attributes, dosDateTime, FOutputPath);
     } catch (...) {
     }
-    if (incomplete) {
+    if (incomplete && !FTestOnly) {
       if (OutputIsBelowBase()) {
         host::DeleteFileBelow(FOutputBase, FOutputRelative);
       } else {
@@ -709,6 +741,10 @@ bool TUnBase::ApproveEntry(bool isDirectory) {
   bool extract = true;
   if (OnBegin) OnBegin(this, FOutputPath, FFileCount, extract);
   if (FCancel || !extract) return false;
+  if (FTestOnly) {  // nothing is written, so nothing existing is in the way
+    ++FFileCount;
+    return true;
+  }
   if (!FConfirmOverwrites) {
     if (FOverwriteMode != omOverwrite) return false;
     ++FFileCount;
@@ -792,6 +828,7 @@ bool TUnBase::ResolvePassword(TStream32& archive) {
 bool TUnBase::OpenOutput(host::THandle& out) {
   out = host::kInvalidHandle;
   if (FOutputPath.empty()) return false;
+  if (FTestOnly) return true;  // decoded into nothing
   if (OutputIsBelowBase()) {
     out = host::FileCreateBelow(FOutputBase, FOutputRelative);
   } else {
@@ -810,10 +847,25 @@ bool TUnBase::OpenOutput(host::THandle& out) {
 void TUnBase::CloseOutput(host::THandle out, uint32_t attributes, uint32_t dosDateTime,
                           const std::string& outputPath) {
   if (out < 0) return;
-  host::SetFileDate(out, SelectFileDate(dosDateTime));
+  if (FDateAttribute == daFileDate && FMemberTime.Valid) {
+    host::SetFileTimeUtc(out, FMemberTime.Seconds, FMemberTime.Nanoseconds);
+  } else {
+    host::SetFileDate(out, SelectFileDate(dosDateTime));
+  }
   // Attributes through the open file: the name is not looked up again.
   if (FRestoreFileAttr && attributes != host::faArchive) host::SetFileAttributes(out, attributes);
   if (!host::FileClose(out)) ReportError(outputPath, host::LastErrorText(), "0", kErrClosingFile);
+}
+
+void TUnBase::ApplyFolderTimes() {
+  for (auto folder = FFolderTimes.rbegin(); folder != FFolderTimes.rend(); ++folder) {
+    if (FDateAttribute == daFileDate && folder->Exact.Valid) {
+      host::SetFileTimeUtc(folder->Path, folder->Exact.Seconds, folder->Exact.Nanoseconds);
+    } else {
+      host::SetFileDate(folder->Path, SelectFileDate(folder->DosDateTime));
+    }
+  }
+  FFolderTimes.clear();
 }
 
 uint32_t TUnBase::SelectFileDate(uint32_t dosDateTime) {

@@ -112,6 +112,10 @@ class TUnBaseHeaderObj {
   const TDataDescriptor* Descriptor(int index) const;
   // The listed name, or nullptr when the pass kept none.
   const std::string* Name(int index) const;
+  // Attaches what the extra field of the entry added last says (false when memory cannot be had);
+  // Extra gives it back, or nullptr when none was attached.
+  bool AttachExtra(const TZipEntryExtra& extra);
+  const TZipEntryExtra* Extra(int index) const;
   void Clear();
   int Count() const { return static_cast<int>(FItems.size()); }
 
@@ -121,11 +125,20 @@ class TUnBaseHeaderObj {
     int32_t central = -1;     // index into FCentral
     int32_t descriptor = -1;  // index into FDescriptors
     int32_t name = -1;        // index into FNames
+    int32_t extra = -1;       // index into FExtras
   };
   std::vector<TItem> FItems;
   std::vector<std::string> FNames;
   std::vector<std::array<uint8_t, kCentralCopySize>> FCentral;
   std::vector<TDataDescriptor> FDescriptors;
+  std::vector<TZipEntryExtra> FExtras;
+};
+
+// An exact last-write time in UTC, for members whose extra field holds one.
+struct TExactTime {
+  bool Valid = false;
+  int64_t Seconds = 0;  // since 1970-01-01 00:00:00 UTC
+  uint32_t Nanoseconds = 0;
 };
 
 // ---- TZipCommon ---------------------------------------------------------------------------------
@@ -249,6 +262,7 @@ class TZipCommon : public TRegisterArcova {
   TStringList FFileSpec;
   bool FRecurseDirs = true;
   bool FTranslateOemChar = true;
+  bool FTestOnly = false;  // decode and check, write nothing (TUnBase::SetTestOnly)
   int FZipCmntBufSize = 0;
   std::string FPassword;
 
@@ -308,6 +322,10 @@ class TUnBase : public TZipCommon {
   void SetPasswordAttempts(int value) { FPasswordAttempts = value; }
   TCpuType CpuType() const { return FCpuType; }
   void SetCpuType(TCpuType value) { FCpuType = value; }
+  // Test instead of extracting: every selected member is decoded and its checksum checked, and
+  // nothing is written (no file, no folder, no link); the count is of the members tested.
+  bool TestOnly() const { return FTestOnly; }
+  void SetTestOnly(bool value) { FTestOnly = value; }
 
   // ---- events
   TBeginEvent OnBegin;
@@ -363,6 +381,9 @@ class TUnBase : public TZipCommon {
   int64_t CopyStored(TStream32& archive, host::THandle out, const TMemberSizes& sizes, int kind);
   void ReportProgress(int64_t done, int64_t size, int64_t total);
   void SkipEntry(const TMemberSizes& sizes);
+  // Gives the stored folders that exist their times once everything is written (a file written
+  // into a folder afterwards would move its time).
+  void ApplyFolderTimes();
   // Adds a listed member's sizes and date to the run's totals.
   void AddToTotals(const TMemberSizes& sizes, uint32_t dosDateTime);
 
@@ -414,6 +435,15 @@ class TUnBase : public TZipCommon {
   std::string FCurrentVolumeName;    // the volume the archive stream is open on
   bool FLocalHeaderMode = false;     // the archive is read through its local headers
   uint8_t FPasswordHeader[24] = {};  // the member's encryption header, twice
+  // The member's exact time, when its format gives one (set by the format part before
+  // ExtractEntry); it wins over the DOS date-time when files get their own date.
+  TExactTime FMemberTime;
+  struct TFolderTime {
+    std::string Path;
+    uint32_t DosDateTime = 0;
+    TExactTime Exact;
+  };
+  std::vector<TFolderTime> FFolderTimes;  // stored folders made by the run
 
  private:
   std::unique_ptr<uint8_t[]> FRunBuffer;

@@ -25,7 +25,8 @@ constexpr int kDateTimeOffset = 14;    // 4 bytes, words swapped
 constexpr int kAttributesOffset = 18;  // 4 bytes
 constexpr int kEntryLengthOffset = 22;
 constexpr int kNameLengthOffset = 28;
-constexpr size_t kMaxDirectories = 65536;  // the index is 16 bits
+constexpr size_t kMaxDirectories = 65536;   // the index is 16 bits
+constexpr size_t kMaxTableBytes = 1 << 20;  // folder names kept in all, whatever the table claims
 
 class TMsGzLister final : public TListerFormat {
  public:
@@ -49,7 +50,8 @@ class TMsGzLister final : public TListerFormat {
         return;
       }
       const uint16_t length = GetLe16(head + 2);
-      if (length < kTableRecordHead || FDirectories.size() >= kMaxDirectories) {
+      if (length < kTableRecordHead || FDirectories.size() >= kMaxDirectories ||
+          FTableBytes + length > kMaxTableBytes) {
         position += kTableRecordHead;
         break;
       }
@@ -61,6 +63,7 @@ class TMsGzLister final : public TListerFormat {
         return;
       }
       name.resize(std::strlen(name.c_str()));
+      FTableBytes += length;
       FDirectories.push_back(std::move(name));
       position += length;
     }
@@ -102,6 +105,7 @@ class TMsGzLister final : public TListerFormat {
 
  private:
   std::vector<std::string> FDirectories;
+  size_t FTableBytes = 0;
 };
 
 }  // namespace

@@ -40,11 +40,15 @@ class TZipLister final : public TListerFormat {
   // found a single entry header.
   void EndAtNonHeader(TArcovaWalk& walk);
   std::string ReadName(TArcovaWalk& walk, int64_t position, uint16_t length, bool enciphered);
-  TZipHighWords ReadExtra(TArcovaWalk& walk, int64_t position, uint16_t length, bool central);
+  TZipExtra ReadExtra(TArcovaWalk& walk, int64_t position, uint16_t length, bool central,
+                      TZip64Wanted wanted);
+  // Names the entry by a Unicode Path subfield made for its stored name, when there is one.
+  void TakeUnicodeName(TArcovaWalk& walk, const TZipExtra& extra, int64_t namePosition,
+                       uint16_t nameLength, bool enciphered);
 
   // Whether the local header that a central entry points to is there; reports 25114 if not.
   bool LocalHeaderPresent(TArcovaWalk& walk, const TCentralFileHeader& central,
-                          const TZipHighWords& high);
+                          const TZipExtra& extra);
 
   bool FLocalMode = false;
   bool FSpanned = false;     // a disk-spanned or split set: local headers lie on other volumes
@@ -131,12 +135,24 @@ std::string TZipLister::ReadName(TArcovaWalk& walk, int64_t position, uint16_t l
   return ReadZipName(stream, length, enciphered ? &walk.Owner().HeaderCipher() : nullptr);
 }
 
-TZipHighWords TZipLister::ReadExtra(TArcovaWalk& walk, int64_t position, uint16_t length,
-                                    bool central) {
+TZipExtra TZipLister::ReadExtra(TArcovaWalk& walk, int64_t position, uint16_t length, bool central,
+                                TZip64Wanted wanted) {
   if (length == 0) return {};
   int32_t got = 0;
   const uint8_t* bytes = walk.Stream().Peek(position, length, got);
-  return bytes ? ParseZipExtra(bytes, static_cast<size_t>(got), central) : TZipHighWords{};
+  return bytes ? ParseZipExtraFields(bytes, static_cast<size_t>(got), central, wanted)
+               : TZipExtra{};
+}
+
+void TZipLister::TakeUnicodeName(TArcovaWalk& walk, const TZipExtra& extra, int64_t namePosition,
+                                 uint16_t nameLength, bool enciphered) {
+  // The subfield's CRC covers the whole stored name (headers the engine enciphers carry none).
+  if (!extra.HasUnicodePath || enciphered) return;
+  int32_t got = 0;
+  const uint8_t* stored = walk.Stream().Peek(namePosition, nameLength, got);
+  if (!stored || got != nameLength) return;
+  const std::string name = extra.UnicodeNameFor(stored, nameLength);
+  if (!name.empty()) walk.SetFileName(name, false);
 }
 
 // ---- central directory --------------------------------------------------------------------------
@@ -164,12 +180,14 @@ void TZipLister::CentralHeader(TArcovaWalk& walk) {
   // Directory names are converted like file names, so a directory listed here is named as the
   // extractor names it.
   walk.SetFileName(stored, ZipNameIsOem(central.Flags, central.VersionMadeBy));
-  const TZipHighWords high = ReadExtra(walk, extraPosition, central.ExtraLength, true);
+  const TZipExtra extra =
+      ReadExtra(walk, extraPosition, central.ExtraLength, true, Zip64Wanted(central));
+  TakeUnicodeName(walk, extra, namePosition, central.NameLength, signature.enciphered);
 
   walk.ClearEntry();
   TArcovaEntry& entry = walk.Entry();
-  entry.PackedSize = Combine48(high.PackedHigh, central.PackedSize);
-  entry.UnpackedSize = Combine48(high.UnpackedHigh, central.UnpackedSize);
+  entry.PackedSize = extra.PackedSize(central.PackedSize);
+  entry.UnpackedSize = extra.UnpackedSize(central.UnpackedSize);
   entry.DosDateTime = central.DosDateTime;
   entry.Crc32 = central.Crc32;
   entry.Method = central.Method;
@@ -190,7 +208,7 @@ void TZipLister::CentralHeader(TArcovaWalk& walk) {
   // is reported under its own name and left out, as the extractor leaves it out. (A spanned set's
   // local headers lie on other disks; there the directory is taken on trust.)
   if (walk.MatchesFileSpec(walk.FileName()) &&
-      (FSpanned || LocalHeaderPresent(walk, central, high))) {
+      (FSpanned || LocalHeaderPresent(walk, central, extra))) {
     if (isDirectory) {
       if (walk.ShowEmptyDirs()) {
         walk.CountEntry();
@@ -206,10 +224,11 @@ void TZipLister::CentralHeader(TArcovaWalk& walk) {
 }
 
 bool TZipLister::LocalHeaderPresent(TArcovaWalk& walk, const TCentralFileHeader& central,
-                                    const TZipHighWords& high) {
+                                    const TZipExtra& extra) {
   TArcova& arcova = walk.Owner();
-  int64_t position = static_cast<int64_t>(central.LocalHeaderOffset) + arcova.OffsetAdjustment();
-  if (arcova.ExtendedEndRecord()) position += static_cast<int64_t>(high.OffsetHigh) << 32;
+  const int64_t position =
+      extra.LocalOffset(central.LocalHeaderOffset, arcova.ExtendedEndRecord()) +
+      arcova.OffsetAdjustment();
   // Local headers are probed through a window of their own, so the directory's stays put.
   if (!FProbe) FProbe = std::make_unique<TWalkStream>(walk.ArchiveSlot());
   uint8_t probe[kLocalHeaderSize];
@@ -240,12 +259,14 @@ void TZipLister::LocalHeader(TArcovaWalk& walk) {
   const std::string stored = ReadName(walk, namePosition, local.NameLength, signature.enciphered);
   // No directory test here: a directory entry is listed like a file.
   walk.SetFileName(stored, ZipNameIsOem(local.Flags, -1));
-  const TZipHighWords high = ReadExtra(walk, extraPosition, local.ExtraLength, false);
+  const TZipExtra extra =
+      ReadExtra(walk, extraPosition, local.ExtraLength, false, Zip64Wanted(local));
+  TakeUnicodeName(walk, extra, namePosition, local.NameLength, signature.enciphered);
 
   walk.ClearEntry();
   TArcovaEntry& entry = walk.Entry();
-  entry.PackedSize = Combine48(high.PackedHigh, local.PackedSize);
-  entry.UnpackedSize = Combine48(high.UnpackedHigh, local.UnpackedSize);
+  entry.PackedSize = extra.PackedSize(local.PackedSize);
+  entry.UnpackedSize = extra.UnpackedSize(local.UnpackedSize);
   entry.DosDateTime = local.DosDateTime;
   entry.Crc32 = local.Crc32;
   entry.Method = local.Method;

@@ -198,35 +198,184 @@ std::string ReadZipName(TStream32& stream, uint32_t length, TZipCipher* cipher) 
 }
 
 TZipHighWords ParseZipExtra(const uint8_t* bytes, size_t length, bool central) {
-  TZipHighWords w;
-  size_t pos = 0;
-  while (pos + 4 <= length) {
-    const uint16_t id = GetLe16(bytes + pos);
-    const size_t size = GetLe16(bytes + pos + 2);
-    pos += 4;
-    if (size > length - pos) break;  // an overlong subfield ends the walk
-    if (id == kHighWordExtraId) {
-      const uint8_t* d = bytes + pos;
-      if (size >= 2) w.PackedHigh = GetLe16(d);
-      if (size >= 4) w.UnpackedHigh = GetLe16(d + 2);
-      if (central && size >= 6) w.OffsetHigh = GetLe16(d + 4);
-    }
-    pos += size;
-  }
-  return w;
+  return ParseZipExtraFields(bytes, length, central, TZip64Wanted{}).High;
 }
 
 TZipHighWords ReadZipExtra(TStream32& stream, uint32_t length, bool central) {
+  return ReadZipExtraFields(stream, length, central, TZip64Wanted{}).High;
+}
+
+TZipExtra ReadZipExtraFields(TStream32& stream, uint32_t length, bool central,
+                             TZip64Wanted wanted) {
   if (length == 0) return {};
   const int64_t start = stream.Position();
   length = std::min<uint32_t>(length, 0xFFFF);  // the header field is 16 bits wide
   std::vector<uint8_t> field(length);
   int32_t got = stream.Read(field.data(), static_cast<int32_t>(length));
   if (got < 0) got = 0;
-  const TZipHighWords w = ParseZipExtra(field.data(), static_cast<size_t>(got), central);
+  TZipExtra x = ParseZipExtraFields(field.data(), static_cast<size_t>(got), central, wanted);
   if (static_cast<uint32_t>(got) != length && start >= 0)
     stream.Seek64(start + length, host::kSeekBegin);
+  return x;
+}
+
+TZip64Wanted Zip64Wanted(const TLocalFileHeader& header) {
+  TZip64Wanted w;
+  w.Unpacked = header.UnpackedSize == kZip64Marker32;
+  w.Packed = header.PackedSize == kZip64Marker32;
   return w;
+}
+
+TZip64Wanted Zip64Wanted(const TCentralFileHeader& header) {
+  TZip64Wanted w;
+  w.Unpacked = header.UnpackedSize == kZip64Marker32;
+  w.Packed = header.PackedSize == kZip64Marker32;
+  w.Offset = header.LocalHeaderOffset == kZip64Marker32;
+  w.Disk = header.DiskNumberStart == kZip64Marker16;
+  return w;
+}
+
+namespace {
+
+constexpr int64_t kNtfsTicksPerSecond = 10000000;
+constexpr int64_t kNtfsEpochToUnix = 11644473600;  // seconds from 1601-01-01 to 1970-01-01
+constexpr uint16_t kNtfsTimesTag = 0x0001;
+
+int64_t ClampToInt64(uint64_t value) {
+  return value > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(value);
+}
+
+void ParseZip64(const uint8_t* d, size_t size, TZip64Wanted wanted, TZipExtra& x) {
+  size_t at = 0;
+  auto take64 = [&](bool want, bool& has, uint64_t& value) {
+    if (!want || at + 8 > size) return;
+    value = GetLe64(d + at);
+    has = true;
+    at += 8;
+  };
+  take64(wanted.Unpacked, x.HasUnpacked64, x.Unpacked64);
+  take64(wanted.Packed, x.HasPacked64, x.Packed64);
+  take64(wanted.Offset, x.HasOffset64, x.Offset64);
+  if (wanted.Disk && at + 4 <= size) {
+    x.Disk32 = GetLe32(d + at);
+    x.HasDisk32 = true;
+  }
+}
+
+// NTFS times: 4 reserved bytes, then tagged attributes; tag 1 holds the modification, access and
+// creation times, 8 bytes each, in 100-ns units since 1601-01-01 UTC.
+bool ParseNtfsTime(const uint8_t* d, size_t size, TZipExtra& x) {
+  size_t at = 4;
+  while (at + 4 <= size) {
+    const uint16_t tag = GetLe16(d + at);
+    const size_t tagSize = GetLe16(d + at + 2);
+    at += 4;
+    if (tagSize > size - at) return false;
+    if (tag == kNtfsTimesTag && tagSize >= 8) {
+      const uint64_t ticks = GetLe64(d + at);
+      if (ticks == 0) return false;  // not set
+      const int64_t whole = static_cast<int64_t>(ticks / kNtfsTicksPerSecond);
+      x.ModTime = whole - kNtfsEpochToUnix;
+      x.ModTimeNanos = static_cast<uint32_t>(ticks % kNtfsTicksPerSecond) * 100;
+      return true;
+    }
+    at += tagSize;
+  }
+  return false;
+}
+
+}  // namespace
+
+TZipExtra ParseZipExtraFields(const uint8_t* bytes, size_t length, bool central,
+                              TZip64Wanted wanted) {
+  TZipExtra x;
+  bool ntfs = false;
+  size_t pos = 0;
+  while (pos + 4 <= length) {
+    const uint16_t id = GetLe16(bytes + pos);
+    const size_t size = GetLe16(bytes + pos + 2);
+    pos += 4;
+    if (size > length - pos) break;  // an overlong subfield ends the walk
+    const uint8_t* d = bytes + pos;
+    switch (id) {
+      case kHighWordExtraId:
+        if (size >= 2) x.High.PackedHigh = GetLe16(d);
+        if (size >= 4) x.High.UnpackedHigh = GetLe16(d + 2);
+        if (central && size >= 6) x.High.OffsetHigh = GetLe16(d + 4);
+        break;
+      case kZip64ExtraId:
+        ParseZip64(d, size, wanted, x);
+        break;
+      case kNtfsExtraId:
+        if (!ntfs && ParseNtfsTime(d, size, x)) ntfs = x.HasModTime = true;
+        break;
+      case kUnixTimeExtraId:
+        // Flags, then the times the flags announce; the modification time comes first. A
+        // central header keeps only that one, whatever its flags say.
+        if (!ntfs && size >= 5 && (d[0] & 1)) {
+          x.ModTime = static_cast<int32_t>(GetLe32(d + 1));
+          x.ModTimeNanos = 0;
+          x.HasModTime = true;
+        }
+        break;
+      case kUnicodePathExtraId:
+        if (size >= 5 && d[0] == 1) {
+          x.HasUnicodePath = true;
+          x.UnicodePathCrc = GetLe32(d + 1);
+          x.UnicodePath.assign(reinterpret_cast<const char*>(d + 5), size - 5);
+        }
+        break;
+      default:
+        break;
+    }
+    pos += size;
+  }
+  return x;
+}
+
+int64_t TZipExtra::PackedSize(uint32_t field) const {
+  return HasPacked64 ? ClampToInt64(Packed64) : Combine48(High.PackedHigh, field);
+}
+
+int64_t TZipExtra::UnpackedSize(uint32_t field) const {
+  return HasUnpacked64 ? ClampToInt64(Unpacked64) : Combine48(High.UnpackedHigh, field);
+}
+
+int64_t TZipExtra::LocalOffset(uint32_t field, bool extendedEnd) const {
+  if (HasOffset64) return ClampToInt64(Offset64);
+  return extendedEnd ? Combine48(High.OffsetHigh, field) : static_cast<int64_t>(field);
+}
+
+std::string TZipExtra::UnicodeNameFor(const uint8_t* stored, size_t length) const {
+  if (!HasUnicodePath || Crc32Update(0xFFFFFFFF, stored, length) != ~UnicodePathCrc) return {};
+  // A name ends at its first zero byte, as stored names do.
+  return UnicodePath.substr(0, UnicodePath.find('\0'));
+}
+
+// ---- ZIP64 end record and locator
+// ----------------------------------------------------------------
+TZip64EndLocator TZip64EndLocator::Decode(const uint8_t* b) {
+  TZip64EndLocator l;
+  l.Signature = GetLe32(b);
+  l.DiskWithEnd = GetLe32(b + 4);
+  l.EndOffset = GetLe64(b + 8);
+  l.TotalDisks = GetLe32(b + 16);
+  return l;
+}
+
+TZip64EndOfCentralDir TZip64EndOfCentralDir::Decode(const uint8_t* b) {
+  TZip64EndOfCentralDir e;
+  e.Signature = GetLe32(b);
+  e.RecordSize = GetLe64(b + 4);
+  e.VersionMadeBy = GetLe16(b + 12);
+  e.VersionNeeded = GetLe16(b + 14);
+  e.NumberOfThisDisk = GetLe32(b + 16);
+  e.DiskWithCentralDir = GetLe32(b + 20);
+  e.EntriesOnThisDisk = GetLe64(b + 24);
+  e.TotalEntries = GetLe64(b + 32);
+  e.CentralDirSize = GetLe64(b + 40);
+  e.CentralDirOffset = GetLe64(b + 48);
+  return e;
 }
 
 // ---- the central-directory locator
@@ -240,43 +389,24 @@ bool ReadRecordAt(TStream32& stream, int64_t position, int64_t archiveSize, uint
   return stream.ReadAt(position, buffer, count) == count;
 }
 
-}  // namespace
+// How one end record candidate turned out.
+enum class TEndOutcome { Directory, NoDirectory, Unreadable };
 
-int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& location,
-                         TZipCipher& cipher) {
-  location.HeaderState = 0;
-  if (archiveSize <= 0) return 0;
-
-  // The end record lies in the last window, behind a comment of at most W - 23 bytes.
-  const int64_t window = archiveSize > kZipLocatorWindow ? kZipLocatorWindow : archiveSize - 1;
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kZipLocatorWindow]);
-  int32_t got = 0;
-  if (window > 0 && stream.Seek64(archiveSize - window, host::kSeekBegin) == archiveSize - window) {
-    got = stream.Read(buffer.get(), static_cast<int32_t>(window));
-    if (got < 0) got = 0;
-  }
-
-  // Newest first: the last end signature in the window wins. Index 0 is never a candidate, and a
-  // record must lie wholly inside what was read.
-  int64_t found = -1;
-  TZipSignature sig;
-  for (int64_t i = static_cast<int64_t>(got) - static_cast<int64_t>(TEndOfCentralDir::kSize);
-       i >= 1; --i) {
-    if (buffer[i] != 'P') continue;
-    sig = ClassifyZipSignature(GetLe32(&buffer[i]), TZipRecordKind::End);
-    if (!sig) continue;
-    if (sig.extended && i + static_cast<int64_t>(TEndOfCentralDirEx::kSize) > got) continue;
-    found = i;
-    break;
-  }
-  if (found < 0) return 0;
-
-  uint8_t* record = &buffer[found];
+// Follows the end record found at `found` (file position `endPosition`) to the central directory
+// and fills `location`; `start` gets the directory's position when one is there.
+TEndOutcome FollowEndRecord(TStream32& stream, int64_t archiveSize, const uint8_t* found,
+                            int64_t endPosition, TZipSignature sig, TZipLocation& location,
+                            TZipCipher& cipher, int64_t& start) {
+  uint8_t record[TEndOfCentralDirEx::kSize] = {};
+  std::memcpy(record, found, sig.extended ? TEndOfCentralDirEx::kSize : TEndOfCentralDir::kSize);
   if (sig.enciphered) DecipherZipHeader(cipher, record, TZipRecordKind::End);
-  const int64_t endPosition = (archiveSize - window) + found;
   location.EndRecordPosition = endPosition;
+  location.Zip64 = false;
+  location.Zip64End = TZip64EndOfCentralDir{};
+  location.Zip64EndPosition = -1;
   uint64_t dirOffset;
   int64_t dirSize;
+  int64_t fallbackBase = endPosition;  // the directory normally ends where this record starts
   if (sig.extended) {
     location.Extended = true;
     location.EndRecordEx = TEndOfCentralDirEx::Decode(record);
@@ -292,6 +422,34 @@ int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& l
     dirOffset = location.EndRecord.CentralDirOffset;
     dirSize = location.EndRecord.CentralDirSize;
     location.CommentPosition = endPosition + static_cast<int64_t>(TEndOfCentralDir::kSize);
+    // A ZIP64 locator right before the record leads to the ZIP64 end record, whose values count.
+    uint8_t bytes[TZip64EndOfCentralDir::kSize];
+    const int64_t locatorPosition = endPosition - static_cast<int64_t>(TZip64EndLocator::kSize);
+    if (ReadRecordAt(stream, locatorPosition, archiveSize, bytes,
+                     static_cast<int32_t>(TZip64EndLocator::kSize)) &&
+        GetLe32(bytes) == kZip64LocatorSig) {
+      const TZip64EndLocator locator = TZip64EndLocator::Decode(bytes);
+      // Where the locator says, or (data in front) right before the locator.
+      const int64_t recorded = locator.EndOffset > static_cast<uint64_t>(INT64_MAX)
+                                   ? -1
+                                   : static_cast<int64_t>(locator.EndOffset);
+      const int64_t behind = locatorPosition - static_cast<int64_t>(TZip64EndOfCentralDir::kSize);
+      for (const int64_t at : {recorded, behind}) {
+        if (ReadRecordAt(stream, at, archiveSize, bytes,
+                         static_cast<int32_t>(TZip64EndOfCentralDir::kSize)) &&
+            GetLe32(bytes) == kZip64EndSig) {
+          location.Zip64 = true;
+          location.Zip64End = TZip64EndOfCentralDir::Decode(bytes);
+          location.Zip64EndPosition = at;
+          dirOffset = location.Zip64End.CentralDirOffset;
+          dirSize = location.Zip64End.CentralDirSize > static_cast<uint64_t>(INT64_MAX)
+                        ? INT64_MAX
+                        : static_cast<int64_t>(location.Zip64End.CentralDirSize);
+          fallbackBase = at;
+          break;
+        }
+      }
+    }
   }
   location.HeaderState = kHeaderEnd;
 
@@ -307,37 +465,91 @@ int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& l
     dirPosition = recorded;
     location.OffsetAdjustment = 0;
   } else {
-    const int64_t fallback = endPosition - dirSize;
-    if (!ReadRecordAt(stream, fallback, archiveSize, central, sizeof central)) return 0;
-    if (isCentral()) {
-      dirPosition = fallback;
-      location.OffsetAdjustment = fallback - recorded;
-    }
+    const int64_t fallback = dirSize <= fallbackBase ? fallbackBase - dirSize : -1;
+    if (!ReadRecordAt(stream, fallback, archiveSize, central, sizeof central))
+      return TEndOutcome::Unreadable;
+    if (!isCentral()) return TEndOutcome::NoDirectory;
+    dirPosition = fallback;
+    location.OffsetAdjustment = fallback - recorded;
   }
 
-  if (dirPosition >= 0) {
-    location.HeaderState += kHeaderCentral;
-    location.CentralDirPosition = dirPosition;
-    if (ClassifyZipSignature(GetLe32(central), TZipRecordKind::Central).enciphered) {
-      DecipherZipHeader(cipher, central, TZipRecordKind::Central);
-    }
-    location.CentralHeader = TCentralFileHeader::Decode(central);
-    uint8_t local[TLocalFileHeader::kSize];
+  location.HeaderState += kHeaderCentral;
+  location.CentralDirPosition = dirPosition;
+  if (ClassifyZipSignature(GetLe32(central), TZipRecordKind::Central).enciphered) {
+    DecipherZipHeader(cipher, central, TZipRecordKind::Central);
+  }
+  location.CentralHeader = TCentralFileHeader::Decode(central);
+  uint8_t local[TLocalFileHeader::kSize];
+  // The first entry's local header; a ZIP64 offset lives in the entry's extra field, which is not
+  // read here, so such an entry is taken on trust.
+  if (location.CentralHeader.LocalHeaderOffset == kZip64Marker32) {
+    location.HeaderState += kHeaderLocal;
+  } else {
     const int64_t localPosition =
         static_cast<int64_t>(location.CentralHeader.LocalHeaderOffset) + location.OffsetAdjustment;
     if (ReadRecordAt(stream, localPosition, archiveSize, local, sizeof local)) {
       location.LocalHeader = TLocalFileHeader::Decode(local);
       if (IsLocalSignature(location.LocalHeader.Signature)) location.HeaderState += kHeaderLocal;
     }
-    return dirPosition;
+  }
+  start = dirPosition;
+  return TEndOutcome::Directory;
+}
+
+}  // namespace
+
+int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& location,
+                         TZipCipher& cipher) {
+  location.HeaderState = 0;
+  if (archiveSize <= 0) return 0;
+
+  // The end record lies in the last window, behind a comment of at most 65,535 bytes.
+  const int64_t window = archiveSize > kZipLocatorWindow ? kZipLocatorWindow : archiveSize - 1;
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kZipLocatorWindow]);
+  int32_t got = 0;
+  if (window > 0 && stream.Seek64(archiveSize - window, host::kSeekBegin) == archiveSize - window) {
+    got = stream.Read(buffer.get(), static_cast<int32_t>(window));
+    if (got < 0) got = 0;
   }
 
-  // No directory anywhere: look for a local header in the first four windows.
-  for (int block = 0; block < kZipFallbackBlocks; ++block) {
-    const int64_t blockStart = block * window;
+  // Newest first. Index 0 is never a candidate, and a record must lie wholly inside what was
+  // read. The first candidate that leads to a directory wins; the last one in the file decides
+  // when none does.
+  const TZipLocation given = location;
+  TZipLocation first;
+  TEndOutcome firstOutcome = TEndOutcome::Unreadable;
+  bool any = false;
+  for (int64_t i = static_cast<int64_t>(got) - static_cast<int64_t>(TEndOfCentralDir::kSize);
+       i >= 1; --i) {
+    if (buffer[i] != 'P') continue;
+    const TZipSignature sig = ClassifyZipSignature(GetLe32(&buffer[i]), TZipRecordKind::End);
+    if (!sig) continue;
+    if (sig.extended && i + static_cast<int64_t>(TEndOfCentralDirEx::kSize) > got) continue;
+    TZipLocation trial = given;
+    int64_t start = 0;
+    const TEndOutcome outcome = FollowEndRecord(
+        stream, archiveSize, &buffer[i], (archiveSize - window) + i, sig, trial, cipher, start);
+    if (outcome == TEndOutcome::Directory) {
+      location = trial;
+      return start;
+    }
+    if (!any) {
+      first = trial;
+      firstOutcome = outcome;
+      any = true;
+    }
+  }
+  if (!any) return 0;
+  location = first;
+  if (firstOutcome == TEndOutcome::Unreadable) return 0;
+
+  // No directory anywhere: look for a local header in the first four blocks.
+  const int64_t block = archiveSize > kZipFallbackBlock ? kZipFallbackBlock : archiveSize - 1;
+  for (int b = 0; b < kZipFallbackBlocks; ++b) {
+    const int64_t blockStart = b * block;
     if (blockStart >= archiveSize) break;
     if (stream.Seek64(blockStart, host::kSeekBegin) != blockStart) break;
-    const int32_t n = stream.Read(buffer.get(), static_cast<int32_t>(window));
+    const int32_t n = stream.Read(buffer.get(), static_cast<int32_t>(block));
     if (n <= 0) break;
     for (int32_t j = 0; j + 4 <= n; ++j) {
       if (buffer[j] == 'P' && IsLocalSignature(GetLe32(&buffer[j]))) {

@@ -168,6 +168,82 @@ inline int64_t Combine48(uint16_t high, uint32_t low) {
   return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
 }
 
+// ---- the extra fields of today's writers
+// ------------------------------------------------------- ZIP64 sizes, offset and disk (0x0001),
+// Info-ZIP's extended timestamp (0x5455), the NTFS times (0x000A) and Info-ZIP's Unicode Path
+// (0x7075). Archives without them are read exactly as before.
+constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr uint16_t kNtfsExtraId = 0x000A;
+constexpr uint16_t kUnixTimeExtraId = 0x5455;
+constexpr uint16_t kUnicodePathExtraId = 0x7075;
+constexpr uint32_t kZip64Marker32 = 0xFFFFFFFF;  // the 32-bit field's value lives in 0x0001
+constexpr uint16_t kZip64Marker16 = 0xFFFF;
+
+// Which header fields are all ones: the 0x0001 subfield holds a value for exactly these, in this
+// order (uncompressed size, compressed size, local-header offset: 8 bytes each; disk: 4).
+struct TZip64Wanted {
+  bool Unpacked = false;
+  bool Packed = false;
+  bool Offset = false;
+  bool Disk = false;
+};
+TZip64Wanted Zip64Wanted(const TLocalFileHeader& header);
+TZip64Wanted Zip64Wanted(const TCentralFileHeader& header);
+
+// What the extra field of one header says.
+struct TZipExtra {
+  TZipHighWords High;  // 0x0064
+  // 0x0001: each value only when its header field is all ones and the subfield holds it.
+  bool HasUnpacked64 = false;
+  bool HasPacked64 = false;
+  bool HasOffset64 = false;
+  bool HasDisk32 = false;
+  uint64_t Unpacked64 = 0;
+  uint64_t Packed64 = 0;
+  uint64_t Offset64 = 0;
+  uint32_t Disk32 = 0;
+  // The modification time in UTC, from 0x000A (100-ns units) or else 0x5455 (seconds).
+  bool HasModTime = false;
+  int64_t ModTime = 0;        // seconds since 1970-01-01 00:00:00 UTC
+  uint32_t ModTimeNanos = 0;  // 0..999,999,900
+  // 0x7075: the name in UTF-8 and the CRC-32 of the stored name it was made for.
+  bool HasUnicodePath = false;
+  uint32_t UnicodePathCrc = 0;
+  std::string UnicodePath;
+
+  // A member's values: the 0x0001 value when present, else the header field with the 0x0064
+  // high word (a 64-bit value too large for the engine's signed sizes is taken as the largest).
+  int64_t PackedSize(uint32_t field) const;
+  int64_t UnpackedSize(uint32_t field) const;
+  // The local-header offset as recorded (before the offset adjustment); the 0x0064 high word
+  // counts only behind an extended end record.
+  int64_t LocalOffset(uint32_t field, bool extendedEnd) const;
+  uint32_t DiskStart(uint16_t field) const { return HasDisk32 ? Disk32 : field; }
+  // The Unicode Path's name when it was made for `stored` (the whole stored name as read, after
+  // deciphering): its CRC-32 matches. Empty otherwise, or when the UTF-8 name is empty.
+  std::string UnicodeNameFor(const uint8_t* stored, size_t length) const;
+};
+// What a central entry's extra field adds to its fixed header, kept with the entry for the member
+// loop: only members that carry one of these fields need it.
+struct TZipEntryExtra {
+  bool HasPackedSize = false;  // from 0x0001
+  bool HasUnpackedSize = false;
+  int64_t PackedSize = 0;
+  int64_t UnpackedSize = 0;
+  bool HasModTime = false;
+  int64_t ModTime = 0;
+  uint32_t ModTimeNanos = 0;
+  std::string UnicodeName;  // UTF-8, from a 0x7075 made for the stored name
+  bool Empty() const {
+    return !HasPackedSize && !HasUnpackedSize && !HasModTime && UnicodeName.empty();
+  }
+};
+
+// Walks an extra field held in memory for every subfield above; a subfield whose declared size
+// runs past the end ends the walk, one too short for its content is skipped.
+TZipExtra ParseZipExtraFields(const uint8_t* bytes, size_t length, bool central,
+                              TZip64Wanted wanted);
+
 // ---- enciphered headers
 // -------------------------------------------------------------------------- The header keys (each
 // initial key AND-ed with another), computed once for the process; immutable.
@@ -196,6 +272,7 @@ std::string ReadZipName(TStream32& stream, uint32_t length, TZipCipher* cipher =
 TZipHighWords ParseZipExtra(const uint8_t* bytes, size_t length, bool central);
 // Walks the extra field of `length` bytes at the stream's position and leaves the stream after it.
 TZipHighWords ReadZipExtra(TStream32& stream, uint32_t length, bool central);
+TZipExtra ReadZipExtraFields(TStream32& stream, uint32_t length, bool central, TZip64Wanted wanted);
 
 // ---- the central-directory locator
 // --------------------------------------------------------------- Header state bits.
@@ -208,8 +285,41 @@ inline bool IsLocalHeaderMode(THeaderTypeState s) {
   return s == kHeaderLocal;
 }
 
-constexpr int64_t kZipLocatorWindow = 32768;
+// The end record lies behind a comment of at most 65,535 bytes: the search covers that much (the
+// window's first byte is never a candidate).
+constexpr int64_t kZipLocatorWindow = TEndOfCentralDir::kSize + 0xFFFF + 1;
+// Without a directory, the first local header is looked for in four blocks of this size.
+constexpr int64_t kZipFallbackBlock = 32768;
 constexpr int kZipFallbackBlocks = 4;
+
+// ---- ZIP64 end record and its locator
+// ------------------------------------------------------------ When a value of the end record
+// does not fit, the writer puts all ones there and the true values into the ZIP64 end record,
+// which a 20-byte locator right before the end record points to.
+constexpr uint32_t kZip64EndSig = 0x06064B50;
+constexpr uint32_t kZip64LocatorSig = 0x07064B50;
+struct TZip64EndLocator {
+  static constexpr size_t kSize = 20;
+  uint32_t Signature = 0;
+  uint32_t DiskWithEnd = 0;
+  uint64_t EndOffset = 0;
+  uint32_t TotalDisks = 0;
+  static TZip64EndLocator Decode(const uint8_t* bytes);
+};
+struct TZip64EndOfCentralDir {
+  static constexpr size_t kSize = 56;  // without the extensible data behind it
+  uint32_t Signature = 0;
+  uint64_t RecordSize = 0;  // the bytes after this field
+  uint16_t VersionMadeBy = 0;
+  uint16_t VersionNeeded = 0;
+  uint32_t NumberOfThisDisk = 0;
+  uint32_t DiskWithCentralDir = 0;
+  uint64_t EntriesOnThisDisk = 0;
+  uint64_t TotalEntries = 0;
+  uint64_t CentralDirSize = 0;
+  uint64_t CentralDirOffset = 0;
+  static TZip64EndOfCentralDir Decode(const uint8_t* bytes);
+};
 
 // What the locator leaves behind for the walks (kept by the root component).
 struct TZipLocation {
@@ -222,19 +332,36 @@ struct TZipLocation {
   TCentralFileHeader CentralHeader;  // the first central header (deciphered)
   TLocalFileHeader LocalHeader;      // the local header it points to, as read (signature only
                                      // tested)
-  int64_t OffsetAdjustment = 0;      // added to every local-header offset of the directory
-  int64_t CommentPosition = 0;       // where the archive comment starts
-  int64_t EndRecordPosition = -1;    // where the end record was found (-1: none)
-  int64_t CentralDirPosition = -1;   // where the first central header was found (-1: none)
+  // The ZIP64 end record, when the end record found leads to one (its values then count).
+  bool Zip64 = false;
+  TZip64EndOfCentralDir Zip64End;
+  int64_t Zip64EndPosition = -1;
+  int64_t OffsetAdjustment = 0;     // added to every local-header offset of the directory
+  int64_t CommentPosition = 0;      // where the archive comment starts
+  int64_t EndRecordPosition = -1;   // where the end record was found (-1: none)
+  int64_t CentralDirPosition = -1;  // where the first central header was found (-1: none)
 
   // The archive comment's recorded length (0 with an extended end record, whose standard copy
   // holds only the signature).
   uint16_t CommentLength() const { return Extended ? 0 : EndRecord.CommentLength; }
+  // The number of the last volume of a split set (its end record's "this disk").
+  uint32_t LastDisk() const {
+    return Zip64 ? Zip64End.NumberOfThisDisk : EndRecord.NumberOfThisDisk;
+  }
+  // The entries the directory announces (0 when the end record does not say).
+  uint64_t TotalEntries() const {
+    return Zip64 ? Zip64End.TotalEntries : Extended ? 0 : EndRecord.TotalEntries;
+  }
 };
 
 // Searches `stream` (an open archive of `archiveSize` bytes) for its end record and directory.
-// Returns the start offset for the walk: the central directory's position, 0 when no end record is
-// found, -1 when the fallback scan finds no local header. `cipher` deciphers enciphered records.
+// End signatures are tried from the file's end backwards, behind a comment of up to 65,535 bytes;
+// one counts only when what it points to (through a ZIP64 end record when it leads to one) is a
+// central directory, so an end record quoted inside a comment is passed over. When none does, the
+// last one in the file decides as before: no directory, and the first local header in the first
+// four blocks is the start. Returns the start offset for the walk: the central directory's
+// position, 0 when no end record is found, -1 when the fallback scan finds no local header.
+// `cipher` deciphers enciphered records.
 // The caller sets OffsetAdjustment and CommentPosition to 0 first when it wants them reset.
 // Raises only what the stream raises.
 int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& location,

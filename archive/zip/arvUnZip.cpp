@@ -16,7 +16,51 @@ namespace {
 constexpr int kRawDeflateWindowBits = -15;         // raw deflate data: no zlib header or trailer
 constexpr uint32_t kEndLocatorZip64 = 0x07064B50;  // zip64 end locator
 
+// The system name of a member: a matching Unicode Path's UTF-8 name as it is, else the stored
+// name converted.
+std::string MemberName(const std::string& unicodeName, const std::string& rawName,
+                       bool translateOem, uint16_t flags, int versionMadeBy) {
+  if (!unicodeName.empty()) return ConvertStoredName(unicodeName, false);
+  return ConvertZipName(rawName, translateOem, flags, versionMadeBy);
+}
+
+constexpr uint32_t kUnixHost = 3;
+constexpr uint32_t kUnixModeMarker = 0x8000;  // low attribute word: the high word is a Unix mode
+constexpr uint32_t kUnixFileType = 0170000;
+constexpr uint32_t kUnixSymlink = 0120000;
+
 }  // namespace
+
+// ---- symbolic links -----------------------------------------------------------------------------
+bool IsZipSymlink(const TCentralFileHeader& central) {
+  const bool unixMode = (central.VersionMadeBy >> 8) == kUnixHost ||
+                        (central.ExternalAttributes & kUnixModeMarker) != 0;
+  return unixMode && ((central.ExternalAttributes >> 16) & kUnixFileType) == kUnixSymlink;
+}
+
+bool SymlinkStaysInside(const std::string& linkName, const std::string& target) {
+  if (target.empty() || target[0] == '/' || target.find('\0') != std::string::npos) return false;
+  // The link's folder, as a depth below the destination.
+  int depth = 0;
+  size_t start = 0;
+  for (size_t end; (end = linkName.find('\\', start)) != std::string::npos; start = end + 1) {
+    if (end > start) ++depth;
+  }
+  bool named = false;  // a name has been passed: no ".." may follow
+  start = 0;
+  while (start <= target.size()) {
+    size_t end = target.find('/', start);
+    if (end == std::string::npos) end = target.size();
+    const std::string part = target.substr(start, end - start);
+    if (part == "..") {
+      if (named || --depth < 0) return false;
+    } else if (!part.empty() && part != ".") {
+      named = true;
+    }
+    start = end + 1;
+  }
+  return true;
+}
 
 // ---- TUnZip -------------------------------------------------------------------------------------
 TUnZip::TUnZip(TComponent* owner) : TUnBase(owner) {}
@@ -88,15 +132,16 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
       const int32_t got = FVariable.empty() ? 0
                                             : archive.Read(FVariable.data(),
                                                            static_cast<int32_t>(FVariable.size()));
-      std::string rawName;
-      TZipHighWords high;
+      std::string rawName, unicodeName;
+      TZipExtra extra;
       TakeNameAndExtra(FVariable.data(), got > 0 ? static_cast<uint32_t>(got) : 0, nameLength,
-                       extraLength, sig.enciphered, true, rawName, high);
+                       extraLength, sig.enciphered, true, Zip64Wanted(central), rawName, extra,
+                       unicodeName);
       const std::string name =
-          ConvertZipName(rawName, FTranslateOemChar, central.Flags, central.VersionMadeBy);
+          MemberName(unicodeName, rawName, FTranslateOemChar, central.Flags, central.VersionMadeBy);
       if (MatchesFileSpec(name)) {
-        int64_t local = static_cast<int64_t>(central.LocalHeaderOffset) + OffsetAdjustment();
-        if (ExtendedEndRecord()) local += static_cast<int64_t>(high.OffsetHigh) << 32;
+        const int64_t local =
+            extra.LocalOffset(central.LocalHeaderOffset, ExtendedEndRecord()) + OffsetAdjustment();
         bool listed = true;
         if (!FDiskSpanned && FArcType != atZipMV) {
           uint8_t probe[TLocalFileHeader::kSize] = {};
@@ -110,15 +155,26 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
         if (listed) {
           TUnBaseHeaderRec rec;
           rec.Attributes = central.ExternalAttributes;
-          rec.VolumeNumber = static_cast<uint16_t>(central.DiskNumberStart + 1);
+          rec.VolumeNumber = static_cast<uint16_t>(
+              std::min<uint32_t>(extra.DiskStart(central.DiskNumberStart), 0xFFFE) + 1);
           rec.LocalOffset = local;
           if (FList->Add(rec, header, nullptr, &name)) {
             TMemberSizes sizes;
             sizes.Flags = central.Flags;
             sizes.Method = central.Method;
-            sizes.PackedSize = Combine48(high.PackedHigh, central.PackedSize);
-            sizes.UnpackedSize = Combine48(high.UnpackedHigh, central.UnpackedSize);
+            sizes.PackedSize = extra.PackedSize(central.PackedSize);
+            sizes.UnpackedSize = extra.UnpackedSize(central.UnpackedSize);
             AddToTotals(sizes, central.DosDateTime);
+            TZipEntryExtra kept;
+            kept.HasPackedSize = extra.HasPacked64;
+            kept.HasUnpackedSize = extra.HasUnpacked64;
+            kept.PackedSize = sizes.PackedSize;
+            kept.UnpackedSize = sizes.UnpackedSize;
+            kept.HasModTime = extra.HasModTime;
+            kept.ModTime = extra.ModTime;
+            kept.ModTimeNanos = extra.ModTimeNanos;
+            kept.UnicodeName = std::move(unicodeName);
+            if (!kept.Empty()) FList->AttachExtra(kept);
           }
         }
       }
@@ -188,17 +244,16 @@ bool TUnZip::CollectLocalMembers(TStream32& archive, const std::vector<int64_t>*
     while (got == static_cast<int32_t>(sizeof header) && !FCancel) {
       const TZipSignature sig = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local);
       if (!sig) break;
-      if (sig.enciphered) DecipherZipHeader(header, TZipRecordKind::Local);
-      const TLocalFileHeader local = TLocalFileHeader::Decode(header);
-      const std::string rawName =
-          ReadZipName(archive, local.NameLength, sig.enciphered ? &HeaderCipher() : nullptr);
-      const TZipHighWords high = ReadZipExtra(archive, local.ExtraLength, false);
-      const std::string name = ConvertZipName(rawName, FTranslateOemChar, local.Flags, -1);
+      std::string rawName;
+      ReadLocalHeader(archive, position, rawName);
+      const TLocalFileHeader local = FLocal;
+      const std::string name =
+          MemberName(FLocalUnicodeName, rawName, FTranslateOemChar, local.Flags, -1);
       TMemberSizes sizes;
       sizes.Flags = local.Flags;
       sizes.Method = local.Method;
-      sizes.PackedSize = Combine48(high.PackedHigh, local.PackedSize);
-      sizes.UnpackedSize = Combine48(high.UnpackedHigh, local.UnpackedSize);
+      sizes.PackedSize = FLocalExtra.PackedSize(local.PackedSize);
+      sizes.UnpackedSize = FLocalExtra.UnpackedSize(local.UnpackedSize);
       const int64_t dataStart = position + static_cast<int64_t>(TLocalFileHeader::kSize) +
                                 local.NameLength + local.ExtraLength;
       TLocalMemberEnd end;
@@ -246,7 +301,9 @@ bool TUnZip::ReadLocalHeader(TStream32& archive, int64_t position, std::string& 
   FVariable.resize(length);
   const int32_t have = length ? archive.Read(FVariable.data(), static_cast<int32_t>(length)) : 0;
   TakeNameAndExtra(FVariable.data(), have > 0 ? static_cast<uint32_t>(have) : 0, FLocal.NameLength,
-                   FLocal.ExtraLength, sig.enciphered, false, rawName, FHighWords);
+                   FLocal.ExtraLength, sig.enciphered, false, Zip64Wanted(FLocal), rawName,
+                   FLocalExtra, FLocalUnicodeName);
+  FHighWords = FLocalExtra.High;
   if (have != static_cast<int32_t>(length))
     archive.Seek64(position + static_cast<int64_t>(TLocalFileHeader::kSize) + length,
                    host::kSeekBegin);
@@ -255,14 +312,20 @@ bool TUnZip::ReadLocalHeader(TStream32& archive, int64_t position, std::string& 
 
 void TUnZip::TakeNameAndExtra(uint8_t* bytes, uint32_t have, uint32_t nameLength,
                               uint32_t extraLength, bool enciphered, bool central,
-                              std::string& rawName, TZipHighWords& high) {
+                              TZip64Wanted wanted, std::string& rawName, TZipExtra& extra,
+                              std::string& unicodeName) {
   uint32_t kept = std::min({nameLength, kMaxZipNameKept, have});
   if (enciphered) DecipherZipName(bytes, kept);
+  extra = have > nameLength
+              ? ParseZipExtraFields(bytes + nameLength, std::min(extraLength, have - nameLength),
+                                    central, wanted)
+              : TZipExtra{};
+  // The Unicode Path's CRC covers the whole stored name (headers the engine enciphers carry none).
+  unicodeName.clear();
+  if (extra.HasUnicodePath && !enciphered && have >= nameLength)
+    unicodeName = extra.UnicodeNameFor(bytes, nameLength);
   kept = static_cast<uint32_t>(std::find(bytes, bytes + kept, uint8_t{0}) - bytes);
   rawName.assign(reinterpret_cast<const char*>(bytes), kept);
-  high = have > nameLength
-             ? ParseZipExtra(bytes + nameLength, std::min(extraLength, have - nameLength), central)
-             : TZipHighWords{};
 }
 
 void TUnZip::ExtractCentralMembers(std::unique_ptr<TStream32>& archive) {
@@ -275,7 +338,7 @@ void TUnZip::ExtractLocalMembers(std::unique_ptr<TStream32>& archive) {
 
 void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
   FRemaining = FTotalUnpacked;
-  const int lastIndex = EndRecord().NumberOfThisDisk;
+  const int lastIndex = static_cast<int>(std::min<uint32_t>(ZipLocation().LastDisk(), 0xFFFF));
   // The members that a missing volume costs are named, each once, not lost without a word.
   auto nameTheRest = [this](int from) {
     if (!FVolumeMissing) return;
@@ -312,38 +375,57 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
     TMemberSizes sizes;
     uint32_t expectedCrc = FLocal.Crc32;
     std::string name;
+    // The exact time of the local header's extra field, else of the central one.
+    FMemberTime = TExactTime{};
+    if (FLocalExtra.HasModTime) FMemberTime = {true, FLocalExtra.ModTime, FLocalExtra.ModTimeNanos};
+    bool link = false;
     const uint8_t* centralCopy = central ? FList->Central(i) : nullptr;
     if (centralCopy) {
       FCentral = TCentralFileHeader::Decode(centralCopy);
+      const TZipEntryExtra* kept = FList->Extra(i);
       sizes.Flags = FCentral.Flags;
       sizes.Method = FCentral.Method;
-      sizes.PackedSize = Combine48(FHighWords.PackedHigh, FCentral.PackedSize);
-      sizes.UnpackedSize = Combine48(FHighWords.UnpackedHigh, FCentral.UnpackedSize);
+      // ZIP64 values of the directory first, then those of the local header, then the directory's
+      // 32-bit fields with the local 0x0064 words.
+      sizes.PackedSize = kept && kept->HasPackedSize ? kept->PackedSize
+                                                     : FLocalExtra.PackedSize(FCentral.PackedSize);
+      sizes.UnpackedSize = kept && kept->HasUnpackedSize
+                               ? kept->UnpackedSize
+                               : FLocalExtra.UnpackedSize(FCentral.UnpackedSize);
       if (FLocal.Crc32 == 0 && FCentral.PackedSize != 0) expectedCrc = FCentral.Crc32;
       // The member is written under the name that was listed and selected; a local header that
       // names it otherwise is reported (it is not what the person chose).
-      const std::string localName = ConvertZipName(
-          rawName, FTranslateOemChar, static_cast<uint16_t>(FLocal.Flags | FCentral.Flags),
-          FCentral.VersionMadeBy);
+      const std::string localName =
+          MemberName(kept && !kept->UnicodeName.empty() ? kept->UnicodeName : FLocalUnicodeName,
+                     rawName, FTranslateOemChar,
+                     static_cast<uint16_t>(FLocal.Flags | FCentral.Flags), FCentral.VersionMadeBy);
       const std::string* listedName = FList->Name(i);
       name = listedName ? *listedName : localName;
       if (localName != name)
         ReportError(name, "the local header names it " + localName, "0", kErrBadFileHeader);
+      if (!FMemberTime.Valid && kept && kept->HasModTime)
+        FMemberTime = {true, kept->ModTime, kept->ModTimeNanos};
+      link = IsZipSymlink(FCentral);
     } else {
       sizes.Flags = FLocal.Flags;
       sizes.Method = FLocal.Method;
-      sizes.PackedSize = Combine48(FHighWords.PackedHigh, FLocal.PackedSize);
-      sizes.UnpackedSize = Combine48(FHighWords.UnpackedHigh, FLocal.UnpackedSize);
+      sizes.PackedSize = FLocalExtra.PackedSize(FLocal.PackedSize);
+      sizes.UnpackedSize = FLocalExtra.UnpackedSize(FLocal.UnpackedSize);
       if (const TDataDescriptor* d = FList->Descriptor(i)) {
         sizes.PackedSize = d->PackedSize;
         sizes.UnpackedSize = d->UnpackedSize;
         expectedCrc = d->Crc32;
       }
-      name = ConvertZipName(rawName, FTranslateOemChar, FLocal.Flags, -1);
+      name = MemberName(FLocalUnicodeName, rawName, FTranslateOemChar, FLocal.Flags, -1);
     }
     FStoredName = name;
     BuildOutputName(FStoredName);
-    ExtractEntry(archive, rec.Attributes, sizes, expectedCrc, FLocal.DosDateTime);
+    if (link) {
+      ExtractLink(archive, sizes, expectedCrc);
+    } else {
+      ExtractEntry(archive, rec.Attributes, sizes, expectedCrc, FLocal.DosDateTime);
+    }
+    FMemberTime = TExactTime{};
   }
   FCurrentEntry = -1;
 }
@@ -351,6 +433,91 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
 bool TUnZip::MethodSupported(const TMemberSizes& sizes) const {
   return sizes.Method == kMethodStored || sizes.Method == kMethodDeflated ||
          sizes.Method == kMethodDeflate64 || IsLegacyMethod(sizes.Method);
+}
+
+void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& sizes,
+                         uint32_t expectedCrc) {
+  if (!ApproveEntry(false)) {
+    SkipEntry(sizes);
+    return;
+  }
+  // The link's name below the destination, as the walk that makes it takes it.
+  std::string linkName;
+  if (FOutputPath.size() > FExtractDir.size() &&
+      FOutputPath.compare(0, FExtractDir.size(), FExtractDir) == 0)
+    linkName = FOutputPath.substr(FExtractDir.size());
+  std::string target, reason;
+  bool made = false;
+  if (archive && ReadLinkTarget(*archive, sizes, target, reason)) {
+    FChecksums.crc32 =
+        ~Crc32Update(0xFFFFFFFF, reinterpret_cast<const uint8_t*>(target.data()), target.size());
+    FRemaining -= sizes.UnpackedSize;
+    if (!CheckCrc(kCrcKind32, expectedCrc)) {
+      MemberFailed(true);  // reported by the checksum test; nothing is made from a damaged target
+      return;
+    }
+    if (FTestOnly) {
+      made = true;  // its target was read and checked; nothing is made
+    } else if (linkName.empty() || !SymlinkStaysInside(linkName, target)) {
+      reason = "symbolic link to \"" + target + "\" leads outside the destination; not created";
+    } else if (MakeDirPath(FExtractDir),  // the destination itself is taken as given
+               !host::CreateSymlinkBelow(FExtractDir, linkName, target)) {
+      reason = "symbolic link to \"" + target + "\" not created: " + host::LastErrorText();
+    } else {
+      made = true;
+    }
+  } else {
+    SkipEntry(sizes);
+  }
+  if (made) return;
+  MemberFailed(true);
+  ReportError(FOutputPath, reason, "0", kErrInvalidFileName);
+}
+
+bool TUnZip::ReadLinkTarget(TStream32& archive, const TMemberSizes& sizes, std::string& target,
+                            std::string& reason) {
+  reason = "symbolic link not created: ";
+  if (sizes.Flags & kFlagEncrypted) {
+    reason += "its target is encrypted";
+    return false;
+  }
+  if (sizes.UnpackedSize <= 0 || sizes.UnpackedSize > kMaxLinkTarget || sizes.PackedSize <= 0 ||
+      sizes.PackedSize > 2 * kMaxLinkTarget + 64) {
+    reason += "its target is empty or too long";
+    return false;
+  }
+  std::vector<uint8_t> packed(static_cast<size_t>(sizes.PackedSize));
+  const int32_t got = archive.Read(packed.data(), static_cast<int32_t>(packed.size()));
+  if (got != static_cast<int32_t>(packed.size())) {
+    reason += LoadStr(kErrReadingFile);
+    return false;
+  }
+  const size_t size = static_cast<size_t>(sizes.UnpackedSize);
+  if (sizes.Method == kMethodStored && packed.size() >= size) {
+    target.assign(reinterpret_cast<const char*>(packed.data()), size);
+    return true;
+  }
+  if (sizes.Method == kMethodDeflated) {
+    TInflateStream z{};
+    if (InflateInit(z, kRawDeflateWindowBits, kInflateStreamSize, false) == Z_OK) {
+      std::vector<uint8_t> plain(size + 1);
+      z.next_in = packed.data();
+      z.avail_in = static_cast<uint32_t>(packed.size());
+      z.next_out = plain.data();
+      z.avail_out = static_cast<uint32_t>(plain.size());
+      const int ret = Inflate(z, Z_FINISH);
+      const size_t produced = plain.size() - z.avail_out;
+      InflateEnd(z);
+      if (ret == Z_STREAM_END && produced == size) {
+        target.assign(reinterpret_cast<const char*>(plain.data()), size);
+        return true;
+      }
+    }
+    reason += LoadStr(kErrCrcCheck);
+    return false;
+  }
+  reason += LoadStr(kErrUnsupportedMethod);
+  return false;
 }
 
 bool TUnZip::DecodeZipMember(const std::string& outputPath, TMemberSizes& sizes, host::THandle out,

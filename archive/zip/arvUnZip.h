@@ -14,6 +14,17 @@
 #include "archive/records/arvSpan.h"
 #include "archive/records/arvZipRecs.h"
 
+// ---- symbolic links ------------------------------------------------------------------------------
+// Whether a central entry holds a Unix symbolic link: made on Unix, or by a writer that marks Unix
+// modes in the attribute word (bit 15), with the link type in the mode's file-type bits.
+bool IsZipSymlink(const TCentralFileHeader& central);
+constexpr int64_t kMaxLinkTarget = 4095;
+// Whether the link `linkName` (relative to the destination, "\"-separated, its folders real ones)
+// pointing at `target` (host text, "/"-separated) leads to a place inside the destination, read
+// from the link's own folder: not absolute, never above the destination, and no ".." after a name
+// (which could climb out of another link it passes through).
+bool SymlinkStaysInside(const std::string& linkName, const std::string& target);
+
 // ---- TUnZip -------------------------------------------------------------------------------------
 class TUnZip : public TUnBase {
  public:
@@ -53,8 +64,17 @@ class TUnZip : public TUnBase {
   bool ReadLocalHeader(TStream32& archive, int64_t position, std::string& rawName);
   // The stored name (deciphered when the header was, whole, cut only at a zero byte) and the
   // high words of the extra field, from the `have` bytes that followed a header.
+  // `unicodeName` gets the UTF-8 name of a Unicode Path subfield made for this stored name.
   void TakeNameAndExtra(uint8_t* bytes, uint32_t have, uint32_t nameLength, uint32_t extraLength,
-                        bool enciphered, bool central, std::string& rawName, TZipHighWords& high);
+                        bool enciphered, bool central, TZip64Wanted wanted, std::string& rawName,
+                        TZipExtra& extra, std::string& unicodeName);
+  // A member stored as a Unix symbolic link: made a link when its target stays inside ExtractDir,
+  // reported and left out otherwise.
+  void ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& sizes, uint32_t expectedCrc);
+  // The link's target text (stored or deflated, at most kMaxLinkTarget bytes, not encrypted);
+  // false with the reason when it cannot be had.
+  bool ReadLinkTarget(TStream32& archive, const TMemberSizes& sizes, std::string& target,
+                      std::string& reason);
   // Brings in the next part of a member that continues: the next disk (atZipDS) or volume.
   bool ContinueOnNextPart(std::unique_ptr<TStream32>& archive);
   bool DecodeLegacy(const std::string& outputPath, std::unique_ptr<TStream32>& archive,
@@ -72,7 +92,9 @@ class TUnZip : public TUnBase {
   TMemberSizes FSizes;                // the member in work
   TLocalFileHeader FLocal;
   TCentralFileHeader FCentral;
-  TZipHighWords FHighWords;
+  TZipHighWords FHighWords;        // the local header's 0x0064 words
+  TZipExtra FLocalExtra;           // everything the local header's extra field says
+  std::string FLocalUnicodeName;   // from the local header's Unicode Path, when it matches
   std::vector<uint8_t> FVariable;  // a header's name and extra field as read
   int64_t FRemainingInput = 0;
   int64_t FRemainingOutput = 0;

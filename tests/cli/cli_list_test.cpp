@@ -67,16 +67,22 @@ TEST_F(CliListTest, PrintsOneNamePerLineAsTheEngineGivesThem) {
   d.externalAttributes = 0x10;
   zip.Add(Stored("b.txt", "b")).Add(d).Add(Stored("dir/a.txt", "a"));
   const std::string path = Zip(zip);
-  TRun run = Run("'" + path + "'");
+  TRun run = Run("--engine-names '" + path + "'");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "b.txt\ndir\\a.txt\n");
   EXPECT_EQ(run.err, "");
 
-  run = Run("--dirs '" + path + "'");
+  run = Run("--engine-names --dirs '" + path + "'");
   EXPECT_EQ(run.out, "b.txt\ndir\\\ndir\\a.txt\n");
 
-  run = Run("'" + path + "' 'dir/*.txt'");  // masks take "/" as well
+  run = Run("--engine-names '" + path + "' 'dir/*.txt'");  // masks take "/" as well
   EXPECT_EQ(run.out, "dir\\a.txt\n");
+
+  // Without --engine-names, names come with this host's "/" separators.
+  run = Run("--dirs '" + path + "'");
+  EXPECT_EQ(run.out, "b.txt\ndir/\ndir/a.txt\n");
+  run = Run("-v '" + path + "' 'dir/*.*'");
+  EXPECT_NE(run.out.find(" dir/a.txt\n"), std::string::npos) << run.out;
 }
 
 TEST_F(CliListTest, RelativePathsAreExpanded) {
@@ -98,7 +104,7 @@ TEST_F(CliListTest, VerboseTableHasDetailsAndTotals) {
   m.unpackedSizeOverride = 1000;
   m.packedSizeOverride = 250;
   zip.Add(m).Add(Stored("two", "22"));
-  const TRun run = Run("-v '" + Zip(zip) + "'");
+  const TRun run = Run("-v --engine-names '" + Zip(zip) + "'");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("Unpacked"), std::string::npos);
   EXPECT_NE(run.out.find("2025-04-12 12:00"), std::string::npos) << run.out;

@@ -19,7 +19,7 @@ using parcelo::test::RunCli;
 using parcelo::test::TCliRun;
 
 TEST(CliUsage, HelpForTheProgramAndEachCommandGoesToStandardOutput) {
-  for (const std::string command : {"", "type", "list", "extract"}) {
+  for (const std::string command : {"", "type", "list", "extract", "test"}) {
     SCOPED_TRACE(command);
     const std::string prefix = command.empty() ? "" : command + " ";
     for (const std::string flag : {"--help", "-h"}) {
@@ -32,7 +32,7 @@ TEST(CliUsage, HelpForTheProgramAndEachCommandGoesToStandardOutput) {
   }
   // The program's help names every command; a command's help names its options.
   const std::string all = RunCli("--help").out;
-  for (const char* name : {"type", "list", "extract"})
+  for (const char* name : {"type", "list", "extract", "test"})
     EXPECT_NE(all.find(std::string("  ") + name + " "), std::string::npos) << name;
   const std::string extract = RunCli("extract --help").out;
   for (const char* option : {"-d,--directory", "-p,--password", "--ask-password", "--overwrite",
@@ -48,7 +48,7 @@ TEST(CliUsage, ReadmeShowsTheHelpTexts) {
   std::ifstream file(std::string(PARCELO_SOURCE_DIR) + "/README.md", std::ios::binary);
   const std::string readme{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
   ASSERT_FALSE(readme.empty());
-  for (const std::string command : {"", "type", "list", "extract"}) {
+  for (const std::string command : {"", "type", "list", "extract", "test"}) {
     SCOPED_TRACE(command);
     const std::string help = RunCli(command + " --help").out;
     ASSERT_FALSE(help.empty());

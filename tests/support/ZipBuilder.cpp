@@ -218,6 +218,13 @@ Bytes ZipBuilder::Build() {
     written.push_back({crc, packed, unpacked, high});
 
     Bytes extra;
+    const ZipMember::Zip64Fields& z64 = m.zip64Local;
+    if (z64.unpacked || z64.packed) {
+      Put16(extra, 0x0001);
+      Put16(extra, 8 * (z64.unpacked + z64.packed));
+      if (z64.unpacked) Put64(extra, unpacked);
+      if (z64.packed) Put64(extra, packed);
+    }
     if (high) {
       Put16(extra, 0x0064);
       Put16(extra, 4);
@@ -235,8 +242,8 @@ Bytes ZipBuilder::Build() {
     Put32(out, m.dosDateTime);
     const bool zeroSizes = m.localSizesZero.has_value();
     Put32(out, m.localCrcOverride ? *m.localCrcOverride : crc);
-    Put32(out, zeroSizes ? 0 : static_cast<uint32_t>(packed));
-    Put32(out, zeroSizes ? 0 : static_cast<uint32_t>(unpacked));
+    Put32(out, zeroSizes ? 0 : z64.packed ? 0xFFFFFFFFu : static_cast<uint32_t>(packed));
+    Put32(out, zeroSizes ? 0 : z64.unpacked ? 0xFFFFFFFFu : static_cast<uint32_t>(unpacked));
     Put16(out, m.storedNameLengthOverride ? *m.storedNameLengthOverride
                                           : static_cast<uint32_t>(m.name.size()));
     Put16(out, static_cast<uint32_t>(extra.size()));
@@ -259,6 +266,15 @@ Bytes ZipBuilder::Build() {
       const Written& w = written[i];
       const uint64_t localOffset = layout_.localOffsets[i] - base;
       Bytes extra;
+      const ZipMember::Zip64Fields& c64 = m.zip64Central;
+      if (c64.unpacked || c64.packed || c64.offset || c64.disk) {
+        Put16(extra, 0x0001);
+        Put16(extra, 8 * (c64.unpacked + c64.packed + c64.offset) + 4 * c64.disk);
+        if (c64.unpacked) Put64(extra, w.unpacked);
+        if (c64.packed) Put64(extra, w.packed);
+        if (c64.offset) Put64(extra, localOffset);
+        if (c64.disk) Put32(extra, m.diskNumberStart);
+      }
       if (w.high || localOffset > 0xFFFFFFFFu) {
         Put16(extra, 0x0064);
         Put16(extra, 6);
@@ -275,16 +291,16 @@ Bytes ZipBuilder::Build() {
       Put16(out, m.method);
       Put32(out, m.dosDateTime);
       Put32(out, w.crc);
-      Put32(out, static_cast<uint32_t>(w.packed));
-      Put32(out, static_cast<uint32_t>(w.unpacked));
+      Put32(out, c64.packed ? 0xFFFFFFFFu : static_cast<uint32_t>(w.packed));
+      Put32(out, c64.unpacked ? 0xFFFFFFFFu : static_cast<uint32_t>(w.unpacked));
       Put16(out, m.storedNameLengthOverride ? *m.storedNameLengthOverride
                                             : static_cast<uint32_t>(m.name.size()));
       Put16(out, static_cast<uint32_t>(extra.size()));
       Put16(out, static_cast<uint32_t>(m.comment.size()));
-      Put16(out, m.diskNumberStart);
+      Put16(out, c64.disk ? 0xFFFFu : m.diskNumberStart);
       Put16(out, m.internalAttributes);
       Put32(out, m.externalAttributes);
-      Put32(out, static_cast<uint32_t>(localOffset));
+      Put32(out, c64.offset ? 0xFFFFFFFFu : static_cast<uint32_t>(localOffset));
       const size_t fixedEnd = out.size();
       Append(out, m.name);
       if (m.encipheredHeader) EncipherHeader(out, start, fixedEnd, out.size());

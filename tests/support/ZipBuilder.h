@@ -56,6 +56,13 @@ struct ZipMember {
   std::optional<std::string> password;
   // Bytes written after the data (e.g. a data descriptor).
   Bytes trailer;
+  // Fields written as all ones with their true values in a ZIP64 (0x0001) subfield, placed before
+  // any other extra data, in the published order: uncompressed size, compressed size, local-header
+  // offset, disk number.
+  struct Zip64Fields {
+    bool unpacked = false, packed = false, offset = false, disk = false;
+  };
+  Zip64Fields zip64Local, zip64Central;
 };
 
 // Where things landed in the last Build().

@@ -257,6 +257,133 @@ TEST(ZipExtra, SizesOfAMemberWithHighWords) {
   EXPECT_EQ(Combine48(w.UnpackedHigh, h.UnpackedSize), 8589934612);
 }
 
+// ---- the extra fields of today's writers
+// ----------------------------------------------------------------------
+Bytes Le(uint64_t v, int n);
+Bytes Subfield(uint16_t id, const Bytes& data) {
+  Bytes b = Le(id, 2);
+  const Bytes size = Le(data.size(), 2);
+  b.insert(b.end(), size.begin(), size.end());
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+Bytes Le(uint64_t v, int n) {
+  Bytes b;
+  for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  return b;
+}
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes b;
+  for (const Bytes& p : parts)
+    for (uint8_t c : p) b.push_back(c);
+  return b;
+}
+
+// The 0x0001 subfield holds a value for each field that is all ones, and only for those, in the
+// order uncompressed size, compressed size, offset, disk.
+TEST(ZipExtra, Zip64ValuesFollowTheAllOnesFields) {
+  const Bytes four =
+      Subfield(1, Cat({Le(0x100000001, 8), Le(0x200000002, 8), Le(0x300000003, 8), Le(7, 4)}));
+  TZip64Wanted all{true, true, true, true};
+  TZipExtra x = ParseZipExtraFields(four.data(), four.size(), true, all);
+  EXPECT_EQ(x.UnpackedSize(0xFFFFFFFF), 0x100000001);
+  EXPECT_EQ(x.PackedSize(0xFFFFFFFF), 0x200000002);
+  EXPECT_EQ(x.LocalOffset(0xFFFFFFFF, false), 0x300000003);
+  EXPECT_EQ(x.DiskStart(0xFFFF), 7u);
+
+  // Only the offset is all ones: the first value is the offset; the sizes keep their fields.
+  TCentralFileHeader h;
+  h.PackedSize = 10;
+  h.UnpackedSize = 20;
+  h.LocalHeaderOffset = 0xFFFFFFFF;
+  h.DiskNumberStart = 0;
+  const TZip64Wanted offsetOnly = Zip64Wanted(h);
+  EXPECT_TRUE(offsetOnly.Offset && !offsetOnly.Packed && !offsetOnly.Unpacked && !offsetOnly.Disk);
+  const Bytes one = Subfield(1, Le(0x123456789A, 8));
+  x = ParseZipExtraFields(one.data(), one.size(), true, offsetOnly);
+  EXPECT_EQ(x.LocalOffset(h.LocalHeaderOffset, false), 0x123456789A);
+  EXPECT_EQ(x.PackedSize(h.PackedSize), 10);
+  EXPECT_EQ(x.UnpackedSize(h.UnpackedSize), 20);
+
+  // Compressed size and disk all ones: the compressed size first, then the disk.
+  const Bytes packedAndDisk = Subfield(1, Cat({Le(0x100000001, 8), Le(2, 4)}));
+  x = ParseZipExtraFields(packedAndDisk.data(), packedAndDisk.size(), true,
+                          TZip64Wanted{false, true, false, true});
+  EXPECT_FALSE(x.HasUnpacked64);
+  EXPECT_EQ(x.Packed64, 0x100000001u);
+  EXPECT_TRUE(x.HasDisk32);
+  EXPECT_EQ(x.Disk32, 0x00000002u);
+
+  // A subfield too short for what the header wants gives what it holds; no fields, no values.
+  const Bytes shortOne = Subfield(1, Le(5, 8));
+  x = ParseZipExtraFields(shortOne.data(), shortOne.size(), false, TZip64Wanted{true, true});
+  EXPECT_TRUE(x.HasUnpacked64);
+  EXPECT_FALSE(x.HasPacked64);
+  EXPECT_EQ(x.PackedSize(0xFFFFFFFF), 0xFFFFFFFF);
+  x = ParseZipExtraFields(four.data(), four.size(), false, TZip64Wanted{});
+  EXPECT_FALSE(x.HasUnpacked64 || x.HasPacked64 || x.HasOffset64 || x.HasDisk32);
+  // A value beyond the engine's signed sizes is taken as the largest, never as negative.
+  const Bytes huge = Subfield(1, Le(~0ull, 8));
+  x = ParseZipExtraFields(huge.data(), huge.size(), false, TZip64Wanted{true});
+  EXPECT_EQ(x.UnpackedSize(0xFFFFFFFF), INT64_MAX);
+  // The engine's 0x0064 words still count where 0x0001 gives nothing.
+  const Bytes both = Cat({Subfield(0x64, Cat({Le(1, 2), Le(2, 2), Le(3, 2)})), one});
+  x = ParseZipExtraFields(both.data(), both.size(), true, offsetOnly);
+  EXPECT_EQ(x.PackedSize(10), 0x10000000A);
+  EXPECT_EQ(x.LocalOffset(0xFFFFFFFF, true), 0x123456789A);
+  x = ParseZipExtraFields(both.data(), both.size(), true, TZip64Wanted{});
+  EXPECT_EQ(x.LocalOffset(0x10, true), 0x300000010);
+  EXPECT_EQ(x.LocalOffset(0x10, false), 0x10);
+}
+
+TEST(ZipExtra, ExactTimes) {
+  // Extended timestamp: flags (bit 0: modification time), then signed UTC seconds.
+  const Bytes ut = Subfield(0x5455, Cat({Le(3, 1), Le(1700000001, 4), Le(1600000000, 4)}));
+  TZipExtra x = ParseZipExtraFields(ut.data(), ut.size(), false, {});
+  EXPECT_TRUE(x.HasModTime);
+  EXPECT_EQ(x.ModTime, 1700000001);
+  EXPECT_EQ(x.ModTimeNanos, 0u);
+  const Bytes before1970 = Subfield(0x5455, Cat({Le(1, 1), Le(static_cast<uint32_t>(-86400), 4)}));
+  EXPECT_EQ(ParseZipExtraFields(before1970.data(), before1970.size(), true, {}).ModTime, -86400);
+  const Bytes accessOnly = Subfield(0x5455, Cat({Le(2, 1), Le(5, 4)}));
+  EXPECT_FALSE(ParseZipExtraFields(accessOnly.data(), accessOnly.size(), true, {}).HasModTime);
+
+  // NTFS: 100-ns units since 1601; it wins over the extended timestamp in either order.
+  const uint64_t ticks = (1700000001ull + 11644473600ull) * 10000000ull + 1234567;
+  const Bytes ntfs =
+      Subfield(0x000A, Cat({Le(0, 4), Le(1, 2), Le(24, 2), Le(ticks, 8), Le(0, 8), Le(0, 8)}));
+  for (const Bytes& field : {Cat({ut, ntfs}), Cat({ntfs, ut})}) {
+    x = ParseZipExtraFields(field.data(), field.size(), true, {});
+    EXPECT_EQ(x.ModTime, 1700000001);
+    EXPECT_EQ(x.ModTimeNanos, 123456700u);
+  }
+  // An NTFS field without the times tag (or with a zero time) leaves the extended timestamp.
+  const Bytes otherTag = Subfield(0x000A, Cat({Le(0, 4), Le(2, 2), Le(8, 2), Le(ticks, 8)}));
+  const Bytes otherThenUt = Cat({otherTag, ut});
+  x = ParseZipExtraFields(otherThenUt.data(), otherThenUt.size(), true, {});
+  EXPECT_EQ(x.ModTime, 1700000001);
+  EXPECT_EQ(x.ModTimeNanos, 0u);
+}
+
+TEST(ZipExtra, UnicodePathOnlyForItsOwnName) {
+  const std::string stored =
+      "Gr\x81\xe1"
+      "e.txt";  // CP437
+  const std::string utf8 =
+      "Gr\xc3\xbc\xc3\x9f"
+      "e.txt";
+  const uint32_t crc = ziptest::Crc32(ziptest::ToBytes(stored));
+  const auto storedBytes = reinterpret_cast<const uint8_t*>(stored.data());
+  const Bytes good = Subfield(0x7075, Cat({Le(1, 1), Le(crc, 4), ziptest::ToBytes(utf8)}));
+  TZipExtra x = ParseZipExtraFields(good.data(), good.size(), true, {});
+  EXPECT_EQ(x.UnicodeNameFor(storedBytes, stored.size()), utf8);
+  // Made for another name (the stored one was changed since): not used.
+  EXPECT_EQ(x.UnicodeNameFor(storedBytes, stored.size() - 1), "");
+  // An unknown version is not read.
+  const Bytes v2 = Subfield(0x7075, Cat({Le(2, 1), Le(crc, 4), ziptest::ToBytes(utf8)}));
+  EXPECT_FALSE(ParseZipExtraFields(v2.data(), v2.size(), true, {}).HasUnicodePath);
+}
+
 // ---- the locator
 // ---------------------------------------------------------------------------------
 TEST(LocateCentralDir, PlainArchive) {
@@ -285,21 +412,23 @@ TEST(LocateCentralDir, EmptyAndTinyArchives) {
   EXPECT_EQ(l.where.HeaderState, 0);
 }
 
+// The end record may lie behind a comment of up to 65,535 bytes; what lies further from the end
+// (here a trailer behind the longest comment) is out of reach.
 TEST(LocateCentralDir, CommentLengthLimit) {
-  for (size_t comment : {32745u, 32746u}) {
+  for (size_t comment : {32745u, 32746u, 40000u, 65535u}) {
     ZipBuilder zb;
     zb.AddStored("a.txt", std::string(2000, 'a')).Comment(std::string(comment, 'c'));
     const Bytes zip = zb.Build();
-    ASSERT_GT(zip.size(), 32768u);
     const Located l = Locate(zip);
-    if (comment == 32745) {
-      EXPECT_EQ(l.where.HeaderState, 7) << comment;
-      EXPECT_EQ(l.result, static_cast<int64_t>(zb.Layout().centralOffset));
-    } else {
-      EXPECT_EQ(l.where.HeaderState, 0) << comment;
-      EXPECT_EQ(l.result, 0);
-    }
+    EXPECT_EQ(l.where.HeaderState, 7) << comment;
+    EXPECT_EQ(l.result, static_cast<int64_t>(zb.Layout().centralOffset));
+    EXPECT_EQ(l.where.CommentLength(), comment);
   }
+  ZipBuilder far;
+  far.AddStored("a.txt", std::string(2000, 'a')).Comment(std::string(65535, 'c')).Trailer({0});
+  const Located l = Locate(far.Build());
+  EXPECT_EQ(l.where.HeaderState, 0);
+  EXPECT_EQ(l.result, 0);
 }
 
 TEST(LocateCentralDir, DataInFrontShiftsEveryOffset) {
@@ -419,12 +548,37 @@ TEST(LocateCentralDir, DirectoryWithoutItsLocalHeader) {
   EXPECT_EQ(l.result, static_cast<int64_t>(zb.Layout().centralOffset));
 }
 
-TEST(LocateCentralDir, NearestEndSignatureWins) {
-  // An end signature inside the comment is the one found (the window is searched from its end).
+// An end record counts only when it leads to a central directory: one quoted in the comment (or
+// planted there) is passed over, whatever it says, and the search goes on towards the file's
+// start.
+TEST(LocateCentralDir, EndRecordsThatLeadNowhereArePassedOver) {
   ZipBuilder zb;
   zb.AddStored("a.txt", "hello").Comment(std::string("PK\x05\x06", 4) + std::string(30, '\0'));
-  const Located l = Locate(zb.Build());
-  EXPECT_EQ(l.where.EndRecordPosition, static_cast<int64_t>(zb.Layout().endOffset) + 22);
+  Located l = Locate(zb.Build());
+  EXPECT_EQ(l.where.EndRecordPosition, static_cast<int64_t>(zb.Layout().endOffset));
+  EXPECT_EQ(l.where.HeaderState, 7);
+  EXPECT_EQ(l.where.EndRecord.CommentLength, 34);
+
+  // A planted record that announces no entries and a directory at the end record's own place.
+  Bytes fake(22, 0);
+  fake[0] = 'P', fake[1] = 'K', fake[2] = 5, fake[3] = 6;
+  ZipBuilder planted;
+  planted.AddStored("a.txt", "hello").AddStored("b.txt", "world");
+  const Bytes plain = planted.Build();
+  fake[16] = static_cast<uint8_t>(plain.size() + 22);
+  planted.Comment(std::string(fake.begin(), fake.end()) + "tail");
+  l = Locate(planted.Build());
+  EXPECT_EQ(l.result, static_cast<int64_t>(planted.Layout().centralOffset));
+  EXPECT_EQ(l.where.EndRecord.TotalEntries, 2);
+
+  // When no record leads anywhere, the last one decides as before: the fallback scan.
+  ZipBuilder none;
+  none.AddStored("a.txt", "hello");
+  PointNowhere(none).Comment(std::string("PK\x05\x06", 4) + std::string(60, '\0'));
+  l = Locate(none.Build());
+  EXPECT_EQ(l.where.EndRecordPosition, static_cast<int64_t>(none.Layout().endOffset) + 22);
+  EXPECT_EQ(l.where.HeaderState, 1);
+  EXPECT_EQ(l.result, 0);
 }
 
 TEST(LocateCentralDir, ReadsOneWindowThenAtMostFourMore) {
@@ -434,7 +588,51 @@ TEST(LocateCentralDir, ReadsOneWindowThenAtMostFourMore) {
   TZipLocation where;
   TZipCipher cipher;
   EXPECT_EQ(LocateCentralDir(s, s.GetSize(), where, cipher), -1);
-  EXPECT_LE(s.BytesRead(), 5 * 32768 + 2 * 46);
+  // The end window, the locator and directory probes of the one end record, four blocks.
+  EXPECT_LE(s.BytesRead(), kZipLocatorWindow + 4 * kZipFallbackBlock + 20 + 2 * 46);
+}
+
+// A ZIP64 end record and its locator in front of an end record whose fields are all ones; with
+// `prefix` bytes in front of the archive whose offsets do not count them.
+Bytes Zip64Archive(const Bytes& prefix, uint64_t& centralOffset) {
+  ZipBuilder zb;
+  zb.AddStored("a.txt", "hello").AddStored("b.txt", "world!").NoEndRecord();
+  Bytes zip = zb.Build();
+  const uint64_t cdOffset = zb.Layout().centralOffset;
+  const uint64_t cdSize = zip.size() - cdOffset;
+  const uint64_t endOffset = zip.size();
+  Bytes end64 = Cat({Le(0x06064B50, 4), Le(44, 8), Le(45, 2), Le(45, 2), Le(0, 4), Le(0, 4),
+                     Le(2, 8), Le(2, 8), Le(cdSize, 8), Le(cdOffset, 8)});
+  Bytes locator = Cat({Le(0x07064B50, 4), Le(0, 4), Le(endOffset, 8), Le(1, 4)});
+  Bytes end = Cat({Le(0x06054B50, 4), Le(0xFFFF, 2), Le(0xFFFF, 2), Le(0xFFFF, 2), Le(0xFFFF, 2),
+                   Le(0xFFFFFFFF, 4), Le(0xFFFFFFFF, 4), Le(0, 2)});
+  Bytes all = Cat({prefix, zip, end64, locator, end});
+  centralOffset = prefix.size() + cdOffset;
+  return all;
+}
+
+TEST(LocateCentralDir, Zip64EndRecordThroughItsLocator) {
+  uint64_t central = 0;
+  Located l = Locate(Zip64Archive({}, central));
+  EXPECT_EQ(l.result, static_cast<int64_t>(central));
+  EXPECT_EQ(l.where.HeaderState, 7);
+  EXPECT_TRUE(l.where.Zip64);
+  EXPECT_EQ(l.where.TotalEntries(), 2u);
+  EXPECT_EQ(l.where.LastDisk(), 0u);
+  EXPECT_EQ(l.where.OffsetAdjustment, 0);
+  // Data in front that the offsets do not count: the ZIP64 record is found right before its
+  // locator, the directory right before that record.
+  l = Locate(Zip64Archive(Pseudo(3000, 9), central));
+  EXPECT_EQ(l.result, static_cast<int64_t>(central));
+  EXPECT_EQ(l.where.HeaderState, 7);
+  EXPECT_EQ(l.where.OffsetAdjustment, 3000);
+  // A locator that leads to no ZIP64 record: the all-ones offset and size lead nowhere either.
+  Bytes broken = Zip64Archive({}, central);
+  broken[broken.size() - 22 - 20 - 56] = 'X';
+  l = Locate(broken);
+  EXPECT_FALSE(l.where.Zip64);
+  EXPECT_EQ(l.where.HeaderState, 4);
+  EXPECT_EQ(l.result, 0);
 }
 
 // ---- archives made by other tools

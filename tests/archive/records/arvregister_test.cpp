@@ -714,19 +714,21 @@ TEST_F(Detect, MethodNamesByType) {
 // ------------------------------------------------------------------------ Every read lies in one
 // of the regions detection may look at, or is a small probe.
 void ExpectReadsWithinBounds(const TMemReadStream& s, int64_t size, const char* what) {
-  const int64_t window = std::min<int64_t>(32768, size - 1);
+  const int64_t window = std::min<int64_t>(kZipLocatorWindow, size - 1);
   for (const auto& [from, to] : s.Ranges()) {
     const int64_t n = to - from;
     const bool probe = n <= 64;  // stub probes, PE headers and resource strings
     const bool head = to <= 32767;
     const bool tail = from >= size - window;
-    const bool fallback = to <= 4 * window;
+    const bool fallback = to <= 4 * kZipFallbackBlock;
     const bool scan = from >= 17000 && to <= 17000 + 6 * 32768 && n <= 32768;
     EXPECT_TRUE(probe || head || tail || fallback || scan)
         << what << ": read [" << from << ", " << to << ")";
   }
   // One head, two locator passes with their fallback scans, the UUE and TAR tests, the scan.
-  EXPECT_LE(s.BytesRead(), 32767 + 2 * 5 * 32768 + 5000 + 1024 + 6 * 32768 + 4096) << what;
+  EXPECT_LE(s.BytesRead(),
+            32767 + 2 * (kZipLocatorWindow + 4 * 32768) + 5000 + 1024 + 6 * 32768 + 4096)
+      << what;
 }
 
 TEST(DetectionBounds, LargeFilesAreReadOnlyWhereDetectionLooks) {
