@@ -12,8 +12,10 @@ packages=(
   # oracles and baselines for tests and benchmarks (never linked into the product)
   zlib1g-dev libdeflate-dev
   # archivers that make the test fixtures and race us in the benchmarks
-  zip unzip p7zip-full libarchive-tools arj arc lhasa jlha-utils gcab sharutils ncompress hyperfine
+  zip unzip p7zip-full 7zip libarchive-tools arj arc lhasa jlha-utils gcab sharutils ncompress hyperfine
   unar unrar-free
+  # Python's zipfile writes ZIP64 fixtures; man renders the installed manual page in a test
+  python3 man-db
 )
 if [ "${PARCELO_BUILD_GUI:-OFF}" = "ON" ]; then
   packages+=(qt6-base-dev libjpeg-dev xvfb)

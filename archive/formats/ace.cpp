@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "archive/records/arvZipRecs.h"
 #include "archive/formats/lister_format.h"
+#include "archive/records/arvZipRecs.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/records/arvZipRecs.h"
 #include "archive/formats/lister_format.h"
+#include "archive/records/arvZipRecs.h"
 
 namespace {
 
@@ -16,10 +16,10 @@ constexpr int32_t kArcHeaderSize = 29;  // mark, method, name 13, packed 4, date
 constexpr int32_t kArcOldHeaderSize = 25;  // method 1 records no unpacked size
 constexpr int32_t kArcNameSize = 13;
 constexpr uint8_t kArcMark = 0x1A;
-constexpr uint8_t kArcEnd = 0;              // 1A 00 closes the archive
-constexpr uint8_t kArcOldStored = 1;        // the oldest form of a stored member
-constexpr uint8_t kArcSubdirectory = 30;    // opens a folder
-constexpr uint8_t kArcSubdirectoryEnd = 31; // closes the innermost open folder
+constexpr uint8_t kArcEnd = 0;               // 1A 00 closes the archive
+constexpr uint8_t kArcOldStored = 1;         // the oldest form of a stored member
+constexpr uint8_t kArcSubdirectory = 30;     // opens a folder
+constexpr uint8_t kArcSubdirectoryEnd = 31;  // closes the innermost open folder
 // Folders nest by their names, which take 13 bytes each; deeper than this no real archive goes,
 // and it keeps the prefix bounded in a crafted one.
 constexpr size_t kMaxArcDepth = 64;

@@ -8,19 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "archive/records/arvZipRecs.h"
 #include "archive/formats/format_dates.h"
 #include "archive/formats/lister_format.h"
+#include "archive/records/arvZipRecs.h"
 
 namespace {
 
 // ---- the headers --------------------------------------------------------------------------------
 constexpr uint16_t kArjHeaderId = 0xEA60;
-constexpr int32_t kArjPrefixSize = 4;      // id 2, basic-header size 2
+constexpr int32_t kArjPrefixSize = 4;       // id 2, basic-header size 2
 constexpr int32_t kArjMaxBasicSize = 2600;  // the largest basic header ARJ writes
 static_assert(kArjPrefixSize + kArjMaxBasicSize <= TArcova::kArjHeaderBufferSize + kArjPrefixSize);
 constexpr int32_t kArjCrcSize = 4;
-constexpr int32_t kArjMinFirstSize = 30;  // the fixed fields up to the host data
+constexpr int32_t kArjMinFirstSize = 30;   // the fixed fields up to the host data
 constexpr uint8_t kArjFlagVolume = 0x04;   // this member goes on in the next volume
 constexpr uint8_t kArjFlagExtFile = 0x08;  // this member began in an earlier volume
 constexpr uint8_t kArjDirectory = 3;       // file type of a folder

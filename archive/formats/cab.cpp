@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "archive/records/arvZipRecs.h"
 #include "archive/formats/lister_format.h"
+#include "archive/records/arvZipRecs.h"
 
 namespace {
 
 // ---- the cabinet header -------------------------------------------------------------------------
-constexpr int32_t kCabHeaderSize = 36;  // signature to cabinet index
+constexpr int32_t kCabHeaderSize = 36;       // signature to cabinet index
 constexpr int32_t kCabReserveSizesSize = 4;  // header reserve 2, folder reserve 1, data reserve 1
 constexpr int32_t kCabFolderSize = 8;        // data offset 4, data blocks 2, compression 2
 constexpr int32_t kCabDataHeaderSize = 8;    // checksum 4, packed 2, unpacked 2
@@ -189,7 +189,7 @@ class TCabLister final : public TListerFormat {
   }
 
   TCabinetHeader FCabinet;
-  uint32_t FRemaining = 0;           // file records of this cabinet not read yet
+  uint32_t FRemaining = 0;            // file records of this cabinet not read yet
   std::vector<std::string> FVisited;  // the cabinets read, upper-cased
 };
 

@@ -6,14 +6,14 @@
 #include <memory>
 #include <string>
 
-#include "archive/records/arvZipRecs.h"
 #include "archive/formats/format_dates.h"
 #include "archive/formats/lister_format.h"
+#include "archive/records/arvZipRecs.h"
 
 namespace {
 
-constexpr int64_t kHaFirstOffset = 3;   // one byte before the first header, behind "HA" and count
-constexpr int32_t kHaHeaderSize = 18;   // that byte, version and method, 4 sizes and CRC and time
+constexpr int64_t kHaFirstOffset = 3;  // one byte before the first header, behind "HA" and count
+constexpr int32_t kHaHeaderSize = 18;  // that byte, version and method, 4 sizes and CRC and time
 constexpr uint8_t kHaMethodDirectory = 14;
 constexpr uint8_t kHaPathSeparator = 0xFF;  // HA writes folder separators as 0xFF
 

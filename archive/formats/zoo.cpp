@@ -6,12 +6,12 @@
 #include <memory>
 #include <string>
 
-#include "archive/records/arvZipRecs.h"
 #include "archive/formats/lister_format.h"
+#include "archive/records/arvZipRecs.h"
 
 namespace {
 
-constexpr int32_t kZooEntrySize = 58;   // the fixed fields of a directory entry with its lengths
+constexpr int32_t kZooEntrySize = 58;  // the fixed fields of a directory entry with its lengths
 constexpr int32_t kZooNameSize = 13;
 constexpr uint8_t kZooLongEntryType = 2;  // entries that may carry a long name and a folder
 

@@ -2,9 +2,11 @@
 // status, password prompts answered through standard input, existing files, split sets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
@@ -206,6 +208,66 @@ TEST_F(CliExtractTest, SplitSetsFindTheirVolumes) {
             std::string::npos)
       << run.err;
   EXPECT_EQ(run.err.find("User canceled"), std::string::npos) << run.err;
+}
+
+// parcelo-cli test decodes and checks every member and writes nothing: 0 only when all pass, the
+// failing members named by their own names; passwords as for extract.
+TEST_F(CliExtractTest, TestChecksEveryMemberAndWritesNothing) {
+  ZipMember secret;
+  secret.name = "sub/secret.txt";
+  secret.data = ziptest::ToBytes("hidden");
+  secret.password = "opensesame";
+  ZipBuilder b;
+  b.AddStored("a.txt", "A").Add(secret);
+  Write(b);
+  const auto before = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(dir.HostPath()))
+      if (e.path().filename().string()[0] != '.') names.push_back(e.path().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const std::vector<std::string> files = before();
+
+  auto test = [&](const std::string& arguments) {
+    const std::string cli = std::string(PARCELO_BINARY_DIR) + "/cli/parcelo-cli";
+    const std::string command = "cd " + Quote(dir.HostPath()) + " && " + Quote(cli) + " test " +
+                                arguments + " </dev/null >" + Quote(dir.Host(".stdout")) + " 2>" +
+                                Quote(dir.Host(".stderr"));
+    const int rc = std::system(command.c_str());
+    TRun run;
+    run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    run.out = Slurp(dir.Host(".stdout"));
+    run.err = Slurp(dir.Host(".stderr"));
+    return run;
+  };
+  TRun run = test("set.zip -p opensesame");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "2 file(s) tested in set.zip: no errors\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(test("-q set.zip -p opensesame").out, "");
+
+  run = test("set.zip -p wrong");
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.err.find("sub/secret.txt"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find(dir.HostPath()), std::string::npos) << "members by their own names";
+
+  ZipMember bad;
+  bad.name = "bad.txt";
+  bad.data = ziptest::ToBytes("data");
+  bad.crcOverride = 1;
+  ZipBuilder damaged;
+  damaged.AddStored("good.txt", "G").Add(bad);
+  Write(damaged, "damaged.zip");
+  run = test("damaged.zip");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "parcelo-cli: bad.txt: File fails CRC check (25151)\n");
+  EXPECT_EQ(run.out, "2 file(s) tested in damaged.zip: 1 failed\n");
+  EXPECT_EQ(test("damaged.zip good.txt").status, 0);  // masks select what is tested
+
+  std::vector<std::string> after = before();
+  after.erase(std::remove(after.begin(), after.end(), dir.Host("damaged.zip")), after.end());
+  EXPECT_EQ(after, files) << "testing wrote something";
 }
 
 }  // namespace

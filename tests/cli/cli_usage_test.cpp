@@ -3,6 +3,9 @@
 // What each command does is tested beside it (cli_type_test, cli_list_test, cli_extract_test).
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -64,6 +67,53 @@ TEST(CliUsage, ReadmeShowsTheHelpTexts) {
       start = end + 1;
     }
     EXPECT_NE(readme.find(block), std::string::npos) << "README lacks:\n" << block;
+  }
+}
+
+// `cmake --install` puts the program and its manual page under the prefix; the page renders and
+// names every option the program's help names.
+TEST(CliUsage, InstallGivesTheProgramAndItsManualPage) {
+  parcelo::test::TempDir prefix("cli-install");
+  const std::string install = parcelo::test::Quote(PARCELO_CMAKE_COMMAND) + " --install " +
+                              parcelo::test::Quote(PARCELO_BINARY_DIR) + " --prefix " +
+                              parcelo::test::Quote(prefix.HostPath()) + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(install.c_str()), 0);
+  const std::string program = prefix.Host("bin/parcelo-cli");
+  const std::string page = prefix.Host("share/man/man1/parcelo-cli.1");
+  ASSERT_TRUE(std::filesystem::exists(program));
+  ASSERT_TRUE(std::filesystem::exists(page));
+  const TCliRun version = RunCli("--version");
+  FILE* pipe = popen((parcelo::test::Quote(program) + " --version").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char line[256] = {};
+  const size_t got = std::fread(line, 1, sizeof line - 1, pipe);
+  pclose(pipe);
+  EXPECT_EQ(std::string(line, got), version.out);
+
+  if (std::system("command -v man >/dev/null 2>&1") != 0) GTEST_SKIP() << "man is not installed";
+  pipe = popen(("LANG=C MANWIDTH=100 man -l " + parcelo::test::Quote(page) + " 2>&1").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string rendered;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) rendered.append(buffer, n);
+  EXPECT_EQ(pclose(pipe), 0);
+  EXPECT_NE(rendered.find("parcelo-cli - detect, list, extract and test archives"),
+            std::string::npos)
+      << rendered;
+  const std::string versionNumber =
+      version.out.substr(version.out.find(' ') + 1, version.out.size() - 13);
+  EXPECT_NE(rendered.find("Parcelo " + versionNumber), std::string::npos) << versionNumber;
+  for (const std::string command : {"", "type", "list", "extract", "test"}) {
+    const std::string help = RunCli(command + " --help").out;
+    // Every long option of the help ("--name") is described in the page.
+    for (size_t at = help.find("--"); at != std::string::npos; at = help.find("--", at + 2)) {
+      size_t end = at + 2;
+      while (end < help.size() &&
+             (std::isalnum(static_cast<unsigned char>(help[end])) || help[end] == '-'))
+        ++end;
+      const std::string option = help.substr(at, end - at);
+      EXPECT_NE(rendered.find(option), std::string::npos) << option << " (" << command << ")";
+    }
   }
 }
 

@@ -65,7 +65,8 @@ class ByteWriter {
 
 inline void WriteBytes(const std::string& hostPath, const std::vector<uint8_t>& bytes) {
   std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   ASSERT_TRUE(out.good()) << hostPath;
 }
 
@@ -128,12 +129,12 @@ struct TListerError {
 
 struct TListing {
   TArcType type = atNA;
-  std::vector<std::string> names;  // FillFileList
+  std::vector<std::string> names;     // FillFileList
   std::vector<TArcovaEntry> entries;  // event mode, one per OnRead
   int numFiles = 0;
   int64_t unpacked = 0;
   int64_t packed = 0;
-  std::vector<TListerError> errors;  // of the list fill
+  std::vector<TListerError> errors;       // of the list fill
   std::vector<std::string> volumesAsked;  // the names OnNextVolume was called with
   bool HasError(int code) const {
     return std::any_of(errors.begin(), errors.end(),

@@ -27,7 +27,8 @@ constexpr uint16_t kMultiVolume = 0x0800;
 // A header: its CRC (the low word of the inverted CRC-32 of what follows the size field), the
 // size, then `body`.
 void Header(ByteWriter& w, const std::vector<uint8_t>& body) {
-  const uint32_t crc = ~static_cast<uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size())));
+  const uint32_t crc =
+      ~static_cast<uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size())));
   w.U16(crc & 0xFFFF).U16(static_cast<uint32_t>(body.size())).Append(body);
 }
 

@@ -146,8 +146,7 @@ TEST(ArjConformance, ArchivesOfOtherToolsList) {
             (std::vector<std::string>{"test1.xml", "test2.xml"}));
   // Three members stored over six volumes, the first already split.
   const auto split = ListFile(other + "sc_Arj.store.split.arj");
-  EXPECT_EQ(split.names,
-            (std::vector<std::string>{"EXE\\TEST.EXE", "JPG\\TEST.JPG", "TECT.TXT"}));
+  EXPECT_EQ(split.names, (std::vector<std::string>{"EXE\\TEST.EXE", "JPG\\TEST.JPG", "TECT.TXT"}));
   EXPECT_EQ(split.volumesAsked.size(), 5u);
   EXPECT_EQ(split.packed, split.unpacked);  // stored
   const auto first = ListFile(other + "sc_Arj.store.split.arj", {.nextVolumeHandler = false});

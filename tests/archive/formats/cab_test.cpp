@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/messages/Err_Msgs.h"
+#include "platform/seams.h"
 #include "support/ReaderFixture.h"
 #include "support/TempDir.h"
 
@@ -74,7 +75,8 @@ TEST_F(CabListerTest, ListsWhatGcabStored) {
   dir.WriteFile("sub/b.txt", std::string(5000, 'b'));
   for (const std::string compress : {"", "-z"}) {
     int status = -1;
-    RunTool("cd '" + dir.HostPath() + "' && gcab -c " + compress + " t.cab a.txt sub/b.txt", &status);
+    RunTool("cd '" + dir.HostPath() + "' && gcab -c " + compress + " t.cab a.txt sub/b.txt",
+            &status);
     ASSERT_EQ(status, 0);
     const auto listing = ListFile(dir.Host("t.cab"));
     EXPECT_EQ(listing.type, atCab);
@@ -92,8 +94,8 @@ TEST_F(CabListerTest, SetIsFollowedAndSplitMembersAreListedWhereTheyEnd) {
   const CabLinks first{"", "", "SET2.CAB", "Disk 2", 20, 4};
   const CabLinks second{"set1.cab", "Disk 1", "Set3.Cab", "Disk 3", 0, 6};
   const CabLinks third{"set2.cab", "Disk 2", "", "", 7, 0};
-  const std::string path = Write("set1.cab", Cabinet({{"one.txt", 10}, {"long.bin", 9000, 0xFFFE}},
-                                                     first));
+  const std::string path =
+      Write("set1.cab", Cabinet({{"one.txt", 10}, {"long.bin", 9000, 0xFFFE}}, first));
   Write("set2.cab", Cabinet({{"long.bin", 9000, 0xFFFF}}, second));
   Write("set3.cab", Cabinet({{"long.bin", 9000, 0xFFFD}, {"two.txt", 20, 0}}, third));
   const auto listing = ListFile(path);
@@ -142,6 +144,21 @@ TEST_F(CabListerTest, BadCabinetHeadersAreReported) {
   EXPECT_EQ(first.type, atCab);
   EXPECT_TRUE(first.names.empty());
   EXPECT_TRUE(first.HasError(kErrBadFileHeader));
+}
+
+TEST_F(CabListerTest, NextCabinetThatCannotBeOpenedIsReported) {
+  Write("locked2.cab", Cabinet({{"b.txt", 1}}));
+  const std::string path =
+      Write("locked1.cab", Cabinet({{"a.txt", 1}}, {"", "", "locked2.cab", "Disk 2"}));
+  host::TSeams seams;
+  seams.FailOpen = [](const std::string& hostPath) {
+    return hostPath.find("locked2") != std::string::npos;
+  };
+  host::ScopedSeams scope(seams);
+  const auto listing = ListFile(path);
+  EXPECT_EQ(listing.names, std::vector<std::string>{"a.txt"});
+  ASSERT_TRUE(listing.HasError(kErrOpeningFile));
+  EXPECT_NE(listing.errors.back().fileName.find("locked2.cab"), std::string::npos);
 }
 
 TEST_F(CabListerTest, NamesMarkedUtf8AreNotTakenForDosNames) {

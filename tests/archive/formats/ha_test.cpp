@@ -54,11 +54,11 @@ class HaListerTest : public ::testing::Test {
 };
 
 TEST_F(HaListerTest, MachineBlocksOfEitherLengthAreSteppedOver) {
-  const std::string path = Write(
-      "t.ha", Archive({{"", "unix.txt", "unix data", 9, 0, 7},
-                       {"docs/sub/", "dos.txt", "dos data here", 13, 0, 2},
-                       {"docs/", "empty", "", 0, 14, 7},
-                       {"", "third.txt", "x", 1, 0, 7}}));
+  const std::string path =
+      Write("t.ha", Archive({{"", "unix.txt", "unix data", 9, 0, 7},
+                             {"docs/sub/", "dos.txt", "dos data here", 13, 0, 2},
+                             {"docs/", "empty", "", 0, 14, 7},
+                             {"", "third.txt", "x", 1, 0, 7}}));
   const auto listing = ListFile(path);
   EXPECT_EQ(listing.type, atHA);
   EXPECT_EQ(listing.names,
@@ -85,8 +85,7 @@ TEST_F(HaListerTest, DamagedArchivesListWhatCameBefore) {
 TEST(HaConformance, ArchiveMadeByHaOnUnix) {
   const std::string path = std::string(PARCELO_TESTDATA_DIR) + "/other/own_ha_cpy.ha";
   if (!std::filesystem::exists(path)) GTEST_SKIP() << "no conformance archives";
-  EXPECT_EQ(ListFile(path).names,
-            (std::vector<std::string>{"readme.txt", "docs\\sub\\notes.txt"}));
+  EXPECT_EQ(ListFile(path).names, (std::vector<std::string>{"readme.txt", "docs\\sub\\notes.txt"}));
 }
 
 }  // namespace

@@ -103,8 +103,7 @@ TEST_F(ZooListerTest, ChainThatPointsBackEnds) {
   const size_t b = bytes[6 + 42] | bytes[7 + 42] << 8;
   bytes[b + 6] = 42;
   bytes[b + 7] = bytes[b + 8] = bytes[b + 9] = 0;
-  EXPECT_EQ(ListFile(Write("loop.zoo", bytes)).names,
-            (std::vector<std::string>{"A.TXT", "B.TXT"}));
+  EXPECT_EQ(ListFile(Write("loop.zoo", bytes)).names, (std::vector<std::string>{"A.TXT", "B.TXT"}));
 }
 
 TEST_F(ZooListerTest, DamagedArchivesListWhatCameBefore) {
