@@ -539,7 +539,25 @@ int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& l
       any = true;
     }
   }
-  if (!any) return 0;
+  if (!any) {
+    // An empty archive is nothing but its end record, at the very start of the file (where the
+    // window above never looks): no entries, an empty directory, and its comment up to the end.
+    uint8_t head[TEndOfCentralDir::kSize];
+    if (ReadRecordAt(stream, 0, archiveSize, head, sizeof head) && GetLe32(head) == kEndSig) {
+      const TEndOfCentralDir end = TEndOfCentralDir::Decode(head);
+      if (end.TotalEntries == 0 && end.EntriesOnThisDisk == 0 && end.CentralDirSize == 0 &&
+          end.CentralDirOffset == 0 &&
+          static_cast<int64_t>(TEndOfCentralDir::kSize) + end.CommentLength == archiveSize) {
+        location = given;
+        location.EndRecord = end;
+        location.EndRecordPosition = 0;
+        location.CommentPosition = static_cast<int64_t>(TEndOfCentralDir::kSize);
+        location.HeaderState = kHeaderEnd;
+        return 0;
+      }
+    }
+    return 0;
+  }
   location = first;
   if (firstOutcome == TEndOutcome::Unreadable) return 0;
 

@@ -13,8 +13,7 @@
 
 namespace {
 
-constexpr int kRawDeflateWindowBits = -15;         // raw deflate data: no zlib header or trailer
-constexpr uint32_t kEndLocatorZip64 = 0x07064B50;  // zip64 end locator
+constexpr int kRawDeflateWindowBits = -15;  // raw deflate data: no zlib header or trailer
 
 // The system name of a member: a matching Unicode Path's UTF-8 name as it is, else the stored
 // name converted.
@@ -76,6 +75,7 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
   FCurrentEntry = -1;
   FDirectoryDamaged = false;
   FDirectoryMissing = false;
+  FSelectedCount = 0;
   if (!archive) return;  // a type whose decoder would open the archive itself: no zip to read
   // Bringing in the last disk detects the type again; the pass stays a spanned one.
   FDiskSpanned = FArcType == atZipDS;
@@ -107,6 +107,7 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
     }
   } catch (...) {
   }
+  FSelectedCount = list.Count();
   list.Clear();
 }
 
@@ -187,15 +188,13 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
   // and the members it lost are looked for through their local headers. Sets on several volumes
   // keep their directory elsewhere; an extended end record holds no count; a count of 65,535 may
   // stand for a larger one kept in a zip64 record.
-  const TEndOfCentralDir& end = EndRecord();
-  const bool countable = !FDiskSpanned && FArcType != atZipMV && !ExtendedEndRecord() &&
-                         end.NumberOfThisDisk == 0 && !FCancel;
-  if (countable && walked < end.TotalEntries &&
-      !(end.TotalEntries == 0xFFFF && HasZip64Locator(archive))) {
+  const int64_t announced = ZipLocation().AnnouncedEntries();
+  const bool countable = !FDiskSpanned && FArcType != atZipMV && !FCancel && announced >= 0;
+  if (countable && walked < announced) {
     FDirectoryDamaged = true;
     ReportError(FArchiveFile,
                 "the central directory holds " + std::to_string(walked) + " of " +
-                    std::to_string(end.TotalEntries) +
+                    std::to_string(announced) +
                     " entries; the others are looked for through their local headers",
                 "0", kErrReadingFileList);
     std::vector<int64_t> listed;
@@ -205,12 +204,6 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
     CollectLocalMembers(archive, &listed);
   }
   return FList->Count();
-}
-
-bool TUnZip::HasZip64Locator(TStream32& archive) {
-  const int64_t position = ZipLocation().EndRecordPosition - 20;
-  uint8_t b[4] = {};
-  return position >= 0 && archive.ReadAt(position, b, 4) == 4 && GetLe32(b) == kEndLocatorZip64;
 }
 
 int TUnZip::ScanLocalHeaders(TStream32& archive) {

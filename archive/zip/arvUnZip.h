@@ -44,6 +44,8 @@ class TUnZip : public TUnBase {
   // member was read through its local header). Both are reported when found.
   bool DirectoryDamaged() const { return FDirectoryDamaged; }
   bool DirectoryMissing() const { return FDirectoryMissing; }
+  // How many members the last run's walk selected (files and folders, failed ones included).
+  int SelectedCount() const { return FSelectedCount; }
 
  protected:
   void ExtractArchive(std::unique_ptr<TStream32>& archive) override;
@@ -84,8 +86,6 @@ class TUnZip : public TUnBase {
   // with `listed` (sorted local-header offsets), only those not listed yet. False when the walk
   // met a member whose end could not be found (reported).
   bool CollectLocalMembers(TStream32& archive, const std::vector<int64_t>* listed);
-  // Whether a zip64 end locator lies right before the end record.
-  bool HasZip64Locator(TStream32& archive);
 
   TDiskSpannObj FSpan;
   TUnBaseHeaderObj* FList = nullptr;  // the pass's member list (owned by ExtractArchive)
@@ -103,6 +103,7 @@ class TUnZip : public TUnBase {
   bool FDiskSpanned = false;   // this pass reads a set spanned over disks (atZipDS)
   bool FDirectoryDamaged = false;
   bool FDirectoryMissing = false;
+  int FSelectedCount = 0;
   std::unique_ptr<uint8_t[]> FInflateInput;
   std::unique_ptr<uint8_t[]> FInflateOutput;
   // The inflate driver, made on first use; its engine is reset per member (made again when the

@@ -405,11 +405,16 @@ TEST(LocateCentralDir, PlainArchive) {
 TEST(LocateCentralDir, EmptyAndTinyArchives) {
   EXPECT_EQ(Locate({}).result, 0);
   EXPECT_EQ(Locate({'P'}).result, 0);
-  // An archive that is only an end record at offset 0: index 0 of the window is never tried.
+  // An archive that is only an end record at offset 0 (index 0 of the window is never tried) is
+  // an empty archive, not a damaged one: its end record is found, with no entries.
   ZipBuilder empty;
   const Located l = Locate(empty.Build());
   EXPECT_EQ(l.result, 0);
-  EXPECT_EQ(l.where.HeaderState, 0);
+  EXPECT_EQ(l.where.HeaderState, kHeaderEnd);
+  EXPECT_EQ(l.where.AnnouncedEntries(), 0);
+  ZipBuilder commented;
+  commented.Comment("nothing here");
+  EXPECT_EQ(Locate(commented.Build()).where.HeaderState, kHeaderEnd);
 }
 
 // The end record may lie behind a comment of up to 65,535 bytes; what lies further from the end
