@@ -232,6 +232,22 @@ struct TVolumeInfo {
 bool GetVolumeInformation(const std::string& root, TVolumeInfo& info);
 bool GetDiskFreeSpace(const std::string& root, uint64_t& freeBytes, uint64_t& totalBytes);
 uint32_t GetLogicalDrives();  // bit 0 = A:, bit 2 = C:, bit 25 = Z:
+// Volumes a person would look for, mounted under /media (/media/<user>/<name>, /media/<name>),
+// /run/media/<user>/<name> and /mnt (/mnt itself or /mnt/<name>), each with a drive letter of its
+// own from D: on (in mount order, skipping letters that fake drives take). Only file systems on a
+// device ("/dev/...") or on the network count; pseudo and memory file systems never do.
+struct TMountedVolume {
+  char Letter = 0;
+  std::string MountPoint;  // host path
+  std::string Device;      // "/dev/sdb1", "server:/export", ...
+  std::string FileSystemName;
+  std::string Label;          // the mount folder's name ("STICK" for /media/me/STICK)
+  TDriveType Type = dtFixed;  // dtRemovable when the kernel marks the disk removable, dtCdRom for
+                              // optical media, dtRemote for network file systems
+  bool Ready = true;          // the mount point can be read
+};
+std::vector<TMountedVolume> MountedVolumes();
+
 // Whether the legacy floppy-kind service exists (it does not on this host: drive kind 0).
 bool HasLegacyDriveKindService();
 

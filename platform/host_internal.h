@@ -23,6 +23,9 @@ bool Resolve(const std::string& systemPath, TAccess access, std::string& hostPat
 // The fake drive with this letter when seams are installed and define one, else nullptr.
 TFakeDrive* FakeDrive(char letter);
 
+// Whether a mounted volume has this drive letter (D: .. Y:); then its host folder and readiness.
+bool MountedVolumeRoot(char letter, std::string& root, bool& ready);
+
 // Windows error code for an errno value; ENOENT becomes kErrorPathNotFound when the parent
 // directory of hostPath (when given) is missing, as Windows tells the two apart.
 uint32_t ErrorFromErrno(int err, const std::string& hostPath = std::string());

@@ -103,6 +103,9 @@ bool DriveHostRoot(char letter, std::string& root) {
     root.clear();
     return true;
   }
+  if (bool ready = false; detail::MountedVolumeRoot(letter, root, ready)) {
+    return ready || detail::Fail(kErrorNotReady);
+  }
   return detail::Fail(kErrorPathNotFound);
 }
 
@@ -268,6 +271,7 @@ std::string FromHostPath(const std::string& hostPath) {
       }
     }
   }
+  for (const auto& volume : MountedVolumes()) roots.push_back({volume.Letter, volume.MountPoint});
   const std::string home = StripTrailingSlashes(HomeDirectory());
   roots.push_back({'C', home});
   if (std::string real = RealPathOf(home.empty() ? "/" : home); !real.empty()) {

@@ -52,6 +52,12 @@ struct TSeams {
   std::vector<TAnswer> Answers;
   std::vector<std::string> Questions;
 
+  // Mounted-volume discovery: the mount table's text instead of /proc/self/mounts, the folder
+  // standing for /sys (its block/<disk>/removable flags), the user whose /media folders count.
+  std::optional<std::string> MountTable;
+  std::string SysRoot;
+  std::string UserName;
+
   TFakeDrive* FindDrive(char letter);
 };
 

@@ -17,8 +17,13 @@ packages=(
   # Python's zipfile writes ZIP64 fixtures; man renders the installed manual page in a test
   python3 man-db
 )
-if [ "${PARCELO_BUILD_GUI:-OFF}" = "ON" ]; then
-  packages+=(qt6-base-dev libjpeg-dev xvfb)
+# the wizard and its controls (built unless PARCELO_BUILD_GUI=OFF): Qt 6 Widgets and Test, the
+# JPEG decoder, a sans font for the offscreen platform the GUI tests run on, and a virtual display;
+# for the wizard's end-to-end test xdotool to drive the real program and ImageMagick's import for
+# screenshots, and the desktop's validators of the installed desktop entry and metainfo
+if [ "${PARCELO_BUILD_GUI:-ON}" = "ON" ]; then
+  packages+=(qt6-base-dev libjpeg-dev xvfb xauth fonts-dejavu-core xdotool imagemagick
+             desktop-file-utils appstream)
 fi
 
 missing=()

@@ -77,7 +77,6 @@ bool TestZipPassword(TZipCipher& cipher, const std::string& password, uint8_t he
   for (size_t i = 0; i < kZipEncryptionHeaderSize; ++i) {
     header[i] = cipher.DecipherByte(header[kZipEncryptionHeaderSize + i]);
   }
-  constexpr uint16_t kFlagDataDescriptor = 0x0008;  // sizes and CRC follow the data
   const uint8_t expected = (generalFlags & kFlagDataDescriptor)
                                ? static_cast<uint8_t>(localTime >> 8)
                                : static_cast<uint8_t>(localCrc >> 24);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "archive/codecs/arvCrcTables.h"
+#include "archive/codecs/arvZipConsts.h"
 
 constexpr uint32_t kInitialKey0 = 0x12345678;
 constexpr uint32_t kInitialKey1 = 0x23456789;
@@ -20,8 +21,6 @@ constexpr uint32_t kHeaderKey2 = kInitialKey2 & kInitialKey1;
 
 // The linear congruential step of key 1.
 constexpr uint32_t kZipKeyMultiplier = 134775813;
-// Bytes of the encryption header in front of an encrypted member's data; the last is the check.
-constexpr size_t kZipEncryptionHeaderSize = 12;
 
 class TZipCipher {
  public:

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "archive/codecs/arvBytes.h"
 namespace {
 
 // ---- format constants ---------------------------------------------------------------------------
@@ -269,12 +270,6 @@ uint32_t Adler32Update(uint32_t adler, const uint8_t* p, size_t n) {
 
 // ---- word access --------------------------------------------------------------------------------
 
-inline uint64_t Load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  return v;
-}
 inline void Copy8(uint8_t* dst, const uint8_t* src) {
   uint64_t v;
   std::memcpy(&v, src, 8);
@@ -474,7 +469,7 @@ template <bool kCheckDistance>
 
   // Fills the bit buffer to 56..63 bits; bits above the count hold the next input bits or zeros.
   auto refill = [&] {
-    bitbuf |= Load64(in) << static_cast<uint8_t>(bitsleft);
+    bitbuf |= GetLe64(in) << static_cast<uint8_t>(bitsleft);
     in += 7 - ((bitsleft >> 3) & 7);
     bitsleft |= kRefilledBits;
   };
@@ -653,7 +648,7 @@ void FastLoop(TInflateState& s, TFastIo& io, const uint8_t* callIn) {
 
 int InflateReset(TInflateStream& strm) {
   TInflateState* s = strm.state;
-  if (s == nullptr) return Z_STREAM_ERROR;
+  if (s == nullptr) return kInflateStreamError;
   strm.total_in = 0;
   strm.total_out = 0;
   strm.msg = nullptr;
@@ -670,23 +665,23 @@ int InflateReset(TInflateStream& strm) {
   s->whead = s->wsize;
   s->litlen = nullptr;
   s->dist = nullptr;
-  return Z_OK;
+  return kInflateOk;
 }
 
 int InflateInit(TInflateStream& strm, int windowBits, int recordSize, bool deflate64) {
-  if (recordSize != kInflateStreamSize) return Z_VERSION_ERROR;
+  if (recordSize != kInflateStreamSize) return kInflateVersionError;
   strm.msg = nullptr;
   strm.state = nullptr;
   if (strm.zalloc == nullptr) strm.zalloc = DefaultAlloc;
   if (strm.zfree == nullptr) strm.zfree = DefaultFree;
-  if (windowBits < -15 || windowBits > 15) return Z_STREAM_ERROR;  // 16 only through Deflate64
+  if (windowBits < -15 || windowBits > 15) return kInflateStreamError;  // 16 only through Deflate64
   const bool wrapped = windowBits >= 0;
   int bits = wrapped ? windowBits : -windowBits;
   if (deflate64) ++bits;
-  if (bits < 8 || bits > (deflate64 ? 16 : 15)) return Z_STREAM_ERROR;
+  if (bits < 8 || bits > (deflate64 ? 16 : 15)) return kInflateStreamError;
 
   void* stateMemory = strm.zalloc(strm.opaque, 1, sizeof(TInflateState));
-  if (stateMemory == nullptr) return Z_MEM_ERROR;
+  if (stateMemory == nullptr) return kInflateMemError;
   TInflateState* s = new (stateMemory) TInflateState();
   s->wrapped = wrapped;
   s->deflate64 = deflate64;
@@ -698,7 +693,7 @@ int InflateInit(TInflateStream& strm, int windowBits, int recordSize, bool defla
   if (s->window == nullptr) {
     s->~TInflateState();
     strm.zfree(strm.opaque, stateMemory);
-    return Z_MEM_ERROR;
+    return kInflateMemError;
   }
   std::memset(s->window, 0, 2 * size_t{s->wsize} + kWindowSlack);
   strm.state = s;
@@ -707,23 +702,23 @@ int InflateInit(TInflateStream& strm, int windowBits, int recordSize, bool defla
 
 int InflateEnd(TInflateStream& strm) {
   TInflateState* s = strm.state;
-  if (s == nullptr || strm.zfree == nullptr) return Z_STREAM_ERROR;
+  if (s == nullptr || strm.zfree == nullptr) return kInflateStreamError;
   strm.zfree(strm.opaque, s->window);
   s->~TInflateState();
   strm.zfree(strm.opaque, s);
   strm.state = nullptr;
-  return Z_OK;
+  return kInflateOk;
 }
 
 int Inflate(TInflateStream& strm, int flush) {
   TInflateState* const sp = strm.state;
-  if (sp == nullptr || strm.next_in == nullptr) return Z_STREAM_ERROR;
-  if (strm.next_out == nullptr && strm.avail_out != 0) return Z_STREAM_ERROR;
+  if (sp == nullptr || strm.next_in == nullptr) return kInflateStreamError;
+  if (strm.next_out == nullptr && strm.avail_out != 0) return kInflateStreamError;
   TInflateState& s = *sp;
   if (s.mode == TMode::kDict) {
     // Nobody can hand us the dictionary the stream needs.
     s.mode = TMode::kBad;
-    return Z_STREAM_ERROR;
+    return kInflateStreamError;
   }
 
   const uint8_t* const inStart = strm.next_in;
@@ -735,7 +730,7 @@ int Inflate(TInflateStream& strm, int flush) {
   uint8_t* checked = outStart;  // output before this point is in s.check
   uint64_t hold = s.hold;
   unsigned bits = s.bits;
-  int ret = Z_OK;
+  int ret = kInflateOk;
 
   // The bit reader of the state machine: one byte at a time, only as many as a step needs.
   auto pullByte = [&]() -> bool {
@@ -816,7 +811,7 @@ int Inflate(TInflateStream& strm, int flush) {
         strm.adler = __builtin_bswap32(peekBits(32));
         dropBits(32);
         s.mode = TMode::kDict;
-        ret = Z_NEED_DICT;
+        ret = kInflateNeedDict;
         goto leave;
       }
       case TMode::kDict:  // handled on entry
@@ -959,7 +954,7 @@ int Inflate(TInflateStream& strm, int flush) {
                              s.templates->dist, true, s.nlen <= 257);
         if (built != TBuild::kOk) {
           // Cannot happen with tables of the "enough" sizes, but never write past them.
-          if (built == TBuild::kNoRoom) ret = Z_MEM_ERROR;
+          if (built == TBuild::kNoRoom) ret = kInflateMemError;
           bad();
           break;
         }
@@ -1071,10 +1066,10 @@ int Inflate(TInflateStream& strm, int flush) {
         break;
       }
       case TMode::kDone:
-        ret = Z_STREAM_END;
+        ret = kInflateStreamEnd;
         goto leave;
       case TMode::kBad:
-        if (ret == Z_OK) ret = Z_DATA_ERROR;
+        if (ret == kInflateOk) ret = kInflateDataError;
         goto leave;
     }
   }
@@ -1092,6 +1087,7 @@ leave:
   strm.next_out = put;
   strm.avail_out = left;
   strm.total_out += produced;
-  if (((consumed == 0 && produced == 0) || flush == Z_FINISH) && ret == Z_OK) ret = Z_BUF_ERROR;
+  if (((consumed == 0 && produced == 0) || flush == kInflateFinish) && ret == kInflateOk)
+    ret = kInflateBufError;
   return ret;
 }

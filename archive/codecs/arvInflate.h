@@ -8,22 +8,24 @@
 #include <cstddef>
 #include <cstdint>
 
-// Return codes.
-constexpr int Z_OK = 0;
-constexpr int Z_STREAM_END = 1;
-constexpr int Z_NEED_DICT = 2;
-constexpr int Z_STREAM_ERROR = -2;
-constexpr int Z_DATA_ERROR = -3;
-constexpr int Z_MEM_ERROR = -4;
-constexpr int Z_BUF_ERROR = -5;
-constexpr int Z_VERSION_ERROR = -6;
+// Return codes (the values are zlib's, so results compare across the two; the names are our own, so
+// no header order matters beside zlib.h).
+constexpr int kInflateOk = 0;
+constexpr int kInflateStreamEnd = 1;
+constexpr int kInflateNeedDict = 2;
+constexpr int kInflateStreamError = -2;
+constexpr int kInflateDataError = -3;
+constexpr int kInflateMemError = -4;
+constexpr int kInflateBufError = -5;
+constexpr int kInflateVersionError = -6;
 
 // Flush values. The flush value changes only the code of a call that did not finish the data:
-// Z_BUF_ERROR with Z_FINISH, Z_OK with anything else. A call that could make no progress at all
-// (no input consumed, no output produced) returns Z_BUF_ERROR whatever the flush value.
-constexpr int Z_NO_FLUSH = 0;
-constexpr int Z_SYNC_FLUSH = 2;
-constexpr int Z_FINISH = 4;
+// kInflateBufError with kInflateFinish, kInflateOk with anything else. A call that could make no
+// progress at all (no input consumed, no output produced) returns kInflateBufError whatever the
+// flush value.
+constexpr int kInflateNoFlush = 0;
+constexpr int kInflateSyncFlush = 2;
+constexpr int kInflateFinish = 4;
 
 using TAllocFunc = void* (*)(void* opaque, unsigned items, unsigned size);
 using TFreeFunc = void (*)(void* opaque, void* address);
@@ -48,13 +50,13 @@ struct TInflateStream {
 };
 
 // The record size callers pass to InflateInit, so that a caller built against another record
-// layout is refused (Z_VERSION_ERROR).
+// layout is refused (kInflateVersionError).
 constexpr int kInflateStreamSize = static_cast<int>(sizeof(TInflateStream));
 
 // windowBits < 0: raw deflate data, |windowBits| used. deflate64: the Deflate64 variant (window
 // bits + 1, up to 16; length code 285 with 16 extra bits; distance codes 30 and 31).
 int InflateInit(TInflateStream& strm, int windowBits, int recordSize, bool deflate64 = false);
-// Decodes as much as input and room allow. After the end of the data (Z_STREAM_END) next_in
+// Decodes as much as input and room allow. After the end of the data (kInflateStreamEnd) next_in
 // stands right after its last byte. Decoded bytes go straight into the caller's area; only the
 // part that stands reported in total_out is defined (the area beyond it may have been written).
 int Inflate(TInflateStream& strm, int flush);

@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "archive/codecs/arvBytes.h"
 #include "archive/codecs/arvCrypt.h"
 #include "archive/messages/Err_Msgs.h"
 
@@ -53,13 +54,6 @@ static_assert(kLegacyOutputBlock >= kWindowMax, "a flush keeps the window out of
 // B(n): bits of a follower index for a set of n bytes.
 constexpr unsigned FollowerIndexBits(int n) {
   return n <= 2 ? 1 : n <= 4 ? 2 : n <= 8 ? 3 : n <= 16 ? 4 : n <= 32 ? 5 : 6;
-}
-
-inline uint64_t LoadLe64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  return v;
 }
 
 // A Shannon-Fano decode tree with a look-up table in front. Slots hold a symbol (below the
@@ -205,7 +199,7 @@ struct TLegacyDecoder::TState {
   void Refill() {
     while (bitCount <= 56) {
       if (inEnd - inPos >= 8) {
-        bitBuf |= LoadLe64(inPos) << bitCount;
+        bitBuf |= GetLe64(inPos) << bitCount;
         inPos += (63 - bitCount) >> 3;
         bitCount |= 56;
         return;
@@ -633,8 +627,8 @@ struct TLegacyDecoder::TState {
   }
 
   bool Explode() {
-    const bool bigWindow = (member.Flags & kImplode8KWindow) != 0;
-    const bool threeTrees = (member.Flags & kImplodeThreeTrees) != 0;
+    const bool bigWindow = (member.Flags & kFlagImplode8K) != 0;
+    const bool threeTrees = (member.Flags & kFlagImplode3Trees) != 0;
     const unsigned lowBits = bigWindow ? 7 : 6;
     const size_t windowSize = bigWindow ? 8192 : 4096;
     const unsigned minMatch = threeTrees ? 3 : 2;

@@ -10,16 +10,9 @@
 #include <functional>
 #include <memory>
 
+#include "archive/codecs/arvZipConsts.h"
+
 class TZipCipher;
-
-constexpr uint32_t kMethodShrunk = 1;
-constexpr uint32_t kMethodReduced1 = 2;  // reduced with compression factor 1 ...
-constexpr uint32_t kMethodReduced4 = 5;  // ... up to factor 4
-constexpr uint32_t kMethodImploded = 6;
-
-// General-purpose flag bits that select the implode variant.
-constexpr uint16_t kImplode8KWindow = 0x0002;  // 8192-byte window (else 4096), 7 low distance bits
-constexpr uint16_t kImplodeThreeTrees = 0x0004;  // a literal tree; minimum match length 3 (else 2)
 
 // Block sizes of the byte source and the output buffer.
 constexpr size_t kLegacyInputBlock = 32768;

@@ -10,10 +10,6 @@
 
 namespace {
 
-inline uint8_t UpByte(uint8_t c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 32) : c;
-}
-
 // Runs the mask compiler over the text. With `items` null it only counts; otherwise it fills
 // exactly the count it returns (the end item included).
 int CompileMask(const std::string& mask, TInternalMask::TMaskItem* items) {
@@ -35,7 +31,7 @@ int CompileMask(const std::string& mask, TInternalMask::TMaskItem* items) {
       if (items) {
         items[count].star = pendingStar;
         items[count].kind = 0;
-        items[count].character = UpByte(c);
+        items[count].character = UpCaseAscii(c);
       }
       ++count;
       pendingStar = false;
@@ -50,7 +46,7 @@ int CompileMask(const std::string& mask, TInternalMask::TMaskItem* items) {
 }
 
 inline bool InSet(const TInternalMask::TMaskItem& item, uint8_t c) {
-  const bool member = item.set && item.set->test(UpByte(c));
+  const bool member = item.set && item.set->test(UpCaseAscii(c));
   return member != item.negate;
 }
 
@@ -106,7 +102,7 @@ bool TInternalMask::Matches(const std::string& name) const {
         if (isEnd) {
           p = length;
         } else if (item.kind == 0) {
-          while (p < length && UpByte(byteAt(p)) != item.character) ++p;
+          while (p < length && UpCaseAscii(byteAt(p)) != item.character) ++p;
         } else if (item.kind == 2) {
           while (p < length && !InSet(item, byteAt(p))) ++p;
         }  // kind 1 after a star: any character will do, nothing to skip
@@ -120,7 +116,7 @@ bool TInternalMask::Matches(const std::string& name) const {
       } else if (p >= length) {
         ok = false;
       } else if (item.kind == 0) {
-        ok = UpByte(byteAt(p)) == item.character;
+        ok = UpCaseAscii(byteAt(p)) == item.character;
       } else if (item.kind == 1) {
         ok = true;
       } else {
@@ -328,9 +324,6 @@ int PercentSaved(int64_t whole, int64_t part) {
 
 // ---- ASCII case
 // ----------------------------------------------------------------------------------
-char UpCaseAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-}
 
 std::string UpperCaseAscii(std::string text) {
   for (char& c : text) c = UpCaseAscii(c);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/codecs/arvBytes.h"
 #include "platform/host.h"
 
 class TStream32;
@@ -90,7 +91,6 @@ int Percent(int64_t part, int64_t whole);
 // (whole - part) * 100 / whole rounded half to even, 0 to 100; 0 when whole <= 0 or part >= whole.
 int PercentSaved(int64_t whole, int64_t part);
 // ASCII-only case folding and comparison, as the engine compares names and masks.
-char UpCaseAscii(char c);
 std::string UpperCaseAscii(std::string text);
 bool SameTextAscii(const std::string& a, const std::string& b);
 bool StartsTextAscii(const std::string& prefix, const std::string& text);

@@ -45,13 +45,6 @@ constexpr TCrc32Braid MakeCrc32Braid() {
 }
 alignas(64) constexpr TCrc32Braid kCrc32Braid = MakeCrc32Braid();
 
-inline uint32_t LoadLittle32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-inline uint64_t LoadLittle64(const uint8_t* p) {
-  return LoadLittle32(p) | static_cast<uint64_t>(LoadLittle32(p + 4)) << 32;
-}
 // The plain step over one 8-byte word.
 inline uint32_t Crc32Word(uint64_t word) {
   for (int k = 0; k < kCrcWordSize; ++k) word = (word >> 8) ^ kCrc32Table[word & 0xFF];
@@ -83,7 +76,7 @@ uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, size_t count) {
 #pragma GCC unroll 4
       for (int i = 0; i < kCrcLanes; ++i) {
         const uint8_t* q = bytes + i * kCrcWordSize;
-        const uint32_t low = LoadLittle32(q) ^ lane[i];
+        const uint32_t low = GetLe32(q) ^ lane[i];
         lane[i] = t[0][low & 0xFF] ^ t[1][(low >> 8) & 0xFF] ^ t[2][(low >> 16) & 0xFF] ^
                   t[3][low >> 24] ^ t[4][q[4]] ^ t[5][q[5]] ^ t[6][q[6]] ^ t[7][q[7]];
       }
@@ -92,7 +85,7 @@ uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, size_t count) {
     }
     uint64_t combined = 0;
     for (int i = 0; i < kCrcLanes; ++i) {
-      combined = Crc32Word(lane[i] ^ LoadLittle64(bytes + i * kCrcWordSize) ^ combined);
+      combined = Crc32Word(lane[i] ^ GetLe64(bytes + i * kCrcWordSize) ^ combined);
     }
     crc = static_cast<uint32_t>(combined);
     bytes += kCrcBlockSize;
@@ -324,14 +317,14 @@ TInflateDriver::~TInflateDriver() {
 }
 
 int TInflateDriver::Start(int windowBits, bool deflate64) {
-  int code = Z_OK;
+  int code = kInflateOk;
   if (FMade && windowBits == FWindowBits && deflate64 == FDeflate64) {
     code = InflateReset(FStream);
   } else {
     if (FMade) InflateEnd(FStream);
     FStream = TInflateStream{};
     code = InflateInit(FStream, windowBits, kInflateStreamSize, deflate64);
-    FMade = code == Z_OK;
+    FMade = code == kInflateOk;
     FWindowBits = windowBits;
     FDeflate64 = deflate64;
   }
@@ -371,23 +364,23 @@ TInflateStep TInflateDriver::Run(uint8_t* output, uint32_t room, const TInflateS
     }
     const uint32_t inBefore = FStream.avail_in;
     const uint32_t outBefore = FStream.avail_out;
-    FLastCode = Inflate(FStream, Z_NO_FLUSH);
-    if (FLastCode == Z_STREAM_END) {
+    FLastCode = Inflate(FStream, kInflateNoFlush);
+    if (FLastCode == kInflateStreamEnd) {
       step = TInflateStep::End;
       break;
     }
-    if (FLastCode == Z_BUF_ERROR) {  // nothing moved: the engine needs input the source lacks
+    if (FLastCode == kInflateBufError) {  // nothing moved: the engine needs input the source lacks
       step = TInflateStep::Starved;
       break;
     }
-    if (FLastCode == Z_OK && FStream.avail_in == inBefore && FStream.avail_out == outBefore) {
-      FLastCode = Z_DATA_ERROR;  // an engine that cannot move on
+    if (FLastCode == kInflateOk && FStream.avail_in == inBefore && FStream.avail_out == outBefore) {
+      FLastCode = kInflateDataError;  // an engine that cannot move on
       step = TInflateStep::Broken;
       break;
     }
-    if (FLastCode != Z_OK) {
+    if (FLastCode != kInflateOk) {
       // Nobody can give the engine the dictionary it asks for; its next call would refuse.
-      if (FLastCode == Z_NEED_DICT) FLastCode = Z_STREAM_ERROR;
+      if (FLastCode == kInflateNeedDict) FLastCode = kInflateStreamError;
       step = TInflateStep::Broken;
       break;
     }
@@ -432,7 +425,7 @@ int32_t TDecompressStream::FillInput(uint8_t* buffer, int32_t room) {
 
 int32_t TDecompressStream::Read(void* buffer, int32_t count) {
   if (count <= 0) return 0;
-  if (initResult_ != Z_OK) return initResult_;
+  if (initResult_ != kInflateOk) return initResult_;
   if (endOfStream_) return count;
   const TInflateStep step = driver_.Run(static_cast<uint8_t*>(buffer), static_cast<uint32_t>(count),
                                         [this](uint8_t* input, int32_t room) {

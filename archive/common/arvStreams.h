@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "archive/codecs/arvBytes.h"
 #include "archive/codecs/arvCrcTables.h"  // kCrc32Table, kCrc16Table, Crc32Step
 #include "archive/codecs/arvCrypt.h"
 #include "archive/codecs/arvInflate.h"
@@ -159,7 +160,7 @@ class TInflateDriver {
   TInflateDriver& operator=(const TInflateDriver&) = delete;
 
   // Starts the data of a member: windowBits < 0 for raw deflate data, deflate64 for Deflate64.
-  // The input buffer starts empty. The engine's code: Z_OK, or why it could not be made.
+  // The input buffer starts empty. The engine's code: kInflateOk, or why it could not be made.
   int Start(int windowBits, bool deflate64);
   // Starts the data again with the same parameters (nothing but an emptied input without an
   // engine).
@@ -168,8 +169,8 @@ class TInflateDriver {
   // whenever the input buffer is empty. Produced() tells how many bytes this run wrote.
   TInflateStep Run(uint8_t* output, uint32_t room, const TInflateSource& source);
   uint32_t Produced() const { return FProduced; }
-  // The engine's last code: Z_BUF_ERROR for Starved; for Broken the engine's error, Z_DATA_ERROR
-  // for an engine that could not move on, Z_STREAM_ERROR for data that wants a preset dictionary.
+  // The engine's last code: kInflateBufError for Starved; for Broken the engine's error, kInflateDataError
+  // for an engine that could not move on, kInflateStreamError for data that wants a preset dictionary.
   int LastCode() const { return FLastCode; }
   // Bytes read but not yet taken by the engine.
   uint32_t InputLeft() const { return FStream.avail_in; }
@@ -185,7 +186,7 @@ class TInflateDriver {
   int FWindowBits = 0;
   bool FDeflate64 = false;
   uint32_t FProduced = 0;
-  int FLastCode = Z_OK;
+  int FLastCode = kInflateOk;
 };
 
 // Inflates a member out of `source`, from its current position. `cipher` (when not null, not
@@ -194,7 +195,7 @@ class TInflateDriver {
 //
 // Read(buffer, count) fills the buffer and returns count; when the deflate data ends first it
 // still returns count and sets EndOfStream() (the bytes really produced are in TotalOut()). A
-// negative result is an inflate code: the engine's own, or Z_BUF_ERROR (-5) when the source gave
+// negative result is an inflate code: the engine's own, or kInflateBufError (-5) when the source gave
 // no more bytes and nothing more could be produced. When *cancel is non-zero at the moment a new
 // input block would be read, Read returns 0 without reading (bytes produced before that in the
 // same call still count in TotalOut()).
@@ -237,7 +238,7 @@ class TDecompressStream : public TCustomStream {
   TZipCipher startKeys_;  // the cipher as it stood when the data began
   const uint8_t* cancel_;
   int64_t startPosition_;  // where the data began in the source
-  int initResult_ = Z_OK;
+  int initResult_ = kInflateOk;
   bool endOfStream_ = false;
   bool readAny_ = false;  // input was taken from a source since creation
 };

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "archive/formats/format_dates.h"
 #include "archive/formats/lister_format.h"
 #include "archive/records/arvZipRecs.h"
 
@@ -123,6 +124,7 @@ class TGzipLister final : public TListerFormat {
     entry.PackedSize = packed;
     entry.UnpackedSize = unpacked;
     entry.Method = h[2];
+    if (gzip && GetLe32(h + 4) != 0) entry.DosDateTime = UnixToDosDateTime(GetLe32(h + 4));
     entry.Flags = flags;
     entry.Encrypted = (flags & kFlagEncrypted) != 0;
     entry.Attributes = 0x20;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "archive/formats/format_dates.h"
 #include "archive/formats/lister_format.h"
 #include "archive/records/arvZipRecs.h"
 
@@ -138,7 +139,8 @@ void TLhaLister::Header(TArcovaWalk& walk) {
   entry.UnpackedSize = unpacked;
   entry.Method = h[kMethodChar];
   entry.Attributes = h[kAttributeOffset];
-  if (level < 2) entry.DosDateTime = GetLe32(h + kDateTimeOffset);
+  const uint32_t stamp = GetLe32(h + kDateTimeOffset);
+  entry.DosDateTime = level < 2 ? stamp : UnixToDosDateTime(stamp);
   entry.IsDirectory = directory;
   walk.FireReadFile();
 

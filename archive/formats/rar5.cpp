@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "archive/formats/format_dates.h"
 #include "archive/formats/lister_format.h"
 #include "archive/formats/rar.h"
 #include "archive/records/arvZipRecs.h"
@@ -173,7 +174,6 @@ void TRar5Lister::FileHeader(TArcovaWalk& walk, TFieldReader& fields, uint64_t b
     walk.EndWalk();
     return;
   }
-  (void)modTime;
   walk.ClearEntry();
   walk.SetFileName(std::string(reinterpret_cast<const char*>(name), nameLength), false);
   const bool directory = (fileFlags & kFileDirectory) != 0;
@@ -186,6 +186,7 @@ void TRar5Lister::FileHeader(TArcovaWalk& walk, TFieldReader& fields, uint64_t b
   };
   entry.UnpackedSize = clamp(unpacked);
   entry.Crc32 = crc;
+  if (fileFlags & kFileTime) entry.DosDateTime = UnixToDosDateTime(modTime);
   entry.Method = '0' + static_cast<uint32_t>((compression >> 7) & 7);
   entry.Flags = static_cast<uint32_t>(blockFlags);
   entry.Attributes = hostOs == kHostWindows ? static_cast<uint32_t>(attributes) : 0x20;

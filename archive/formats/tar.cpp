@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "archive/formats/format_dates.h"
 #include "archive/formats/lister_format.h"
 
 namespace tar {
@@ -17,6 +18,7 @@ namespace {
 // Header fields: offset and length.
 constexpr int kNameOffset = 0, kNameLength = 100;
 constexpr int kSizeOffset = 124, kSizeLength = 12;
+constexpr int kTimeOffset = 136, kTimeLength = 12;  // Unix seconds
 constexpr int kChecksumOffset = 148, kChecksumLength = 8;
 constexpr int kTypeOffset = 156;
 constexpr int kMagicOffset = 257;
@@ -156,6 +158,9 @@ bool THeaderReader::Header(TArcovaWalk& walk, const uint8_t* block, int64_t offs
   if (walk.FileName().empty()) return false;
   TArcovaEntry& entry = walk.Entry();
   entry.PackedSize = entry.UnpackedSize = static_cast<int64_t>(std::min<uint64_t>(size, INT64_MAX));
+  uint64_t modTime = 0;
+  if (ParseNumber(block + kTimeOffset, kTimeLength, modTime) && modTime <= UINT32_MAX)
+    entry.DosDateTime = UnixToDosDateTime(static_cast<uint32_t>(modTime));
   entry.IsDirectory = type == '5';
   entry.Attributes = entry.IsDirectory ? 0x10 : 0x20;
   walk.FireReadFile();

@@ -26,7 +26,7 @@ class TGzipReader {
  public:
   TGzipReader(TWalkStream& stream, int64_t fileSize, int64_t dataStart)
       : FStream(stream), FFileSize(fileSize), FInputPos(dataStart) {
-    FOk = InflateInit(FInflate, -15, kInflateStreamSize) == Z_OK;
+    FOk = InflateInit(FInflate, -15, kInflateStreamSize) == kInflateOk;
   }
   ~TGzipReader() { InflateEnd(FInflate); }
   TGzipReader(const TGzipReader&) = delete;
@@ -41,14 +41,14 @@ class TGzipReader {
       FInflate.next_out = out + done;
       FInflate.avail_out = static_cast<uint32_t>(std::min<size_t>(count - done, UINT32_MAX));
       const uint32_t room = FInflate.avail_out;
-      const int rc = Inflate(FInflate, Z_NO_FLUSH);
+      const int rc = Inflate(FInflate, kInflateNoFlush);
       done += room - FInflate.avail_out;
       FInputPos += before - FInflate.avail_in;
-      if (rc == Z_STREAM_END) {
+      if (rc == kInflateStreamEnd) {
         NextMember();
-      } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
+      } else if (rc != kInflateOk && rc != kInflateBufError) {
         FOk = false;  // the deflate data is corrupt
-      } else if (rc == Z_BUF_ERROR && FInflate.avail_in != 0) {
+      } else if (rc == kInflateBufError && FInflate.avail_in != 0) {
         FOk = false;  // no progress with input and room at hand
       }
     }
@@ -95,7 +95,7 @@ class TGzipReader {
     gzip::THeaderInfo info;
     if (next < FFileSize && gzip::ReadHeader(FStream, next, FFileSize, info) &&
         info.Magic == gzip::kMagicGzip && info.Method == gzip::kMethodDeflate &&
-        InflateReset(FInflate) == Z_OK) {
+        InflateReset(FInflate) == kInflateOk) {
       FInputPos = info.DataStart;
       return;
     }

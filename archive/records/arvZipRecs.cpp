@@ -643,7 +643,7 @@ int64_t DeflateDataLength(TStream32& archive, int64_t dataStart, bool deflate64,
   std::vector<uint8_t> input(kScanInputSize);
   std::vector<uint8_t> output(kScanOutputSize);
   TInflateDriver driver(input.data(), kScanInputSize);
-  if (driver.Start(kRawDeflateWindowBits, deflate64) != Z_OK) return -1;
+  if (driver.Start(kRawDeflateWindowBits, deflate64) != kInflateOk) return -1;
   const TInflateSource source = [&archive](uint8_t* buffer, int32_t room) {
     return archive.ReadUpTo(buffer, room);
   };
@@ -723,7 +723,7 @@ bool FindLocalMemberEnd(TStream32& archive, const TLocalFileHeader& header, int6
   if (!deflated) {
     // Only an empty member is certain: its signed descriptor follows the header (and the
     // encryption header of an encrypted one) at once.
-    const int64_t empty = (header.Flags & kFlagEncrypted) ? kEncryptionHeaderSize : 0;
+    const int64_t empty = (header.Flags & kFlagEncrypted) ? kZipEncryptionHeaderSize : 0;
     uint8_t b[4] = {};
     if (archive.ReadAt(dataStart + empty, b, 4) == 4 && GetLe32(b) == kDataDescriptorSig &&
         ReadDescriptorAt(archive, archiveSize, dataStart + empty, empty, end.Descriptor, next) &&
@@ -736,7 +736,7 @@ bool FindLocalMemberEnd(TStream32& archive, const TLocalFileHeader& header, int6
   }
   if (header.Flags & kFlagEncrypted) {
     if (!SearchSignedDescriptor(archive, archiveSize, dataStart,
-                                dataStart + static_cast<int64_t>(kEncryptionHeaderSize), cancel,
+                                dataStart + static_cast<int64_t>(kZipEncryptionHeaderSize), cancel,
                                 end.Descriptor, next))
       return false;
     end.HasDescriptor = true;

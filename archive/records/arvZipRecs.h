@@ -8,48 +8,11 @@
 #include <cstdint>
 #include <string>
 
+#include "archive/codecs/arvBytes.h"
 #include "archive/codecs/arvCrypt.h"
+#include "archive/codecs/arvZipConsts.h"
 
 class TStream32;
-
-// ---- little-endian helpers
-// -----------------------------------------------------------------------
-inline uint16_t GetLe16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (static_cast<uint16_t>(p[1]) << 8));
-}
-inline uint32_t GetLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline uint64_t GetLe64(const uint8_t* p) {
-  return static_cast<uint64_t>(GetLe32(p)) | (static_cast<uint64_t>(GetLe32(p + 4)) << 32);
-}
-inline void PutLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void PutLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-inline void PutLe64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// ---- signatures
-// ----------------------------------------------------------------------------------
-constexpr uint32_t kLocalSig = 0x04034B50;         // "PK\3\4"
-constexpr uint32_t kLocalSigAlt = 0x04034D50;      // "PM\3\4", read like "PK"
-constexpr uint32_t kLocalSigCiph = 0x04034C50;     // "PL\3\4", enciphered header
-constexpr uint32_t kLocalSigCiphAlt = 0x04034E50;  // "PN\3\4", enciphered header
-constexpr uint32_t kCentralSig = 0x02014B50;
-constexpr uint32_t kCentralSigAlt = 0x02014D50;
-constexpr uint32_t kCentralSigCiph = 0x02014C50;
-constexpr uint32_t kCentralSigCiphAlt = 0x02014E50;
-constexpr uint32_t kEndSig = 0x06054B50;
-constexpr uint32_t kEndSigCiph = 0x06054C50;
-constexpr uint32_t kEndSigEx = 0x06055B50;  // extended end record (64-bit directory offset)
-constexpr uint32_t kEndSigExCiph = 0x06055C50;
-constexpr uint32_t kSpanMarkerSig = 0x08074B50;  // first bytes of a spanned or split set
 
 enum class TZipRecordKind : uint8_t { Local, Central, End };
 
@@ -68,19 +31,11 @@ inline bool IsCentralSignature(uint32_t v) {
   return ClassifyZipSignature(v, TZipRecordKind::Central).valid;
 }
 
-// ---- general-purpose flag bits
-// -------------------------------------------------------------------
-constexpr uint16_t kFlagEncrypted = 0x0001;      // 12-byte encryption header before the data
-constexpr uint16_t kFlagImplode8K = 0x0002;      // method 6: 8192-byte dictionary (else 4096)
-constexpr uint16_t kFlagImplode3Trees = 0x0004;  // method 6: literal tree, minimum match 3
-constexpr uint16_t kFlagCheckByteTime = 0x0008;  // check byte is the high byte of the time field
-constexpr uint32_t kEncryptionHeaderSize = 12;
-
 // ---- records
 // ------------------------------------------------------------------------------------- Each record
 // decodes from (and, for test builders, encodes to) its fixed-size little-endian form.
 struct TLocalFileHeader {
-  static constexpr size_t kSize = 30;
+  static constexpr size_t kSize = kLocalHeaderSize;
   uint32_t Signature = 0;
   uint16_t VersionNeeded = 0;
   uint16_t Flags = 0;
@@ -98,7 +53,7 @@ struct TLocalFileHeader {
 };
 
 struct TCentralFileHeader {
-  static constexpr size_t kSize = 46;
+  static constexpr size_t kSize = kCentralHeaderSize;
   uint32_t Signature = 0;
   uint16_t VersionMadeBy = 0;
   uint16_t VersionNeeded = 0;
@@ -121,7 +76,7 @@ struct TCentralFileHeader {
 };
 
 struct TEndOfCentralDir {
-  static constexpr size_t kSize = 22;
+  static constexpr size_t kSize = kEndRecordSize;
   uint32_t Signature = 0;
   uint16_t NumberOfThisDisk = 0;
   uint16_t DiskWithCentralDir = 0;
@@ -137,7 +92,7 @@ struct TEndOfCentralDir {
 
 // Offsets 4..15 and 24..25 of the extended record are not interpreted; they are kept as read.
 struct TEndOfCentralDirEx {
-  static constexpr size_t kSize = 26;
+  static constexpr size_t kSize = kEndRecordExSize;
   uint32_t Signature = 0;
   uint8_t Reserved[12] = {};  // bytes 4..15
   uint64_t CentralDirOffset = 0;
@@ -380,14 +335,6 @@ int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& l
                          TZipCipher& cipher);
 
 // ---- methods, names and member ends (shared by the extractor and the lister) --------------------
-constexpr uint32_t kMethodStored = 0;
-constexpr uint32_t kMethodDeflated = 8;
-constexpr uint32_t kMethodDeflate64 = 9;
-
-constexpr uint16_t kFlagDataDescriptor = 0x0008;         // CRC and sizes follow the data
-constexpr uint16_t kFlagUtf8Name = 0x0800;               // the name is UTF-8, not OEM text
-constexpr uint32_t kDataDescriptorSig = kSpanMarkerSig;  // 50 4B 07 08, the same four bytes
-
 // Whether a stored name is OEM text (to be converted when TranslateOemChar is set): not when flag
 // bit 11 marks it UTF-8, nor when the central header's "version made by" names a host other than
 // a DOS, OS/2 or Windows file system (0, 6, 10, 11, 14). Local headers carry no host:

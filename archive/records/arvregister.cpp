@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "archive/common/arvGbls.h"
 #include "archive/common/arvStreams.h"
 #include "archive/records/arvSpan.h"
 #include "archive/records/pe_resources.h"
@@ -77,7 +78,7 @@ std::string ExtensionOf(const std::string& path) {
 
 std::string LowerAscii(std::string s) {
   for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    c = LowCaseAscii(c);
   }
   return s;
 }
@@ -529,10 +530,7 @@ TArcType TRegisterArcova::CheckZipSpan() {
   std::string label = manager.VolumeLabel();
   const size_t space = label.find(' ');
   if (space != std::string::npos) label.resize(space);
-  for (char& c : label) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return label == "PKBACK#" ? atZipDS : atZipMV;
+  return UpperCaseAscii(label) == "PKBACK#" ? atZipDS : atZipMV;
 }
 
 void TRegisterArcova::ParseVolumeName() {
@@ -601,8 +599,10 @@ std::string TRegisterArcova::MethodName(uint32_t m, uint32_t f, bool entryIsDire
       break;
     case atArc:
     case atArcExe:
-      if (!pick({"Stored", "Stored", "Packed", "Squeezed", "Crunched", "Crunched", "Squashed",
-                 "Pack10", "Pack11", "Pack12"},
+      // ARC's methods: 1 and 2 stored, 3 packed (runs), 4 squeezed, 5 to 8 the crunched forms
+      // (8, dynamic LZW, is what ARC writes most), 9 squashed; 10 and 11 are PAK's.
+      if (!pick({"Stored", "Stored", "Packed", "Squeezed", "Crunched", "Crunched", "Crunched",
+                 "Crunched", "Squashed", "Pack10", "Pack11"},
                 1, name) &&
           entryIsDirectory) {
         name = "<Dir>";

@@ -89,6 +89,7 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
   }
   TUnBaseHeaderObj list;
   FList = &list;
+  FLinksMade.clear();
   struct TForget {
     TUnZip* self;
     ~TForget() { self->FList = nullptr; }
@@ -378,13 +379,23 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
       const TZipEntryExtra* kept = FList->Extra(i);
       sizes.Flags = FCentral.Flags;
       sizes.Method = FCentral.Method;
-      // ZIP64 values of the directory first, then those of the local header, then the directory's
-      // 32-bit fields with the local 0x0064 words.
-      sizes.PackedSize = kept && kept->HasPackedSize ? kept->PackedSize
-                                                     : FLocalExtra.PackedSize(FCentral.PackedSize);
-      sizes.UnpackedSize = kept && kept->HasUnpackedSize
-                               ? kept->UnpackedSize
-                               : FLocalExtra.UnpackedSize(FCentral.UnpackedSize);
+      // The directory's ZIP64 values; for a directory field of all ones without them, the local
+      // header's; otherwise the directory's 32-bit fields with the local 0x0064 words. (A writer
+      // that streams leaves zeros in the local ZIP64 field and the sizes to a data descriptor.)
+      auto size = [&](bool keptHas, int64_t keptValue, uint32_t field, bool localHas,
+                      uint64_t localValue, uint16_t high) -> int64_t {
+        if (keptHas) return keptValue;
+        if (field == kZip64Marker32 && localHas)
+          return localValue > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX
+                                                               : static_cast<int64_t>(localValue);
+        return Combine48(high, field);
+      };
+      sizes.PackedSize =
+          size(kept && kept->HasPackedSize, kept ? kept->PackedSize : 0, FCentral.PackedSize,
+               FLocalExtra.HasPacked64, FLocalExtra.Packed64, FLocalExtra.High.PackedHigh);
+      sizes.UnpackedSize =
+          size(kept && kept->HasUnpackedSize, kept ? kept->UnpackedSize : 0, FCentral.UnpackedSize,
+               FLocalExtra.HasUnpacked64, FLocalExtra.Unpacked64, FLocalExtra.High.UnpackedHigh);
       if (FLocal.Crc32 == 0 && FCentral.PackedSize != 0) expectedCrc = FCentral.Crc32;
       // The member is written under the name that was listed and selected; a local header that
       // names it otherwise is reported (it is not what the person chose).
@@ -413,7 +424,16 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
     }
     FStoredName = name;
     BuildOutputName(FStoredName);
-    if (link) {
+    // Nothing is written through a link this pass made: a member below one is reported.
+    const auto below = [this](const std::string& made) {
+      return FOutputPath.size() > made.size() && FOutputPath.compare(0, made.size(), made) == 0 &&
+             FOutputPath[made.size()] == '\\';
+    };
+    if (std::any_of(FLinksMade.begin(), FLinksMade.end(), below)) {
+      ReportError(FOutputPath, "lies below a symbolic link made from the archive; not written", "0",
+                  kErrInvalidFileName);
+      SkipEntry(sizes);
+    } else if (link) {
       ExtractLink(archive, sizes, expectedCrc);
     } else {
       ExtractEntry(archive, rec.Attributes, sizes, expectedCrc, FLocal.DosDateTime);
@@ -458,6 +478,10 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
       reason = "symbolic link to \"" + target + "\" not created: " + host::LastErrorText();
     } else {
       made = true;
+      try {
+        FLinksMade.push_back(FOutputPath);
+      } catch (...) {
+      }
     }
   } else {
     SkipEntry(sizes);
@@ -492,16 +516,16 @@ bool TUnZip::ReadLinkTarget(TStream32& archive, const TMemberSizes& sizes, std::
   }
   if (sizes.Method == kMethodDeflated) {
     TInflateStream z{};
-    if (InflateInit(z, kRawDeflateWindowBits, kInflateStreamSize, false) == Z_OK) {
+    if (InflateInit(z, kRawDeflateWindowBits, kInflateStreamSize, false) == kInflateOk) {
       std::vector<uint8_t> plain(size + 1);
       z.next_in = packed.data();
       z.avail_in = static_cast<uint32_t>(packed.size());
       z.next_out = plain.data();
       z.avail_out = static_cast<uint32_t>(plain.size());
-      const int ret = Inflate(z, Z_FINISH);
+      const int ret = Inflate(z, kInflateFinish);
       const size_t produced = plain.size() - z.avail_out;
       InflateEnd(z);
-      if (ret == Z_STREAM_END && produced == size) {
+      if (ret == kInflateStreamEnd && produced == size) {
         target.assign(reinterpret_cast<const char*>(plain.data()), size);
         return true;
       }
@@ -517,7 +541,7 @@ bool TUnZip::DecodeZipMember(const std::string& outputPath, TMemberSizes& sizes,
                              std::unique_ptr<TStream32>& archive) {
   FSizes = sizes;
   FChecksums.crc32 = 0xFFFFFFFF;
-  if (FSizes.Flags & kFlagEncrypted) FSizes.PackedSize -= kEncryptionHeaderSize;
+  if (FSizes.Flags & kFlagEncrypted) FSizes.PackedSize -= kZipEncryptionHeaderSize;
   FRemainingInput = FSizes.PackedSize;
   FRemainingOutput = FSizes.UnpackedSize;
   switch (FSizes.Method) {
@@ -597,7 +621,7 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
     FInflate = std::make_unique<TInflateDriver>(FInflateInput.get(), kInflateInputSize);
   }
   uint8_t* const output = FInflateOutput.get();
-  if (FInflate->Start(kRawDeflateWindowBits, deflate64) != Z_OK) return false;
+  if (FInflate->Start(kRawDeflateWindowBits, deflate64) != kInflateOk) return false;
 
   const bool decipher = (FSizes.Flags & kFlagEncrypted) != 0;
   const int64_t size = FSizes.UnpackedSize;

@@ -92,10 +92,11 @@ class TUnZip : public TUnBase {
   TMemberSizes FSizes;                // the member in work
   TLocalFileHeader FLocal;
   TCentralFileHeader FCentral;
-  TZipHighWords FHighWords;        // the local header's 0x0064 words
-  TZipExtra FLocalExtra;           // everything the local header's extra field says
-  std::string FLocalUnicodeName;   // from the local header's Unicode Path, when it matches
-  std::vector<uint8_t> FVariable;  // a header's name and extra field as read
+  TZipHighWords FHighWords;             // the local header's 0x0064 words
+  TZipExtra FLocalExtra;                // everything the local header's extra field says
+  std::string FLocalUnicodeName;        // from the local header's Unicode Path, when it matches
+  std::vector<std::string> FLinksMade;  // output paths of the links this pass made
+  std::vector<uint8_t> FVariable;       // a header's name and extra field as read
   int64_t FRemainingInput = 0;
   int64_t FRemainingOutput = 0;
   int FCurrentEntry = -1;

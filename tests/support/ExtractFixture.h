@@ -16,7 +16,6 @@
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 
-// After the engine's headers: zlib's macros would otherwise rename the engine's constants.
 #include <zlib.h>
 
 namespace extracttest {

@@ -70,7 +70,8 @@ TEST_F(ArcListerTest, ListsWhatTheArcProgramStored) {
   EXPECT_LT(listing.packed, listing.unpacked);  // the text and the runs were crunched
   ASSERT_EQ(listing.entries.size(), 3u);
   EXPECT_EQ(listing.entries[0].MethodName, "Stored");
-  EXPECT_EQ(listing.entries[2].Method, 8u);  // crunched
+  EXPECT_EQ(listing.entries[2].Method, 8u);
+  EXPECT_EQ(listing.entries[2].MethodName, "Crunched");
   if (HaveTool("lsar")) {
     EXPECT_EQ(listing.names, LsarNames(dir.Host("t.arc")));
   }
@@ -104,6 +105,18 @@ TEST_F(ArcListerTest, ArchiveIsRecognisedWhateverMethodItsFirstMemberUses) {
   ByteWriter unnamed;
   unnamed.U8(0x1A).U8(0x04).Zero(40);
   EXPECT_EQ(ListBytes(unnamed.bytes).type, atNA);
+}
+
+TEST_F(ArcListerTest, MethodsAreNamedAsArcNamesThem) {
+  ByteWriter w;
+  for (const uint8_t method : {1, 2, 3, 4, 5, 6, 7, 8, 9})
+    Member(w, method, "M" + std::to_string(method) + ".TXT", "data");
+  w.U8(0x1A).U8(0);
+  const auto listing = ListBytes(w.bytes);
+  std::vector<std::string> names;
+  for (const TArcovaEntry& e : listing.entries) names.push_back(e.MethodName);
+  EXPECT_EQ(names, (std::vector<std::string>{"Stored", "Stored", "Packed", "Squeezed", "Crunched",
+                                             "Crunched", "Crunched", "Crunched", "Squashed"}));
 }
 
 TEST_F(ArcListerTest, SubdirectoryPrefixesTheNamesOfItsMembersUntilItsEnd) {

@@ -106,6 +106,26 @@ TEST_F(TarLister, ToolMadeArchivesListEveryNameWhole) {
   }
 }
 
+TEST_F(TarLister, EntriesCarryTheirModificationTimes) {
+  // The local time the file was stamped with comes back as the entry's DOS date-time, from the
+  // TAR header and from the gzip-compressed TAR alike.
+  dir_.WriteFile("when/stamped.txt", "x");
+  ASSERT_TRUE(listtest::RunIn(dir_.HostPath(),
+                              "touch -d '2020-05-06 07:08:10' when/stamped.txt && "
+                              "tar -cf when.tar when/stamped.txt && "
+                              "gzip -c when.tar > when.tgz"));
+  const uint32_t expected = (40u << 25) | (5u << 21) | (6u << 16) | (7u << 11) | (8u << 5) | 5u;
+  for (const char* file : {"when.tar", "when.tgz"}) {
+    TArcova arcova;
+    arcova.SetArchiveFile(host::FromHostPath(dir_.Host(file)));
+    arcova.FileSpec().Add("*.*");
+    std::vector<uint32_t> stamps;
+    arcova.OnRead = [&](TObject*, int64_t, int) { stamps.push_back(arcova.Entry().DosDateTime); };
+    EXPECT_TRUE(arcova.Scan());
+    EXPECT_EQ(stamps, std::vector<uint32_t>{expected}) << file;
+  }
+}
+
 TEST_F(TarLister, UstarPrefixCarriesTheFrontOfLongPaths) {
   // ustar splits a path of up to 255 characters between its prefix and name fields.
   const std::string path =

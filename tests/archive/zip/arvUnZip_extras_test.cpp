@@ -148,6 +148,40 @@ TEST_F(UnZipExtrasTest, PythonZip64MembersAndManyEntries) {
   EXPECT_EQ(names.Count(), 70002);
 }
 
+// Python's zipfile writing to a stream it cannot seek: ZIP64 local fields of zeros, the sizes in
+// 64-bit data descriptors, the directory's 32-bit fields true. Read through the directory, and
+// through the local headers once the directory is cut off.
+TEST_F(UnZipExtrasTest, PythonStreamedZip64WithDataDescriptors) {
+  if (!HaveTool("python3")) GTEST_SKIP() << "python3 is not installed";
+  ASSERT_TRUE(
+      InDir("python3 -c \"import io, zipfile\n"
+            "class Pipe(io.RawIOBase):\n"
+            "  def __init__(self): self.data = bytearray()\n"
+            "  def writable(self): return True\n"
+            "  def write(self, b): self.data += b; return len(b)\n"
+            "pipe = Pipe()\n"
+            "with zipfile.ZipFile(pipe, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+            "  for name in ('a.txt', 'b.txt'):\n"
+            "    with z.open(name, 'w', force_zip64=True) as f: f.write(name.encode() * 5000)\n"
+            "data = bytes(pipe.data)\n"
+            "open('a.zip', 'wb').write(data)\n"
+            "open('cut.zip', 'wb').write(data[:data.find(b'PK\\x01\\x02')])\""));
+  for (const char* archive : {"a.zip", "cut.zip"}) {
+    SCOPED_TRACE(archive);
+    fs::remove_all(dir.Host("out"));
+    log.clear();
+    UseFile(dir.Host(archive));
+    Record();
+    unzip.OnCorruptZipHeader = [](TObject*, THeaderTypeState, bool& cancel) { cancel = false; };
+    EXPECT_EQ(unzip.Extract(), 2);
+    ExpectClean();
+    std::string a, b;
+    for (int i = 0; i < 5000; ++i) a += "a.txt", b += "b.txt";
+    EXPECT_TRUE(Out("a.txt") == a);
+    EXPECT_TRUE(Out("b.txt") == b);
+  }
+}
+
 // A member larger than 4 GiB (zeros, written as a hole) followed by one whose local header lies
 // beyond 4 GiB: sizes, offset and the end record all need ZIP64. Listed, then extracted.
 TEST_F(UnZipExtrasTest, MemberOver4GiB) {
@@ -339,6 +373,29 @@ TEST_F(UnZipExtrasTest, SymlinksFrom7Zip) {
   EXPECT_EQ(fs::read_symlink(OutHost("d/l")), "f.txt");
   EXPECT_FALSE(OutExists("d/out"));
   EXPECT_EQ(Count("Error 25245 d\\out"), 1);
+}
+
+// Nothing is written through a link the run made, even one that stays inside: a member below it
+// is reported and left out, and a member of the link's own name replaces the link.
+TEST_F(UnZipExtrasTest, NothingIsWrittenThroughALinkTheRunMade) {
+  auto link = [](const std::string& name, const std::string& target) {
+    ZipMember m = Stored(name, target);
+    m.versionMadeBy = (3 << 8) | 30;
+    m.externalAttributes = 0120777u << 16;
+    return m;
+  };
+  ZipBuilder b;
+  b.AddStored("sub/keep.txt", "K").Add(link("ln", "sub")).AddStored("ln/x.txt", "through");
+  b.Add(link("again", "sub")).AddStored("again", "a file now");
+  Use(b);
+  Record();
+  EXPECT_EQ(unzip.Extract(), 4);
+  EXPECT_EQ(fs::read_symlink(OutHost("ln")), "sub");
+  EXPECT_FALSE(OutExists("sub/x.txt"));
+  EXPECT_EQ(Count("Error 25245 ln\\x.txt"), 1);
+  EXPECT_FALSE(fs::is_symlink(OutHost("again")));
+  EXPECT_EQ(Out("again"), "a file now");
+  EXPECT_EQ(Out("sub/keep.txt"), "K");
 }
 
 // A link's data is its target: a damaged one fails its checksum and no link is made from it.

@@ -1,0 +1,148 @@
+// The text of the wizard's error box after an extraction (see RunReport.h).
+#include "app/RunReport.h"
+
+#include <algorithm>
+
+#include "archive/messages/Err_Msgs.h"
+
+namespace wizard {
+
+namespace {
+
+constexpr size_t kNamesShown = 3;  // names listed per reason; the rest are counted
+
+std::string Files(int count) {
+  return std::to_string(count) + (count == 1 ? " file" : " files");
+}
+
+// "a.txt, b.txt, c.txt and 4 more"
+std::string NameList(const std::vector<std::string>& names) {
+  std::string list;
+  const size_t shown = std::min(names.size(), kNamesShown);
+  for (size_t i = 0; i < shown; ++i) {
+    if (i > 0) list += i + 1 == shown && names.size() == shown ? " and " : ", ";
+    list += names[i];
+  }
+  if (names.size() > shown) list += " and " + std::to_string(names.size() - shown) + " more";
+  return list;
+}
+
+}  // namespace
+
+TFailure FailureOfCode(int code, const std::string& extendedMsg) {
+  switch (code) {
+    case kErrInvalidPassword:
+      return TFailure::Password;
+    case kErrEventNotAssigned:
+      return extendedMsg == "OnGetPassword" ? TFailure::Password : TFailure::Other;
+    case kErrCrcCheck:
+      return TFailure::Checksum;
+    case kErrOpeningFile:
+    case kErrWritingFile:
+    case kErrClosingFile:
+    case kErrDiskFull:
+    case kErrNotAccessible:
+    case kErrWriteProtected:
+    case kErrInvalidFileName:
+      return TFailure::Write;
+    case kErrUnsupportedMethod:
+      return TFailure::Method;
+    case kErrBadFileHeader:
+    case kErrBadBlock:
+    case kErrReadingFile:
+    case kErrAmbiguousTree:
+    case kErrStackOverflow:
+      return TFailure::Damaged;
+    default:
+      return TFailure::Other;
+  }
+}
+
+int TRunReport::FailedCount() const {
+  const int failed = static_cast<int>(std::count_if(
+      Members.begin(), Members.end(), [](const auto& m) { return m.Failure != TFailure::None; }));
+  // The count Extract returned is the engine's word on what was written; members it did not
+  // count but reported nothing about still failed.
+  const int shortfall = static_cast<int>(Members.size()) - Extracted;
+  return std::max(failed, shortfall);
+}
+
+bool TRunReport::PasswordFailed() const {
+  return std::any_of(Members.begin(), Members.end(),
+                     [](const auto& m) { return m.Failure == TFailure::Password; });
+}
+
+std::string TRunReport::Text() const {
+  std::string text;
+  if (!ArchiveErrors.empty()) {
+    text = "The archive could not be read: " + ArchiveErrors.front() + ".";
+    if (Members.empty()) return text;
+    text += "\n\n";
+  }
+  const int failed = FailedCount();
+  if (failed == 0) return text;
+
+  struct TReason {
+    TFailure failure;
+    std::vector<std::string> names;
+  };
+  std::vector<TReason> reasons = {{TFailure::Password, {}}, {TFailure::Checksum, {}},
+                                  {TFailure::Write, {}},    {TFailure::Method, {}},
+                                  {TFailure::Damaged, {}},  {TFailure::Other, {}}};
+  int explained = 0;
+  for (const auto& member : Members) {
+    for (auto& reason : reasons)
+      if (reason.failure == member.Failure) {
+        reason.names.push_back(member.Name);
+        ++explained;
+      }
+  }
+
+  text += Files(failed) + (failed == 1 ? " was" : " were") + " not extracted.";
+  for (const auto& reason : reasons) {
+    const int n = static_cast<int>(reason.names.size());
+    if (n == 0) continue;
+    const std::string names = NameList(reason.names);
+    text += "\n\n";
+    switch (reason.failure) {
+      case TFailure::Password:
+        text += PasswordTyped ? "The password is wrong for " + Files(n) + ": " + names + "."
+                              : Files(n) + (n == 1 ? " is" : " are") +
+                                    " protected by a password, and none was typed: " + names + ".";
+        break;
+      case TFailure::Checksum:
+        text += Files(n) +
+                " came out different from what the archive recorded (a damaged "
+                "archive): " +
+                names + ".";
+        break;
+      case TFailure::Write:
+        text += Files(n) +
+                " could not be written to the destination folder (is it writable, "
+                "is the disk full?): " +
+                names + ".";
+        break;
+      case TFailure::Method:
+        text += Files(n) + (n == 1 ? " is" : " are") +
+                " packed with a method Parcelo does not know: " + names + ".";
+        break;
+      case TFailure::Damaged:
+        text += Files(n) + " could not be read from the archive, which is damaged: " + names + ".";
+        break;
+      case TFailure::Other:
+      case TFailure::None:
+        text += Files(n) + " could not be extracted: " + names + ".";
+        break;
+    }
+  }
+  if (failed > explained)
+    text += "\n\n" + Files(failed - explained) +
+            " could not be extracted for a reason the "
+            "archive did not give.";
+  if (PasswordFailed())
+    text += PasswordTyped ? "\n\nType the right password and click Unzip again."
+                          : "\n\nType the password and click Unzip again.";
+  return text;
+}
+
+}  // namespace wizard

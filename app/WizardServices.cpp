@@ -1,0 +1,104 @@
+// The wizard's desktop services and host hooks (see WizardServices.h).
+#include "app/WizardServices.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QFileDialog>
+
+#include "platform/host.h"
+
+namespace wizard {
+
+namespace {
+
+// Pending events are processed at most this often while the engine works: often enough that the
+// window repaints smoothly and a click on its close box is seen at once.
+constexpr qint64 kPumpIntervalMs = 15;
+
+class TDesktopWizardServices : public TWizardServices {
+ public:
+  void ShowMessage(QWidget* parent, const std::string& text, TMsgDlgType type) override {
+    DesktopServices().ShowMessage(parent, text, type);
+  }
+  bool AskYesNo(QWidget* parent, const std::string& text) override {
+    return DesktopServices().AskYesNo(parent, text);
+  }
+  void Beep() override { DesktopServices().Beep(); }
+  bool MoveToTrash(const std::string& hostPath) override {
+    return DesktopServices().MoveToTrash(hostPath);
+  }
+  bool OpenFile(const std::string& hostPath) override {
+    return DesktopServices().OpenFile(hostPath);
+  }
+  void ShowProperties(QWidget* parent, const std::string& hostPath) override {
+    DesktopServices().ShowProperties(parent, hostPath);
+  }
+  std::string ChooseArchive(QWidget* parent, const TOpenDialog& dialog) override {
+    std::string directory;
+    if (!host::ToHostPath(dialog.InitialDir, directory)) directory.clear();
+    QFileDialog fileDialog(parent, QString(), QString::fromStdString(directory),
+                           QString::fromStdString(QtFileFilter(dialog.Filter)));
+    fileDialog.setFileMode(QFileDialog::ExistingFile);
+    fileDialog.selectFile(QString::fromStdString(dialog.FileName));
+    if (fileDialog.exec() != QDialog::Accepted || fileDialog.selectedFiles().isEmpty()) return {};
+    return fileDialog.selectedFiles().front().toStdString();
+  }
+};
+
+}  // namespace
+
+TWizardServices& DesktopWizardServices() {
+  static TDesktopWizardServices services;
+  return services;
+}
+
+std::string QtFileFilter(const std::string& filter) {
+  // Pairs of "description|mask": the description already names the mask, as Qt wants it.
+  std::string result;
+  size_t start = 0;
+  bool description = true;
+  while (start <= filter.size()) {
+    size_t end = filter.find('|', start);
+    if (end == std::string::npos) end = filter.size();
+    if (description) {
+      if (!result.empty()) result += ";;";
+      result += filter.substr(start, end - start);
+    }
+    description = !description;
+    start = end + 1;
+  }
+  return result;
+}
+
+QUrl UrlOfTarget(const std::string& target) {
+  const size_t scheme = target.find("://");
+  if (scheme != std::string::npos && scheme > 0 && target.find_first_of("\\/") > scheme)
+    return QUrl(QString::fromStdString(target));
+  std::string hostPath;
+  if (!host::ToHostPath(host::ExpandFileName(target), hostPath) || hostPath.empty()) return {};
+  return QUrl::fromLocalFile(QString::fromStdString(hostPath));
+}
+
+void PumpEvents() {
+  static QElapsedTimer sinceLast;
+  if (sinceLast.isValid() && sinceLast.elapsed() < kPumpIntervalMs) return;
+  QCoreApplication::processEvents();
+  sinceLast.start();
+}
+
+void InstallDesktopHooks(std::function<bool(const QUrl&)> openUrl) {
+  host::TShellHooks hooks;
+  hooks.OpenInNewWindow = [openUrl = std::move(openUrl)](const std::string& target) {
+    const QUrl url = UrlOfTarget(target);
+    return url.isValid() && openUrl(url);
+  };
+  hooks.ProcessMessages = [] { PumpEvents(); };
+  host::InstallShellHooks(std::move(hooks));
+}
+
+void InstallDesktopHooks() {
+  InstallDesktopHooks([](const QUrl& url) { return QDesktopServices::openUrl(url); });
+}
+
+}  // namespace wizard

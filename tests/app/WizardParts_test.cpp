@@ -1,0 +1,190 @@
+// Tests of the wizard's parts that need no window: the path rules (typed, pasted and dropped
+// paths, the default folder name, the destination), the error box's text, the launcher's URLs,
+// and the pictures (the JPEG through libjpeg, the animated banner).
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QMovie>
+#include <QUrl>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/JpegPicture.h"
+#include "app/RunReport.h"
+#include "app/WizardPaths.h"
+#include "app/WizardServices.h"
+#include "archive/messages/Err_Msgs.h"
+#include "platform/host.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using parcelo::test::ScopedEnv;
+using parcelo::test::TempDir;
+using wizard::TFailure;
+
+TEST(WizardPaths, DefaultFolderNameCutsTheFirstOccurrenceOfTheExtension) {
+  EXPECT_EQ(wizard::DefaultFolderName("C:\\backup.zip"), "backup");
+  EXPECT_EQ(wizard::DefaultFolderName("C:\\archive.ZIP"), "archive");
+  EXPECT_EQ(wizard::DefaultFolderName("C:\\my.zip.old.zip"), "my.old.zip");
+  EXPECT_EQ(wizard::DefaultFolderName("Z:\\tmp\\archive"), "archive");  // no extension
+  EXPECT_EQ(wizard::DefaultFolderName("C:\\my files.zip"), "my files");
+  // The extension is the file name's: a dot in a folder name above does not count.
+  EXPECT_EQ(wizard::DefaultFolderName("C:\\v1.2\\data"), "data");
+  // Compared with case: ".Zip" is not found in "a.zip.Zip" before its end.
+  EXPECT_EQ(wizard::DefaultFolderName("C:\\a.zip.Zip"), "a.zip");
+}
+
+TEST(WizardPaths, DestinationHasExactlyOneBackslashBeforeTheFolderName) {
+  EXPECT_EQ(wizard::ComposeDestination("C:\\", "docs"), "C:\\docs");
+  EXPECT_EQ(wizard::ComposeDestination("C:\\Temp", "docs"), "C:\\Temp\\docs");
+  EXPECT_EQ(wizard::ComposeDestination("C:\\Temp\\", "docs"), "C:\\Temp\\docs");
+  EXPECT_EQ(wizard::ComposeDestination("C:\\Temp", ""), "C:\\Temp\\");  // the directory itself
+}
+
+TEST(WizardPaths, HostPathsHomePathsAndFileUrlsAreShownInTheWindowsSyntax) {
+  TempDir home("wizard-home");
+  ScopedEnv homeEnv("HOME", home.HostPath());
+  const std::string h = home.HostPath();
+  EXPECT_EQ(wizard::SystemPathFromTyped(h + "/a.zip"), "C:\\a.zip");
+  EXPECT_EQ(wizard::SystemPathFromTyped("~/x/a.zip"), "C:\\x\\a.zip");
+  EXPECT_EQ(wizard::SystemPathFromTyped("~"), "C:\\");
+  EXPECT_EQ(wizard::SystemPathFromTyped("/usr/share/a b.zip"), "Z:\\usr\\share\\a b.zip");
+  // What a file manager drops or passes: a URL with escaped characters.
+  EXPECT_EQ(wizard::SystemPathFromTyped("file://" + h + "/my%20files.zip"), "C:\\my files.zip");
+  EXPECT_EQ(wizard::SystemPathFromTyped("file:///tmp/a%23b.zip"), "Z:\\tmp\\a#b.zip");
+  // Pasted from a terminal: blanks, a line break and quotes around it.
+  EXPECT_EQ(wizard::SystemPathFromTyped("  '/tmp/a b.zip'\n"), "Z:\\tmp\\a b.zip");
+  // Already in the window's syntax, or nothing of ours: left as typed.
+  EXPECT_EQ(wizard::SystemPathFromTyped("C:\\Temp\\a.zip"), "C:\\Temp\\a.zip");
+  EXPECT_EQ(wizard::SystemPathFromTyped("Drives"), "Drives");
+  EXPECT_EQ(wizard::SystemPathFromTyped("   "), "");
+  EXPECT_EQ(wizard::SystemPathFromTyped("file://server/share/a.zip"), "file://server/share/a.zip");
+}
+
+TEST(WizardLauncher, FoldersBecomeFileUrlsAndWebAddressesStayAsTheyAre) {
+  TempDir home("wizard-home");
+  ScopedEnv homeEnv("HOME", home.HostPath());
+  const QUrl folder = wizard::UrlOfTarget("C:\\my docs");
+  EXPECT_TRUE(folder.isLocalFile());
+  EXPECT_EQ(folder.toLocalFile().toStdString(), home.HostPath() + "/my docs");
+  EXPECT_EQ(wizard::UrlOfTarget("file:///usr/share/parcelo/about.html").toLocalFile(),
+            "/usr/share/parcelo/about.html");
+  EXPECT_EQ(wizard::UrlOfTarget("https://example.org/a b").scheme(), "https");
+  EXPECT_FALSE(wizard::UrlOfTarget("\\\\server\\share").isValid());  // nothing here
+  EXPECT_EQ(wizard::QtFileFilter("Zip Files (*.zip)|*.zip"), "Zip Files (*.zip)");
+  EXPECT_EQ(wizard::QtFileFilter("A (*.a)|*.a|B (*.b)|*.b"), "A (*.a);;B (*.b)");
+
+  // The hooks hand the desktop a URL; a refusal reaches the caller.
+  std::vector<QUrl> opened;
+  bool answer = true;
+  wizard::InstallDesktopHooks([&](const QUrl& url) {
+    opened.push_back(url);
+    return answer;
+  });
+  EXPECT_TRUE(host::ShellOpen("C:\\my docs"));
+  answer = false;
+  EXPECT_FALSE(host::ShellOpen("C:\\my docs"));
+  EXPECT_FALSE(host::ShellOpen("\\\\server\\share"));  // never reaches the desktop
+  host::InstallShellHooks({});
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(opened[0].toLocalFile().toStdString(), home.HostPath() + "/my docs");
+}
+
+TEST(RunReport, ErrorCodesAreSortedIntoReasonsAPersonUnderstands) {
+  EXPECT_EQ(wizard::FailureOfCode(kErrInvalidPassword, ""), TFailure::Password);
+  EXPECT_EQ(wizard::FailureOfCode(kErrEventNotAssigned, "OnGetPassword"), TFailure::Password);
+  EXPECT_EQ(wizard::FailureOfCode(kErrEventNotAssigned, "OnNextVolume"), TFailure::Other);
+  EXPECT_EQ(wizard::FailureOfCode(kErrCrcCheck, ""), TFailure::Checksum);
+  EXPECT_EQ(wizard::FailureOfCode(kErrOpeningFile, ""), TFailure::Write);
+  EXPECT_EQ(wizard::FailureOfCode(kErrDiskFull, ""), TFailure::Write);
+  EXPECT_EQ(wizard::FailureOfCode(kErrUnsupportedMethod, ""), TFailure::Method);
+  EXPECT_EQ(wizard::FailureOfCode(kErrBadBlock, ""), TFailure::Damaged);
+}
+
+TEST(RunReport, TextCountsNamesTheFirstFewAndSaysWhatToDo) {
+  wizard::TRunReport run;
+  EXPECT_EQ(run.Text(), "");  // nothing went wrong
+  run.Members = {{"a.txt", TFailure::Password}, {"b.txt", TFailure::Password},
+                 {"c.txt", TFailure::Password}, {"d.txt", TFailure::Password},
+                 {"e.txt", TFailure::None},     {"f.txt", TFailure::Checksum}};
+  run.Extracted = 1;
+  run.PasswordTyped = true;
+  EXPECT_EQ(run.FailedCount(), 5);
+  EXPECT_EQ(run.Text(),
+            "5 files were not extracted.\n\n"
+            "The password is wrong for 4 files: a.txt, b.txt, c.txt and 1 more.\n\n"
+            "1 file came out different from what the archive recorded (a damaged archive): "
+            "f.txt.\n\n"
+            "Type the right password and click Unzip again.");
+  run.PasswordTyped = false;
+  run.Members.resize(2);
+  run.Extracted = 0;
+  EXPECT_EQ(run.Text(),
+            "2 files were not extracted.\n\n"
+            "2 files are protected by a password, and none was typed: a.txt and b.txt.\n\n"
+            "Type the password and click Unzip again.");
+}
+
+TEST(RunReport, AShortfallWithoutAReasonAndAnUnreadableArchiveAreStillReported) {
+  wizard::TRunReport run;
+  run.Members = {{"a", TFailure::None}, {"b", TFailure::None}, {"c", TFailure::Write}};
+  run.Extracted = 1;  // the engine counted one file only
+  EXPECT_EQ(run.FailedCount(), 2);
+  EXPECT_NE(run.Text().find("1 file could not be written to the destination folder"),
+            std::string::npos);
+  EXPECT_NE(run.Text().find("1 file could not be extracted for a reason"), std::string::npos);
+
+  wizard::TRunReport unreadable;
+  unreadable.ArchiveErrors = {LoadStr(kErrReadingFile)};
+  EXPECT_EQ(unreadable.Text(), "The archive could not be read: " + LoadStr(kErrReadingFile) + ".");
+}
+
+TEST(WizardPictures, TheJpegDecodesWithLibjpegLikeQtsOwnReader) {
+  QFile file(":/pictures/parcel.jpg");
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  const QImage image = wizard::DecodeJpeg(bytes);
+  ASSERT_FALSE(image.isNull());
+  EXPECT_EQ(image.size(), QSize(21, 33));
+  // Qt's JPEG reader, when the plugin is there, is an independent route to the same pixels.
+  QBuffer buffer;
+  buffer.setData(bytes);
+  QImageReader reader(&buffer, "jpeg");
+  const QImage oracle = reader.read();
+  if (!oracle.isNull()) {
+    ASSERT_EQ(oracle.size(), image.size());
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) {
+        const QColor a = image.pixelColor(x, y), b = oracle.pixelColor(x, y);
+        ASSERT_LE(std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                      std::abs(a.blue() - b.blue()),
+                  6)
+            << x << "," << y;
+      }
+  }
+  // Damaged pictures give a null image, never a crash: cut anywhere, or bytes changed.
+  for (int cut = 0; cut < bytes.size(); cut += 7) (void)wizard::DecodeJpeg(bytes.left(cut));
+  EXPECT_TRUE(wizard::DecodeJpeg(bytes.left(20)).isNull());
+  EXPECT_TRUE(wizard::DecodeJpeg("not a picture").isNull());
+  QByteArray changed = bytes;
+  for (int i = 2; i < changed.size(); i += 13) changed[i] = static_cast<char>(changed[i] ^ 0x5A);
+  (void)wizard::DecodeJpeg(changed);
+}
+
+TEST(WizardPictures, TheBannerIsAnEndlessGif89aOf62FramesOf468By60) {
+  QFile file(":/pictures/banner.gif");
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.read(6), QByteArray("GIF89a"));
+  file.close();
+  QMovie movie(":/pictures/banner.gif");
+  ASSERT_TRUE(movie.isValid());
+  EXPECT_EQ(movie.frameCount(), 62);
+  QImageReader reader(":/pictures/banner.gif");
+  EXPECT_EQ(reader.size(), QSize(468, 60));
+  EXPECT_EQ(reader.loopCount(), -1);  // the NETSCAPE loop extension with a count of 0: forever
+}
+
+}  // namespace
