@@ -26,8 +26,10 @@ class UnZipExtrasTest : public ExtractTest {
     return Shell("cd '" + dir.HostPath() + "' && (" + command + ") >/dev/null 2>&1") == 0;
   }
   // Every End event passed and no error was reported.
+  // (An archive read without its directory says so once; that notice is not a failure.)
   void ExpectClean() {
     for (const std::string& line : log) {
+      if (unzip.DirectoryMissing() && line.rfind("Error 25104", 0) == 0) continue;
       EXPECT_EQ(line.find("FAIL"), std::string::npos) << line;
       EXPECT_NE(line.rfind("Error", 0), 0u) << line;
     }
