@@ -132,6 +132,8 @@ bool IsVolumeMountPoint(const std::string& point, const std::string& user) {
            point.compare(0, parent.size() + 1, parent + "/") == 0 &&
            point.find('/', parent.size() + 1) == std::string::npos;
   };
+  const std::string name = point.substr(point.rfind('/') + 1);
+  if (name == "." || name == "..") return false;
   if (point == "/mnt" || oneBelow("/mnt") || oneBelow("/media")) return true;
   return !user.empty() && (oneBelow("/media/" + user) || oneBelow("/run/media/" + user));
 }

@@ -5,6 +5,7 @@
 #include "archive/codecs/arvInflate.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -617,10 +618,11 @@ template <bool kCheckDistance>
 
 using TFastLoop = void (*)(TInflateState&, TFastIo&, const uint8_t*);
 
+// Set by tests that exercise the baseline loop on a processor with BMI2.
+std::atomic<bool> gBaselineOnly{false};
+
 bool HasBmi2() {
-#if defined(PARCELO_INFLATE_BASELINE_ONLY)  // a test build that exercises the baseline loop
-  return false;
-#elif defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
   __builtin_cpu_init();
   return __builtin_cpu_supports("bmi2");
 #else
@@ -631,7 +633,8 @@ bool HasBmi2() {
 TFastLoop ChooseFastLoop(bool checkDistance) {
   static const bool kBmi2 = HasBmi2();
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-  if (kBmi2) return checkDistance ? FastLoopBmi2<true> : FastLoopBmi2<false>;
+  if (kBmi2 && !gBaselineOnly.load(std::memory_order_relaxed))
+    return checkDistance ? FastLoopBmi2<true> : FastLoopBmi2<false>;
 #endif
   return checkDistance ? FastLoopBaseline<true> : FastLoopBaseline<false>;
 }
@@ -645,6 +648,10 @@ void FastLoop(TInflateState& s, TFastIo& io, const uint8_t* callIn) {
 }  // namespace
 
 // ---- interface ----------------------------------------------------------------------------------
+
+void InflateUseBaselineLoop(bool baselineOnly) {
+  gBaselineOnly.store(baselineOnly, std::memory_order_relaxed);
+}
 
 int InflateReset(TInflateStream& strm) {
   TInflateState* s = strm.state;

@@ -62,3 +62,7 @@ int InflateInit(TInflateStream& strm, int windowBits, int recordSize, bool defla
 int Inflate(TInflateStream& strm, int flush);
 int InflateReset(TInflateStream& strm);
 int InflateEnd(TInflateStream& strm);
+
+// The fast loop is chosen at run time: a BMI2 build where the processor has BMI2, the baseline
+// x86-64 build elsewhere. Tests call this to run the baseline loop on any processor.
+void InflateUseBaselineLoop(bool baselineOnly);

@@ -47,15 +47,20 @@ constexpr int kMaxVolumePromptRounds = 100;
 
 // The current local time as a packed DOS date-time; 0 outside 1980..2099.
 uint32_t NowAsDosDateTime() {
-  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm local{};
-  if (const std::tm* t = std::localtime(&now)) local = *t;
-  const int year = local.tm_year + 1900;
+  // The clock gives UTC; the local time comes through the host layer's time zone, like every
+  // other date the engine converts.
+  constexpr double kUnixEpochDays = 25569.0;  // 1970-01-01 as a date value
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
+  const TDateTime local = UtcToLocal(kUnixEpochDays + static_cast<double>(seconds) / 86400.0);
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+  DecodeDate(local, year, month, day);
+  DecodeTime(local, hour, minute, second, millisecond);
   if (year < 1980 || year > 2099) return 0;
-  const uint32_t date =
-      static_cast<uint32_t>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
-  const uint32_t time = static_cast<uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) |
-                                              (std::min(local.tm_sec, 59) / 2));
+  const uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
+  const uint32_t time =
+      static_cast<uint32_t>((hour << 11) | (minute << 5) | (std::min(second, 59) / 2));
   return (date << 16) | time;
 }
 

@@ -33,6 +33,18 @@ static_assert(kInflateOk == Z_OK && kInflateStreamEnd == Z_STREAM_END &&
 static_assert(kInflateNoFlush == Z_NO_FLUSH && kInflateSyncFlush == Z_SYNC_FLUSH &&
               kInflateFinish == Z_FINISH);
 
+#if defined(PARCELO_INFLATE_TEST_BASELINE)
+// The baseline build of the suite: the engine's baseline fast loop, whatever the processor has.
+namespace {
+class BaselineLoopEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { InflateUseBaselineLoop(true); }
+};
+const auto* const kBaselineEnvironment =
+    ::testing::AddGlobalTestEnvironment(new BaselineLoopEnvironment);
+}  // namespace
+#endif
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

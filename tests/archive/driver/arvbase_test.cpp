@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
+#include <optional>
 
 #include "platform/seams.h"
 #include "support/ExtractFixture.h"
@@ -328,6 +330,37 @@ TEST_F(DriverTest, DatesAndAttributesAreRestored) {
   unzip.SetDateAttribute(daMaxFileDate);
   unzip.Extract();
   EXPECT_EQ(host::GetFileDate(unzip.ExtractDir() + "plain.txt"), 0x5A8C6000u);
+}
+
+// The system date is the current time in the time zone the host layer gives (here 13 hours east
+// of UTC, whatever zone the machine runs in); a file's date is read back through the same zone.
+TEST_F(DriverTest, SystemDateIsNowInTheHostLayersTimeZone) {
+  host::TSeams seams;
+  host::TTimeZoneInformation zone;
+  zone.Bias = -13 * 60;  // UTC = local + bias
+  seams.TimeZone = zone;
+  std::optional<host::ScopedSeams> scope(seams);
+  ReloadTimeZone();
+  const auto packedNow = [] {
+    const std::time_t local = std::time(nullptr) + 13 * 3600;
+    std::tm t{};
+    gmtime_r(&local, &t);
+    return static_cast<uint32_t>(((t.tm_year - 80) << 25) | ((t.tm_mon + 1) << 21) |
+                                 (t.tm_mday << 16) | (t.tm_hour << 11) | (t.tm_min << 5) |
+                                 (t.tm_sec / 2));
+  };
+  ZipBuilder b;
+  b.AddStored("now.txt", "n");
+  Use(b);
+  unzip.SetDateAttribute(daSysDate);
+  const uint32_t before = packedNow();
+  EXPECT_EQ(unzip.Extract(), 1);
+  const uint32_t after = packedNow();
+  const uint32_t date = host::GetFileDate(unzip.ExtractDir() + "now.txt");
+  EXPECT_GE(date, before);
+  EXPECT_LE(date, after);
+  scope.reset();
+  ReloadTimeZone();
 }
 
 TEST_F(DriverTest, ProgressReportsPerBlockAndFullForSkippedMembers) {

@@ -231,7 +231,7 @@ TEST(ClassifyArcSignature, TableInOrder) {
   }
 }
 
-// ---- the spec's edge cases on files -------------------------------------------------------------
+// ---- edge cases on files ------------------------------------------------------------------------
 TEST_F(Detect, NineteenBytesIsNothingTwentyBytesOfRarIsRar) {
   Bytes rar19(19, 0);
   Place(rar19, 0, "Rar!");
