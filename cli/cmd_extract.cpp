@@ -10,6 +10,7 @@
 #include "archive/messages/Err_Msgs.h"
 #include "archive/zip/arvUnZip.h"
 #include "cli/commands.h"
+#include "cli/terminal_text.h"
 #include "platform/host.h"
 
 namespace {
@@ -82,9 +83,11 @@ class TProgressBar {
 int RunExtract(const TExtractOptions& options) {
   int errors = 0;
   TProgressBar bar;
+  // Every message names its file once, with control characters shown, never sent.
   auto printError = [&](const std::string& file, const std::string& message, int code) {
     bar.Clear();
-    std::fprintf(stderr, "parcelo-cli: %s: %s (%d)\n", file.c_str(), message.c_str(), code);
+    std::fprintf(stderr, "parcelo-cli: %s: %s (%d)\n", Printable(file).c_str(),
+                 Printable(message).c_str(), code);
     ++errors;
   };
 
@@ -92,7 +95,15 @@ int RunExtract(const TExtractOptions& options) {
   const std::string archive = host::FromHostPath(options.archive);
   if (!host::FileExists(archive)) {
     printError(options.archive, LoadStr(kErrFileNotFound), kErrFileNotFound);
-    return 1;
+    return kExitErrors;
+  }
+  // An archive that cannot be read is said to be one, with the system's reason.
+  if (const host::THandle probe = host::FileOpen(archive, host::fmOpenRead); probe < 0) {
+    printError(options.archive, LoadStr(kErrOpeningFile) + ": " + host::LastErrorText(),
+               kErrOpeningFile);
+    return kExitErrors;
+  } else {
+    host::FileClose(probe);
   }
   const std::string destination =
       host::FromHostPath(options.test                ? "."
@@ -113,11 +124,12 @@ int RunExtract(const TExtractOptions& options) {
   unzip.SetArchiveFile(archive);
   if (!IsZipFamily(unzip.ArcType())) {
     printError(options.archive, LoadStr(25244), 25244);  // not a zip archive of any kind
-    return 1;
+    return kExitErrors;
   }
   if (!options.test && !MakeDirPath(destination)) {
-    printError(destinationShown, LoadStr(25157), 25157);  // "Unable to create directory"
-    return 1;
+    printError(destinationShown, LoadStr(kErrCreatingDirectory) + ": " + host::LastErrorText(),
+               kErrCreatingDirectory);
+    return kExitErrors;
   }
 
   TStringList spec;
@@ -131,14 +143,6 @@ int RunExtract(const TExtractOptions& options) {
   for (const std::string& password : options.passwords) passwords.Add(password);
   unzip.SetPasswords(passwords);
   unzip.SetTestOnly(options.test);
-  int failed = 0;
-  if (options.test) {
-    unzip.OnEnd = [&](TObject*, const std::string& fileName, bool pass) {
-      if (pass) return;
-      printError(shown(fileName), LoadStr(kErrCrcCheck), kErrCrcCheck);
-      ++failed;
-    };
-  }
 
   bool volumeMissing = false;
   bool passwordHint = false;
@@ -147,9 +151,11 @@ int RunExtract(const TExtractOptions& options) {
     // After a volume could not be found every report says "User canceled"; one message is enough.
     if (volumeMissing && code == kErrUserCanceled) return;
     std::string message = LoadStr(code);
-    if (!extendedMsg.empty()) message += ": " + ShowPath(extendedMsg);
+    // The extended text is a path for some reports (shown as the host names it), words for others.
+    const bool isPath = extendedMsg.size() > 2 && extendedMsg[1] == ':' && extendedMsg[2] == '\\';
+    if (!extendedMsg.empty()) message += ": " + (isPath ? ShowPath(extendedMsg) : extendedMsg);
     printError(fileName.empty() ? options.archive : shown(fileName), message, code);
-    if (code == kErrEventNotAssigned && extendedMsg == "OnGetPassword" && !passwordHint) {
+    if (code == kErrPasswordFailed && !passwordHint) {
       std::fputs(
           "parcelo-cli: encrypted members need a password: give it with -p PASSWORD or "
           "--ask-password\n",
@@ -163,7 +169,8 @@ int RunExtract(const TExtractOptions& options) {
                               bool& tryAgain) {
       bar.Clear();
       std::string line;
-      if (!host::ReadTerminalLine("Password for " + shown(fileName) + ": ", line, true) ||
+      if (!host::ReadTerminalLine("Password for " + Printable(shown(fileName)) + ": ", line,
+                                  true) ||
           line.empty()) {
         tryAgain = false;
         return;
@@ -184,9 +191,9 @@ int RunExtract(const TExtractOptions& options) {
       bar.Clear();
       for (;;) {
         std::string answer;
-        if (!host::ReadTerminalLine(
-                "replace " + ShowPath(fileName) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ",
-                answer, false)) {
+        if (!host::ReadTerminalLine("replace " + Printable(ShowPath(fileName)) +
+                                        "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ",
+                                    answer, false)) {
           mode = omSkip;
           none = true;
           return;
@@ -243,7 +250,7 @@ int RunExtract(const TExtractOptions& options) {
       const std::string& path = static_cast<TUnZip*>(sender)->OutputPath();
       if (path != lastPath) {
         lastPath = path;
-        lastShown = shown(path);
+        lastShown = Printable(shown(path));
       }
       bar.Update(byFile, byArchive, lastShown);
     };
@@ -251,15 +258,34 @@ int RunExtract(const TExtractOptions& options) {
 
   const int count = unzip.Extract();
   bar.Clear();
+  const int failed = unzip.FailedCount();
+  // Nothing selected: masks that match no member are said to (unzip's status 11); an archive
+  // without members is a warning.
+  const bool nothingMatched = unzip.SelectedCount() == 0 && failed == 0 && !options.masks.empty();
+  if (unzip.SelectedCount() == 0 && failed == 0) {
+    if (nothingMatched) {
+      std::string masks;
+      for (const std::string& mask : options.masks) masks += (masks.empty() ? "" : " ") + mask;
+      std::fprintf(stderr, "parcelo-cli: %s: no member matches %s\n",
+                   Printable(options.archive).c_str(), Printable(masks).c_str());
+    } else if (!unzip.DirectoryDamaged() && !unzip.DirectoryMissing() && errors == 0) {
+      std::fprintf(stderr, "parcelo-cli: %s: the archive holds no members\n",
+                   Printable(options.archive).c_str());
+      ++errors;
+    }
+  }
   if (options.test) {
     if (!options.quiet || errors > 0) {
-      std::printf("%d file(s) tested in %s: %s\n", count, options.archive.c_str(),
-                  errors == 0 ? "no errors" : (std::to_string(failed) + " failed").c_str());
+      std::printf("%d file(s) tested in %s: %s\n", count + failed,
+                  Printable(options.archive).c_str(),
+                  failed == 0 ? "no errors" : (std::to_string(failed) + " failed").c_str());
     }
   } else if (!options.quiet) {
     while (destinationShown.size() > 1 && destinationShown.back() == '/')
       destinationShown.pop_back();
-    std::printf("%d file(s) extracted to %s\n", count, destinationShown.c_str());
+    std::printf("%d file(s) extracted to %s\n", count, Printable(destinationShown).c_str());
   }
-  return errors == 0 ? 0 : 1;
+  if (nothingMatched) return kExitNothingMatched;
+  if (failed > 0 || unzip.DirectoryDamaged()) return kExitErrors;
+  return errors == 0 ? kExitOk : kExitWarnings;
 }

@@ -10,6 +10,7 @@
 #include "archive/formats/arvArcova.h"
 #include "archive/messages/Err_Msgs.h"
 #include "cli/commands.h"
+#include "cli/terminal_text.h"
 #include "platform/host.h"
 
 namespace {
@@ -27,7 +28,8 @@ std::string ShowName(const std::string& name) {
 void PrintError(const std::string& file, int code, const std::string& extendedMsg) {
   std::string message = LoadStr(code);
   if (!extendedMsg.empty()) message += ": " + extendedMsg;
-  std::fprintf(stderr, "parcelo-cli: %s: %s (%d)\n", file.c_str(), message.c_str(), code);
+  std::fprintf(stderr, "parcelo-cli: %s: %s (%d)\n", Printable(file).c_str(),
+               Printable(message).c_str(), code);
 }
 
 // A member name as this host writes paths, unless the engine's own form was asked for.
@@ -39,7 +41,9 @@ std::string HostName(const std::string& name, bool engineNames) {
   return shown;
 }
 
-void PutLine(const std::string& text) {
+// One line of output; a name's control characters are shown, never sent to the terminal.
+void PutLine(const std::string& raw) {
+  const std::string text = Printable(raw);
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fputc('\n', stdout);
 }
@@ -70,11 +74,19 @@ int RunList(const TListOptions& options) {
   const std::string systemPath = host::ExpandFileName(host::FromHostPath(options.archive));
   if (!host::FileExists(systemPath)) {
     PrintError(options.archive, kErrFileNotFound, "");
-    return 1;
+    return kExitErrors;
+  }
+  // An archive that cannot be read is said to be one, with the system's reason.
+  if (const host::THandle probe = host::FileOpen(systemPath, host::fmOpenRead); probe < 0) {
+    PrintError(options.archive, kErrOpeningFile, host::LastErrorText());
+    return kExitErrors;
+  } else {
+    host::FileClose(probe);
   }
 
   TArcova arcova;
   bool errorReported = false;
+  bool recovered = false;  // read through the local headers: said, a warning
   arcova.OnError = [&](TObject*, const std::string& fileName, const std::string& extendedMsg,
                        const std::string&, int code) {
     errorReported = true;
@@ -83,11 +95,11 @@ int RunList(const TListOptions& options) {
   };
   // A zip whose directory is gone is still read through its local headers, but it is damaged.
   arcova.OnCorruptZipHeader = [&](TObject*, THeaderTypeState, bool& cancel) {
-    errorReported = true;
+    recovered = true;
     std::fprintf(stderr,
                  "parcelo-cli: %s: the central directory is missing or damaged; listing the "
                  "local headers\n",
-                 options.archive.c_str());
+                 Printable(options.archive).c_str());
     cancel = false;
   };
   // The next volume of a set (.a01, .c00, the next cabinet, ...): taken when it is there, asked
@@ -98,8 +110,8 @@ int RunList(const TListOptions& options) {
     if (exists) return;
     std::string answer;
     const std::string volume = volumeId.empty() || volumeId == "0" ? "" : " (" + volumeId + ")";
-    if (!host::ReadTerminalLine("parcelo-cli: next volume " + ShowName(volumeName) + volume +
-                                    " not found; its path, or Enter to stop: ",
+    if (!host::ReadTerminalLine("parcelo-cli: next volume " + Printable(ShowName(volumeName)) +
+                                    volume + " not found; its path, or Enter to stop: ",
                                 answer, false) ||
         answer.empty()) {
       cancel = true;
@@ -110,7 +122,7 @@ int RunList(const TListOptions& options) {
   arcova.SetArchiveFile(systemPath);
   if (IsNotFoundType(arcova.ArcType())) {
     PrintError(options.archive, kErrUnsupportedType, "");
-    return 1;
+    return kExitErrors;
   }
   TStringList spec;
   if (options.masks.empty()) spec.Add("*.*");
@@ -141,5 +153,18 @@ int RunList(const TListOptions& options) {
     if (!arcova.Scan()) errorReported = true;
   }
   std::fflush(stdout);
-  return errorReported || listed == 0 ? 1 : 0;
+  if (errorReported) return kExitErrors;
+  if (listed == 0) {
+    if (!options.masks.empty()) {
+      std::string masks;
+      for (const std::string& mask : options.masks) masks += (masks.empty() ? "" : " ") + mask;
+      std::fprintf(stderr, "parcelo-cli: %s: no member matches %s\n",
+                   Printable(options.archive).c_str(), Printable(masks).c_str());
+      return kExitNothingMatched;
+    }
+    std::fprintf(stderr, "parcelo-cli: %s: the archive holds no members\n",
+                 Printable(options.archive).c_str());
+    return kExitWarnings;
+  }
+  return recovered ? kExitWarnings : kExitOk;
 }

@@ -7,6 +7,7 @@
 
 #include "archive/records/arvregister.h"
 #include "cli/commands.h"
+#include "cli/terminal_text.h"
 #include "platform/host.h"
 
 namespace {
@@ -15,9 +16,18 @@ bool HasVolumes(TArcType t) {
   return t == atAce || t == atArj || t == atJar || t == atJarExe || t == atRar || t == atRarExe;
 }
 
-void PrintType(const std::string& hostPath) {
+// False (and a message with the system's reason) when the file cannot be read at all.
+bool PrintType(const std::string& hostPath) {
+  const std::string systemPath = host::ExpandFileName(host::FromHostPath(hostPath));
+  const host::THandle probe = host::FileOpen(systemPath, host::fmOpenRead);
+  if (probe < 0) {
+    std::fprintf(stderr, "parcelo-cli: %s: %s\n", Printable(hostPath).c_str(),
+                 host::LastErrorText().c_str());
+    return false;
+  }
+  host::FileClose(probe);
   TRegisterArcova arc;
-  arc.SetArchiveFile(host::ExpandFileName(host::FromHostPath(hostPath)));
+  arc.SetArchiveFile(systemPath);
   const TArcType t = arc.ArcType();
   std::printf("type: %s\n", ArcTypeEnumName(t));
   std::printf("name: %s\n", ArcTypeDisplayName(t));
@@ -26,18 +36,21 @@ void PrintType(const std::string& hostPath) {
   if (HasVolumes(t)) {
     std::printf("volume: %c %d\n", arc.VolumeLetter(), static_cast<int>(arc.VolumeNumber()));
   }
+  return true;
 }
 
 }  // namespace
 
 int RunType(const TTypeOptions& options) {
   const std::vector<std::string>& args = options.files;
+  int status = kExitOk;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args.size() > 1) {
       if (i > 0) std::printf("\n");
-      std::printf("file: %s\n", args[i].c_str());
+      std::printf("file: %s\n", Printable(args[i]).c_str());
     }
-    PrintType(args[i]);
+    std::fflush(stdout);
+    if (!PrintType(args[i])) status = kExitErrors;
   }
-  return 0;
+  return status;
 }

@@ -32,6 +32,15 @@ struct TExtractOptions {
   std::vector<std::string> masks;
 };
 
+// Exit statuses of every command: 0 all went well; 1 warnings (something was said, nothing was
+// lost: a directory recovered from the local headers, a local header naming a member otherwise,
+// an empty archive); 2 errors (a member not extracted, listed or tested, an archive that cannot be
+// read, a usage mistake); 11 no member matched the masks given.
+constexpr int kExitOk = 0;
+constexpr int kExitWarnings = 1;
+constexpr int kExitErrors = 2;
+constexpr int kExitNothingMatched = 11;
+
 int RunType(const TTypeOptions& options);
 int RunList(const TListOptions& options);
 int RunExtract(const TExtractOptions& options);

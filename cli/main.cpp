@@ -54,8 +54,7 @@ void AddList(CLI::App& app, TListOptions& options) {
   CLI::App* list = app.add_subcommand("list", "list the members of an archive");
   list->footer(
       Wrap("Prints one name per line, or (-v) a table of dates, sizes, ratios, methods and CRC-32 "
-           "values with a totals line. Exit status 1 when nothing is listed or the archive is "
-           "damaged."));
+           "values with a totals line. Control characters in names are shown as ^[, ^G, ..."));
   list->add_option("ARCHIVE", options.archive, "the archive to list")->required()->type_name("");
   list->add_option("MASK", options.masks, "list only the members matching these wildcard masks")
       ->type_name("");
@@ -147,7 +146,12 @@ int main(int argc, char** argv) {
   AddExtract(app, extractOptions);
   AddTest(app, testOptions);
   for (CLI::App* command : app.get_subcommands({})) command->group("Commands");
-  app.footer("Run 'parcelo-cli COMMAND --help' for the options of a command.");
+  app.footer(Wrap(
+      "Run 'parcelo-cli COMMAND --help' for the options of a command. Exit status: 0 all went "
+      "well; 1 warnings (something was said, nothing was lost: a directory recovered from the "
+      "local headers, a local header naming a member otherwise, an empty archive); 2 errors (a "
+      "member not extracted, listed or tested, each named once with its reason; an archive that "
+      "cannot be read; a mistake on the command line); 11 no member matches the masks given."));
 
   try {
     app.parse(argc, argv);

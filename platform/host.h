@@ -94,12 +94,12 @@ THandle FileOpen(const std::string& path, uint32_t mode);
 THandle FileCreate(const std::string& path);
 
 // Output below a folder that the caller chose. `directory` (system syntax) is taken as given,
-// links in it included; `relative` ("a\b\c.txt", "\"-separated, no "." or ".." components) is
-// walked one level at a time without following any link: each missing folder is created, and an
-// existing level that is a symbolic link or not a folder fails with kErrorStoppedOnSymlink. So
-// nothing planted below `directory` beforehand can send a write elsewhere. A component longer than
-// the file system allows fails with kErrorFilenameExcedRange; the whole path may be longer than
-// the system's path limit.
+// links in it included, and created with its parents when missing; `relative` ("a\b\c.txt",
+// "\"-separated, no "." or ".." components) is walked one level at a time without following any
+// link: each missing folder is created, and an existing level that is a symbolic link or not a
+// folder fails with kErrorStoppedOnSymlink. So nothing planted below `directory` beforehand can
+// send a write elsewhere. A component longer than the file system allows fails with
+// kErrorFilenameExcedRange; the whole path may be longer than the system's path limit.
 THandle FileCreateBelow(const std::string& directory, const std::string& relative);
 // Creates the folder `relative` and its missing parents below `directory` the same way; true when
 // it exists as a real folder afterwards.

@@ -71,6 +71,17 @@ int OpenLevel(int dirFd, const std::string& name, bool create, const std::string
   return fd;
 }
 
+// Creates a host folder and its missing parents (the chosen folder itself, which is taken as
+// given, links included).
+bool MakeHostFolder(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  const size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !MakeHostFolder(path.substr(0, slash)))
+    return false;
+  return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
 // The walk shared by every operation: resolves `directory`, then opens the first `levels` parts of
 // `parts` below it (creating missing ones when `create`). On success `dirFd` holds the deepest
 // folder and `hostPath` the whole host path (for messages and the seams).
@@ -89,6 +100,10 @@ bool WalkBelow(const std::string& directory, const std::vector<std::string>& par
   do {
     fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
+  if (fd < 0 && errno == ENOENT && create) {
+    if (!MakeHostFolder(base)) return detail::FailFromErrno(base);
+    fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }
   if (fd < 0) return detail::FailFromErrno(base);
   dirFd.Reset(fd);
   for (size_t i = 0; i < levels; ++i) {

@@ -11,23 +11,33 @@
 
 namespace {
 
-// A stored name's directory part as the selection compares it: everything up to and including the
-// last "\", "/" or ":", with a trailing "\" when not empty.
+// Whether a name starts with a drive: a letter and ":". Elsewhere ":" is an ordinary character of
+// a name on this host ("2024-01-01 10:30 log.txt").
+bool StartsWithDrive(const std::string& name) {
+  return name.size() >= 2 && name[1] == ':' &&
+         ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
+}
+
+// Where a name's directory part ends: after the last "\" or "/", else after a leading drive.
+size_t DirPartLength(const std::string& name) {
+  const size_t cut = name.find_last_of("\\/");
+  if (cut != std::string::npos) return cut + 1;
+  return StartsWithDrive(name) ? 2 : 0;
+}
+
+// A stored name's directory part as the selection compares it, with a trailing "\" when not empty.
 std::string DirPartForSpec(const std::string& name) {
-  const size_t cut = name.find_last_of("\\/:");
-  if (cut == std::string::npos) return {};
-  return AppendBackslash(name.substr(0, cut + 1));
+  const size_t length = DirPartLength(name);
+  return length == 0 ? std::string() : AppendBackslash(name.substr(0, length));
 }
 
 std::string FilePartForSpec(const std::string& name) {
-  const size_t cut = name.find_last_of("\\/:");
-  return cut == std::string::npos ? name : name.substr(cut + 1);
+  return name.substr(DirPartLength(name));
 }
 
 // Directory part of a system path including its trailing "\" (empty without one).
 std::string DirectoryOf(const std::string& path) {
-  const size_t cut = path.find_last_of("\\:");
-  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+  return path.substr(0, DirPartLength(path));
 }
 
 // Ends a run of prompts that a handler keeps answering without a usable volume: after this many
@@ -85,32 +95,42 @@ void TarvTimer::Resume() {
 
 // ---- TUnBaseHeaderObj ---------------------------------------------------------------------------
 bool TUnBaseHeaderObj::Add(const TUnBaseHeaderRec& rec, const uint8_t* central,
-                           const TDataDescriptor* descriptor) {
+                           const TDataDescriptor* descriptor, const std::string* name) {
   try {
     TItem item;
     item.rec = rec;
-    // Room first (growing geometrically), so the push below cannot fail half-way.
+    // Room first (growing geometrically), so the pushes below cannot fail half-way.
     if (FItems.size() == FItems.capacity()) FItems.reserve(std::max<size_t>(64, 2 * FItems.size()));
+    if (central && FCentral.size() == FCentral.capacity())
+      FCentral.reserve(std::max<size_t>(64, 2 * FCentral.size()));
+    if (descriptor && FDescriptors.size() == FDescriptors.capacity())
+      FDescriptors.reserve(std::max<size_t>(64, 2 * FDescriptors.size()));
+    if (name) {
+      if (FNames.size() == FNames.capacity())
+        FNames.reserve(std::max<size_t>(64, 2 * FNames.size()));
+      FNames.push_back(*name);  // the only step that may fail: nothing else was added yet
+      item.name = static_cast<int32_t>(FNames.size() - 1);
+    }
     if (central) {
       std::array<uint8_t, kCentralCopySize> copy;
       std::memcpy(copy.data(), central, kCentralCopySize);
-      FCentral.push_back(copy);
+      FCentral.push_back(copy);  // room reserved above: cannot throw
       item.central = static_cast<int32_t>(FCentral.size() - 1);
     }
     if (descriptor) {
-      try {
-        FDescriptors.push_back(*descriptor);
-      } catch (...) {
-        if (central) FCentral.pop_back();
-        throw;
-      }
+      FDescriptors.push_back(*descriptor);
       item.descriptor = static_cast<int32_t>(FDescriptors.size() - 1);
     }
-    FItems.push_back(item);  // room reserved above: cannot throw
+    FItems.push_back(item);
     return true;
   } catch (const std::bad_alloc&) {
     return false;
   }
+}
+
+const std::string* TUnBaseHeaderObj::Name(int index) const {
+  const TItem& item = FItems.at(static_cast<size_t>(index));
+  return item.name < 0 ? nullptr : &FNames[static_cast<size_t>(item.name)];
 }
 
 const uint8_t* TUnBaseHeaderObj::Central(int index) const {
@@ -146,6 +166,8 @@ void TUnBaseHeaderObj::Clear() {
   FCentral.shrink_to_fit();
   FDescriptors.clear();
   FDescriptors.shrink_to_fit();
+  FNames.clear();
+  FNames.shrink_to_fit();
   FExtras.clear();
   FExtras.shrink_to_fit();
 }
@@ -224,11 +246,12 @@ int32_t TZipCommon::WriteBlock(host::THandle out, uint8_t* buffer, int32_t count
       written = count;  // tested, not kept
     }
     if (written < count) {
-      if (host::LastError() == host::kErrorDiskFull) {
-        FFileCount = 0;
-        throw EWriteError(LoadStr(kErrDiskFull));
-      }
-      if (FFileCount > 0) --FFileCount;
+      // The member in work fails (its report and the count are the driver's business); the
+      // files written before it stay counted.
+      const uint32_t error = host::LastError();
+      FWriteError = error == host::kErrorSuccess ? host::kErrorHandleDiskFull : error;
+      FWriteErrorText = error == host::kErrorSuccess ? std::string() : host::LastErrorText();
+      if (error == host::kErrorDiskFull) throw EWriteError(LoadStr(kErrDiskFull));
       throw E_RAISE(LoadStr(kErrWritingFile));
     }
   }
@@ -255,12 +278,21 @@ void TZipCommon::ReportError(const std::string& fileName, const std::string& ext
                              const std::string& volumeId, int code) {
   TTimerPause pause(FTimer);
   if (FCancel) code = kErrUserCanceled;
+  ++FReportCount;
   if (!OnError) return;
   try {
     OnError(this, fileName, extendedMsg, volumeId, code);
   } catch (...) {
     // An error report never raises, whatever its handler does.
   }
+}
+
+void TZipCommon::ReportErrorAsIs(const std::string& fileName, const std::string& extendedMsg,
+                                 int code) {
+  const uint8_t cancel = FCancel;
+  FCancel = 0;
+  ReportError(fileName, extendedMsg, "0", code);
+  FCancel = cancel;
 }
 
 void TZipCommon::RaiseError(const std::string& fileName, const std::string& extendedMsg,
@@ -419,6 +451,9 @@ int TUnBase::Extract() {
   FRemaining = 0;
   FVolumeNumber = 0;
   FPasswordFailed = false;
+  FPasswordTried = false;
+  FVolumeMissing = false;
+  FFailedCount = 0;
   FLastByArchive = 0;
   if (FCpuType == cpt80486) FCpuType = cptAuto;
   const std::string archiveFile = FArchiveFile;
@@ -502,6 +537,9 @@ bool TUnBase::DecodeZipMember(const std::string&, TMemberSizes&, host::THandle,
 }
 
 void TUnBase::BuildOutputName(const std::string& storedName) {
+  FOutputBase.clear();
+  FOutputRelative.clear();
+  FNameRefused = false;
   if (storedName.empty()) {
     FOutputPath.clear();
     return;
@@ -510,10 +548,11 @@ void TUnBase::BuildOutputName(const std::string& storedName) {
     SetExtractDir("");
     if (FExtractDir.empty()) FExtractDir = AppendBackslash(host::GetCurrentDir());
   }
-  // Drive letters and roots go first, as they always have.
+  // A drive ("C:") and a root go first, as they always have; a ":" anywhere else is part of the
+  // name.
   std::string name = storedName;
-  if (name.find(':') != std::string::npos) {
-    name.erase(0, name.find('\\') == 2 ? 3 : 2);
+  if (StartsWithDrive(name)) {
+    name.erase(0, 2);
   } else if (name[0] == '\\') {
     name.erase(0, 1);
   }
@@ -528,23 +567,48 @@ void TUnBase::BuildOutputName(const std::string& storedName) {
     if (!part.empty() && part != "." && part != "..") parts.push_back(std::move(part));
     start = end + 1;
   }
-  // A name ending in "\" (or in a dropped component) has no file-name part: a directory.
+  // A name ending in "\" (or in a dropped component) has no file-name part: a directory. A name
+  // that does not end in "\" but whose last component was dropped (".", "..", "a\..", a bare
+  // drive) names no file that could be written: the member is refused, not taken for a folder.
   std::string fileName;
   const size_t lastSep = name.find_last_of('\\');
   const std::string lastPart = lastSep == std::string::npos ? name : name.substr(lastSep + 1);
   if (!parts.empty() && lastPart == parts.back()) {
     fileName = parts.back();
     parts.pop_back();
+  } else if (!name.empty() ? name.back() != '\\' : storedName.back() != '\\') {
+    FNameRefused = true;
   }
   std::string directory = FExtractDir;
+  std::string relative;
   if (FUseStoredDirs) {
-    std::string relative;
     for (const std::string& part : parts) relative += part + '\\';
     directory = JoinPath(FExtractDir, relative);
   }
   if (directory.find(':') == std::string::npos && (directory.empty() || directory[0] != '\\'))
     directory = '\\' + directory;
   FOutputPath = JoinPath(directory, fileName);
+  // The output is created below ExtractDir without following any link planted there.
+  const std::string base = AppendBackslash(FExtractDir);
+  if (FOutputPath.compare(0, base.size(), base) == 0) {
+    FOutputBase = base;
+    FOutputRelative = FOutputPath.substr(base.size());
+  }
+}
+
+bool TUnBase::OutputIsBelowBase() const {
+  return !FOutputBase.empty() && FOutputPath.size() > FOutputBase.size() &&
+         FOutputPath.compare(0, FOutputBase.size(), FOutputBase) == 0 &&
+         FOutputPath.compare(FOutputBase.size(), std::string::npos, FOutputRelative) == 0;
+}
+
+bool TUnBase::MethodSupported(const TMemberSizes&) const {
+  return true;
+}
+
+void TUnBase::MemberFailed(bool counted) {
+  if (counted && FFileCount > 0) --FFileCount;
+  ++FFailedCount;
 }
 
 bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attributes,
@@ -556,70 +620,124 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
     attributes = noFilePart ? host::faDirectory : host::faArchive;
   const bool isDirectory = (attributes & host::faDirectory) != 0 || noFilePart;
 
+  // A name that leaves nothing to write is named, never dropped without a word.
+  if (FNameRefused && (attributes & host::faDirectory) == 0) {
+    ReportError(FStoredName, "", "0", kErrInvalidFileName);
+    MemberFailed(false);
+    SkipEntry(sizes);
+    return false;
+  }
+  // Nothing planted in the destination beforehand (a link to a folder elsewhere, a file where a
+  // folder belongs) is gone through, not even to ask whether a file exists there.
+  if (OutputIsBelowBase() && !host::PathBelowIsPlain(FOutputBase, FOutputRelative)) {
+    ReportError(FOutputPath, host::LastErrorText(), "0",
+                isDirectory ? kErrCreatingDirectory : kErrOpeningFile);
+    MemberFailed(false);
+    SkipEntry(sizes);
+    return false;
+  }
   if (!ApproveEntry(isDirectory)) {
     SkipEntry(sizes);
     return false;
   }
-  FEncrypted = !isDirectory && (sizes.Flags & kFlagEncrypted) != 0;
-  if (FEncrypted && !FPasswordFailed && archive && !ResolvePassword(*archive))
-    FPasswordFailed = true;
 
-  try {
-    if (isDirectory) {
-      if (FCreateStoredDirs && !FTestOnly && !FOutputPath.empty()) MakeDirPath(FOutputPath);
-      // A stored folder gets its time once the run is over, also when its files made it.
-      if (!FTestOnly && !FOutputPath.empty()) {
-        try {
-          FFolderTimes.push_back({FOutputPath, dosDateTime, FMemberTime});
-        } catch (...) {
-          // Without room to remember it, the folder keeps the time it was made at.
-        }
-      }
-      FChecksums.crc32 = expectedCrc;  // a directory always passes
-    } else {
-      host::THandle out = host::kInvalidHandle;
-      if (!OpenOutput(out)) {
-        ReportError(FOutputPath, "", "0", kErrOpeningFile);
-        SkipEntry(sizes);
-      } else {
-        const bool latched = FEncrypted && FPasswordFailed;
-        // Closing (or, for a skipped encrypted member, renaming the events' file) happens on every
-        // way out of the decoding.
-        struct TFinish {
-          TUnBase* self;
-          host::THandle out;
-          uint32_t attributes;
-          uint32_t dosDateTime;
-          bool latched;
-          ~TFinish() {
-            if (latched) {
-              self->FOutputPath = self->FStoredName;
-            } else {
-              try {
-                self->CloseOutput(out, attributes, dosDateTime, self->FOutputPath);
-              } catch (...) {
-              }
-            }
-          }
-        } finish{this, out, attributes, dosDateTime, latched};
-        if (latched) {
-          --FFileCount;
-          SkipEntry(sizes);
-        } else if (archive) {
-          FChecksums.crc32 = 0xFFFFFFFF;
-          DecodeZipMember(FOutputPath, sizes, out, archive);
-          FChecksums.crc32 = ~FChecksums.crc32;
-        }
+  if (isDirectory) {
+    bool made = true;
+    if (FCreateStoredDirs && !FTestOnly && !FOutputPath.empty()) {
+      made = OutputIsBelowBase() ? host::CreateDirectoryBelow(FOutputBase, FOutputRelative)
+                                 : MakeDirPath(FOutputPath);
+      if (!made) {
+        ReportError(FOutputPath, host::LastErrorText(), "0", kErrCreatingDirectory);
+        MemberFailed(false);
       }
     }
-  } catch (...) {
-    // The member ends here; the run goes on with the next one.
+    // A stored folder gets its time once the run is over, also when its files made it.
+    if (made && !FTestOnly && !FOutputPath.empty()) {
+      try {
+        FFolderTimes.push_back({FOutputPath, dosDateTime, FMemberTime});
+      } catch (...) {
+        // Without room to remember it, the folder keeps the time it was made at.
+      }
+    }
+    FChecksums.crc32 = expectedCrc;  // a directory always passes
+    try {
+      if (OnEnd) OnEnd(this, FOutputPath, made && !FCancel);
+    } catch (...) {
+    }
+    return made;
   }
-  try {
-    return CheckCrc(kCrcKind32, expectedCrc);
-  } catch (...) {
-    return false;
+
+  // One report per failing member: what failed, with the system's reason where there is one.
+  const int64_t reportsBefore = FReportCount;
+  bool decoded = false;
+  // The file holds less than the member: removed, never left looking whole.
+  bool incomplete = false;
+  FEncrypted = (sizes.Flags & kFlagEncrypted) != 0;
+  host::THandle out = host::kInvalidHandle;
+  if (!MethodSupported(sizes)) {
+    ReportError(FOutputPath, "", "0", kErrUnsupportedMethod);
+    SkipEntry(sizes);
+  } else if (FEncrypted && archive && !ResolvePassword(*archive)) {
+    SkipEntry(sizes);
+  } else if (!OpenOutput(out)) {
+    SkipEntry(sizes);
+  } else if (!archive) {
+    CloseOutput(out, attributes, dosDateTime, FOutputPath);
+  } else {
+    FWriteError = host::kErrorSuccess;
+    try {
+      FChecksums.crc32 = 0xFFFFFFFF;
+      decoded = DecodeZipMember(FOutputPath, sizes, out, archive);
+      FChecksums.crc32 = ~FChecksums.crc32;
+    } catch (...) {
+      // The member ends here; the run goes on with the next one.
+      decoded = false;
+    }
+    if (FWriteError != host::kErrorSuccess) {
+      incomplete = true;
+      ReportError(FOutputPath, FWriteErrorText, "0",
+                  FWriteError == host::kErrorDiskFull ? kErrDiskFull : kErrWritingFile);
+    } else if (FVolumeMissing || FCancel) {
+      incomplete = true;
+      if (FVolumeMissing)
+        ReportErrorAsIs(FOutputPath, "a volume of the set is missing", kErrReadingFile);
+    }
+    try {
+      CloseOutput(out, attributes, dosDateTime, FOutputPath);
+    } catch (...) {
+    }
+    if (incomplete && !FTestOnly) {
+      if (OutputIsBelowBase()) {
+        host::DeleteFileBelow(FOutputBase, FOutputRelative);
+      } else {
+        host::DeleteFile(FOutputPath);
+      }
+    }
   }
+
+  bool pass = false;
+  if (FReportCount == reportsBefore && !incomplete && archive) {
+    try {
+      pass = CheckCrc(kCrcKind32, expectedCrc);
+    } catch (...) {
+      pass = false;
+    }
+    // The checksum of what was there may match while the member promised more (a declared size
+    // larger than its data): that is a failure too, and said once.
+    if (pass && !decoded) {
+      ReportError(FOutputPath, "", "0", kErrReadingFile);
+      pass = false;
+    }
+  } else if (OnEnd) {
+    try {
+      OnEnd(this, FOutputPath, false);
+    } catch (...) {
+    }
+  }
+  // The count is the number of files extracted whole: a member that failed is not in it (a file
+  // that fails its checksum is kept, as other tools keep it, but not counted).
+  if (!pass) MemberFailed(true);
+  return pass;
 }
 
 bool TUnBase::ApproveEntry(bool isDirectory) {
@@ -638,7 +756,8 @@ bool TUnBase::ApproveEntry(bool isDirectory) {
     return true;
   }
   FOverwriteMode = omOverwrite;
-  if (FileExistsWild(FOutputPath)) {
+  // Whether the very name exists, as the file system compares names: no wildcard, no case folding.
+  if (host::NameExists(FOutputPath)) {
     if (!OnFileExists) {
       ReportError(FOutputPath, "OnFileExists", "0", kErrEventNotAssigned);
       FOverwriteMode = omSkip;
@@ -648,10 +767,10 @@ bool TUnBase::ApproveEntry(bool isDirectory) {
         OnFileExists(this, FOutputPath, newName, FOverwriteMode);
         if (newName.empty()) newName = FOutputPath;
         if (FOverwriteMode == omOverwrite) {
-          if (SameTextAscii(newName, FOutputPath)) break;
+          if (newName == FOutputPath) break;
           FOutputPath = newName;
         }
-      } while (!FCancel && FOverwriteMode != omSkip && FileExistsWild(FOutputPath));
+      } while (!FCancel && FOverwriteMode != omSkip && host::NameExists(FOutputPath));
     }
     if (!FCancel && FOverwriteMode != omSkip) {
       const uint32_t attributes = host::GetFileAttributes(FOutputPath);
@@ -676,43 +795,55 @@ bool TUnBase::ResolvePassword(TStream32& archive) {
   std::memcpy(FPasswordHeader + kZipEncryptionHeaderSize, FPasswordHeader,
               kZipEncryptionHeaderSize);
 
-  if (CheckPassword(FPasswordHeader)) return true;
+  // Every member is tried with every password known so far, also after a prompt has failed: one
+  // member that nobody could open must not cost the members that a known password opens.
+  auto opens = [this] {
+    FPasswordTried = FPasswordTried || !FPassword.empty();
+    return CheckPassword(FPasswordHeader);
+  };
+  if (!FPassword.empty() && opens()) return true;
   for (int i = 0; i < FPasswords.Count(); ++i) {
     FPassword = FPasswords[i];
-    if (CheckPassword(FPasswordHeader)) return true;
+    if (opens()) return true;
   }
-  if (!OnGetPassword) {
-    ReportError(FOutputPath, "OnGetPassword", "0", kErrEventNotAssigned);
-    return false;
+  // Asked in vain once in this run: the person is not asked again for every later member.
+  if (OnGetPassword && !FPasswordFailed) {
+    bool tryAgain = true;
+    for (int attempt = 0; attempt < FPasswordAttempts; ++attempt) {
+      if (FCancel) break;
+      FPassword.clear();
+      OnGetPassword(this, FOutputPath, FPassword, tryAgain);
+      if (!tryAgain) break;
+      if (opens()) {
+        FPasswords.Insert(0, FPassword);
+        return true;
+      }
+    }
+    FPasswordFailed = true;
   }
-  bool tryAgain = true;
-  for (int attempt = 0; attempt < FPasswordAttempts; ++attempt) {
-    if (FCancel) break;
-    OnGetPassword(this, FOutputPath, FPassword, tryAgain);
-    if (!tryAgain) {
-      ReportError(FOutputPath, "", "0", kErrInvalidPassword);
-      break;
-    }
-    if (CheckPassword(FPasswordHeader)) {
-      FPasswords.Insert(0, FPassword);
-      return true;
-    }
-    FPassword.clear();
-    ReportError(FOutputPath, "", "0", kErrInvalidPassword);
+  FPassword.clear();
+  if (FPasswordTried) {
+    ReportError(FOutputPath, "wrong password", "0", kErrInvalidPassword);
+  } else {
+    ReportError(FOutputPath, "password needed", "0", kErrPasswordFailed);
   }
   return false;
 }
 
 bool TUnBase::OpenOutput(host::THandle& out) {
   out = host::kInvalidHandle;
-  if (FEncrypted && FPasswordFailed) return true;
   if (FOutputPath.empty()) return false;
   if (FTestOnly) return true;  // decoded into nothing
-  const std::string directory = DirectoryOf(FOutputPath);
-  if (!directory.empty()) MakeDirPath(directory);
-  out = host::FileCreate(FOutputPath);
+  if (OutputIsBelowBase()) {
+    out = host::FileCreateBelow(FOutputBase, FOutputRelative);
+  } else {
+    // A name the person chose (a rename when the file existed) is taken as given.
+    const std::string directory = DirectoryOf(FOutputPath);
+    if (!directory.empty()) MakeDirPath(directory);
+    out = host::FileCreate(FOutputPath);
+  }
   if (out < 0) {
-    ReportError(FOutputPath, "", "0", kErrOpeningFile);
+    ReportError(FOutputPath, host::LastErrorText(), "0", kErrOpeningFile);
     return false;
   }
   return true;
@@ -726,9 +857,9 @@ void TUnBase::CloseOutput(host::THandle out, uint32_t attributes, uint32_t dosDa
   } else {
     host::SetFileDate(out, SelectFileDate(dosDateTime));
   }
-  if (!host::FileClose(out)) ReportError(outputPath, "", "0", kErrClosingFile);
-  if (FRestoreFileAttr && attributes != host::faArchive)
-    host::SetFileAttributes(outputPath, attributes);
+  // Attributes through the open file: the name is not looked up again.
+  if (FRestoreFileAttr && attributes != host::faArchive) host::SetFileAttributes(out, attributes);
+  if (!host::FileClose(out)) ReportError(outputPath, host::LastErrorText(), "0", kErrClosingFile);
 }
 
 void TUnBase::ApplyFolderTimes() {
@@ -820,6 +951,7 @@ bool TUnBase::ChangeVolume(std::unique_ptr<TStream32>& archive, int index, int l
                            bool continuation) {
   const std::string idText = std::to_string(index + 1);
   if (!OnNextVolume) {
+    FVolumeMissing = true;
     SetCancel(true);
     ReportError(FCurrentVolumeName, "OnNextVolume", idText, kErrEventNotAssigned);
     return false;
@@ -853,6 +985,7 @@ bool TUnBase::ChangeVolume(std::unique_ptr<TStream32>& archive, int index, int l
   }
   if (!found) {
     FCancel = 1;
+    FVolumeMissing = true;
     ReportError(volumeName, "", idText, kErrUserCanceled);
     return false;
   }

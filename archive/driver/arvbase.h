@@ -99,9 +99,10 @@ class TUnBaseHeaderObj {
  public:
   static constexpr size_t kCentralCopySize = TCentralFileHeader::kSize;
 
-  // Copies both parts; false (count unchanged) when memory cannot be had.
+  // Copies every part given; false (count unchanged) when memory cannot be had. `name` is the
+  // member's name as listed and selected (the central directory's), which is the name written.
   bool Add(const TUnBaseHeaderRec& rec, const uint8_t* central = nullptr,
-           const TDataDescriptor* descriptor = nullptr);
+           const TDataDescriptor* descriptor = nullptr, const std::string* name = nullptr);
   const TUnBaseHeaderRec& Header(int index) const {
     return FItems.at(static_cast<size_t>(index)).rec;
   }
@@ -109,6 +110,8 @@ class TUnBaseHeaderObj {
   const uint8_t* Central(int index) const;
   // The data descriptor's values, or nullptr when the member has none.
   const TDataDescriptor* Descriptor(int index) const;
+  // The listed name, or nullptr when the pass kept none.
+  const std::string* Name(int index) const;
   // Attaches what the extra field of the entry added last says (false when memory cannot be had);
   // Extra gives it back, or nullptr when none was attached.
   bool AttachExtra(const TZipEntryExtra& extra);
@@ -121,9 +124,11 @@ class TUnBaseHeaderObj {
     TUnBaseHeaderRec rec;
     int32_t central = -1;     // index into FCentral
     int32_t descriptor = -1;  // index into FDescriptors
+    int32_t name = -1;        // index into FNames
     int32_t extra = -1;       // index into FExtras
   };
   std::vector<TItem> FItems;
+  std::vector<std::string> FNames;
   std::vector<std::array<uint8_t, kCentralCopySize>> FCentral;
   std::vector<TDataDescriptor> FDescriptors;
   std::vector<TZipEntryExtra> FExtras;
@@ -212,6 +217,9 @@ class TZipCommon : public TRegisterArcova {
   // ReportError, then, unless cancelled, raises E_RAISE with the code's text.
   virtual void RaiseError(const std::string& fileName, const std::string& extendedMsg,
                           const std::string& volumeId, int code);
+  // ReportError with the code as it is, also while the cancel flag is set: for the one report
+  // that names what a cancelled prompt cut short.
+  void ReportErrorAsIs(const std::string& fileName, const std::string& extendedMsg, int code);
   enum class TErrorClass : uint8_t { Raise, Read, Write };
   void RaiseError(TErrorClass errorClass, const std::string& fileName,
                   const std::string& extendedMsg, const std::string& volumeId, int code);
@@ -261,6 +269,10 @@ class TZipCommon : public TRegisterArcova {
   // run state shared with the block input and output
   uint8_t FCancel = 0;
   int32_t FFileCount = 0;
+  int64_t FReportCount = 0;  // errors reported so far (a member reports its failure once)
+  // Why the last WriteBlock failed (kErrorSuccess: it did not), for the member's one report.
+  uint32_t FWriteError = host::kErrorSuccess;
+  std::string FWriteErrorText;
   std::string FOutputPath;
   TarvTimer FTimer;
   TRunningChecksums FChecksums;
@@ -328,9 +340,12 @@ class TUnBase : public TZipCommon {
   uint32_t LatestDate() const { return FLatestDate; }
   uint8_t LastProgressByFile() const { return FLastByFile; }
   uint8_t LastProgressByArchive() const { return FLastByArchive; }
+  // Members of the last run that were selected but not extracted whole (each was reported).
+  int FailedCount() const { return FFailedCount; }
 
-  // Stored name -> output path below ExtractDir. Drive letters, roots and UNC prefixes are
-  // dropped; so are empty, "." and ".." components, so no name leads outside ExtractDir.
+  // Stored name -> output path below ExtractDir. A leading drive ("C:"), roots and UNC prefixes
+  // are dropped; so are empty, "." and ".." components, so no name leads outside ExtractDir. A ":"
+  // elsewhere is part of the name. A name whose file part is dropped this way is refused.
   void BuildOutputName(const std::string& storedName) override;
 
  protected:
@@ -348,6 +363,15 @@ class TUnBase : public TZipCommon {
   bool ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attributes, TMemberSizes& sizes,
                     uint32_t expectedCrc, uint32_t dosDateTime);
   bool ApproveEntry(bool isDirectory);
+  // Whether the format part can decode a member of this method (else it is reported and no file
+  // is made). TUnBase: every method.
+  virtual bool MethodSupported(const TMemberSizes& sizes) const;
+  // The output path still lies below ExtractDir as BuildOutputName made it (a rename by
+  // OnFileExists may have moved it): it is then created without following links.
+  bool OutputIsBelowBase() const;
+  // A selected member was not extracted: out of the count (when it was counted) and into the
+  // failures.
+  void MemberFailed(bool counted);
   bool ResolvePassword(TStream32& archive);
   bool OpenOutput(host::THandle& out);
   void CloseOutput(host::THandle out, uint32_t attributes, uint32_t dosDateTime,
@@ -393,7 +417,13 @@ class TUnBase : public TZipCommon {
   // run state
   std::string FStoredName;
   bool FEncrypted = false;
-  bool FPasswordFailed = false;
+  bool FPasswordFailed = false;  // OnGetPassword was asked in vain: it is not asked again
+  bool FPasswordTried = false;   // a password (any) was tried in this run
+  int FFailedCount = 0;
+  std::string FOutputBase;      // ExtractDir with its "\", when the output lies below it
+  std::string FOutputRelative;  // the output path below FOutputBase
+  bool FNameRefused = false;    // the stored name leaves no file name to write
+  bool FVolumeMissing = false;  // a volume that a member needs could not be had
   int64_t FTotalPacked = 0;
   int64_t FTotalUnpacked = 0;
   int64_t FRemaining = 0;

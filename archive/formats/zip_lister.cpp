@@ -90,6 +90,11 @@ void TZipLister::FirstHeader(TArcovaWalk& walk) {
       return;
     }
   } else if (type != atZipMV) {
+    // An empty archive: an end record that announces no entry, and nothing else to read.
+    if (walk.HeaderState == kHeaderEnd && arcova.ZipLocation().AnnouncedEntries() == 0) {
+      walk.ReadNothing();
+      return;
+    }
     const bool directoryFound =
         (walk.HeaderState & kHeaderCentral) != 0 && (walk.HeaderState & kHeaderEnd) != 0;
     if (!directoryFound) {
@@ -123,7 +128,16 @@ void TZipLister::FirstHeader(TArcovaWalk& walk) {
 
 // ---- shared pieces ------------------------------------------------------------------------------
 void TZipLister::EndAtNonHeader(TArcovaWalk& walk) {
-  if (FHeadersSeen == 0) walk.ReportError(walk.Owner().ArchiveFile(), kErrBadFileHeader);
+  if (FHeadersSeen == 0) {
+    walk.ReportError(walk.Owner().ArchiveFile(), kErrBadFileHeader);
+  } else if (!FLocalMode && !FSpanned) {
+    // A directory that ends before the number of entries its end record announces is damaged.
+    const int64_t announced = walk.Owner().ZipLocation().AnnouncedEntries();
+    if (announced >= 0 && FHeadersSeen < announced)
+      walk.ReportError(walk.Owner().ArchiveFile(), kErrReadingFileList,
+                       "the central directory holds " + std::to_string(FHeadersSeen) + " of " +
+                           std::to_string(announced) + " entries");
+  }
   walk.EndWalk();
 }
 

@@ -7,11 +7,13 @@
 
 // Codes the engine reports (every code of the table has a text; these are the ones raised or
 // reported by the engine itself).
+constexpr int kErrReadingFileList = 25104;    // "Unable to read archive file list"
 constexpr int kErrBadFileHeader = 25114;      // "Bad file header"
 constexpr int kErrBadBlock = 25116;           // "Bad block"
 constexpr int kErrWritingFile = 25136;        // "Error writing to file"
 constexpr int kErrClosingFile = 25138;        // "Error closing file"
 constexpr int kErrCrcCheck = 25151;           // "File fails CRC check"
+constexpr int kErrCreatingDirectory = 25157;  // "Unable to create directory"
 constexpr int kErrDiskFull = 25160;           // "Disk full"
 constexpr int kErrNotAccessible = 25170;      // "is not accessible"
 constexpr int kErrWriteProtected = 25171;     // "disk is write protected"
@@ -26,6 +28,7 @@ constexpr int kErrStackOverflow = 25298;      // "Stack overflow"
 constexpr int kErrUnsupportedMethod = 25326;  // "Unsupported compression method"
 constexpr int kErrUserCanceled = 25443;       // "User canceled"
 constexpr int kErrInvalidPassword = 26517;    // "Invalid password"
+constexpr int kErrPasswordFailed = 26522;     // "Password failed"
 
 // The text of a code; empty for a code without one.
 std::string LoadStr(int code);

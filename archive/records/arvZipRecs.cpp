@@ -186,13 +186,15 @@ void DecipherZipName(TZipCipher& cipher, uint8_t* bytes, size_t length) {
 // ----------------------------------------------------------------------
 std::string ReadZipName(TStream32& stream, uint32_t length, TZipCipher* cipher) {
   const uint32_t kept = std::min(length, kMaxZipNameKept);
-  uint8_t buffer[kMaxZipNameKept];
+  std::string name(kept, '\0');
+  auto* buffer = reinterpret_cast<uint8_t*>(name.data());
   int32_t got = kept ? stream.Read(buffer, static_cast<int32_t>(kept)) : 0;
   if (got < 0) got = 0;
   if (cipher && got > 0) DecipherZipName(*cipher, buffer, static_cast<size_t>(got));
   if (length > kept) stream.Seek64(length - kept, host::kSeekCurrent);
   const auto* end = std::find(buffer, buffer + got, uint8_t{0});
-  return std::string(reinterpret_cast<const char*>(buffer), static_cast<size_t>(end - buffer));
+  name.resize(static_cast<size_t>(end - buffer));
+  return name;
 }
 
 TZipHighWords ParseZipExtra(const uint8_t* bytes, size_t length, bool central) {
@@ -531,7 +533,25 @@ int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& l
       any = true;
     }
   }
-  if (!any) return 0;
+  if (!any) {
+    // An empty archive is nothing but its end record, at the very start of the file (where the
+    // window above never looks): no entries, an empty directory, and its comment up to the end.
+    uint8_t head[TEndOfCentralDir::kSize];
+    if (ReadRecordAt(stream, 0, archiveSize, head, sizeof head) && GetLe32(head) == kEndSig) {
+      const TEndOfCentralDir end = TEndOfCentralDir::Decode(head);
+      if (end.TotalEntries == 0 && end.EntriesOnThisDisk == 0 && end.CentralDirSize == 0 &&
+          end.CentralDirOffset == 0 &&
+          static_cast<int64_t>(TEndOfCentralDir::kSize) + end.CommentLength == archiveSize) {
+        location = given;
+        location.EndRecord = end;
+        location.EndRecordPosition = 0;
+        location.CommentPosition = static_cast<int64_t>(TEndOfCentralDir::kSize);
+        location.HeaderState = kHeaderEnd;
+        return 0;
+      }
+    }
+    return 0;
+  }
   location = first;
   if (firstOutcome == TEndOutcome::Unreadable) return 0;
 

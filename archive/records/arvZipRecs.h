@@ -221,9 +221,12 @@ void DecipherZipName(TZipCipher& cipher, uint8_t* bytes, size_t length);
 
 // ---- names and extra fields
 // ----------------------------------------------------------------------
-constexpr uint32_t kMaxZipNameKept = 255;
-// Reads a stored name of `length` bytes at the stream's position: at most 255 are kept (deciphered
-// with `cipher` when given), the rest is stepped over; the name ends at its first zero byte.
+// A name's length field has 16 bits: every stored name is kept whole, never cut to a shorter one
+// (which would be another file's name).
+constexpr uint32_t kMaxZipNameKept = 65535;
+// Reads a stored name of `length` bytes at the stream's position: up to kMaxZipNameKept are kept
+// (deciphered with `cipher` when given), the rest is stepped over; the name ends at its first zero
+// byte.
 // The stream is left after the whole stored name. A short read keeps what arrived.
 std::string ReadZipName(TStream32& stream, uint32_t length, TZipCipher* cipher = nullptr);
 // Walks an extra field held in memory; a subfield whose declared size runs past the end ends the
@@ -294,6 +297,18 @@ struct TZipLocation {
   // The ZIP64 end record, when the end record found leads to one (its values then count).
   bool Zip64 = false;
   TZip64EndOfCentralDir Zip64End;
+  // How many entries the end record (its ZIP64 form when there is one) announces for the whole
+  // directory; -1 when no count can be trusted (no end record, the engine's extended record, a
+  // set on several disks, which keeps its directory elsewhere).
+  int64_t AnnouncedEntries() const {
+    if ((HeaderState & 4) == 0 || Extended) return -1;
+    if (Zip64) {
+      if (Zip64End.TotalEntries > static_cast<uint64_t>(INT64_MAX)) return -1;
+      return static_cast<int64_t>(Zip64End.TotalEntries);
+    }
+    if (EndRecord.NumberOfThisDisk != 0 || EndRecord.DiskWithCentralDir != 0) return -1;
+    return EndRecord.TotalEntries;
+  }
   int64_t Zip64EndPosition = -1;
   int64_t OffsetAdjustment = 0;     // added to every local-header offset of the directory
   int64_t CommentPosition = 0;      // where the archive comment starts

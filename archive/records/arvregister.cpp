@@ -320,7 +320,9 @@ void TRegisterArcova::DetectPlain(TStream32& stream, const uint8_t* head, int32_
   const bool aceMark = std::memcmp(head + 7, kAceMark, kAceMarkLength) == 0;
   if (IsZipStructured(result)) {
     FStartOffset = LocateCentralDir(stream);
-    if (!(FZip.HeaderState & kHeaderLocal) && FStartOffset == 0) {
+    // An empty archive (an end record announcing no entry) has no local header to walk.
+    const bool emptyArchive = FZip.HeaderState == kHeaderEnd && FZip.AnnouncedEntries() == 0;
+    if (!(FZip.HeaderState & kHeaderLocal) && FStartOffset == 0 && !emptyArchive) {
       FStartOffset = p;
       FZip.HeaderState |= kHeaderLocal;
     }

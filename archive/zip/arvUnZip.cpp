@@ -73,6 +73,9 @@ bool TUnZip::CheckPassword(uint8_t header[24]) {
 void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
   FList = nullptr;
   FCurrentEntry = -1;
+  FDirectoryDamaged = false;
+  FDirectoryMissing = false;
+  FSelectedCount = 0;
   if (!archive) return;  // a type whose decoder would open the archive itself: no zip to read
   // Bringing in the last disk detects the type again; the pass stays a spanned one.
   FDiskSpanned = FArcType == atZipDS;
@@ -95,12 +98,17 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
     FLocalHeaderMode = IsLocalHeaderMode(HeaderState());
     if (FStartOffset < 0) return;  // no directory and no local header anywhere
     if (FLocalHeaderMode) {
+      // Members found without their directory may not be all there were: said, not hidden.
+      FDirectoryMissing = true;
+      ReportError(FArchiveFile, "no central directory: members are read from their local headers",
+                  "0", kErrReadingFileList);
       if (ScanLocalHeaders(*archive) > 0) ExtractLocalMembers(archive);
     } else {
       if (ReadCentralDirectory(*archive) > 0) ExtractCentralMembers(archive);
     }
   } catch (...) {
   }
+  FSelectedCount = list.Count();
   list.Clear();
 }
 
@@ -108,6 +116,7 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
   TTimerPause pause(FTimer);
   int64_t position = FStartOffset;
   uint8_t header[TCentralFileHeader::kSize];
+  int64_t walked = 0;  // central headers read, selected or not
   try {
     for (;;) {
       std::memset(header, 0, sizeof header);
@@ -117,6 +126,7 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
       if (!sig || FCancel) break;
       if (sig.enciphered) DecipherZipHeader(header, TZipRecordKind::Central);
       const TCentralFileHeader central = TCentralFileHeader::Decode(header);
+      ++walked;
       // The name and the extra field in one read.
       const uint32_t nameLength = central.NameLength;
       const uint32_t extraLength = central.ExtraLength;
@@ -140,6 +150,7 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
           if (archive.ReadAt(local, probe, sizeof probe) != static_cast<int32_t>(sizeof probe) ||
               !IsLocalSignature(GetLe32(probe))) {
             ReportError(name, "", "0", kErrBadFileHeader);
+            MemberFailed(false);
             listed = false;
           }
         }
@@ -149,7 +160,7 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
           rec.VolumeNumber = static_cast<uint16_t>(
               std::min<uint32_t>(extra.DiskStart(central.DiskNumberStart), 0xFFFE) + 1);
           rec.LocalOffset = local;
-          if (FList->Add(rec, header)) {
+          if (FList->Add(rec, header, nullptr, &name)) {
             TMemberSizes sizes;
             sizes.Flags = central.Flags;
             sizes.Method = central.Method;
@@ -174,6 +185,25 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
     }
   } catch (...) {
   }
+  // A directory that ends before the number of entries its end record announces is damaged: said,
+  // and the members it lost are looked for through their local headers. Sets on several volumes
+  // keep their directory elsewhere; an extended end record holds no count; a count of 65,535 may
+  // stand for a larger one kept in a zip64 record.
+  const int64_t announced = ZipLocation().AnnouncedEntries();
+  const bool countable = !FDiskSpanned && FArcType != atZipMV && !FCancel && announced >= 0;
+  if (countable && walked < announced) {
+    FDirectoryDamaged = true;
+    ReportError(FArchiveFile,
+                "the central directory holds " + std::to_string(walked) + " of " +
+                    std::to_string(announced) +
+                    " entries; the others are looked for through their local headers",
+                "0", kErrReadingFileList);
+    std::vector<int64_t> listed;
+    listed.reserve(static_cast<size_t>(FList->Count()));
+    for (int i = 0; i < FList->Count(); ++i) listed.push_back(FList->Header(i).LocalOffset);
+    std::sort(listed.begin(), listed.end());
+    CollectLocalMembers(archive, &listed);
+  }
   return FList->Count();
 }
 
@@ -184,11 +214,23 @@ int TUnZip::ScanLocalHeaders(TStream32& archive) {
     OnCorruptZipHeader(this, HeaderState(), cancel);
     if (cancel) return 0;
   }
-  int64_t position = FStartOffset;
+  CollectLocalMembers(archive, nullptr);
+  return FList->Count();
+}
+
+bool TUnZip::CollectLocalMembers(TStream32& archive, const std::vector<int64_t>* listed) {
+  // Without a directory the walk starts where detection found the first local header; a damaged
+  // directory's members are looked for from the archive's start.
+  int64_t position = listed ? std::max<int64_t>(OffsetAdjustment(), 0) : FStartOffset;
   uint8_t header[TLocalFileHeader::kSize];
   try {
     std::memset(header, 0, sizeof header);
     int32_t got = archive.ReadAt(position, header, sizeof header);
+    if (listed && !listed->empty() && !IsLocalSignature(GetLe32(header))) {
+      // A stub in front whose offsets the directory records absolutely: start at a listed member.
+      position = listed->front();
+      got = archive.ReadAt(position, header, sizeof header);
+    }
     if (got >= 4 && GetLe32(header) == kSpanMarkerSig) {
       position += 4;
       got = archive.ReadAt(position, header, sizeof header);
@@ -212,14 +254,19 @@ int TUnZip::ScanLocalHeaders(TStream32& archive) {
       if (!FindLocalMemberEnd(archive, local, sizes.PackedSize, sizes.UnpackedSize, dataStart, end,
                               &FCancel)) {
         // Where this member ends is unknown: what follows cannot be found safely.
-        if (!FCancel) ReportError(name, "", "0", kErrBadFileHeader);
-        break;
+        if (!FCancel) {
+          ReportError(name, "", "0", kErrBadFileHeader);
+          MemberFailed(false);
+        }
+        return false;
       }
       if (end.HasDescriptor) {
         sizes.PackedSize = end.Descriptor.PackedSize;
         sizes.UnpackedSize = end.Descriptor.UnpackedSize;
       }
-      if (!name.empty() && MatchesFileSpec(name)) {
+      const bool known =
+          listed != nullptr && std::binary_search(listed->begin(), listed->end(), position);
+      if (!known && !name.empty() && MatchesFileSpec(name)) {
         TUnBaseHeaderRec rec;
         rec.Attributes = 0;
         rec.VolumeNumber = 1;
@@ -234,7 +281,7 @@ int TUnZip::ScanLocalHeaders(TStream32& archive) {
     }
   } catch (...) {
   }
-  return FList->Count();
+  return true;
 }
 
 bool TUnZip::ReadLocalHeader(TStream32& archive, int64_t position, std::string& rawName) {
@@ -286,8 +333,23 @@ void TUnZip::ExtractLocalMembers(std::unique_ptr<TStream32>& archive) {
 void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
   FRemaining = FTotalUnpacked;
   const int lastIndex = static_cast<int>(std::min<uint32_t>(ZipLocation().LastDisk(), 0xFFFF));
+  // The members that a missing volume costs are named, each once, not lost without a word.
+  auto nameTheRest = [this](int from) {
+    if (!FVolumeMissing) return;
+    for (int j = from; j < FList->Count(); ++j) {
+      const std::string* listedName = FList->Name(j);
+      BuildOutputName(listedName ? *listedName : std::string());
+      if (FOutputPath.empty() || FOutputPath.back() == '\\') continue;  // a folder
+      ReportErrorAsIs(FOutputPath, "a volume of the set is missing", kErrReadingFile);
+      MemberFailed(false);
+    }
+  };
+  FVolumeMissing = false;
   for (int i = 0; i < FList->Count(); ++i) {
-    if (FCancel) break;
+    if (FCancel) {
+      nameTheRest(i);
+      break;
+    }
     const TUnBaseHeaderRec rec = FList->Header(i);
     FCurrentEntry = i;
     FCurrentOffset = rec.LocalOffset;
@@ -295,7 +357,10 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
       FSpan.SetDiskCounter(rec.VolumeNumber);
       if (!FSpan.ChangeDisk(archive)) break;
     } else if (central && FArcType == atZipMV && rec.VolumeNumber != FVolumeNumber) {
-      if (!ChangeVolume(archive, rec.VolumeNumber - 1, lastIndex)) break;
+      if (!ChangeVolume(archive, rec.VolumeNumber - 1, lastIndex)) {
+        nameTheRest(i);
+        break;
+      }
     }
     if (!archive) break;
 
@@ -308,8 +373,9 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
     FMemberTime = TExactTime{};
     if (FLocalExtra.HasModTime) FMemberTime = {true, FLocalExtra.ModTime, FLocalExtra.ModTimeNanos};
     bool link = false;
-    if (central) {
-      FCentral = TCentralFileHeader::Decode(FList->Central(i));
+    const uint8_t* centralCopy = central ? FList->Central(i) : nullptr;
+    if (centralCopy) {
+      FCentral = TCentralFileHeader::Decode(centralCopy);
       const TZipEntryExtra* kept = FList->Extra(i);
       sizes.Flags = FCentral.Flags;
       sizes.Method = FCentral.Method;
@@ -329,10 +395,16 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
           size(kept && kept->HasUnpackedSize, kept ? kept->UnpackedSize : 0, FCentral.UnpackedSize,
                FLocalExtra.HasUnpacked64, FLocalExtra.Unpacked64, FLocalExtra.High.UnpackedHigh);
       if (FLocal.Crc32 == 0 && FCentral.PackedSize != 0) expectedCrc = FCentral.Crc32;
-      name =
+      // The member is written under the name that was listed and selected; a local header that
+      // names it otherwise is reported (it is not what the person chose).
+      const std::string localName =
           MemberName(kept && !kept->UnicodeName.empty() ? kept->UnicodeName : FLocalUnicodeName,
                      rawName, FTranslateOemChar,
                      static_cast<uint16_t>(FLocal.Flags | FCentral.Flags), FCentral.VersionMadeBy);
+      const std::string* listedName = FList->Name(i);
+      name = listedName ? *listedName : localName;
+      if (localName != name)
+        ReportError(name, "the local header names it " + localName, "0", kErrBadFileHeader);
       if (!FMemberTime.Valid && kept && kept->HasModTime)
         FMemberTime = {true, kept->ModTime, kept->ModTimeNanos};
       link = IsZipSymlink(FCentral);
@@ -369,6 +441,11 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
   FCurrentEntry = -1;
 }
 
+bool TUnZip::MethodSupported(const TMemberSizes& sizes) const {
+  return sizes.Method == kMethodStored || sizes.Method == kMethodDeflated ||
+         sizes.Method == kMethodDeflate64 || IsLegacyMethod(sizes.Method);
+}
+
 void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& sizes,
                          uint32_t expectedCrc) {
   if (!ApproveEntry(false)) {
@@ -387,7 +464,7 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
         ~Crc32Update(0xFFFFFFFF, reinterpret_cast<const uint8_t*>(target.data()), target.size());
     FRemaining -= sizes.UnpackedSize;
     if (!CheckCrc(kCrcKind32, expectedCrc)) {
-      --FFileCount;  // reported by the checksum test; nothing is made from a damaged target
+      MemberFailed(true);  // reported by the checksum test; nothing is made from a damaged target
       return;
     }
     if (FTestOnly) {
@@ -408,7 +485,7 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
     SkipEntry(sizes);
   }
   if (made) return;
-  --FFileCount;
+  MemberFailed(true);
   ReportError(FOutputPath, reason, "0", kErrInvalidFileName);
 }
 

@@ -39,6 +39,14 @@ class TUnZip : public TUnBase {
 
   TDiskSpannObj& Span() { return FSpan; }
 
+  // What the last run found of the archive's directory: damaged (it lists fewer members than its
+  // end record announces; the rest were looked for through their local headers), or missing (every
+  // member was read through its local header). Both are reported when found.
+  bool DirectoryDamaged() const { return FDirectoryDamaged; }
+  bool DirectoryMissing() const { return FDirectoryMissing; }
+  // How many members the last run's walk selected (files and folders, failed ones included).
+  int SelectedCount() const { return FSelectedCount; }
+
  protected:
   void ExtractArchive(std::unique_ptr<TStream32>& archive) override;
   bool CheckPassword(uint8_t header[24]) override;
@@ -50,12 +58,13 @@ class TUnZip : public TUnBase {
   void ExtractCentralMembers(std::unique_ptr<TStream32>& archive);
   void ExtractLocalMembers(std::unique_ptr<TStream32>& archive);
   bool InflateMember(std::unique_ptr<TStream32>& archive, host::THandle out, bool deflate64);
+  bool MethodSupported(const TMemberSizes& sizes) const override;
 
  private:
   // Reads the local header at `position` (deciphered when enciphered), its name and its extra
   // field; leaves the archive at the member's data. False when not all 30 bytes arrived.
   bool ReadLocalHeader(TStream32& archive, int64_t position, std::string& rawName);
-  // The stored name (deciphered when the header was, cut at 255 bytes and at a zero byte) and the
+  // The stored name (deciphered when the header was, whole, cut only at a zero byte) and the
   // high words of the extra field, from the `have` bytes that followed a header.
   // `unicodeName` gets the UTF-8 name of a Unicode Path subfield made for this stored name.
   void TakeNameAndExtra(uint8_t* bytes, uint32_t have, uint32_t nameLength, uint32_t extraLength,
@@ -73,6 +82,10 @@ class TUnZip : public TUnBase {
   bool DecodeLegacy(const std::string& outputPath, std::unique_ptr<TStream32>& archive,
                     host::THandle out);
   void ExtractMembers(std::unique_ptr<TStream32>& archive, bool central);
+  // Walks the local headers from the archive's start and lists the selected members found there;
+  // with `listed` (sorted local-header offsets), only those not listed yet. False when the walk
+  // met a member whose end could not be found (reported).
+  bool CollectLocalMembers(TStream32& archive, const std::vector<int64_t>* listed);
 
   TDiskSpannObj FSpan;
   TUnBaseHeaderObj* FList = nullptr;  // the pass's member list (owned by ExtractArchive)
@@ -89,6 +102,9 @@ class TUnZip : public TUnBase {
   int FCurrentEntry = -1;
   int64_t FCurrentOffset = 0;  // local-header position of the member in work
   bool FDiskSpanned = false;   // this pass reads a set spanned over disks (atZipDS)
+  bool FDirectoryDamaged = false;
+  bool FDirectoryMissing = false;
+  int FSelectedCount = 0;
   std::unique_ptr<uint8_t[]> FInflateInput;
   std::unique_ptr<uint8_t[]> FInflateOutput;
   // The inflate driver, made on first use; its engine is reset per member (made again when the

@@ -119,13 +119,13 @@ TEST_F(CliListTest, VerboseTableHasDetailsAndTotals) {
 
 TEST_F(CliListTest, ErrorsGoToStandardErrorWithTheirCode) {
   TRun run = Run("'" + dir.Host("missing.zip") + "'");
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "parcelo-cli: " + dir.Host("missing.zip") + ": File not found (25192)\n");
 
   dir.WriteFile("text.txt", "plain text, no archive at all, long enough\n");
   run = Run("'" + dir.Host("text.txt") + "'");
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("unsupported archive type"), std::string::npos) << run.err;
 
   ZipBuilder zip;
@@ -143,12 +143,18 @@ TEST_F(CliListTest, ErrorsGoToStandardErrorWithTheirCode) {
   EXPECT_EQ(run.status, 2);
 }
 
-TEST_F(CliListTest, NothingListedIsExitStatusOne) {
+TEST_F(CliListTest, NothingListedIsSaid) {
   ZipBuilder zip;
   zip.Add(Stored("a.txt", "a"));
-  const TRun run = Run("'" + Zip(zip) + "' '*.doc'");
-  EXPECT_EQ(run.status, 1);
+  TRun run = Run("'" + Zip(zip) + "' '*.doc'");
+  EXPECT_EQ(run.status, 11);  // masks that match nothing, as unzip says it
   EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("no member matches *.doc"), std::string::npos) << run.err;
+  ZipBuilder empty;
+  run = Run("'" + Zip(empty) + "'");
+  EXPECT_EQ(run.status, 1);  // an empty archive is a warning, not a damaged one
+  EXPECT_NE(run.err.find("the archive holds no members"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("missing or damaged"), std::string::npos) << run.err;
 }
 
 }  // namespace

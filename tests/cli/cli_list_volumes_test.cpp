@@ -85,7 +85,7 @@ TEST_F(CliListVolumesTest, MissingVolumeIsAskedForAndCanBeGivenOrRefused) {
   EXPECT_NE(given.err.find("set.a02"), std::string::npos) << given.err;  // the prompt names it
 
   const TRun refused = List("set.arj", "\n");
-  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.status, 2);
   EXPECT_EQ(refused.out, "small.txt\n");
   EXPECT_NE(refused.err.find("User canceled"), std::string::npos) << refused.err;
 }

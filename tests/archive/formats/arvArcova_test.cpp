@@ -190,13 +190,14 @@ TEST_F(ArcovaTest, MasksSelectAndOnReadFileSeesRejectedEntriesToo) {
   EXPECT_TRUE(Fill().empty());
 }
 
-TEST_F(ArcovaTest, CommentWithZeroByteAndOverlongNameKeepTheNextEntry) {
+TEST_F(ArcovaTest, CommentWithZeroByteAndLongNameKeepTheNextEntry) {
   ZipBuilder zip;
   ZipMember commented = Stored("first.txt", "1");
   commented.comment = std::string("ab\0cd", 5);
   const std::string longName = std::string(300, 'n') + ".txt";
   zip.Add(commented).Add(Stored(longName, "2")).Add(Stored("last.txt", "3"));
-  EXPECT_EQ(List(zip.Build()), (Names{"first.txt", longName.substr(0, 255), "last.txt"}));
+  // The long name is listed whole, as the extractor writes it.
+  EXPECT_EQ(List(zip.Build()), (Names{"first.txt", longName, "last.txt"}));
   EXPECT_TRUE(reports.empty());
 }
 
@@ -405,15 +406,29 @@ TEST_F(ArcovaTest, FirstHeaderEndingAtTheEndOfTheFileIsNotRead) {
 }
 
 TEST_F(ArcovaTest, FirstHeaderThatIsNoZipHeaderGives25114) {
-  // An empty archive is its end record alone, which the locator never finds at offset 0: the
-  // walk falls back to local headers and meets the end record there.
-  Bytes bytes = {0x50, 0x4B, 0x05, 0x06};
-  bytes.resize(22, 0);
-  bytes[20] = 40;  // an archive comment long enough for a local header to be read
+  // An end record alone at offset 0 that announces an entry, which the locator never finds there:
+  // the walk falls back to local headers and meets the end record there.
+  Bytes bytes(22, 0);
+  bytes[0] = 0x50, bytes[1] = 0x4B, bytes[2] = 0x05, bytes[3] = 0x06;
+  bytes[8] = bytes[10] = 1;  // one entry announced
+  bytes[20] = 40;            // an archive comment long enough for a local header to be read
   bytes.resize(22 + 40, ' ');
   EXPECT_TRUE(List(bytes).empty());
   EXPECT_EQ(arcova.ArcType(), atZip);
   EXPECT_EQ(Codes(), (std::vector<int>{kErrEventNotAssigned, kErrBadFileHeader}));
+}
+
+TEST_F(ArcovaTest, AnEmptyArchiveListsNothingAndIsNotDamaged) {
+  // An empty archive is its end record alone, announcing no entry, with or without a comment.
+  for (const size_t comment : {0u, 40u}) {
+    Bytes bytes(22, 0);
+    bytes[0] = 0x50, bytes[1] = 0x4B, bytes[2] = 0x05, bytes[3] = 0x06;
+    bytes[20] = static_cast<uint8_t>(comment);
+    bytes.resize(22 + comment, ' ');
+    EXPECT_TRUE(List(bytes).empty());
+    EXPECT_EQ(arcova.ArcType(), atZip);
+    EXPECT_TRUE(Codes().empty());
+  }
 }
 
 TEST_F(ArcovaTest, DiskSpannedSetIsListedFromItsLastDisk) {

@@ -184,16 +184,21 @@ TEST(EncipheredHeaders, CipherStateBelongsToTheComponent) {
 
 // ---- names and extra fields
 // ----------------------------------------------------------------------
-TEST(ReadZipName, KeepsAtMost255AndStepsOverTheRest) {
-  Bytes b(300, 'n');
-  b.push_back('X');
-  TMemReadStream s(b);
-  const std::string name = ReadZipName(s, 300);
-  EXPECT_EQ(name.size(), 255u);
-  EXPECT_EQ(s.Position(), 300);
-  uint8_t next;
-  EXPECT_EQ(s.Read(&next, 1), 1);
-  EXPECT_EQ(next, 'X');
+TEST(ReadZipName, KeepsTheWholeNameAndLeavesTheStreamAfterIt) {
+  // Names are never cut: two long names that share their first bytes stay two names.
+  for (const uint32_t length : {300u, 65535u}) {
+    Bytes b(length - 1, 'n');
+    b.push_back('e');
+    b.push_back('X');
+    TMemReadStream s(b);
+    const std::string name = ReadZipName(s, length);
+    EXPECT_EQ(name.size(), length);
+    EXPECT_EQ(name.back(), 'e');
+    EXPECT_EQ(s.Position(), length);
+    uint8_t next;
+    EXPECT_EQ(s.Read(&next, 1), 1);
+    EXPECT_EQ(next, 'X');
+  }
   Bytes z = ziptest::ToBytes(std::string("abc\0def", 7));
   TMemReadStream s2(z);
   EXPECT_EQ(ReadZipName(s2, 7), "abc");
@@ -400,11 +405,16 @@ TEST(LocateCentralDir, PlainArchive) {
 TEST(LocateCentralDir, EmptyAndTinyArchives) {
   EXPECT_EQ(Locate({}).result, 0);
   EXPECT_EQ(Locate({'P'}).result, 0);
-  // An archive that is only an end record at offset 0: index 0 of the window is never tried.
+  // An archive that is only an end record at offset 0 (index 0 of the window is never tried) is
+  // an empty archive, not a damaged one: its end record is found, with no entries.
   ZipBuilder empty;
   const Located l = Locate(empty.Build());
   EXPECT_EQ(l.result, 0);
-  EXPECT_EQ(l.where.HeaderState, 0);
+  EXPECT_EQ(l.where.HeaderState, kHeaderEnd);
+  EXPECT_EQ(l.where.AnnouncedEntries(), 0);
+  ZipBuilder commented;
+  commented.Comment("nothing here");
+  EXPECT_EQ(Locate(commented.Build()).where.HeaderState, kHeaderEnd);
 }
 
 // The end record may lie behind a comment of up to 65,535 bytes; what lies further from the end

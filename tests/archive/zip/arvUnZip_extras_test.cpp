@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -25,8 +26,10 @@ class UnZipExtrasTest : public ExtractTest {
     return Shell("cd '" + dir.HostPath() + "' && (" + command + ") >/dev/null 2>&1") == 0;
   }
   // Every End event passed and no error was reported.
+  // (An archive read without its directory says so once; that notice is not a failure.)
   void ExpectClean() {
     for (const std::string& line : log) {
+      if (unzip.DirectoryMissing() && line.rfind("Error 25104", 0) == 0) continue;
       EXPECT_EQ(line.find("FAIL"), std::string::npos) << line;
       EXPECT_NE(line.rfind("Error", 0), 0u) << line;
     }
@@ -94,6 +97,13 @@ TEST_F(UnZipExtrasTest, Zip64FieldsInEveryCombination) {
   unzip.OnCorruptZipHeader = [](TObject*, THeaderTypeState, bool& cancel) { cancel = false; };
   EXPECT_EQ(unzip.Extract(), 3);
   EXPECT_TRUE(Out("l2") == ReadHostFile(OutHost("l2")) && Out("l2").size() == 5000);
+  // The missing directory is said once; nothing else is reported.
+  EXPECT_TRUE(unzip.DirectoryMissing());
+  EXPECT_EQ(Count("Error 25104"), 1);
+  log.erase(
+      std::remove_if(log.begin(), log.end(),
+                     [](const std::string& line) { return line.rfind("Error 25104", 0) == 0; }),
+      log.end());
   ExpectClean();
 }
 
