@@ -31,7 +31,8 @@ std::string NameList(const std::vector<std::string>& names) {
 
 TFailure FailureOfCode(int code, const std::string& extendedMsg) {
   switch (code) {
-    case kErrInvalidPassword:
+    case kErrInvalidPassword:  // a password was tried and is wrong
+    case kErrPasswordFailed:   // none was known for the member
       return TFailure::Password;
     case kErrEventNotAssigned:
       return extendedMsg == "OnGetPassword" ? TFailure::Password : TFailure::Other;
@@ -39,6 +40,7 @@ TFailure FailureOfCode(int code, const std::string& extendedMsg) {
       return TFailure::Checksum;
     case kErrOpeningFile:
     case kErrWritingFile:
+    case kErrCreatingDirectory:
     case kErrClosingFile:
     case kErrDiskFull:
     case kErrNotAccessible:

@@ -457,8 +457,11 @@ void TForm1::ChooseArchive(const std::string& typedPath) {
     ShowError(kMsgNoFilesInZip);
     return;
   }
+  // A text set by the program shows its beginning, as a person reads it, not its end.
   Edit1->setText(QString::fromStdString(path));
+  Edit1->setCursorPosition(0);
   Edit3->setText(QString::fromStdString(wizard::DefaultFolderName(path)));
+  Edit3->setCursorPosition(0);
 }
 
 void TForm1::xpButton2Click(QObject*) {
@@ -477,6 +480,7 @@ void TForm1::xpButton2Click(QObject*) {
 
 void TForm1::KvDirTree211Click(QObject*) {
   Edit2->setText(QString::fromStdString(KvDirTree211->SelectedPath()));
+  Edit2->setCursorPosition(0);
 }
 
 void TForm1::xpButton6Click(QObject*) {

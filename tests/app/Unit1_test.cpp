@@ -313,6 +313,9 @@ TEST_F(Wizard, BrowseTakesAListableZipAndDerivesTheFolderName) {
     services.ChosenFile = MakeZip(c.file, files);
     form->xpButton1->Click();
     EXPECT_EQ(Text(form->Edit3), c.folder) << c.file;
+    // Boxes too narrow for their text show its beginning.
+    EXPECT_EQ(form->Edit1->cursorPosition(), 0);
+    EXPECT_EQ(form->Edit3->cursorPosition(), 0);
     // The archive box shows the full path in the window's syntax (the home folder is C:).
     std::string shown = "C:\\" + c.file;
     for (char& ch : shown)
