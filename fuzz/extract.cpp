@@ -1,8 +1,10 @@
 // Fuzz harness for the main job: arbitrary bytes written as an archive file and extracted by TUnZip
-// into a temporary folder, every prompt answered. Output is bounded by the host layer's disk-full
-// seam; after each run the harness checks that nothing was written outside the destination and
-// that every symbolic link made leads to a place inside it, then empties the folder. It does not
-// check decoded contents.
+// into a temporary folder, every prompt answered. Before each run the destination already holds
+// links that lead out of it (a folder link "a", a file link "b", a hard link "c"), as a hostile
+// earlier archive or user could leave them. Output is bounded by the host layer's disk-full seam;
+// after each run the harness checks that nothing was written outside the destination, not through
+// the planted links either, and that every symbolic link the run made leads to a place inside it,
+// then empties the folder. It does not check decoded contents.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -23,6 +26,8 @@ namespace fs = std::filesystem;
 
 // Everything that one input may write, in total.
 constexpr int64_t kOutputLimit = 64 << 20;
+// What the file outside the destination holds; a run that writes through a link changes it.
+constexpr char kSentinel[] = "outside the destination";
 
 const fs::path& Root() {
   static const fs::path root = [] {
@@ -53,10 +58,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fs::path root = Root();
   const fs::path archive = root / "in.zip";
   const fs::path out = root / "out";
+  const fs::path outsideDir = root / "outside";
+  const fs::path outsideFile = root / "outside.txt";
   {
     std::ofstream file(archive, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
+  {
+    std::ofstream file(outsideFile, std::ios::binary | std::ios::trunc);
+    file << kSentinel;
+  }
+  std::error_code planted;
+  fs::create_directories(outsideDir, planted);
+  fs::create_directories(out, planted);
+  fs::create_directory_symlink(outsideDir, out / "a", planted);
+  fs::create_symlink(outsideFile, out / "b", planted);
+  fs::create_hard_link(outsideFile, out / "c", planted);
+  if (planted) std::abort();
 
   host::TSeams seams;
   seams.DiskFullAfter = kOutputLimit;
@@ -84,15 +102,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unzip.Extract();
   }
 
-  // Only the archive and the destination may exist in the root; no link anywhere below.
+  // Only the archive, the destination and the untouched things outside it may exist in the root.
   for (const auto& entry : fs::directory_iterator(root)) {
-    if (entry.path() != archive && entry.path() != out) {
+    if (entry.path() != archive && entry.path() != out && entry.path() != outsideDir &&
+        entry.path() != outsideFile) {
       std::fprintf(stderr, "extract fuzz: written outside the destination: %s\n",
                    entry.path().c_str());
       std::abort();
     }
   }
   std::error_code ec;
+  {
+    std::ifstream file(outsideFile, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    if (text != kSentinel || !fs::is_empty(outsideDir, ec) || fs::is_symlink(outsideFile, ec)) {
+      std::fprintf(stderr, "extract fuzz: written through a link planted in the destination\n");
+      std::abort();
+    }
+  }
   if (fs::exists(out, ec)) {
     const fs::path inside = fs::canonical(out, ec);
     for (auto it = fs::recursive_directory_iterator(out, ec);
@@ -101,6 +129,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // Where the link leads, every link on the way followed as the system would.
       std::error_code ignored;
       const fs::path target = fs::read_symlink(it->path(), ignored);
+      // The planted links may stay as they were; the run must only not use them.
+      if ((it->path() == out / "a" && target == outsideDir) ||
+          (it->path() == out / "b" && target == outsideFile))
+        continue;
       const fs::path resolved =
           fs::weakly_canonical(it->path().parent_path() / target, ignored).lexically_normal();
       const auto [end, rest] =
@@ -113,5 +145,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   Clear(out);
+  Clear(outsideDir);
   return 0;
 }
