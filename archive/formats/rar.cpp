@@ -76,6 +76,20 @@ bool OpenNextVolume(TArcovaWalk& walk, int volumeIndex) {
   return true;
 }
 
+void ReportFileEntry(TArcovaWalk& walk, int64_t start, bool directory, int64_t unpacked,
+                     int64_t packed) {
+  std::string matchName = walk.FileName();
+  if (directory) matchName.pop_back();
+  if (!walk.SimpleMatch(matchName)) return;
+  if (directory) {
+    if (walk.ShowEmptyDirs()) walk.ReportEntry(start);
+    return;
+  }
+  walk.CountEntry();
+  walk.AddSizes(unpacked, packed);
+  walk.ReportEntry(start);
+}
+
 }  // namespace rar
 
 namespace {
@@ -351,16 +365,7 @@ void TRarLister::Header(TArcovaWalk& walk) {
     if (countedBefore > 0) return;
   }
 
-  std::string matchName = walk.FileName();
-  if (directory) matchName.pop_back();
-  if (!walk.SimpleMatch(matchName)) return;
-  if (directory) {
-    if (walk.ShowEmptyDirs()) walk.ReportEntry(start);
-    return;
-  }
-  walk.CountEntry();
-  walk.AddSizes(unpacked, FRunningPacked);
-  walk.ReportEntry(start);
+  rar::ReportFileEntry(walk, start, directory, unpacked, FRunningPacked);
 }
 
 }  // namespace

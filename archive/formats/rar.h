@@ -3,6 +3,7 @@
 // "name.part1.rar", and "name.r00", "name.r01", ... "name.s00" after "name.rar".
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,12 @@ std::string NextVolumeName(const std::string& volume);
 // the walk's archive slot. False when it was refused, is missing or cannot be opened (25235);
 // `volumeIndex` is the number of the volume asked for, counted by the caller.
 bool OpenNextVolume(TArcovaWalk& walk, int volumeIndex);
+
+// The last step of a file header in either format: the mask test on the name set in the walk
+// (a folder's trailing "\" left out), then folders reported when ShowEmptyDirs asks for them and
+// files counted, summed and reported.
+void ReportFileEntry(TArcovaWalk& walk, int64_t start, bool directory, int64_t unpacked,
+                     int64_t packed);
 
 }  // namespace rar
 

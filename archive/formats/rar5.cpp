@@ -209,16 +209,7 @@ void TRar5Lister::FileHeader(TArcovaWalk& walk, TFieldReader& fields, uint64_t b
     if (countedBefore > 0) return;
   }
 
-  std::string matchName = walk.FileName();
-  if (directory) matchName.pop_back();
-  if (!walk.SimpleMatch(matchName)) return;
-  if (directory) {
-    if (walk.ShowEmptyDirs()) walk.ReportEntry(start);
-    return;
-  }
-  walk.CountEntry();
-  walk.AddSizes(entry.UnpackedSize, FRunningPacked);
-  walk.ReportEntry(start);
+  rar::ReportFileEntry(walk, start, directory, entry.UnpackedSize, FRunningPacked);
 }
 
 }  // namespace
