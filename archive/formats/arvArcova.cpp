@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "archive/common/arvScopeExit.h"
@@ -307,8 +308,8 @@ void TArcova::FillFileList(TStringList* list) {
   bool ok = false;
   try {
     ok = GuardedRead();
-  } catch (...) {
-    ok = false;
+  } catch (const std::bad_alloc&) {
+    ok = false;  // no memory for the guard's handlers (the walk itself catches inside): no list
   }
   if (!ok) list->Clear();
 }
@@ -323,7 +324,9 @@ bool TArcova::Scan() {
   try {
     return Walk();
   } catch (...) {
-    return false;  // the walk's own resources are freed by their owners on the way out
+    // A failing read, or whatever the caller's OnReadFile and OnRead handlers throw; the walk's
+    // own resources are freed by their owners on the way out.
+    return false;
   }
 }
 

@@ -4,6 +4,7 @@
 #include "archive/records/arvSpan.h"
 
 #include <cstdio>
+#include <exception>
 
 #include "archive/common/arvGbls.h"
 #include "archive/common/arvStreams.h"
@@ -124,6 +125,8 @@ bool TDiskManager::Examine(const std::string& path, const TDiskCallbacks& callba
     FDrive = DriveOfPath(path);
     return ExamineSteps();
   } catch (...) {
+    // The prompts run the caller's handlers, which may throw anything; an examination that
+    // cannot finish finds no disk.
     return false;
   }
 }
@@ -254,7 +257,7 @@ bool TDiskSpannObj::ChangeDisk(std::unique_ptr<TStream32>& stream) {
   try {
     ok = FDiskCounter == 0 ? BringInLastDisk() : BringInDisk();
   } catch (...) {
-    ok = false;
+    ok = false;  // the disk events' handlers may throw anything: no disk, and the run is canceled
   }
   if (!ok) {
     SetCancel();
@@ -330,7 +333,7 @@ bool TDiskSpannObj::DiskHoldsCurrentMember() {
     if (file.Seek64(position, host::kSeekBegin) != position || file.Read(b, 4) != 4) return false;
     const uint32_t sig = GetLe32(b);
     return sig == kSpanMarkerSig || sig == kLocalSig || sig == kCentralSig;
-  } catch (...) {
-    return false;
+  } catch (const std::exception&) {
+    return false;  // a disk that cannot be read is not the one wanted
   }
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <memory>
 
 #include "archive/common/arvGbls.h"
@@ -170,8 +171,8 @@ TArcType TRegisterArcova::DetectArcType(const std::string& fileName) {
     TFileStream32 stream(fileName, host::fmOpenRead | host::fmShareDenyWrite);
     if (stream.Handle() < 0) return atNA;  // "Error opening file": no type
     return DetectArcTypeInStream(stream, fileName);
-  } catch (...) {
-    return atNA;
+  } catch (const std::exception&) {
+    return atNA;  // detection answers with a type, never with an exception
   }
 }
 
@@ -195,8 +196,8 @@ TArcType TRegisterArcova::DetectArcTypeInStream(TStream32& stream, const std::st
         DetectPlain(stream, head.get(), n, result);
       }
     }
-  } catch (...) {
-    // A failing read or seek ends detection with the type reached so far.
+  } catch (const std::exception&) {
+    // A failing read or seek, or no memory for the head: detection ends with the type reached.
   }
   FDetectStream = nullptr;
   if (IsFoundType(result)) {
@@ -231,14 +232,14 @@ bool TRegisterArcova::ProbeStringTable(TStream32& stream, TArcType& result) {
   TPeStringResources strings;
   try {
     if (!strings.Load(stream, FArchiveSize)) return false;
-  } catch (...) {
-    return false;
+  } catch (const std::exception&) {
+    return false;  // an unreadable resource section holds no table
   }
   for (uint32_t id = 1; id <= kStringIds; ++id) {
     std::string text;
     try {
       text = strings.LoadString(id, kStringChars);
-    } catch (...) {
+    } catch (const std::exception&) {
       continue;  // a failure inside one identifier goes on with the next
     }
     if (text.empty()) break;
@@ -264,8 +265,8 @@ bool TRegisterArcova::ProbeStringTable(TStream32& stream, TArcType& result) {
           return true;
         }
       }
-    } catch (...) {
-      // go on with the next identifier
+    } catch (const std::exception&) {
+      // A read that fails at this offset: go on with the next identifier.
     }
   }
   return false;
