@@ -1,4 +1,4 @@
-// Checksums (CRC-32 braided over four lanes, CRC-16/ARC, Adler-32, the TAR header sum) and the
+// Checksums (CRC-32 braided over four lanes, CRC-16/ARC, the TAR header sum) and the
 // 64-bit stream classes: the base stream, handle and file streams on host handles, and the
 // decompressing stream over the inflate engine. Deflate itself lives in arvInflate; nothing here
 // compresses.
@@ -51,12 +51,6 @@ inline uint32_t Crc32Word(uint64_t word) {
   return static_cast<uint32_t>(word);
 }
 
-// Adler-32: sums modulo the largest prime below 65536. 5552 is the largest n for which
-// 255 n (n + 1) / 2 + (n + 1) (kAdlerBase - 1) still fits in 32 bits, so the sums are reduced
-// once per block of that size.
-constexpr uint32_t kAdlerBase = 65521;
-constexpr size_t kAdlerBlock = 5552;
-
 }  // namespace
 
 uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, size_t count) {
@@ -102,31 +96,6 @@ uint32_t Crc16Update(uint32_t crc, const uint8_t* bytes, size_t count) {
   if (bytes == nullptr) return crc;
   for (size_t i = 0; i < count; ++i) crc = kCrc16Table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
   return crc;
-}
-
-uint32_t Adler32(uint32_t adler, const uint8_t* bytes, size_t count) {
-  if (bytes == nullptr) return 1;
-  uint32_t s1 = adler & 0xFFFF;
-  uint32_t s2 = adler >> 16;
-  while (count > 0) {
-    size_t n = std::min(count, kAdlerBlock);
-    count -= n;
-    // Eight bytes a step: s2 gains 8 * s1 plus the bytes weighted 8..1, which keeps the chain
-    // between steps to two additions.
-    for (; n >= 8; n -= 8, bytes += 8) {
-      const uint32_t b0 = bytes[0], b1 = bytes[1], b2 = bytes[2], b3 = bytes[3];
-      const uint32_t b4 = bytes[4], b5 = bytes[5], b6 = bytes[6], b7 = bytes[7];
-      s2 += 8 * s1 + 8 * b0 + 7 * b1 + 6 * b2 + 5 * b3 + 4 * b4 + 3 * b5 + 2 * b6 + b7;
-      s1 += b0 + b1 + b2 + b3 + b4 + b5 + b6 + b7;
-    }
-    for (; n > 0; --n) {
-      s1 += *bytes++;
-      s2 += s1;
-    }
-    s1 %= kAdlerBase;
-    s2 %= kAdlerBase;
-  }
-  return (s2 << 16) | s1;
 }
 
 bool TarHeaderSumOk(const uint8_t header[512]) {

@@ -1,4 +1,4 @@
-// Checksums (CRC-32, CRC-16/ARC, Adler-32, the TAR header sum) and the engine's 64-bit streams:
+// Checksums (CRC-32, CRC-16/ARC, the TAR header sum) and the engine's 64-bit streams:
 // TStream32, its handle and file streams (on host-layer handles), and TDecompressStream, a
 // read-only stream that inflates a deflated member out of an archive stream, deciphering each
 // input block first when the member is encrypted. Writing archives is not this file's business.
@@ -21,8 +21,7 @@
 // No pre- or post-inversion: a zip member's CRC starts at 0xFFFFFFFF and is inverted at the end.
 uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, size_t count);
 uint32_t Crc16Update(uint32_t crc, const uint8_t* bytes, size_t count);
-// Adler-32 of RFC 1950; returns 1 for a missing buffer.
-uint32_t Adler32(uint32_t adler, const uint8_t* bytes, size_t count);
+// Adler-32 comes with the inflate engine (arvInflate.h), whose wrapped data it checks.
 // The TAR header sum: all 512 bytes, the checksum field counted as spaces, against its octal value.
 bool TarHeaderSumOk(const uint8_t header[512]);
 
