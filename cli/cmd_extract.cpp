@@ -123,7 +123,7 @@ int RunExtract(const TExtractOptions& options) {
   TUnZip unzip;
   unzip.SetArchiveFile(archive);
   if (!IsZipFamily(unzip.ArcType())) {
-    printError(options.archive, LoadStr(25244), 25244);  // not a zip archive of any kind
+    printError(options.archive, LoadStr(kErrUnsupportedType), kErrUnsupportedType);
     return kExitErrors;
   }
   if (!options.test && !MakeDirPath(destination)) {

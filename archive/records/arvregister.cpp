@@ -426,8 +426,6 @@ TArcType TRegisterArcova::ScanArcSignature(TStream32& stream, int64_t start, int
   position = 0;
   if (start < 0 || start >= FArchiveSize) return atNA;
   std::unique_ptr<uint8_t[]> block(new uint8_t[kScanBlockSize]);
-  const TArcType plainOrExe[2][6] = {{atAce, atLha, atBh, atZip, atRar, atArj},
-                                     {atAceExe, atLhaExe, atBhExe, atZipExe, atRarExe, atArjExe}};
   // The locator's answer does not depend on where the local signature was seen: ask it once.
   bool located = false;
   int64_t locatorResult = 0;
@@ -441,18 +439,18 @@ TArcType TRegisterArcova::ScanArcSignature(TStream32& stream, int64_t start, int
       const int64_t a = blockStart + j;
       const int32_t left = n - j;
       int64_t r = -1;
-      int kind = -1;  // index into plainOrExe
+      TArcType found = atNA;
       if (left >= 5 && std::memcmp(b + j, "**ACE", 5) == 0 && a + 5 < FArchiveSize) {
         r = a - 7;
-        kind = 0;
+        found = atAceExe;
       } else if (left >= 5 && std::memcmp(b + j, "-lh", 3) == 0 && b[j + 4] == '-' &&
                  a + 5 < FArchiveSize) {
         r = a - 2;
-        kind = 1;
+        found = atLhaExe;
       } else if (left >= 4 && Bytes4(b + j, "BH\x05\x07") &&
                  !(left >= 8 && Bytes4(b + j + 4, "\x0F\x94\xC3\x84"))) {
         r = a;
-        kind = 2;
+        found = atBhExe;
       } else if (left >= 4 && IsLocalPk(b + j) &&
                  !(left >= 8 && Bytes4(b + j + 4, "\x74\x0B\x3D\x00"))) {
         if (!located) {
@@ -462,23 +460,23 @@ TArcType TRegisterArcova::ScanArcSignature(TStream32& stream, int64_t start, int
         // -1: an end record without a reachable directory or local header; no archive here.
         if (locatorResult >= 0) {
           r = locatorResult == 0 ? a : locatorResult;
-          kind = 3;
+          // A zip is a plain one only when the scan began at the first byte of the file.
+          found = start != 0 ? atZipExe : atZip;
         }
       } else if (left >= 4 && Bytes4(b + j, "Rar!")) {
         r = a;
-        kind = 4;
+        found = atRarExe;
       } else if (left >= 4 && Bytes2(b + j, 0x60, 0xEA)) {
         const int64_t next = j + static_cast<int64_t>(GetLe16(b + j + 2)) + 10;
         if (next < kScanBlockSize && next + 1 < n && Bytes2(b + next, 0x60, 0xEA)) {
           r = a;
-          kind = 5;
+          found = atArjExe;
         }
       }
       // A hit at position 0 or before it names no archive behind a program: keep looking.
-      if (kind < 0 || r <= 0) continue;
+      if (found == atNA || r <= 0) continue;
       position = r;
-      const bool exeType = kind == 3 ? start != 0 : true;
-      return plainOrExe[exeType ? 1 : 0][kind];
+      return found;
     }
   }
   return atNA;

@@ -142,8 +142,6 @@ class TRegisterArcova : public TComponent {
   // ArcType: assigning ignores the value and detects the type of ArchiveFile again.
   TArcType ArcType() const { return FArcType; }
   virtual void SetArcType(TArcType value);
-  // Reserved for writing archives with enciphered headers; this system never writes archives.
-  virtual void SetEncipheredHeaders() {}
 
   // Detection of the named file; also sets the start offset, archive size, header state and zip
   // records. Never raises.
