@@ -196,6 +196,17 @@ void TArcovaWalk::SubtractSizes(int64_t unpacked, int64_t packed) {
   FPackSum -= packed;
 }
 
+void TArcovaWalk::ReportSelected(int64_t offset, bool isDirectory, int64_t unpacked,
+                                 int64_t packed) {
+  if (isDirectory) {
+    if (ShowEmptyDirs()) ReportEntry(offset);
+    return;
+  }
+  CountEntry();
+  AddSizes(unpacked, packed);
+  ReportEntry(offset);
+}
+
 void TArcovaWalk::ReportEntry(int64_t offset) {
   host::ProcessMessages();  // the GUI stays alive between entries
   if (FOwner.Cancel()) return;
