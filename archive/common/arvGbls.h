@@ -23,11 +23,11 @@ class TStream32;
 class TInternalMask {
  public:
   struct TMaskItem {
-    bool star = false;      // one or more "*" stood before this item
-    uint8_t kind = 0;       // 0 literal, 1 any one character, 2 one character of a set
-    uint8_t character = 0;  // kind 0: the literal, upper case; the end item is kind 0, character 0
-    bool negate = false;    // kind 2: the set test is inverted
-    std::unique_ptr<std::bitset<256>> set;  // kind 2 only: the set, tested in upper case
+    bool Star = false;      // one or more "*" stood before this item
+    uint8_t Kind = 0;       // 0 literal, 1 any one character, 2 one character of a set
+    uint8_t Character = 0;  // kind 0: the literal, upper case; the end item is kind 0, character 0
+    bool Negate = false;    // kind 2: the set test is inverted
+    std::unique_ptr<std::bitset<256>> Set;  // kind 2 only: the set, tested in upper case
   };
 
   explicit TInternalMask(const std::string& mask);
@@ -45,14 +45,14 @@ class TInternalMask {
   // (a later star can absorb whatever an earlier one could), so it never comes near it.
   static constexpr int kMaxRetryPoints = 30;
 
-  int ItemCount() const { return itemCount_; }
-  bool EndsWithDot() const { return endsWithDot_; }
-  const TMaskItem& Item(int index) const { return items_[static_cast<size_t>(index)]; }
+  int ItemCount() const { return FItemCount; }
+  bool EndsWithDot() const { return FEndsWithDot; }
+  const TMaskItem& Item(int index) const { return FItems[static_cast<size_t>(index)]; }
 
  private:
-  std::unique_ptr<TMaskItem[]> items_;  // exactly itemCount_ items, the end item last
-  int itemCount_ = 0;
-  bool endsWithDot_ = false;
+  std::unique_ptr<TMaskItem[]> FItems;  // exactly FItemCount items, the end item last
+  int FItemCount = 0;
+  bool FEndsWithDot = false;
 };
 
 bool MaskMatches(const std::string& name, const std::string& mask);

@@ -32,8 +32,8 @@ constexpr int kCrcKind32 = 32;
 // The running checksums of one run (a CRC-32 and a CRC-16), selected by kind 32 or 16 (any other
 // kind folds into neither).
 struct TRunningChecksums {
-  uint32_t crc32 = 0xFFFFFFFF;
-  uint32_t crc16 = 0;
+  uint32_t Crc32 = 0xFFFFFFFF;
+  uint32_t Crc16 = 0;
   void UpdateCrc(int kind, const uint8_t* bytes, size_t count);
 };
 
@@ -92,8 +92,8 @@ class TStream32 {
 // only forgets the handle.
 class THandleStream32 : public TStream32 {
  public:
-  explicit THandleStream32(host::THandle handle) : handle_(handle) {}
-  host::THandle Handle() const { return handle_; }
+  explicit THandleStream32(host::THandle handle) : FHandle(handle) {}
+  host::THandle Handle() const { return FHandle; }
 
   int64_t GetSize() override;  // the file's size, 0 when it cannot be had
   void SetSize(int32_t newSize) override;
@@ -105,7 +105,7 @@ class THandleStream32 : public TStream32 {
 
  protected:
   bool HasSeek64() const override { return true; }
-  host::THandle handle_;
+  host::THandle FHandle;
 };
 
 constexpr uint32_t fmCreate = 0xFFFF;
@@ -125,9 +125,9 @@ class TCustomStream : public TStream32 {
   explicit TCustomStream(TStream32& source);
 
  protected:
-  TStream32* source_;       // not owned
-  int64_t sourcePosition_;  // where the source is expected to stand
-  std::unique_ptr<uint8_t[]> input_;
+  TStream32* FSource;       // not owned
+  int64_t FSourcePosition;  // where the source is expected to stand
+  std::unique_ptr<uint8_t[]> FInput;
 };
 
 // ---- the inflate driver -------------------------------------------------------------------------
@@ -220,9 +220,9 @@ class TDecompressStream : public TCustomStream {
   // inflate state, the cipher keys and any input not yet consumed.
   void AttachSource(TStream32& source, int64_t position);
 
-  bool EndOfStream() const { return endOfStream_; }
-  uint64_t TotalOut() const { return driver_.Engine().total_out; }
-  const TInflateStream& InflateState() const { return driver_.Engine(); }
+  bool EndOfStream() const { return FEndOfStream; }
+  uint64_t TotalOut() const { return FDriver.Engine().total_out; }
+  const TInflateStream& InflateState() const { return FDriver.Engine(); }
 
  protected:
   bool HasSeek64() const override { return true; }
@@ -232,12 +232,12 @@ class TDecompressStream : public TCustomStream {
   void DiscardForward(int64_t bytes);
   void Restart();
 
-  TInflateDriver driver_;
-  TZipCipher* cipher_;
-  TZipCipher startKeys_;  // the cipher as it stood when the data began
-  const uint8_t* cancel_;
-  int64_t startPosition_;  // where the data began in the source
-  int initResult_ = kInflateOk;
-  bool endOfStream_ = false;
-  bool readAny_ = false;  // input was taken from a source since creation
+  TInflateDriver FDriver;
+  TZipCipher* FCipher;
+  TZipCipher FStartKeys;  // the cipher as it stood when the data began
+  const uint8_t* FCancel;
+  int64_t FStartPosition;  // where the data began in the source
+  int FInitResult = kInflateOk;
+  bool FEndOfStream = false;
+  bool FReadAny = false;  // input was taken from a source since creation
 };

@@ -519,7 +519,7 @@ void TUnBase::ExtractArchive(std::unique_ptr<TStream32>&) {}
 bool TUnBase::CheckCrc(int kind, uint32_t expected) {
   bool pass = false;
   if (!FCancel) {
-    const uint32_t running = kind == kCrcKind16 ? FChecksums.crc16 : FChecksums.crc32;
+    const uint32_t running = kind == kCrcKind16 ? FChecksums.Crc16 : FChecksums.Crc32;
     pass = running == expected || running == ~expected;
   }
   if (OnEnd) {
@@ -662,7 +662,7 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
         // Without room to remember it, the folder keeps the time it was made at.
       }
     }
-    FChecksums.crc32 = expectedCrc;  // a directory always passes
+    FChecksums.Crc32 = expectedCrc;  // a directory always passes
     try {
       if (OnEnd) OnEnd(this, FOutputPath, made && !FCancel);
     } catch (...) {
@@ -690,9 +690,9 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
   } else {
     FWriteError = host::kErrorSuccess;
     try {
-      FChecksums.crc32 = 0xFFFFFFFF;
+      FChecksums.Crc32 = 0xFFFFFFFF;
       decoded = DecodeZipMember(FOutputPath, sizes, out, archive);
-      FChecksums.crc32 = ~FChecksums.crc32;
+      FChecksums.Crc32 = ~FChecksums.Crc32;
     } catch (...) {
       // A read failure, or anything a volume prompt's handler throws: the member ends here and
       // the run goes on with the next one.

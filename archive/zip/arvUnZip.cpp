@@ -463,7 +463,7 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
   std::string target, reason;
   bool made = false;
   if (archive && ReadLinkTarget(*archive, sizes, target, reason)) {
-    FChecksums.crc32 =
+    FChecksums.Crc32 =
         ~Crc32Update(0xFFFFFFFF, reinterpret_cast<const uint8_t*>(target.data()), target.size());
     FRemaining -= sizes.UnpackedSize;
     if (!CheckCrc(kCrcKind32, expectedCrc)) {
@@ -542,7 +542,7 @@ bool TUnZip::ReadLinkTarget(TStream32& archive, const TMemberSizes& sizes, std::
 bool TUnZip::DecodeZipMember(const std::string& outputPath, TMemberSizes& sizes, host::THandle out,
                              std::unique_ptr<TStream32>& archive) {
   FSizes = sizes;
-  FChecksums.crc32 = 0xFFFFFFFF;
+  FChecksums.Crc32 = 0xFFFFFFFF;
   if (FSizes.Flags & kFlagEncrypted) FSizes.PackedSize -= kZipEncryptionHeaderSize;
   FRemainingInput = FSizes.PackedSize;
   FRemainingOutput = FSizes.UnpackedSize;

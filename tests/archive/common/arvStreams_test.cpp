@@ -236,8 +236,8 @@ TEST(Checksums, RunningChecksumsSelectByKind) {
   r.UpdateCrc(0, s, 9);
   r.UpdateCrc(8, s, 9);
   r.UpdateCrc(kCrcKind32, s, 0);
-  EXPECT_EQ(r.crc32 ^ 0xFFFFFFFF, 0xCBF43926u);
-  EXPECT_EQ(r.crc16, 0xBB3Du);
+  EXPECT_EQ(r.Crc32 ^ 0xFFFFFFFF, 0xCBF43926u);
+  EXPECT_EQ(r.Crc16, 0xBB3Du);
 }
 
 class TarHeaders : public ::testing::TestWithParam<const char*> {};
