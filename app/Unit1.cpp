@@ -473,6 +473,7 @@ void TForm1::xpButton2Click(QObject*) {
   Panel1->hide();
   SetClientSize(kClientWidth, kPage2Height);
   Panel2->show();
+  KvDirTree211->setFocus();
 }
 
 // ---- page 2 -------------------------------------------------------------------------------------
@@ -486,6 +487,7 @@ void TForm1::xpButton6Click(QObject*) {
   Panel2->hide();
   SetClientSize(kClientWidth, kPage1Height);
   Panel1->show();
+  xpButton2->setFocus();
 }
 
 int TForm1::CountExisting(const std::string& archive, const std::string& destination) {
@@ -584,6 +586,7 @@ void TForm1::xpButton5Click(QObject*) {
   Panel2->hide();
   SetClientSize(kClientWidth, kPage3Height);
   Panel3->show();
+  xpButton3->setFocus();
   ShowBanner(true);
   Gauge1->SetProgress(0);
   Gauge2->SetProgress(0);
@@ -656,6 +659,7 @@ void TForm1::xpButton4Click(QObject*) {
   Edit4->clear();
   KvDirTree211->SetSelectedPath("C:\\");
   ShowPage2Buttons();
+  xpButton1->setFocus();  // the archive box is empty: Browse is the next step
 }
 
 void TForm1::xpButton7Click(QObject*) {

@@ -297,6 +297,30 @@ TEST_F(Wizard, TabWalksEachPageInTheDesignedOrder) {
                                                              form->xpButton7, form->xpButton3}));
 }
 
+// The control that had the focus goes with its page: each page switch puts the focus on a
+// control of the page now shown, so keys never go to a hidden one.
+TEST_F(Wizard, EachPageSwitchHandsTheFocusToTheNewPage) {
+  QApplication::setActiveWindow(form.get());
+  const std::string archive = home.Host("a.zip");
+  ziptest::ZipBuilder().AddStored("a.txt", "a").WriteTo(archive);
+  form->Edit1->setText(QString::fromStdString(archive));
+  auto press = [](TxpButton* button) {
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Space);
+    QWidget* focus = QApplication::focusWidget();
+    EXPECT_TRUE(focus && focus->isVisible()) << button->Caption();
+    return focus;
+  };
+  EXPECT_EQ(press(form->xpButton2), form->KvDirTree211);  // Continue
+  EXPECT_EQ(press(form->xpButton6), form->xpButton2);     // Go Back
+  press(form->xpButton2);
+  form->Edit2->setText("C:\\");
+  form->Edit3->setText("out");
+  EXPECT_EQ(press(form->xpButton5), form->xpButton3);  // Unzip
+  ASSERT_EQ(form->CurrentPage(), 3);
+  EXPECT_EQ(press(form->xpButton4), form->xpButton1);  // Another?: Browse comes next
+}
+
 // ---- page 1 ------------------------------------------------------------------------------------
 
 TEST_F(Wizard, BrowseTakesAListableZipAndDerivesTheFolderName) {
