@@ -333,7 +333,10 @@ void TForm1::CreatePage2() {
 
 void TForm1::CreatePage3() {
   Panel3 = MakePanel(this, 129);
-  Label2 = MakeWrappedLabel(Panel3, "", 16, 8, 374, 26);
+  Label2 = new TPathLabel(Panel3);  // the result sentence names the destination
+  Label2->setWordWrap(true);
+  Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  Label2->setGeometry(16, 8, 374, 26);
   xpButton3 = MakeButton(Panel3, "Goto Folder", 432, 8, 89, 25);
   Image1 = new QLabel(Panel3);
   Image1->setGeometry(8, 36, 468, 60);

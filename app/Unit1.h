@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/PathLabel.h"
 #include "app/RunReport.h"
 #include "app/WizardServices.h"
 #include "archive/formats/arvArcova.h"
@@ -92,7 +93,7 @@ class TForm1 : public QWidget {
   TxpButton* xpButton5 = nullptr;
 
   QWidget* Panel3 = nullptr;
-  QLabel* Label2 = nullptr;
+  TPathLabel* Label2 = nullptr;
   TxpButton* xpButton3 = nullptr;
   QLabel* Image1 = nullptr;
   QLabel* Label3 = nullptr;
