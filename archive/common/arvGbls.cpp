@@ -52,8 +52,7 @@ inline bool InSet(const TInternalMask::TMaskItem& item, uint8_t c) {
 
 }  // namespace
 
-// ---- masks
-// ---------------------------------------------------------------------------------------
+// ---- masks --------------------------------------------------------------------------------------
 TInternalMask::TInternalMask(const std::string& mask) {
   FItemCount = CompileMask(mask, nullptr);
   FItems = std::make_unique<TMaskItem[]>(static_cast<size_t>(FItemCount));
@@ -141,8 +140,7 @@ bool MaskMatches(const std::string& name, const std::string& mask) {
   return compiled.Matches(name);
 }
 
-// ---- names and paths
-// -----------------------------------------------------------------------------
+// ---- names and paths ----------------------------------------------------------------------------
 std::string SlashToBackslash(const std::string& path) {
   std::string result = path;
   for (char& c : result)
@@ -322,8 +320,7 @@ int PercentSaved(int64_t whole, int64_t part) {
   return DivideRoundHalfEven((static_cast<TInt128>(whole) - part) * 100, whole);
 }
 
-// ---- ASCII case
-// ----------------------------------------------------------------------------------
+// ---- ASCII case ---------------------------------------------------------------------------------
 
 std::string UpperCaseAscii(std::string text) {
   for (char& c : text) c = UpCaseAscii(c);

@@ -15,10 +15,9 @@
 
 class TStream32;
 
-// ---- masks
-// --------------------------------------------------------------------------------------- A
-// compiled wildcard pattern: "*" (any run of characters) and "?" (any one character); ASCII letters
-// compare without regard to case, bytes of 128 and above compare exactly. A mask ending in
+// ---- masks --------------------------------------------------------------------------------------
+// A compiled wildcard pattern: "*" (any run of characters) and "?" (any one character); ASCII
+// letters compare without regard to case, bytes of 128 and above compare exactly. A mask ending in
 // "." also accepts a name without any "." (so "*." selects names without an extension).
 class TInternalMask {
  public:
@@ -57,10 +56,9 @@ class TInternalMask {
 
 bool MaskMatches(const std::string& name, const std::string& mask);
 
-// ---- names and paths
-// ----------------------------------------------------------------------------- A stored member
-// name in system form: OEM (code page 437) bytes converted when translateOem is set, then every "/"
-// turned into "\".
+// ---- names and paths ----------------------------------------------------------------------------
+// A stored member name in system form: OEM (code page 437) bytes converted when translateOem is
+// set, then every "/" turned into "\".
 std::string ConvertStoredName(const std::string& name, bool translateOem);
 std::string SlashToBackslash(const std::string& path);
 std::string AppendBackslash(const std::string& path);  // "" stays ""
@@ -95,8 +93,7 @@ std::string UpperCaseAscii(std::string text);
 bool SameTextAscii(const std::string& a, const std::string& b);
 bool StartsTextAscii(const std::string& prefix, const std::string& text);
 
-// ---- dates
-// ---------------------------------------------------------------------------------------
+// ---- dates --------------------------------------------------------------------------------------
 using TDateTime = double;  // days since 1899-12-30; the fraction is the time of day
 // Before 1899-12-30 the value is negative and its fraction, taken as positive, is still the time
 // of day (-1.25 is 1899-12-29 06:00).

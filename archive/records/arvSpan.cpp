@@ -56,8 +56,7 @@ std::string DriveTypeName(uint8_t type) {
 
 }  // namespace
 
-// ---- TDiskCommon
-// ---------------------------------------------------------------------------------
+// ---- TDiskCommon --------------------------------------------------------------------------------
 void TDiskCommon::ReportError(const std::string& fileName, const std::string& extendedMsg,
                               const std::string& volumeId, int code) {
   if (FCallbacks.ReportError) FCallbacks.ReportError(fileName, extendedMsg, volumeId, code);
@@ -68,8 +67,7 @@ void TDiskCommon::RaiseError(const std::string& fileName, const std::string& ext
   if (FCallbacks.RaiseError) FCallbacks.RaiseError(fileName, extendedMsg, volumeId, code);
 }
 
-// ---- TDiskManager
-// --------------------------------------------------------------------------------
+// ---- TDiskManager -------------------------------------------------------------------------------
 std::string TDiskManager::DriveOfPath(const std::string& path) {
   if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
     // \\server\share: up to the backslash after the share name.
@@ -222,8 +220,7 @@ bool TDiskManager::ExamineSteps() {
   return true;
 }
 
-// ---- TDiskSpannObj
-// -------------------------------------------------------------------------------
+// ---- TDiskSpannObj ------------------------------------------------------------------------------
 void TDiskSpannObj::PrepareSpan(TRegisterArcova* component, uint8_t* cancelFlag,
                                 TDiskCallbacks callbacks) {
   FComponent = component;

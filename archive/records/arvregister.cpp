@@ -207,8 +207,7 @@ TArcType TRegisterArcova::DetectArcTypeInStream(TStream32& stream, const std::st
   return result;
 }
 
-// ---- the executable path
-// -------------------------------------------------------------------------
+// ---- the executable path ------------------------------------------------------------------------
 void TRegisterArcova::DetectExecutable(TStream32& stream, const uint8_t* head, int32_t headCount,
                                        TArcType& result) {
   result = ProbeSfxStub(stream);
@@ -298,8 +297,7 @@ bool TRegisterArcova::ProbeDosImageEnd(TStream32& stream, const uint8_t* head, i
   return false;
 }
 
-// ---- the plain path
-// ------------------------------------------------------------------------------
+// ---- the plain path -----------------------------------------------------------------------------
 void TRegisterArcova::DetectPlain(TStream32& stream, const uint8_t* head, int32_t headCount,
                                   TArcType& result) {
   // A block of zero bytes in front (a MacBinary header, say) is stepped over; an LHA archive
@@ -349,8 +347,7 @@ void TRegisterArcova::DetectPlain(TStream32& stream, const uint8_t* head, int32_
   }
 }
 
-// ---- sub-operations
-// ------------------------------------------------------------------------------
+// ---- sub-operations -----------------------------------------------------------------------------
 TArcType TRegisterArcova::ClassifyArcSignature(TSignatureMode mode, const uint8_t b[4]) {
   const bool exe = mode == TSignatureMode::Exe;
   if (Bytes4(b, "PKG5")) return atUnknown;

@@ -21,8 +21,7 @@
 
 namespace {
 
-// ---- masks
-// ---------------------------------------------------------------------------------------
+// ---- masks --------------------------------------------------------------------------------------
 
 TEST(Mask, StarDotStar) {
   EXPECT_TRUE(MaskMatches("readme.txt", "*.*"));
@@ -211,8 +210,7 @@ TEST(Mask, AgreesWithReferenceOnGeneratedCases) {
   EXPECT_GT(matched, 1000);  // the generator exercises both outcomes
 }
 
-// ---- names and paths
-// -----------------------------------------------------------------------------
+// ---- names and paths ----------------------------------------------------------------------------
 
 TEST(Names, ConvertStoredName) {
   EXPECT_EQ(ConvertStoredName("dir/sub/file.txt", false), "dir\\sub\\file.txt");
@@ -317,8 +315,7 @@ TEST(StringList, IndexOfIgnoresAsciiCase) {
   EXPECT_EQ(TStringList().IndexOf(""), -1);
 }
 
-// ---- percentages
-// ---------------------------------------------------------------------------------
+// ---- percentages --------------------------------------------------------------------------------
 
 TEST(Percent, RoundsHalvesToEven) {
   EXPECT_EQ(Percent(1, 8), 12);   // 12.5
@@ -369,8 +366,7 @@ TEST(PercentSaved, RatioOfUnpackedToPacked) {
   EXPECT_EQ(PercentSaved(big, big / 200 * 175), 12);  // saved 12.5 %
 }
 
-// ---- string readers on a stream
-// ------------------------------------------------------------------
+// ---- string readers on a stream -----------------------------------------------------------------
 
 class TMemoryStream32 : public TStream32 {
  public:
@@ -437,8 +433,7 @@ TEST(StreamStrings, ReadFixedString) {
   EXPECT_EQ(position, 255);
 }
 
-// ---- directories through the host layer
-// ----------------------------------------------------------
+// ---- directories through the host layer ---------------------------------------------------------
 
 // A scratch folder below the system temporary directory, removed with its contents at the end.
 class ScratchFolder {
