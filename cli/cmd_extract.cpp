@@ -154,7 +154,9 @@ int RunExtract(const TExtractOptions& options) {
     // The extended text is a path for some reports (shown as the host names it), words for others.
     const bool isPath = extendedMsg.size() > 2 && extendedMsg[1] == ':' && extendedMsg[2] == '\\';
     if (!extendedMsg.empty()) message += ": " + (isPath ? ShowPath(extendedMsg) : extendedMsg);
-    printError(fileName.empty() ? options.archive : shown(fileName), message, code);
+    // The archive itself is named as the user named it, as list names it.
+    const bool isArchive = fileName.empty() || fileName == unzip.ArchiveFile();
+    printError(isArchive ? options.archive : shown(fileName), message, code);
     if (code == kErrPasswordFailed && !passwordHint) {
       std::fputs(
           "parcelo-cli: encrypted members need a password: give it with -p PASSWORD or "

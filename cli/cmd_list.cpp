@@ -93,13 +93,12 @@ int RunList(const TListOptions& options) {
     const bool isArchive = fileName.empty() || fileName == arcova.ArchiveFile();
     PrintError(isArchive ? options.archive : ShowName(fileName), code, extendedMsg);
   };
-  // A zip whose directory is gone is still read through its local headers, but it is damaged.
+  // A zip whose directory is gone is still read through its local headers, but it is damaged:
+  // said in extract's words, a warning.
   arcova.OnCorruptZipHeader = [&](TObject*, THeaderTypeState, bool& cancel) {
     recovered = true;
-    std::fprintf(stderr,
-                 "parcelo-cli: %s: the central directory is missing or damaged; listing the "
-                 "local headers\n",
-                 Printable(options.archive).c_str());
+    PrintError(options.archive, kErrReadingFileList,
+               "no central directory: members are read from their local headers");
     cancel = false;
   };
   // The next volume of a set (.a01, .c00, the next cabinet, ...): taken when it is there, asked

@@ -378,6 +378,7 @@ bool TArcova::Walk() {
     format->Header(walk);
     if (walk.CurrentOffset <= walk.HeaderStart && walk.VolumeChanges() == volumeChanges) break;
   }
+  if (format && !Cancel() && walk.StreamOpen()) format->AfterLastHeader(walk);
 
   // 10 - 12.
   FTimer.Stop();

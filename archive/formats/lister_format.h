@@ -203,6 +203,10 @@ class TListerFormat {
   // it): reads the entry, fires OnReadFile, tests the masks, counts and reports, and moves
   // walk.CurrentOffset to the next header (or ends the walk).
   virtual void Header(TArcovaWalk& walk) = 0;
+  // Run once after the loop, unless the walk was cancelled or its stream is gone: a reader whose
+  // headers ended early may look for the rest elsewhere (a zip whose directory is short of what
+  // its end record announces).
+  virtual void AfterLastHeader(TArcovaWalk&) {}
 };
 
 // The reader for an archive type; nullptr when the type has none (nothing is listed).
@@ -210,14 +214,14 @@ std::unique_ptr<TListerFormat> CreateListerFormat(TArcType type);
 
 // The zip family (atZip, atZipExe, atJar, atJarExe, atZipDS, atZipMV).
 std::unique_ptr<TListerFormat> CreateZipLister();
-std::unique_ptr<TListerFormat> CreateAceLister();  // atAce, atAceExe
-std::unique_ptr<TListerFormat> CreateArcLister();  // atArc, atArcExe
-std::unique_ptr<TListerFormat> CreatePakLister();  // atPak, atPakExe
-std::unique_ptr<TListerFormat> CreateArjLister();  // atArj, atArjExe
-std::unique_ptr<TListerFormat> CreateBhLister();   // atBh, atBhExe
-std::unique_ptr<TListerFormat> CreateCabLister();  // atCab
-std::unique_ptr<TListerFormat> CreateHaLister();   // atHA
-std::unique_ptr<TListerFormat> CreateZooLister();  // atZoo
+std::unique_ptr<TListerFormat> CreateAceLister();      // atAce, atAceExe
+std::unique_ptr<TListerFormat> CreateArcLister();      // atArc, atArcExe
+std::unique_ptr<TListerFormat> CreatePakLister();      // atPak, atPakExe
+std::unique_ptr<TListerFormat> CreateArjLister();      // atArj, atArjExe
+std::unique_ptr<TListerFormat> CreateBhLister();       // atBh, atBhExe
+std::unique_ptr<TListerFormat> CreateCabLister();      // atCab
+std::unique_ptr<TListerFormat> CreateHaLister();       // atHA
+std::unique_ptr<TListerFormat> CreateZooLister();      // atZoo
 std::unique_ptr<TListerFormat> CreateGzipLister();     // atGZip (a TAR inside is listed whole)
 std::unique_ptr<TListerFormat> CreateTarGzipLister();  // atTarGZip
 std::unique_ptr<TListerFormat> CreateLhaLister();      // atLha, atLhaExe, atLzh, atLzhExe

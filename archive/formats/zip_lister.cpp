@@ -4,9 +4,11 @@
 // local member ends are the zip records' helpers, shared so that listing and
 // extraction agree; member data is never decoded here except to find the end of a member whose
 // sizes follow its data.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/formats/lister_format.h"
 #include "archive/records/arvZipRecs.h"
@@ -30,12 +32,21 @@ class TZipLister final : public TListerFormat {
       CentralHeader(walk);
     }
   }
+  void AfterLastHeader(TArcovaWalk& walk) override;
 
  private:
   // Brings up the last disk of a disk-spanned set; false when it cannot be had.
   bool OpenLastDisk(TArcovaWalk& walk);
   void CentralHeader(TArcovaWalk& walk);
   void LocalHeader(TArcovaWalk& walk);
+  // The local header in walk.Header() at walk.HeaderStart: names, reports and selects its member
+  // (by the simple match in a local walk, by the directory's rule when recovering members that a
+  // short directory lost; members the directory listed are passed over then). Returns where the
+  // next member starts, or -1 when this one's end cannot be found (reported; the walk must stop).
+  int64_t LocalMember(TArcovaWalk& walk, bool recovering);
+  // Walks the local headers for the members that a directory shorter than its end record
+  // announces has lost, as the extractor does, so that the list holds what extraction extracts.
+  void RecoverLocalMembers(TArcovaWalk& walk);
   // What stands where a header should is none: the walk ends there, with 25114 when it had not
   // found a single entry header.
   void EndAtNonHeader(TArcovaWalk& walk);
@@ -46,13 +57,19 @@ class TZipLister final : public TListerFormat {
   void TakeUnicodeName(TArcovaWalk& walk, const TZipExtra& extra, int64_t namePosition,
                        uint16_t nameLength, bool enciphered);
 
+  // Where the local header of a central entry is.
+  static int64_t LocalPosition(TArcovaWalk& walk, const TCentralFileHeader& central,
+                               const TZipExtra& extra);
   // Whether the local header that a central entry points to is there; reports 25114 if not.
   bool LocalHeaderPresent(TArcovaWalk& walk, const TCentralFileHeader& central,
                           const TZipExtra& extra);
 
   bool FLocalMode = false;
-  bool FSpanned = false;     // a disk-spanned or split set: local headers lie on other volumes
-  int32_t FHeadersSeen = 0;  // entry headers recognised so far
+  bool FDirectoryWalk = false;  // the walk reads the central directory
+  bool FSpanned = false;        // a disk-spanned or split set: local headers lie on other volumes
+  int32_t FHeadersSeen = 0;     // entry headers recognised so far
+  // Where the selected directory entries' local headers are (sorted before a recovery walk).
+  std::vector<int64_t> FListedOffsets;
   std::unique_ptr<TWalkStream> FProbe;
 };
 
@@ -116,6 +133,7 @@ void TZipLister::FirstHeader(TArcovaWalk& walk) {
 
   if ((walk.HeaderState & kHeaderCentral) == 0) walk.HeaderState = kHeaderLocal;
   FLocalMode = IsLocalHeaderMode(walk.HeaderState);
+  FDirectoryWalk = !FLocalMode;
   const int32_t size = FLocalMode ? kLocalHeaderSize : kCentralHeaderSize;
   walk.SetHeaderSize(size);
   if (walk.Stream().ReadAt(walk.StartOffset, walk.Header(), size) < size) {
@@ -128,15 +146,50 @@ void TZipLister::FirstHeader(TArcovaWalk& walk) {
 
 // ---- shared pieces ------------------------------------------------------------------------------
 void TZipLister::EndAtNonHeader(TArcovaWalk& walk) {
-  if (FHeadersSeen == 0) {
-    walk.ReportError(walk.Owner().ArchiveFile(), kErrBadFileHeader);
-  } else if (!FLocalMode && !FSpanned) {
-    // A directory that ends before the number of entries its end record announces is damaged.
-    const int64_t announced = walk.Owner().ZipLocation().AnnouncedEntries();
-    if (announced >= 0 && FHeadersSeen < announced)
-      walk.ReportError(walk.Owner().ArchiveFile(), kErrReadingFileList,
-                       "the central directory holds " + std::to_string(FHeadersSeen) + " of " +
-                           std::to_string(announced) + " entries");
+  if (FHeadersSeen == 0) walk.ReportError(walk.Owner().ArchiveFile(), kErrBadFileHeader);
+  walk.EndWalk();
+}
+
+void TZipLister::AfterLastHeader(TArcovaWalk& walk) {
+  // A directory that ends before the number of entries its end record announces is damaged. Sets
+  // on several volumes keep their directory elsewhere; an extended end record holds no count.
+  if (!FDirectoryWalk || FSpanned) return;
+  TArcova& arcova = walk.Owner();
+  const int64_t announced = arcova.ZipLocation().AnnouncedEntries();
+  if (announced < 0 || FHeadersSeen >= announced) return;
+  walk.ReportError(arcova.ArchiveFile(), kErrReadingFileList,
+                   "the central directory holds " + std::to_string(FHeadersSeen) + " of " +
+                       std::to_string(announced) +
+                       " entries; the others are looked for through their local headers");
+  RecoverLocalMembers(walk);
+}
+
+void TZipLister::RecoverLocalMembers(TArcovaWalk& walk) {
+  TArcova& arcova = walk.Owner();
+  std::sort(FListedOffsets.begin(), FListedOffsets.end());
+  FLocalMode = true;
+  walk.SetHeaderSize(kLocalHeaderSize);
+  uint8_t* header = walk.Header();
+  TWalkStream& stream = walk.Stream();
+  // From the archive's start; a stub in front whose offsets the directory records absolutely is
+  // stepped over by starting at the first listed member.
+  int64_t position = std::max<int64_t>(arcova.OffsetAdjustment(), 0);
+  int32_t got = stream.ReadAt(position, header, kLocalHeaderSize);
+  if (!FListedOffsets.empty() && (got < 4 || !IsLocalSignature(GetLe32(header)))) {
+    position = FListedOffsets.front();
+    got = stream.ReadAt(position, header, kLocalHeaderSize);
+  }
+  if (got >= kSpanMarkerSize && GetLe32(header) == kSpanMarkerSig) {
+    position += kSpanMarkerSize;
+    got = stream.ReadAt(position, header, kLocalHeaderSize);
+  }
+  while (got == kLocalHeaderSize && !arcova.Cancel() &&
+         ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local)) {
+    walk.HeaderStart = position;
+    const int64_t next = LocalMember(walk, true);
+    if (next <= position) break;  // never walk backwards
+    position = next;
+    got = stream.ReadAt(position, header, kLocalHeaderSize);
   }
   walk.EndWalk();
 }
@@ -223,6 +276,7 @@ void TZipLister::CentralHeader(TArcovaWalk& walk) {
   // local headers lie on other disks; there the directory is taken on trust.)
   if (walk.MatchesFileSpec(walk.FileName()) &&
       (FSpanned || LocalHeaderPresent(walk, central, extra))) {
+    if (!FSpanned) FListedOffsets.push_back(LocalPosition(walk, central, extra));
     if (isDirectory) {
       if (walk.ShowEmptyDirs()) {
         walk.CountEntry();
@@ -237,12 +291,16 @@ void TZipLister::CentralHeader(TArcovaWalk& walk) {
   walk.CurrentOffset = next;
 }
 
+int64_t TZipLister::LocalPosition(TArcovaWalk& walk, const TCentralFileHeader& central,
+                                  const TZipExtra& extra) {
+  TArcova& arcova = walk.Owner();
+  return extra.LocalOffset(central.LocalHeaderOffset, arcova.ExtendedEndRecord()) +
+         arcova.OffsetAdjustment();
+}
+
 bool TZipLister::LocalHeaderPresent(TArcovaWalk& walk, const TCentralFileHeader& central,
                                     const TZipExtra& extra) {
-  TArcova& arcova = walk.Owner();
-  const int64_t position =
-      extra.LocalOffset(central.LocalHeaderOffset, arcova.ExtendedEndRecord()) +
-      arcova.OffsetAdjustment();
+  const int64_t position = LocalPosition(walk, central, extra);
   // Local headers are probed through a window of their own, so the directory's stays put.
   if (!FProbe) FProbe = std::make_unique<TWalkStream>(walk.ArchiveSlot());
   uint8_t probe[kLocalHeaderSize];
@@ -255,23 +313,35 @@ bool TZipLister::LocalHeaderPresent(TArcovaWalk& walk, const TCentralFileHeader&
 
 // ---- local headers ------------------------------------------------------------------------------
 void TZipLister::LocalHeader(TArcovaWalk& walk) {
-  TArcova& arcova = walk.Owner();
-  uint8_t* header = walk.Header();
-  const TZipSignature signature = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local);
-  if (!signature) {  // normally the first central header, or data that is no header
-    EndAtNonHeader(walk);
+  if (!ClassifyZipSignature(GetLe32(walk.Header()), TZipRecordKind::Local)) {
+    EndAtNonHeader(walk);  // normally the first central header, or data that is no header
     return;
   }
+  ++FHeadersSeen;
+  const int64_t next = LocalMember(walk, false);
+  if (next < 0) {
+    walk.EndWalk();
+  } else {
+    walk.CurrentOffset = next;
+  }
+}
+
+int64_t TZipLister::LocalMember(TArcovaWalk& walk, bool recovering) {
+  TArcova& arcova = walk.Owner();
+  // A member the directory listed has been reported with it; only where it ends is wanted.
+  const bool listed = recovering && std::binary_search(FListedOffsets.begin(), FListedOffsets.end(),
+                                                       walk.HeaderStart);
+  uint8_t* header = walk.Header();
+  const TZipSignature signature = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local);
   if (signature.enciphered) arcova.DecipherZipHeader(header, TZipRecordKind::Local);
   const TLocalFileHeader local = TLocalFileHeader::Decode(header);
-  ++FHeadersSeen;
 
   const int64_t namePosition = walk.HeaderStart + kLocalHeaderSize;
   const int64_t extraPosition = namePosition + local.NameLength;
   const int64_t dataStart = extraPosition + local.ExtraLength;
 
   const std::string stored = ReadName(walk, namePosition, local.NameLength, signature.enciphered);
-  // No directory test here: a directory entry is listed like a file.
+  // No directory test in a local walk: a directory entry is listed like a file.
   walk.SetFileName(stored, ZipNameIsOem(local.Flags, -1));
   const TZipExtra extra =
       ReadExtra(walk, extraPosition, local.ExtraLength, false, Zip64Wanted(local));
@@ -298,20 +368,33 @@ void TZipLister::LocalHeader(TArcovaWalk& walk) {
     entry.UnpackedSize = end.Descriptor.UnpackedSize;
   }
 
-  walk.FireReadFile();
+  if (!listed) walk.FireReadFile();
 
   if (!endFound) {
     // Its data has no known end, so nothing behind it can be found safely.
     walk.ReportError(walk.FileName(), kErrBadFileHeader);
-    walk.EndWalk();
-    return;
+    return -1;
   }
-  if (walk.SimpleMatch(walk.FileName())) {
-    walk.CountEntry();
-    walk.AddSizes(entry.UnpackedSize, entry.PackedSize);
-    walk.ReportEntry(walk.HeaderStart);
+  if (!recovering) {
+    if (walk.SimpleMatch(walk.FileName())) {
+      walk.CountEntry();
+      walk.AddSizes(entry.UnpackedSize, entry.PackedSize);
+      walk.ReportEntry(walk.HeaderStart);
+    }
+  } else if (!listed && !walk.FileName().empty() && walk.MatchesFileSpec(walk.FileName())) {
+    // Selected as the directory's entries are, and named a directory by its closing separator
+    // (a local header has no attributes), so a recovered folder is shown as a listed one is.
+    entry.IsDirectory = walk.FileName().back() == '\\';
+    if (!entry.IsDirectory) {
+      walk.CountEntry();
+      walk.AddSizes(entry.UnpackedSize, entry.PackedSize);
+      walk.ReportEntry(walk.HeaderStart);
+    } else if (walk.ShowEmptyDirs()) {
+      walk.CountEntry();
+      walk.ReportEntry(walk.HeaderStart);
+    }
   }
-  walk.CurrentOffset = end.Next;
+  return end.Next;
 }
 
 }  // namespace

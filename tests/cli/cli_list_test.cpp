@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "support/CliRun.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 
@@ -155,6 +160,116 @@ TEST_F(CliListTest, NothingListedIsSaid) {
   EXPECT_EQ(run.status, 1);  // an empty archive is a warning, not a damaged one
   EXPECT_NE(run.err.find("the archive holds no members"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find("missing or damaged"), std::string::npos) << run.err;
+}
+
+// ---- a damaged directory: list shows what extract writes ----------------------------------------
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Spill(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+uint32_t Le(const std::string& b, size_t at, int width) {
+  uint32_t v = 0;
+  for (int i = width - 1; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(b[at + i]);
+  return v;
+}
+
+void PutLe16(std::string& b, size_t at, uint16_t v) {
+  b[at] = static_cast<char>(v & 0xFF);
+  b[at + 1] = static_cast<char>(v >> 8);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// The files below a folder, as relative "/" paths, sorted.
+std::vector<std::string> FilesBelow(const std::string& root) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+    if (it->is_regular_file()) files.push_back(it->path().lexically_relative(root).string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// Info-ZIP's archive with its directory cut short or its end record lying in several ways: the
+// names `list` prints are the files `extract` writes, with the same notice and exit status
+// (2 when a directory is shorter than announced, 1 when it is gone altogether).
+TEST_F(CliListTest, ADamagedDirectoryListsWhatExtractWrites) {
+  if (std::system("command -v zip >/dev/null 2>&1") != 0) GTEST_SKIP() << "zip is not installed";
+  for (const char* name : {"a.txt", "b.txt", "d/c.txt", "d/e/f.txt", "g.bin", "h.txt"})
+    dir.WriteFile(std::string("src/") + name, std::string(300, name[0]) + name);
+  ASSERT_EQ(std::system(("cd '" + dir.Host("src") + "' && zip -qr ../good.zip .").c_str()), 0);
+  const std::string good = Slurp(dir.Host("good.zip"));
+  const size_t end = good.rfind("PK\x05\x06");
+  ASSERT_NE(end, std::string::npos);
+  const size_t directory = Le(good, end + 16, 4);
+  // Where the third central header starts.
+  size_t third = directory;
+  for (int i = 0; i < 2; ++i)
+    third += 46 + Le(good, third + 28, 2) + Le(good, third + 30, 2) + Le(good, third + 32, 2);
+
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int status;
+    const char* notice;
+  };
+  std::vector<Case> cases;
+  std::string broken = good;
+  broken[third + 2] = 9;  // one changed byte ends the directory after two entries
+  cases.push_back({"broken", broken, 2, "the central directory holds 2 of 8 entries"});
+  std::string inflated = good;
+  PutLe16(inflated, end + 8, 11);  // the end record announces more entries than there are
+  PutLe16(inflated, end + 10, 11);
+  cases.push_back({"inflated", inflated, 2, "the central directory holds 8 of 11 entries"});
+  std::string many = broken;
+  PutLe16(many, end + 8, 65535);
+  PutLe16(many, end + 10, 65535);
+  cases.push_back({"many", many, 2, "the central directory holds 2 of 65535 entries"});
+  cases.push_back({"cut", good.substr(0, directory), 1, "no central directory"});
+  std::string halfway = good.substr(0, third + 20);  // cut inside the directory
+  cases.push_back({"halfway", halfway, 1, "no central directory"});
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string archive = dir.Host(std::string(c.name) + ".zip");
+    Spill(archive, c.bytes);
+    using parcelo::test::Quote;
+    const parcelo::test::TCliRun listed = parcelo::test::RunCli("list " + Quote(archive));
+    const std::string out = dir.Host(std::string("out-") + c.name);
+    const parcelo::test::TCliRun extracted =
+        parcelo::test::RunCli("extract -q -d " + Quote(out) + " " + Quote(archive));
+    EXPECT_EQ(listed.status, c.status) << listed.err;
+    EXPECT_EQ(extracted.status, c.status) << extracted.err;
+    // Without a directory, folder entries are listed like files (a local header has no
+    // attributes): each is a folder extract made.
+    std::vector<std::string> names;
+    for (const std::string& name : Lines(listed.out)) {
+      if (name.back() != '/') {
+        names.push_back(name);
+      } else {
+        EXPECT_TRUE(std::filesystem::is_directory(out + "/" + name)) << name;
+      }
+    }
+    EXPECT_EQ(names.size(), 6u) << listed.out;
+    EXPECT_EQ(names, FilesBelow(out));
+    // The notice is the same line in both, word for word.
+    const size_t at = listed.err.find(c.notice);
+    ASSERT_NE(at, std::string::npos) << listed.err;
+    const std::string line = listed.err.substr(0, listed.err.find('\n', at) + 1);
+    EXPECT_NE(extracted.err.find(line), std::string::npos) << line << "\n" << extracted.err;
+  }
 }
 
 }  // namespace
