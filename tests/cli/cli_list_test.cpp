@@ -240,6 +240,10 @@ TEST_F(CliListTest, ADamagedDirectoryListsWhatExtractWrites) {
   cases.push_back({"cut", good.substr(0, directory), 1, "no central directory"});
   std::string halfway = good.substr(0, third + 20);  // cut inside the directory
   cases.push_back({"halfway", halfway, 1, "no central directory"});
+  std::string misdirected = good;  // the end record leads to no directory by size or offset
+  PutLe16(misdirected, end + 12, 7);
+  PutLe16(misdirected, end + 16, 1);
+  cases.push_back({"misdirected", misdirected, 1, "no central directory"});
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
