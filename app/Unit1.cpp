@@ -232,7 +232,6 @@ TForm1::TForm1(wizard::TWizardServices* services, QWidget* parent)
   UnZip1.OnBegin = [this](TObject*, const std::string& fileName, int, bool&) {
     FRun.Members.push_back({fileName, wizard::TFailure::None});
     FCurrent = static_cast<int>(FRun.Members.size()) - 1;
-    FCurrentByFile = 0;
   };
   UnZip1.OnError = [this](TObject*, const std::string& fileName, const std::string& extendedMsg,
                           const std::string&,
@@ -334,7 +333,10 @@ void TForm1::CreatePage2() {
 
 void TForm1::CreatePage3() {
   Panel3 = MakePanel(this, 129);
-  Label2 = MakeWrappedLabel(Panel3, "", 16, 8, 374, 26);
+  Label2 = new TPathLabel(Panel3);  // the result sentence names the destination
+  Label2->setWordWrap(true);
+  Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  Label2->setGeometry(16, 8, 374, 26);
   xpButton3 = MakeButton(Panel3, "Goto Folder", 432, 8, 89, 25);
   Image1 = new QLabel(Panel3);
   Image1->setGeometry(8, 36, 468, 60);
@@ -474,6 +476,7 @@ void TForm1::xpButton2Click(QObject*) {
   Panel1->hide();
   SetClientSize(kClientWidth, kPage2Height);
   Panel2->show();
+  KvDirTree211->setFocus();
 }
 
 // ---- page 2 -------------------------------------------------------------------------------------
@@ -487,28 +490,26 @@ void TForm1::xpButton6Click(QObject*) {
   Panel2->hide();
   SetClientSize(kClientWidth, kPage1Height);
   Panel1->show();
+  xpButton2->setFocus();
 }
 
-void TForm1::SurveyArchive(const std::string& archive, const std::string& destination,
-                           int& existing, std::set<std::string>& encrypted) {
-  existing = 0;
-  encrypted.clear();
-  std::vector<std::pair<std::string, bool>> files;  // name, encrypted
+int TForm1::CountExisting(const std::string& archive, const std::string& destination) {
+  std::vector<std::string> files;
   Arcova1.SetArchiveFile(archive);
   Arcova1.OnRead = [&](TObject*, int64_t, int) {
     const TArcovaEntry& entry = Arcova1.Entry();
-    if (!entry.IsDirectory) files.emplace_back(entry.FileName, entry.Encrypted);
+    if (!entry.IsDirectory) files.push_back(entry.FileName);
   };
   Arcova1.Scan();
   Arcova1.OnRead = nullptr;
   UnZip1.SetExtractDir(destination);
-  for (const auto& [name, isEncrypted] : files) {
+  int existing = 0;
+  for (const std::string& name : files) {
     UnZip1.BuildOutputName(name);
     const std::string& outputPath = UnZip1.OutputPath();
-    if (outputPath.empty()) continue;
-    if (host::FileExists(outputPath)) ++existing;
-    if (isEncrypted) encrypted.insert(outputPath);
+    if (!outputPath.empty() && host::FileExists(outputPath)) ++existing;
   }
+  return existing;
 }
 
 void TForm1::xpButton5Click(QObject*) {
@@ -522,8 +523,7 @@ void TForm1::xpButton5Click(QObject*) {
   const std::string archive = wizard::SystemPathFromTyped(Text(Edit1));
   FDestinationPath = wizard::ComposeDestination(directory, Text(Edit3));
 
-  int existing = 0;
-  SurveyArchive(archive, FDestinationPath, existing, FEncrypted);
+  const int existing = CountExisting(archive, FDestinationPath);
   if (existing > 0) {
     const std::string question =
         existing == 1
@@ -549,7 +549,6 @@ void TForm1::xpButton5Click(QObject*) {
   FRun = wizard::TRunReport();
   FRun.PasswordTyped = !Text(Edit4).empty();
   FCurrent = -1;
-  FFirstPasswordFailure = -1;
   // Extract passes over a file that is no zip of any kind without a word; the person is told.
   if (!IsZipFamily(UnZip1.ArcType())) FRun.ArchiveErrors.push_back("it is not a zip archive");
   FExtracting = true;
@@ -558,17 +557,11 @@ void TForm1::xpButton5Click(QObject*) {
   FRun.Extracted = count;
 
   if (FCloseRequested) {
-    RemoveUnfinishedFile();
+    // The engine removed the member it cut short; what was whole stays.
     close();
     return;
   }
 
-  // Encrypted members after the first wrong password are passed over without a word.
-  if (FFirstPasswordFailure >= 0) {
-    for (size_t i = static_cast<size_t>(FFirstPasswordFailure); i < FRun.Members.size(); ++i)
-      if (FEncrypted.count(FRun.Members[i].Name))
-        FRun.Members[i].Failure = wizard::TFailure::Password;
-  }
   const std::string extractDir = UnZip1.ExtractDir();
   for (auto& member : FRun.Members) member.Name = ShownName(member.Name, extractDir);
 
@@ -596,6 +589,7 @@ void TForm1::xpButton5Click(QObject*) {
   Panel2->hide();
   SetClientSize(kClientWidth, kPage3Height);
   Panel3->show();
+  xpButton3->setFocus();
   ShowBanner(true);
   Gauge1->SetProgress(0);
   Gauge2->SetProgress(0);
@@ -606,16 +600,9 @@ void TForm1::OnExtractError(const std::string& fileName, const std::string& exte
   const wizard::TFailure failure = wizard::FailureOfCode(code, extendedMsg);
   if (FCurrent >= 0) {
     wizard::TMemberResult& member = FRun.Members[static_cast<size_t>(FCurrent)];
-    const bool encrypted = FEncrypted.count(member.Name) != 0;
-    // A member passed over after a wrong password fails its check against the previous member's
-    // checksum: the password, not the data, is the reason.
-    if (encrypted && FFirstPasswordFailure >= 0) {
-      member.Failure = wizard::TFailure::Password;
-      return;
-    }
+    // The engine names each member that fails once, with its reason (an encrypted member
+    // without its password included); the first reason is the one the person is told.
     if (SameTextAscii(fileName, member.Name)) {
-      if (failure == wizard::TFailure::Password && FFirstPasswordFailure < 0)
-        FFirstPasswordFailure = FCurrent;
       if (member.Failure == wizard::TFailure::None) member.Failure = failure;
       return;
     }
@@ -625,16 +612,9 @@ void TForm1::OnExtractError(const std::string& fileName, const std::string& exte
   FRun.ArchiveErrors.push_back(text);
 }
 
-void TForm1::RemoveUnfinishedFile() {
-  if (FCurrent < 0) return;
-  const std::string& path = FRun.Members[static_cast<size_t>(FCurrent)].Name;
-  if (FCurrentByFile < 100 && host::FileExists(path)) host::DeleteFile(path);
-}
-
 void TForm1::UnZip1Progress(TObject*, uint8_t ProgressByFile, uint8_t ProgressByArchive) {
   Gauge1->SetProgress(ProgressByFile);
   Gauge2->SetProgress(ProgressByArchive);
-  FCurrentByFile = ProgressByFile;
   wizard::PumpEvents();
 }
 
@@ -682,6 +662,7 @@ void TForm1::xpButton4Click(QObject*) {
   Edit4->clear();
   KvDirTree211->SetSelectedPath("C:\\");
   ShowPage2Buttons();
+  xpButton1->setFocus();  // the archive box is empty: Browse is the next step
 }
 
 void TForm1::xpButton7Click(QObject*) {

@@ -8,9 +8,9 @@
 
 #include <QWidget>
 #include <cstdint>
-#include <set>
 #include <string>
 
+#include "app/PathLabel.h"
 #include "app/RunReport.h"
 #include "app/WizardServices.h"
 #include "archive/formats/arvArcova.h"
@@ -93,7 +93,7 @@ class TForm1 : public QWidget {
   TxpButton* xpButton5 = nullptr;
 
   QWidget* Panel3 = nullptr;
-  QLabel* Label2 = nullptr;
+  TPathLabel* Label2 = nullptr;
   TxpButton* xpButton3 = nullptr;
   QLabel* Image1 = nullptr;
   QLabel* Label3 = nullptr;
@@ -120,15 +120,11 @@ class TForm1 : public QWidget {
   void SetTabOrders();
   void SetClientSize(int width, int height);
   void ShowError(const std::string& text);
-  // Names of the archive's file entries that would land on existing files below `destination`,
-  // and the output paths of its encrypted file entries; false when the archive cannot be listed.
-  void SurveyArchive(const std::string& archive, const std::string& destination, int& existing,
-                     std::set<std::string>& encrypted);
+  // How many of the archive's file entries would land on files that exist below `destination`.
+  int CountExisting(const std::string& archive, const std::string& destination);
   void ShowPage2Buttons();
   void ShowBanner(bool running);
   void OnExtractError(const std::string& fileName, const std::string& extendedMsg, int code);
-  // After a run that was cancelled: the member in work was cut short; its file must not stay.
-  void RemoveUnfinishedFile();
 
   wizard::TWizardServices* FServices;
   std::string FDestinationPath;
@@ -139,8 +135,5 @@ class TForm1 : public QWidget {
   bool FCloseRequested = false;
   // What the run in work has seen of its members.
   wizard::TRunReport FRun;
-  std::set<std::string> FEncrypted;  // output paths of encrypted file members
-  int FCurrent = -1;                 // index in FRun.Members of the member in work
-  int FFirstPasswordFailure = -1;    // index of the member whose password failed first
-  uint8_t FCurrentByFile = 0;        // the last progress of the member in work
+  int FCurrent = -1;  // index in FRun.Members of the member in work
 };

@@ -297,6 +297,30 @@ TEST_F(Wizard, TabWalksEachPageInTheDesignedOrder) {
                                                              form->xpButton7, form->xpButton3}));
 }
 
+// The control that had the focus goes with its page: each page switch puts the focus on a
+// control of the page now shown, so keys never go to a hidden one.
+TEST_F(Wizard, EachPageSwitchHandsTheFocusToTheNewPage) {
+  QApplication::setActiveWindow(form.get());
+  const std::string archive = home.Host("a.zip");
+  ziptest::ZipBuilder().AddStored("a.txt", "a").WriteTo(archive);
+  form->Edit1->setText(QString::fromStdString(archive));
+  auto press = [](TxpButton* button) {
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Space);
+    QWidget* focus = QApplication::focusWidget();
+    EXPECT_TRUE(focus && focus->isVisible()) << button->Caption();
+    return focus;
+  };
+  EXPECT_EQ(press(form->xpButton2), form->KvDirTree211);  // Continue
+  EXPECT_EQ(press(form->xpButton6), form->xpButton2);     // Go Back
+  press(form->xpButton2);
+  form->Edit2->setText("C:\\");
+  form->Edit3->setText("out");
+  EXPECT_EQ(press(form->xpButton5), form->xpButton3);  // Unzip
+  ASSERT_EQ(form->CurrentPage(), 3);
+  EXPECT_EQ(press(form->xpButton4), form->xpButton1);  // Another?: Browse comes next
+}
+
 // ---- page 1 ------------------------------------------------------------------------------------
 
 TEST_F(Wizard, BrowseTakesAListableZipAndDerivesTheFolderName) {
@@ -585,6 +609,52 @@ TEST_F(Wizard, AWrongPasswordSaysSoAndAnotherCanBeTriedAtOnce) {
   for (const auto& [name, contents] : files) EXPECT_EQ(ReadHome("out/" + name), contents);
 }
 
+// Encrypted members between plain ones, deflated, so that each one skipped leaves the running
+// checksum of the member before it: the box names exactly the encrypted ones, for the password.
+TEST_F(Wizard, EachEncryptedMemberAmongPlainOnesIsNamedForThePassword) {
+  if (!HaveZip()) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  const std::string source = home.Host("mixed-src");
+  fs::create_directories(source);
+  const std::map<std::string, std::string> files = {{"a.txt", std::string(4000, 'a')},
+                                                    {"b.txt", std::string(9000, 'b')},
+                                                    {"c.txt", "plain c"},
+                                                    {"d.txt", std::string(7000, 'd') + "end"},
+                                                    {"e.txt", "plain e"}};
+  for (const auto& [name, contents] : files) std::ofstream(source + "/" + name) << contents;
+  const std::string archive = home.Host("mixed.zip");
+  // One zip run per member keeps the archive order; b and d are encrypted.
+  for (const char* step : {"a.txt", "-P right b.txt", "c.txt", "-P right d.txt", "e.txt"}) {
+    const std::string command =
+        "cd '" + source + "' && zip -q -X '" + archive + "' " + step + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  }
+  ToPage2(archive);
+  const struct {
+    std::string password, reason, hint;
+  } runs[] = {{"wrong", "The password is wrong for 2 files: b.txt and d.txt.",
+               "Type the right password and click Unzip again."},
+              {"", "2 files are protected by a password, and none was typed: b.txt and d.txt.",
+               "Type the password and click Unzip again."}};
+  for (const auto& run : runs) {
+    services.Messages.clear();
+    Unzip("C:\\", "out", run.password);
+    ASSERT_EQ(services.Messages.size(), 1u) << run.password;
+    EXPECT_EQ(services.Messages[0],
+              "2 files were not extracted.\n\n" + run.reason + "\n\n" + run.hint);
+    EXPECT_EQ(form->CurrentPage(), 2);
+    for (const char* plain : {"a.txt", "c.txt", "e.txt"})
+      EXPECT_EQ(ReadHome(std::string("out/") + plain), files.at(plain));
+    EXPECT_FALSE(fs::exists(home.Host("out/b.txt")));
+    EXPECT_FALSE(fs::exists(home.Host("out/d.txt")));
+  }
+  services.Messages.clear();
+  services.Answers = {true};  // the plain files are there from the runs before
+  Unzip("C:\\", "out", "right");
+  EXPECT_TRUE(services.Messages.empty()) << services.Messages[0];
+  EXPECT_EQ(form->CurrentPage(), 3);
+  for (const auto& [name, contents] : files) EXPECT_EQ(ReadHome("out/" + name), contents);
+}
+
 TEST_F(Wizard, DamagedAndUnknownMembersAreNamedInOneErrorBox) {
   ziptest::ZipMember damaged;
   damaged.name = "damaged.txt";
@@ -669,6 +739,40 @@ TEST_F(Wizard, ClosingDuringTheExtractionCancelsItAndLeavesNoHalfWrittenFile) {
   EXPECT_EQ(ReadHome("big/first.txt"), "first");
   EXPECT_FALSE(fs::exists(home.Host("big/big.bin")));
   EXPECT_FALSE(fs::exists(home.Host("big/last.txt")));
+  EXPECT_TRUE(services.Messages.empty());
+}
+
+// The same on a deflated member: the run stops inside it and nothing of it stays.
+TEST_F(Wizard, ClosingInsideADeflatedMemberLeavesNothingOfIt) {
+  if (!HaveZip()) GTEST_SKIP() << "Info-ZIP zip is not installed";
+  std::string noise(2 * 1024 * 1024, '\0');
+  uint32_t state = 1;
+  for (char& c : noise) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+  const std::string source = home.Host("noise-src");
+  fs::create_directories(source);
+  std::ofstream(source + "/small.txt") << "small";
+  std::ofstream(source + "/noise.bin", std::ios::binary) << noise;
+  const std::string archive = home.Host("noise.zip");
+  for (const char* member : {"small.txt", "noise.bin"}) {  // in this order
+    const std::string command =
+        "cd '" + source + "' && zip -q -X '" + archive + "' " + member + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  }
+  ToPage2(archive);
+  auto progress = form->UnZip1.OnProgress;
+  int inside = 0;
+  form->UnZip1.OnProgress = [&](TObject* sender, uint8_t byFile, uint8_t byArchive) {
+    if (byFile > 0 && byFile < 100 && ++inside == 2) form->close();
+    progress(sender, byFile, byArchive);
+  };
+  Unzip("C:\\", "noise");
+  EXPECT_EQ(inside, 2);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(ReadHome("noise/small.txt"), "small");
+  EXPECT_FALSE(fs::exists(home.Host("noise/noise.bin")));
   EXPECT_TRUE(services.Messages.empty());
 }
 

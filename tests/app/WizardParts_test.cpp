@@ -1,6 +1,7 @@
 // Tests of the wizard's parts that need no window: the path rules (typed, pasted and dropped
 // paths, the default folder name, the destination), the error box's text, the launcher's URLs,
-// and the pictures (the JPEG through libjpeg, the animated banner).
+// the line breaking of the sentence that names a path, and the pictures (the JPEG through
+// libjpeg, the animated banner).
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "app/JpegPicture.h"
+#include "app/PathLabel.h"
 #include "app/RunReport.h"
 #include "app/WizardPaths.h"
 #include "app/WizardServices.h"
@@ -140,6 +142,32 @@ TEST(RunReport, AShortfallWithoutAReasonAndAnUnreadableArchiveAreStillReported) 
   wizard::TRunReport unreadable;
   unreadable.ArchiveErrors = {LoadStr(kErrReadingFile)};
   EXPECT_EQ(unreadable.Text(), "The archive could not be read: " + LoadStr(kErrReadingFile) + ".");
+}
+
+// At every width the sentence is shown whole, and a line never ends with a drive's bare "C:"
+// torn from the rest of its path.
+TEST(WizardPathLabel, ADriveStaysWithItsPathAndNoWordIsLost) {
+  const QString sentence =
+      "Congratulations, you have successfully extracted 2501 file(s) to the folder "
+      "C:\\Unpacked\\Many. Click the Goto Folder button to view your extracted files.";
+  TPathLabel label(sentence);
+  QFont font = label.font();
+  font.setPixelSize(11);
+  label.setFont(font);
+  QStringList words = sentence.split(' ');
+  for (int width = 120; width <= 600; width += 3) {
+    const QStringList lines = label.Lines(width);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines.join(' ').split(' '), words) << width;
+    for (const QString& line : lines) {
+      EXPECT_FALSE(line.endsWith(':')) << width << ": " << line.toStdString();
+      if (line.contains(' ')) {  // a line of more than one word fits its width
+        EXPECT_LE(label.fontMetrics().horizontalAdvance(line), width) << line.toStdString();
+      }
+    }
+    EXPECT_EQ(label.heightForWidth(width), lines.size() * label.fontMetrics().lineSpacing());
+  }
+  EXPECT_EQ(label.text(), sentence);  // the text as set; only the breaking differs
 }
 
 TEST(WizardPictures, TheJpegDecodesWithLibjpegLikeQtsOwnReader) {

@@ -1,7 +1,8 @@
 // Helpers for the tests of the lister's format readers: a little-endian byte writer for headers
-// built field by field, one call that lists a file both ways (list fill and event-mode walk) and
-// keeps what the lister said, running other tools (archivers that make fixtures, lsar as an
-// oracle), and the damage sweep that every reader must survive. Header only.
+// built field by field, one call that lists a file both ways (the wizard's list fill and the
+// event-mode walk) and keeps what the lister said, running other tools (archivers that make
+// fixtures, lsar as an oracle), and the damage every reader must survive (cuts and flipped
+// bytes). Header only.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,6 +24,8 @@
 #include "platform/host.h"
 
 namespace parcelo::test {
+
+using Bytes = std::vector<uint8_t>;
 
 // ---- building headers ---------------------------------------------------------------------------
 class ByteWriter {
@@ -93,6 +96,25 @@ inline std::string RunTool(const std::string& command, int* status = nullptr) {
   return out;
 }
 
+// Runs a shell command in `dir`; true when it exits with 0.
+inline bool RunIn(const std::string& dir, const std::string& command) {
+  return std::system(("cd '" + dir + "' && (" + command + ") >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The lines a command run in `dir` prints.
+inline std::vector<std::string> LinesOf(const std::string& dir, const std::string& command) {
+  const std::string out = RunTool("cd '" + dir + "' && (" + command + ") 2>/dev/null");
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < out.size()) {
+    size_t end = out.find('\n', start);
+    if (end == std::string::npos) end = out.size();
+    lines.push_back(out.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
 // The entry names lsar prints for an archive (folders end in "/"), in its order.
 inline std::vector<std::string> LsarNames(const std::string& hostPath) {
   std::vector<std::string> names;
@@ -120,6 +142,12 @@ inline std::vector<std::string> WithSlashes(std::vector<std::string> names) {
   return names;
 }
 
+// "a/b" -> "a\b", as the lister names entries.
+inline std::string Backslashed(std::string name) {
+  std::replace(name.begin(), name.end(), '/', '\\');
+  return name;
+}
+
 // ---- listing ------------------------------------------------------------------------------------
 struct TListerError {
   int code = 0;
@@ -129,8 +157,9 @@ struct TListerError {
 
 struct TListing {
   TArcType type = atNA;
-  std::vector<std::string> names;     // FillFileList
-  std::vector<TArcovaEntry> entries;  // event mode, one per OnRead
+  std::vector<std::string> names;      // FillFileList
+  std::vector<TArcovaEntry> entries;   // event mode, one per OnRead
+  std::vector<std::string> readFiles;  // OnReadFile during the list fill
   int numFiles = 0;
   int64_t unpacked = 0;
   int64_t packed = 0;
@@ -145,10 +174,16 @@ struct TListing {
 struct TListOptions {
   bool showEmptyDirs = false;
   std::vector<std::string> masks = {"*.*"};
-  // Whether OnNextVolume is assigned; it accepts every volume that exists.
+  // Whether OnNextVolume is assigned.
   bool nextVolumeHandler = true;
+  // The handler's answer: true takes the volume (whose name it may change), false cancels. When
+  // empty, every volume that exists is taken.
+  std::function<bool(std::string& volumeName)> nextVolume = nullptr;
 };
 
+// Lists the file as the wizard does (FillFileList), then walks it again in event mode, which must
+// see the same entries and be asked for the same volumes, answered as the list fill was. `hostPath`
+// is a host path.
 inline TListing ListFile(const std::string& hostPath, const TListOptions& options = {}) {
   TListing result;
   TArcova arcova;
@@ -156,11 +191,19 @@ inline TListing ListFile(const std::string& hostPath, const TListOptions& option
                        const std::string&, int code) {
     result.errors.push_back({code, fileName, extendedMsg});
   };
+  arcova.OnReadFile = [&](TObject*, const std::string& name) { result.readFiles.push_back(name); };
+  struct TAnswer {
+    std::string asked, given;
+    bool cancel;
+  };
+  std::vector<TAnswer> answers;
   if (options.nextVolumeHandler) {
     arcova.OnNextVolume = [&](TObject*, std::string& volumeName, const std::string&, bool exists,
                               bool& cancel) {
       result.volumesAsked.push_back(volumeName);
-      cancel = !exists;
+      const std::string asked = volumeName;
+      cancel = options.nextVolume ? !options.nextVolume(volumeName) : !exists;
+      answers.push_back({asked, volumeName, cancel});
     };
   }
   arcova.SetArchiveFile(host::FromHostPath(hostPath));
@@ -177,8 +220,25 @@ inline TListing ListFile(const std::string& hostPath, const TListOptions& option
   result.unpacked = arcova.UnpackSize();
   result.packed = arcova.PackSize();
 
-  const auto errors = result.errors;
-  const auto asked = result.volumesAsked;
+  // The second walk must not reach the caller's handler again: it replays the answers.
+  arcova.OnError = nullptr;
+  arcova.OnReadFile = nullptr;
+  if (options.nextVolumeHandler) {
+    size_t replayed = 0;
+    arcova.OnNextVolume = [&](TObject*, std::string& volumeName, const std::string&, bool,
+                              bool& cancel) {
+      if (replayed >= answers.size()) {
+        ADD_FAILURE() << hostPath << ": the event walk asks for " << volumeName
+                      << ", the list fill did not";
+        cancel = true;
+        return;
+      }
+      const TAnswer& answer = answers[replayed++];
+      EXPECT_EQ(volumeName, answer.asked) << hostPath;
+      volumeName = answer.given;
+      cancel = answer.cancel;
+    };
+  }
   arcova.OnRead = [&](TObject*, int64_t, int filenum) {
     EXPECT_EQ(filenum, arcova.NumFiles());
     result.entries.push_back(arcova.Entry());
@@ -187,39 +247,59 @@ inline TListing ListFile(const std::string& hostPath, const TListOptions& option
   // The event-mode walk sees what the list fill saw.
   EXPECT_EQ(result.entries.size(), result.names.size()) << hostPath;
   EXPECT_EQ(arcova.NumFiles(), result.numFiles) << hostPath;
-  result.errors = errors;
-  result.volumesAsked = asked;
   return result;
+}
+
+// Whether `prefix` is the start of `whole`.
+inline bool IsPrefix(const std::vector<std::string>& prefix,
+                     const std::vector<std::string>& whole) {
+  return prefix.size() <= whole.size() && std::equal(prefix.begin(), prefix.end(), whole.begin());
+}
+
+// The archive cut at each given length and listed: never a crash or hang, and what comes out is
+// always a start of the full list (an entry whose header is whole may be listed, never garbage).
+inline void ExpectCutsListPrefixes(const std::string& hostPath, const Bytes& archive,
+                                   const std::vector<size_t>& cuts,
+                                   const std::vector<std::string>& full) {
+  for (size_t cut : cuts) {
+    if (cut > archive.size()) continue;
+    WriteBytes(hostPath,
+               Bytes(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(cut)));
+    const TListing part = ListFile(hostPath, {.nextVolumeHandler = false});
+    EXPECT_TRUE(IsPrefix(part.names, full)) << hostPath << " cut at " << cut;
+  }
+}
+
+// Flips one to four bytes at random places, `rounds` times, listing each damaged copy: no crash,
+// no hang, no sanitizer report; the names are whatever the damaged headers say.
+inline void ListWithFlips(const std::string& hostPath, const Bytes& archive, size_t rounds,
+                          uint32_t seed) {
+  std::mt19937 random(seed);
+  for (size_t round = 0; round < rounds && !archive.empty(); ++round) {
+    Bytes bytes = archive;
+    const int count = 1 + static_cast<int>(random() % 4);
+    for (int i = 0; i < count; ++i)
+      bytes[random() % bytes.size()] ^= static_cast<uint8_t>(1 + random() % 255);
+    WriteBytes(hostPath, bytes);
+    EXPECT_LE(ListFile(hostPath, {.nextVolumeHandler = false}).names.size(), archive.size());
+  }
 }
 
 // Lists `bytes` of the given type cut at every length and with bytes flipped at random: never a
 // crash, hang or sanitizer report; a cut archive lists a leading part of what the whole one lists
 // (what came before the cut stays), and no list is longer than the whole's by more than the
 // flipped headers could add.
-inline void DamageSweep(const std::string& hostPath, const std::vector<uint8_t>& whole,
-                        size_t flips = 300) {
+inline void DamageSweep(const std::string& hostPath, const Bytes& whole, size_t flips = 300) {
   WriteBytes(hostPath, whole);
   const TListing full = ListFile(hostPath, {.nextVolumeHandler = false});
   ASSERT_FALSE(full.names.empty()) << "the sweep needs an archive that lists something";
   // Every cut through the first 512 bytes (where the headers of small archives are), then about
   // 300 more spread over the rest.
   const size_t step = whole.size() <= 512 ? 1 : std::max<size_t>(1, (whole.size() - 512) / 300);
-  for (size_t cut = 0; cut < whole.size(); cut += cut < 512 ? 1 : step) {
-    WriteBytes(hostPath, std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
-    const TListing part = ListFile(hostPath, {.nextVolumeHandler = false});
-    ASSERT_LE(part.names.size(), full.names.size()) << "cut at " << cut;
-    for (size_t i = 0; i < part.names.size(); ++i)
-      ASSERT_EQ(part.names[i], full.names[i]) << "cut at " << cut;
-  }
-  std::mt19937 random(12345);
-  for (size_t round = 0; round < flips; ++round) {
-    std::vector<uint8_t> bytes = whole;
-    const int count = 1 + static_cast<int>(random() % 4);
-    for (int i = 0; i < count; ++i)
-      bytes[random() % bytes.size()] ^= static_cast<uint8_t>(1 + random() % 255);
-    WriteBytes(hostPath, bytes);
-    ListFile(hostPath, {.nextVolumeHandler = false});
-  }
+  std::vector<size_t> cuts;
+  for (size_t cut = 0; cut < whole.size(); cut += cut < 512 ? 1 : step) cuts.push_back(cut);
+  ExpectCutsListPrefixes(hostPath, whole, cuts, full.names);
+  ListWithFlips(hostPath, whole, flips, 12345);
 }
 
 }  // namespace parcelo::test

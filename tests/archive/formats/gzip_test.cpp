@@ -6,28 +6,30 @@
 #include <string>
 #include <vector>
 
-#include "support/ListerRun.h"
+#include "support/ReaderFixture.h"
 #include "support/TempDir.h"
 
 namespace {
 
-using listtest::Bytes;
-using listtest::ListFile;
-using listtest::TListOptions;
+using parcelo::test::Bytes;
+using parcelo::test::ListFile;
 using parcelo::test::TempDir;
+using parcelo::test::TListOptions;
 
 class GzipLister : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!listtest::HaveTool("gzip")) GTEST_SKIP() << "gzip missing";
+    if (!parcelo::test::HaveTool("gzip")) GTEST_SKIP() << "gzip missing";
     dir_.WriteFile("data.txt", std::string(70000, 'q') + "tail");
   }
   TempDir dir_{"gzip-lister"};
 };
 
 TEST_F(GzipLister, NameIsTheStoredOneElseTheBaseNameAndMasksDoNotApply) {
-  ASSERT_TRUE(listtest::RunIn(dir_.HostPath(), "gzip -n -k data.txt && mv data.txt.gz anon.x.gz"));
-  ASSERT_TRUE(listtest::RunIn(dir_.HostPath(), "gzip -N -k data.txt && mv data.txt.gz named.gz"));
+  ASSERT_TRUE(
+      parcelo::test::RunIn(dir_.HostPath(), "gzip -n -k data.txt && mv data.txt.gz anon.x.gz"));
+  ASSERT_TRUE(
+      parcelo::test::RunIn(dir_.HostPath(), "gzip -N -k data.txt && mv data.txt.gz named.gz"));
   TListOptions zipOnly;
   zipOnly.masks = {"*.zip"};
   const auto anonymous = ListFile(dir_.Host("anon.x.gz"), zipOnly);
@@ -35,7 +37,8 @@ TEST_F(GzipLister, NameIsTheStoredOneElseTheBaseNameAndMasksDoNotApply) {
   EXPECT_EQ(anonymous.names, std::vector<std::string>{"anon"});
   EXPECT_EQ(anonymous.numFiles, 1);
   EXPECT_EQ(anonymous.unpacked, 70004);  // from the trailer
-  const int64_t size = static_cast<int64_t>(listtest::ReadBytes(dir_.Host("anon.x.gz")).size());
+  const int64_t size =
+      static_cast<int64_t>(parcelo::test::ReadBytes(dir_.Host("anon.x.gz")).size());
   EXPECT_EQ(anonymous.packed, size - 8);
 
   const auto named = ListFile(dir_.Host("named.gz"), zipOnly);
@@ -44,10 +47,11 @@ TEST_F(GzipLister, NameIsTheStoredOneElseTheBaseNameAndMasksDoNotApply) {
 }
 
 TEST_F(GzipLister, CompressMagicsUseTheFileSize) {
-  if (!listtest::HaveTool("compress")) GTEST_SKIP() << "compress missing";
-  ASSERT_TRUE(listtest::RunIn(dir_.HostPath(), "compress -c data.txt > data.txt.Z"));
+  if (!parcelo::test::HaveTool("compress")) GTEST_SKIP() << "compress missing";
+  ASSERT_TRUE(parcelo::test::RunIn(dir_.HostPath(), "compress -c data.txt > data.txt.Z"));
   const auto listed = ListFile(dir_.Host("data.txt.Z"));
-  const int64_t size = static_cast<int64_t>(listtest::ReadBytes(dir_.Host("data.txt.Z")).size());
+  const int64_t size =
+      static_cast<int64_t>(parcelo::test::ReadBytes(dir_.Host("data.txt.Z")).size());
   EXPECT_EQ(listed.names, std::vector<std::string>{"data"});
   EXPECT_EQ(listed.packed, size - 10);
   EXPECT_EQ(listed.unpacked, size - 10);
@@ -59,23 +63,22 @@ TEST_F(GzipLister, ExtraFieldStandsBeforeTheStoredName) {
   for (char c : std::string("inner.bin")) file.push_back(static_cast<uint8_t>(c));
   file.push_back(0);
   for (uint8_t b : {0x03, 0x00, 0, 0, 0, 0, 0, 0, 0, 0}) file.push_back(b);
-  listtest::WriteBytes(dir_.Host("x.gz"), file);
+  parcelo::test::WriteBytes(dir_.Host("x.gz"), file);
   const auto listed = ListFile(dir_.Host("x.gz"));
   EXPECT_EQ(listed.names, std::vector<std::string>{"inner.bin"});
   EXPECT_EQ(listed.unpacked, listed.packed);  // an unpacked size below the packed one is raised
 }
 
 TEST_F(GzipLister, DamagedFilesNeverCrash) {
-  ASSERT_TRUE(listtest::RunIn(dir_.HostPath(), "gzip -N -k data.txt"));
-  const Bytes whole = listtest::ReadBytes(dir_.Host("data.txt.gz"));
+  ASSERT_TRUE(parcelo::test::RunIn(dir_.HostPath(), "gzip -N -k data.txt"));
+  const Bytes whole = parcelo::test::ReadBytes(dir_.Host("data.txt.gz"));
   for (size_t cut : {0, 5, 10, 11, 15, 19, 20, 25, 40, 100}) {
-    listtest::WriteBytes(dir_.Host("c.gz"),
-                         Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+    parcelo::test::WriteBytes(
+        dir_.Host("c.gz"), Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
     const auto listed = ListFile(dir_.Host("c.gz"));
     EXPECT_LE(listed.names.size(), 1u);
   }
-  listtest::ListWithFlips(dir_.HostPath(), Bytes(whole.begin(), whole.begin() + 64), "f.gz", 300,
-                          7);
+  parcelo::test::ListWithFlips(dir_.Host("f.gz"), Bytes(whole.begin(), whole.begin() + 64), 300, 7);
 }
 
 }  // namespace

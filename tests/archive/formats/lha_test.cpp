@@ -10,21 +10,21 @@
 #include <string>
 #include <vector>
 
-#include "support/ListerRun.h"
+#include "support/ReaderFixture.h"
 #include "support/TempDir.h"
 
 namespace {
 
-using listtest::Bytes;
-using listtest::ListFile;
-using listtest::TListOptions;
+using parcelo::test::Bytes;
+using parcelo::test::ListFile;
 using parcelo::test::TempDir;
+using parcelo::test::TListOptions;
 
 // lhasa's listing as the lister names entries; folders (ending in "/") only when `dirs`.
 std::vector<std::string> LhasaNames(const TempDir& dir, const std::string& archive, bool dirs) {
   std::vector<std::string> names;
   bool inTable = false;
-  for (const std::string& line : listtest::LinesOf(dir.HostPath(), "lhasa l " + archive)) {
+  for (const std::string& line : parcelo::test::LinesOf(dir.HostPath(), "lhasa l " + archive)) {
     if (line.rfind("----", 0) == 0) {
       if (inTable) break;
       inTable = true;
@@ -35,7 +35,7 @@ std::vector<std::string> LhasaNames(const TempDir& dir, const std::string& archi
     const size_t cut = line.find_last_of(':');
     if (cut == std::string::npos || cut + 4 > line.size()) continue;
     const std::string name = line.substr(cut + 4);
-    if (dirs || name.back() != '/') names.push_back(listtest::Backslashed(name));
+    if (dirs || name.back() != '/') names.push_back(parcelo::test::Backslashed(name));
   }
   return names;
 }
@@ -69,7 +69,8 @@ Bytes Level2(const std::string& method, uint32_t packed,
 }
 
 TEST(LhaLister, ToolMadeArchivesAtEveryLevelListLikeLhasa) {
-  if (!listtest::HaveTool("lha") || !listtest::HaveTool("lhasa")) GTEST_SKIP() << "lha missing";
+  if (!parcelo::test::HaveTool("lha") || !parcelo::test::HaveTool("lhasa"))
+    GTEST_SKIP() << "lha missing";
   TempDir dir("lha-tool");
   dir.WriteFile("src/readme.txt", std::string(5000, 'r'));
   dir.WriteFile("src/deep/er/than/this.bin", std::string(300, 'b'));
@@ -80,8 +81,8 @@ TEST(LhaLister, ToolMadeArchivesAtEveryLevelListLikeLhasa) {
     // lha cannot put a name this long into a level-0 header.
     const bool wide = level[0] != '0';
     if (!wide) std::filesystem::remove(dir.Host("src/" + std::string(150, 'w') + ".txt"));
-    ASSERT_TRUE(listtest::RunIn(dir.HostPath(),
-                                std::string("lha a") + level + "q " + archive + " src top.txt"));
+    ASSERT_TRUE(parcelo::test::RunIn(
+        dir.HostPath(), std::string("lha a") + level + "q " + archive + " src top.txt"));
     const auto listed = ListFile(dir.Host(archive));
     EXPECT_EQ(listed.type, atLha);
     EXPECT_EQ(listed.names, LhasaNames(dir, archive, false)) << "level " << level;
@@ -93,9 +94,9 @@ TEST(LhaLister, ToolMadeArchivesAtEveryLevelListLikeLhasa) {
 
     // The same archive behind 128 bytes of zeros.
     Bytes prefixed(128, 0);
-    const Bytes body = listtest::ReadBytes(dir.Host(archive));
+    const Bytes body = parcelo::test::ReadBytes(dir.Host(archive));
     prefixed.insert(prefixed.end(), body.begin(), body.end());
-    listtest::WriteBytes(dir.Host("p.lzh"), prefixed);
+    parcelo::test::WriteBytes(dir.Host("p.lzh"), prefixed);
     EXPECT_EQ(ListFile(dir.Host("p.lzh")).names, listed.names) << "level " << level;
   }
 }
@@ -108,7 +109,7 @@ TEST(LhaLister, ConformanceArchivesListTheirReferenceNames) {
     std::ifstream expected(root / "expected" / (name + ".list"));
     std::vector<std::string> names;
     for (std::string line; std::getline(expected, line);)
-      names.push_back(listtest::Backslashed(line));
+      names.push_back(parcelo::test::Backslashed(line));
     TListOptions dirs;
     dirs.showEmptyDirs = true;
     auto listed = ListFile((root / "other" / name).string(), dirs);
@@ -136,7 +137,7 @@ TEST(LhaLister, Level2NamesComeFromTheirOwnExtendedHeadersWhereverTheyStand) {
   archive.insert(archive.end(), d.begin(), d.end());
   archive.push_back(0);  // the end mark
   archive.push_back(0);
-  listtest::WriteBytes(dir.Host("built.lzh"), archive);
+  parcelo::test::WriteBytes(dir.Host("built.lzh"), archive);
   TListOptions dirs;
   dirs.showEmptyDirs = true;
   const auto listed = ListFile(dir.Host("built.lzh"), dirs);
@@ -147,7 +148,7 @@ TEST(LhaLister, Level2NamesComeFromTheirOwnExtendedHeadersWhereverTheyStand) {
   // An extended header that announces more than its header holds ends the walk before it.
   Bytes bad = archive;
   PutLe16(bad, a.size() + 3 + 24, 2000);
-  listtest::WriteBytes(dir.Host("bad.lzh"), bad);
+  parcelo::test::WriteBytes(dir.Host("bad.lzh"), bad);
   EXPECT_EQ(ListFile(dir.Host("bad.lzh"), dirs).names,
             std::vector<std::string>{"docs\\old\\a.txt"});
   // A chain that points at itself forever (size 3, next size 3, ...) cannot hang the walk.
@@ -155,26 +156,26 @@ TEST(LhaLister, Level2NamesComeFromTheirOwnExtendedHeadersWhereverTheyStand) {
   loop.resize(26 + 3 * 40000, 0);
   for (size_t i = 24; i + 1 < loop.size(); i += 3) PutLe16(loop, i, 3);
   PutLe16(loop, 0, 0xFFFF);
-  listtest::WriteBytes(dir.Host("loop.lzh"), loop);
+  parcelo::test::WriteBytes(dir.Host("loop.lzh"), loop);
   EXPECT_TRUE(ListFile(dir.Host("loop.lzh")).names.empty());
 }
 
 TEST(LhaLister, DamagedArchivesListAStartOfTheirNames) {
-  if (!listtest::HaveTool("lha")) GTEST_SKIP() << "lha missing";
+  if (!parcelo::test::HaveTool("lha")) GTEST_SKIP() << "lha missing";
   TempDir dir("lha-damaged");
   for (int i = 0; i < 12; ++i)
     dir.WriteFile("d/f" + std::to_string(i) + ".txt", std::string(100 * i, 'k'));
   for (const char* level : {"0", "1", "2"}) {
     const std::string archive = std::string("d") + level + ".lzh";
     ASSERT_TRUE(
-        listtest::RunIn(dir.HostPath(), std::string("lha a") + level + "q " + archive + " d"));
-    const Bytes whole = listtest::ReadBytes(dir.Host(archive));
+        parcelo::test::RunIn(dir.HostPath(), std::string("lha a") + level + "q " + archive + " d"));
+    const Bytes whole = parcelo::test::ReadBytes(dir.Host(archive));
     const auto full = ListFile(dir.Host(archive));
     ASSERT_EQ(full.names.size(), 12u);
     std::vector<size_t> cuts;
     for (size_t cut = 0; cut <= whole.size(); cut += 7) cuts.push_back(cut);
-    listtest::ExpectCutsListPrefixes(dir.HostPath(), whole, cuts, "cut.lzh", full.names);
-    listtest::ListWithFlips(dir.HostPath(), whole, "flip.lzh", 300, 11);
+    parcelo::test::ExpectCutsListPrefixes(dir.Host("cut.lzh"), whole, cuts, full.names);
+    parcelo::test::ListWithFlips(dir.Host("flip.lzh"), whole, 300, 11);
   }
 }
 

@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "archive/formats/rar.h"
-#include "support/ListerRun.h"
+#include "support/ReaderFixture.h"
 #include "support/TempDir.h"
 
 namespace {
 
-using listtest::Bytes;
-using listtest::ListFile;
-using listtest::TListOptions;
+using parcelo::test::Bytes;
+using parcelo::test::ListFile;
 using parcelo::test::TempDir;
+using parcelo::test::TListOptions;
 
 const std::filesystem::path kRoot = PARCELO_TESTDATA_DIR;
 
@@ -27,7 +27,7 @@ std::vector<std::string> Expected(const std::string& name, bool dirs) {
   std::ifstream in(kRoot / "expected" / (name + ".list"));
   std::vector<std::string> names;
   for (std::string line; std::getline(in, line);)
-    if (dirs || line.back() != '/') names.push_back(listtest::Backslashed(line));
+    if (dirs || line.back() != '/') names.push_back(parcelo::test::Backslashed(line));
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -164,16 +164,16 @@ TEST(RarLister, ConformanceArchivesListTheirReferenceNames) {
 
 TEST(RarLister, ConformanceArchivesAgreeWithLsar) {
   if (!std::filesystem::is_directory(kRoot / "other")) GTEST_SKIP() << "no conformance archives";
-  if (!listtest::HaveTool("lsar")) GTEST_SKIP() << "lsar missing";
+  if (!parcelo::test::HaveTool("lsar")) GTEST_SKIP() << "lsar missing";
   TempDir dir("rar-lsar");
   for (const char* name : {"sc_Rar4.rar", "sc_Rar2.multi.rar"}) {
     std::vector<std::string> oracle;
     const auto lines =
-        listtest::LinesOf(dir.HostPath(), "lsar '" + (kRoot / "other" / name).string() + "'");
+        parcelo::test::LinesOf(dir.HostPath(), "lsar '" + (kRoot / "other" / name).string() + "'");
     for (size_t i = 1; i < lines.size(); ++i) {  // the first line names the archive
       const std::string& line = lines[i];
       if (line.empty() || line.back() == '/') continue;
-      oracle.push_back(listtest::Backslashed(line));
+      oracle.push_back(parcelo::test::Backslashed(line));
     }
     EXPECT_EQ(Sorted(ListFile((kRoot / "other" / name).string(), AcceptVolumes()).names),
               Sorted(oracle))
@@ -192,9 +192,9 @@ TEST(RarLister, SplitFileIsCountedOnceWhereItEnds) {
   Rar4File(third, "big.bin", 40, 250, 0x0001);
   Rar4File(third, "c.txt", 5, 7);
   for (Bytes* b : {&first, &second, &third}) Rar4End(*b);
-  listtest::WriteBytes(dir.Host("set.rar"), first);
-  listtest::WriteBytes(dir.Host("set.r00"), second);
-  listtest::WriteBytes(dir.Host("set.r01"), third);
+  parcelo::test::WriteBytes(dir.Host("set.rar"), first);
+  parcelo::test::WriteBytes(dir.Host("set.r00"), second);
+  parcelo::test::WriteBytes(dir.Host("set.r01"), third);
 
   std::vector<std::string> asked;
   TListOptions options;
@@ -215,11 +215,11 @@ TEST(RarLister, SplitFileIsCountedOnceWhereItEnds) {
   refuse.nextVolume = [](std::string&) { return false; };
   EXPECT_EQ(ListFile(dir.Host("set.rar"), refuse).names, std::vector<std::string>{"a.txt"});
   // No handler at all: said so, and the same.
-  const auto unhandled = ListFile(dir.Host("set.rar"));
+  const auto unhandled = ListFile(dir.Host("set.rar"), {.nextVolumeHandler = false});
   EXPECT_EQ(unhandled.names, std::vector<std::string>{"a.txt"});
   EXPECT_TRUE(unhandled.HasError(kErrEventNotAssigned));
   // A next volume cut inside its archive header: reported, the listing kept.
-  listtest::WriteBytes(dir.Host("set.r00"), Bytes(second.begin(), second.begin() + 12));
+  parcelo::test::WriteBytes(dir.Host("set.r00"), Bytes(second.begin(), second.begin() + 12));
   const auto cut = ListFile(dir.Host("set.rar"), options);
   EXPECT_EQ(cut.names, std::vector<std::string>{"a.txt"});
   EXPECT_TRUE(cut.HasError(kErrReadingFile));
@@ -238,7 +238,7 @@ TEST(RarLister, FileHeadersWithLargeSizesUnicodeNamesAndUnixFolders) {
   // Last: its data (over 4 GiB) would reach past the file.
   Rar4File(b, "huge.iso", 3, 5, 0x0100, 2, 0x20, {1, 0, 0, 0, 2, 0, 0, 0});
   Rar4End(b);
-  listtest::WriteBytes(dir.Host("h.rar"), b);
+  parcelo::test::WriteBytes(dir.Host("h.rar"), b);
   TListOptions dirs;
   dirs.showEmptyDirs = true;
   const auto listed = ListFile(dir.Host("h.rar"), dirs);
@@ -253,7 +253,7 @@ TEST(RarLister, FileHeadersWithLargeSizesUnicodeNamesAndUnixFolders) {
   // Encrypted headers: nothing can be listed without the password, and that is what is said.
   Bytes locked = Rar4Start(0x0080);
   locked.resize(locked.size() + 200, 0x5A);
-  listtest::WriteBytes(dir.Host("locked.rar"), locked);
+  parcelo::test::WriteBytes(dir.Host("locked.rar"), locked);
   const auto lockedList = ListFile(dir.Host("locked.rar"));
   EXPECT_TRUE(lockedList.names.empty());
   EXPECT_TRUE(lockedList.HasError(rar::kErrPasswordProtected));
@@ -271,8 +271,8 @@ TEST(Rar5Lister, BlocksVolumesServiceHeadersAndEncryption) {
   Rar5File(second, 2, "big.bin", 700, 5000, 0x0008);
   Rar5File(second, 2, "z.txt", 1, 1);
   Rar5End(second);
-  listtest::WriteBytes(dir.Host("v.part1.rar"), first);
-  listtest::WriteBytes(dir.Host("v.part2.rar"), second);
+  parcelo::test::WriteBytes(dir.Host("v.part1.rar"), first);
+  parcelo::test::WriteBytes(dir.Host("v.part2.rar"), second);
   const auto listed = ListFile(dir.Host("v.part1.rar"), AcceptVolumes(true));
   EXPECT_EQ(listed.type, atRar);
   EXPECT_EQ(listed.names, (std::vector<std::string>{"docs\\", "docs\\a.txt", "big.bin", "z.txt"}));
@@ -287,7 +287,7 @@ TEST(Rar5Lister, BlocksVolumesServiceHeadersAndEncryption) {
   const Bytes lock = Rar5Block(4, 0, fields, 0);
   encrypted.insert(encrypted.end(), lock.begin(), lock.end());
   encrypted.resize(encrypted.size() + 300, 0x77);
-  listtest::WriteBytes(dir.Host("e.rar"), encrypted);
+  parcelo::test::WriteBytes(dir.Host("e.rar"), encrypted);
   const auto locked = ListFile(dir.Host("e.rar"));
   EXPECT_TRUE(locked.names.empty());
   EXPECT_TRUE(locked.HasError(rar::kErrPasswordProtected));
@@ -299,7 +299,7 @@ TEST(Rar5Lister, BlocksVolumesServiceHeadersAndEncryption) {
   bad.insert(bad.end(), {0, 0, 0, 0});
   bad.insert(bad.end(), 10, 0xFF);
   bad.resize(bad.size() + 20, 0);
-  listtest::WriteBytes(dir.Host("b.rar"), bad);
+  parcelo::test::WriteBytes(dir.Host("b.rar"), bad);
   EXPECT_EQ(ListFile(dir.Host("b.rar")).names, std::vector<std::string>{"ok.txt"});
 }
 
@@ -328,18 +328,18 @@ TEST(RarLister, DamagedArchivesListAStartOfTheirNames) {
   archives.emplace_back("b5.rar", b5);
   if (std::filesystem::is_directory(kRoot / "other")) {
     archives.emplace_back("r4.rar",
-                          listtest::ReadBytes((kRoot / "other" / "sc_Rar4.rar").string()));
+                          parcelo::test::ReadBytes((kRoot / "other" / "sc_Rar4.rar").string()));
     archives.emplace_back("r5.rar",
-                          listtest::ReadBytes((kRoot / "other" / "sc_Rar5.rar").string()));
+                          parcelo::test::ReadBytes((kRoot / "other" / "sc_Rar5.rar").string()));
   }
   for (const auto& [name, whole] : archives) {
-    listtest::WriteBytes(dir.Host(name), whole);
+    parcelo::test::WriteBytes(dir.Host(name), whole);
     const auto full = ListFile(dir.Host(name));
     std::vector<size_t> cuts;
     for (size_t cut = 0; cut <= whole.size(); cut += (whole.size() > 5000 ? whole.size() / 120 : 3))
       cuts.push_back(cut);
-    listtest::ExpectCutsListPrefixes(dir.HostPath(), whole, cuts, "cut-" + name, full.names);
-    listtest::ListWithFlips(dir.HostPath(), whole, "flip-" + name, 300, 5);
+    parcelo::test::ExpectCutsListPrefixes(dir.Host("cut-" + name), whole, cuts, full.names);
+    parcelo::test::ListWithFlips(dir.Host("flip-" + name), whole, 300, 5);
   }
 }
 

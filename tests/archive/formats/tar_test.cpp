@@ -9,15 +9,15 @@
 #include <vector>
 
 #include "archive/formats/tar.h"
-#include "support/ListerRun.h"
+#include "support/ReaderFixture.h"
 #include "support/TempDir.h"
 
 namespace {
 
-using listtest::Bytes;
-using listtest::ListFile;
-using listtest::TListOptions;
+using parcelo::test::Bytes;
+using parcelo::test::ListFile;
 using parcelo::test::TempDir;
+using parcelo::test::TListOptions;
 
 // A tree with a 120-character name, a 300-character path, an empty folder and links.
 void MakeTree(const TempDir& dir) {
@@ -26,17 +26,17 @@ void MakeTree(const TempDir& dir) {
   dir.WriteFile("t/" + std::string(120, 'n') + ".txt", "long name");
   dir.WriteFile("t/" + deep + "/very_deep_file.bin", std::string(3000, 'x'));
   dir.WriteFile("t/sub/inner.txt", "inner");
-  listtest::RunIn(dir.HostPath(),
-                  "mkdir -p t/empty && ln -s short.txt t/link && ln t/short.txt t/hard");
+  parcelo::test::RunIn(dir.HostPath(),
+                       "mkdir -p t/empty && ln -s short.txt t/link && ln t/short.txt t/hard");
 }
 
 // What `tar -tf` prints, as the lister names it: every entry with ShowEmptyDirs, files only
 // otherwise (directories end in "/").
 std::vector<std::string> ToolListing(const TempDir& dir, const std::string& archive, bool dirs) {
   std::vector<std::string> names;
-  for (const std::string& line : listtest::LinesOf(dir.HostPath(), "tar -tf " + archive)) {
+  for (const std::string& line : parcelo::test::LinesOf(dir.HostPath(), "tar -tf " + archive)) {
     if (!dirs && !line.empty() && line.back() == '/') continue;
-    names.push_back(listtest::Backslashed(line));
+    names.push_back(parcelo::test::Backslashed(line));
   }
   return names;
 }
@@ -72,7 +72,7 @@ void Append(Bytes& archive, const Bytes& header, uint64_t dataSize) {
 class TarLister : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!listtest::HaveTool("tar")) GTEST_SKIP() << "GNU tar missing";
+    if (!parcelo::test::HaveTool("tar")) GTEST_SKIP() << "GNU tar missing";
     MakeTree(dir_);
   }
   TempDir dir_{"tar-lister"};
@@ -88,12 +88,12 @@ TEST_F(TarLister, ToolMadeArchivesListEveryNameWhole) {
       {"pax.tar", "tar --format=pax -cf pax.tar t"},
       {"oldgnu.tar", "tar --format=oldgnu -cf oldgnu.tar t"},
   };
-  if (listtest::HaveTool("bsdtar")) {
+  if (parcelo::test::HaveTool("bsdtar")) {
     forms.push_back({"bsd-pax.tar", "bsdtar --format pax -cf bsd-pax.tar t"});
     forms.push_back({"bsd-gnu.tar", "bsdtar --format gnutar -cf bsd-gnu.tar t"});
   }
   for (const TForm& form : forms) {
-    ASSERT_TRUE(listtest::RunIn(dir_.HostPath(), form.command)) << form.command;
+    ASSERT_TRUE(parcelo::test::RunIn(dir_.HostPath(), form.command)) << form.command;
     const std::string path = dir_.Host(form.file);
     for (bool dirs : {false, true}) {
       TListOptions options;
@@ -110,10 +110,10 @@ TEST_F(TarLister, EntriesCarryTheirModificationTimes) {
   // The local time the file was stamped with comes back as the entry's DOS date-time, from the
   // TAR header and from the gzip-compressed TAR alike.
   dir_.WriteFile("when/stamped.txt", "x");
-  ASSERT_TRUE(listtest::RunIn(dir_.HostPath(),
-                              "touch -d '2020-05-06 07:08:10' when/stamped.txt && "
-                              "tar -cf when.tar when/stamped.txt && "
-                              "gzip -c when.tar > when.tgz"));
+  ASSERT_TRUE(parcelo::test::RunIn(dir_.HostPath(),
+                                   "touch -d '2020-05-06 07:08:10' when/stamped.txt && "
+                                   "tar -cf when.tar when/stamped.txt && "
+                                   "gzip -c when.tar > when.tgz"));
   const uint32_t expected = (40u << 25) | (5u << 21) | (6u << 16) | (7u << 11) | (8u << 5) | 5u;
   for (const char* file : {"when.tar", "when.tgz"}) {
     TArcova arcova;
@@ -131,14 +131,15 @@ TEST_F(TarLister, UstarPrefixCarriesTheFrontOfLongPaths) {
   const std::string path =
       std::string(60, 'p') + "/" + std::string(60, 'r') + "/" + std::string(90, 'q') + ".txt";
   dir_.WriteFile("u/" + path, "x");
-  ASSERT_TRUE(listtest::RunIn(dir_.HostPath(), "tar --format=ustar -cf u.tar u"));
+  ASSERT_TRUE(parcelo::test::RunIn(dir_.HostPath(), "tar --format=ustar -cf u.tar u"));
   const auto listed = ListFile(dir_.Host("u.tar"));
   ASSERT_EQ(listed.names.size(), 1u);
-  EXPECT_EQ(listed.names[0], listtest::Backslashed("u/" + path));
+  EXPECT_EQ(listed.names[0], parcelo::test::Backslashed("u/" + path));
 }
 
 TEST_F(TarLister, GzippedTarListsLikeTheTarInside) {
-  ASSERT_TRUE(listtest::RunIn(dir_.HostPath(), "tar --format=pax -czf t.tgz t && tar -cf t.tar t"));
+  ASSERT_TRUE(
+      parcelo::test::RunIn(dir_.HostPath(), "tar --format=pax -czf t.tgz t && tar -cf t.tar t"));
   const auto inside = ListFile(dir_.Host("t.tar"));
   const auto listed = ListFile(dir_.Host("t.tgz"));
   EXPECT_EQ(listed.type, atGZip);
@@ -147,28 +148,28 @@ TEST_F(TarLister, GzippedTarListsLikeTheTarInside) {
   EXPECT_TRUE(listed.errors.empty());
 
   // Two gzip members one after the other make one stream.
-  ASSERT_TRUE(listtest::RunIn(dir_.HostPath(),
-                              "head -c 4096 t.tar | gzip -c > two.tar.gz && "
-                              "tail -c +4097 t.tar | gzip -c >> two.tar.gz"));
+  ASSERT_TRUE(parcelo::test::RunIn(dir_.HostPath(),
+                                   "head -c 4096 t.tar | gzip -c > two.tar.gz && "
+                                   "tail -c +4097 t.tar | gzip -c >> two.tar.gz"));
   EXPECT_EQ(ListFile(dir_.Host("two.tar.gz")).names, inside.names);
 }
 
 TEST_F(TarLister, GzippedTarCutShortListsWhatCameBeforeAndSaysSo) {
   for (int i = 0; i < 200; ++i)
     dir_.WriteFile("many/f" + std::to_string(i) + ".dat", std::string(5000 + i * 37, 'a' + i % 26));
-  ASSERT_TRUE(listtest::RunIn(dir_.HostPath(), "tar -czf many.tgz many"));
-  const Bytes whole = listtest::ReadBytes(dir_.Host("many.tgz"));
+  ASSERT_TRUE(parcelo::test::RunIn(dir_.HostPath(), "tar -czf many.tgz many"));
+  const Bytes whole = parcelo::test::ReadBytes(dir_.Host("many.tgz"));
   const auto full = ListFile(dir_.Host("many.tgz"));
   ASSERT_EQ(full.names.size(), 200u);
   for (size_t cut : {whole.size() / 4, whole.size() / 2, whole.size() - 20}) {
-    listtest::WriteBytes(dir_.Host("cut.tgz"), Bytes(whole.begin(), whole.begin() + cut));
+    parcelo::test::WriteBytes(dir_.Host("cut.tgz"), Bytes(whole.begin(), whole.begin() + cut));
     const auto listed = ListFile(dir_.Host("cut.tgz"));
-    EXPECT_TRUE(listtest::IsPrefix(listed.names, full.names));
+    EXPECT_TRUE(parcelo::test::IsPrefix(listed.names, full.names));
     EXPECT_TRUE(listed.HasError(kErrReadingFile)) << "cut at " << cut;
   }
   // A gzip of something else is one member named after the file.
   dir_.WriteFile("notes.txt", std::string(2000, 'n'));
-  ASSERT_TRUE(listtest::RunIn(dir_.HostPath(), "gzip -n notes.txt"));
+  ASSERT_TRUE(parcelo::test::RunIn(dir_.HostPath(), "gzip -n notes.txt"));
   EXPECT_EQ(ListFile(dir_.Host("notes.txt.gz")).names, std::vector<std::string>{"notes"});
 }
 
@@ -183,7 +184,7 @@ TEST(TarHeaders, WalkEndsAtTheFirstZeroBlockAndAtABadChecksum) {
   Bytes afterZero = archive;
   afterZero.resize(afterZero.size() + 1024, 0);
   Append(afterZero, Header("hidden.txt", 1, '0'), 1);
-  listtest::WriteBytes(dir.Host("a.tar"), afterZero);
+  parcelo::test::WriteBytes(dir.Host("a.tar"), afterZero);
   TListOptions dirs;
   dirs.showEmptyDirs = true;
   const auto listed = ListFile(dir.Host("a.tar"), dirs);
@@ -193,7 +194,7 @@ TEST(TarHeaders, WalkEndsAtTheFirstZeroBlockAndAtABadChecksum) {
 
   Bytes bad = archive;
   bad[2 * 512 + 5] ^= 1;  // "dir/two.txt" no longer matches its checksum
-  listtest::WriteBytes(dir.Host("b.tar"), bad);
+  parcelo::test::WriteBytes(dir.Host("b.tar"), bad);
   EXPECT_EQ(ListFile(dir.Host("b.tar")).names, std::vector<std::string>{"one.txt"});
 }
 
@@ -219,7 +220,7 @@ TEST(TarHeaders, NumbersInOctalAndBase256) {
   Bytes big = Header("big.iso", (9ull << 30) + 1, '0', true);
   archive.insert(archive.end(), big.begin(), big.end());
   archive.resize(archive.size() + 4096, 'z');
-  listtest::WriteBytes(dir.Host("big.tar"), archive);
+  parcelo::test::WriteBytes(dir.Host("big.tar"), archive);
   TArcova arcova;
   arcova.SetArchiveFile(host::FromHostPath(dir.Host("big.tar")));
   arcova.FileSpec().Add("*.*");
@@ -253,25 +254,26 @@ TEST(TarHeaders, PaxRecordsAndGnuLongNamesNameTheNextHeader) {
   Append(withName, Header("truncated-name", 0, '0'), 0);
   Append(withName, Header("plain.txt", 0, '0'), 0);
   withName.resize(withName.size() + 1024, 0);
-  listtest::WriteBytes(dir.Host("n.tar"), withName);
-  EXPECT_EQ(
-      ListFile(dir.Host("n.tar")).names,
-      (std::vector<std::string>{listtest::Backslashed(longName), "pax\\name.txt", "plain.txt"}));
+  parcelo::test::WriteBytes(dir.Host("n.tar"), withName);
+  EXPECT_EQ(ListFile(dir.Host("n.tar")).names,
+            (std::vector<std::string>{parcelo::test::Backslashed(longName), "pax\\name.txt",
+                                      "plain.txt"}));
 }
 
 TEST_F(TarLister, DamagedArchivesListAStartOfTheirNames) {
-  ASSERT_TRUE(listtest::RunIn(dir_.HostPath(), "tar --format=gnu -cf d.tar t && gzip -k d.tar"));
-  const Bytes whole = listtest::ReadBytes(dir_.Host("d.tar"));
+  ASSERT_TRUE(
+      parcelo::test::RunIn(dir_.HostPath(), "tar --format=gnu -cf d.tar t && gzip -k d.tar"));
+  const Bytes whole = parcelo::test::ReadBytes(dir_.Host("d.tar"));
   const auto full = ListFile(dir_.Host("d.tar"));
   std::vector<size_t> cuts;
   for (size_t cut = 0; cut <= whole.size(); cut += 512) {
     cuts.push_back(cut);
     cuts.push_back(cut + 100);
   }
-  listtest::ExpectCutsListPrefixes(dir_.HostPath(), whole, cuts, "cut.tar", full.names);
-  listtest::ListWithFlips(dir_.HostPath(), whole, "flip.tar", 300, 1);
-  listtest::ListWithFlips(dir_.HostPath(), listtest::ReadBytes(dir_.Host("d.tar.gz")), "flip.tgz",
-                          300, 2);
+  parcelo::test::ExpectCutsListPrefixes(dir_.Host("cut.tar"), whole, cuts, full.names);
+  parcelo::test::ListWithFlips(dir_.Host("flip.tar"), whole, 300, 1);
+  parcelo::test::ListWithFlips(dir_.Host("flip.tgz"),
+                               parcelo::test::ReadBytes(dir_.Host("d.tar.gz")), 300, 2);
 }
 
 }  // namespace

@@ -6,24 +6,24 @@
 #include <string>
 #include <vector>
 
-#include "support/ListerRun.h"
+#include "support/ReaderFixture.h"
 #include "support/TempDir.h"
 
 namespace {
 
-using listtest::Bytes;
-using listtest::ListFile;
-using listtest::TListOptions;
+using parcelo::test::Bytes;
+using parcelo::test::ListFile;
 using parcelo::test::TempDir;
+using parcelo::test::TListOptions;
 
 TEST(UueLister, FirstBeginLineNamesTheOneEntry) {
-  if (!listtest::HaveTool("uuencode")) GTEST_SKIP() << "uuencode missing";
+  if (!parcelo::test::HaveTool("uuencode")) GTEST_SKIP() << "uuencode missing";
   TempDir dir("uue");
   dir.WriteFile("payload.bin", std::string(3000, '\x7F'));
   ASSERT_TRUE(
-      listtest::RunIn(dir.HostPath(),
-                      "(echo 'Subject: two files'; echo; uuencode payload.bin 'first one.bin';"
-                      " uuencode payload.bin second.bin) > two.uue"));
+      parcelo::test::RunIn(dir.HostPath(),
+                           "(echo 'Subject: two files'; echo; uuencode payload.bin 'first one.bin';"
+                           " uuencode payload.bin second.bin) > two.uue"));
   TListOptions other;
   other.masks = {"*.zip"};
   const auto listed = ListFile(dir.Host("two.uue"), other);
@@ -37,10 +37,10 @@ TEST(UueLister, FirstBeginLineNamesTheOneEntry) {
   dir.WriteFile("mid.uue", "xbegin 644 no\nbegin 600 caf\xC3\xA9/x.txt\nM\nend\n");
   EXPECT_EQ(ListFile(dir.Host("mid.uue")).names, std::vector<std::string>{"caf\xC3\xA9/x.txt"});
 
-  const Bytes whole = listtest::ReadBytes(dir.Host("two.uue"));
-  listtest::ListWithFlips(dir.HostPath(), whole, "flip.uue", 200, 3);
+  const Bytes whole = parcelo::test::ReadBytes(dir.Host("two.uue"));
+  parcelo::test::ListWithFlips(dir.Host("flip.uue"), whole, 200, 3);
   for (size_t cut : {0, 10, 25, 30, 40, 60}) {
-    listtest::WriteBytes(dir.Host("cut.uue"), Bytes(whole.begin(), whole.begin() + cut));
+    parcelo::test::WriteBytes(dir.Host("cut.uue"), Bytes(whole.begin(), whole.begin() + cut));
     EXPECT_LE(ListFile(dir.Host("cut.uue")).names.size(), 1u);
   }
 }
@@ -48,7 +48,7 @@ TEST(UueLister, FirstBeginLineNamesTheOneEntry) {
 TEST(UueLister, ConformanceFile) {
   const std::string root = PARCELO_TESTDATA_DIR;
   const std::string path = root + "/other/own_text.uue";
-  if (listtest::ReadBytes(path).empty()) GTEST_SKIP() << "no conformance archives";
+  if (parcelo::test::ReadBytes(path).empty()) GTEST_SKIP() << "no conformance archives";
   EXPECT_EQ(ListFile(path).names, std::vector<std::string>{"readme.txt"});
 }
 
@@ -99,7 +99,7 @@ TEST(MsGzLister, NamesUnderTheirTableFolders) {
   Entry(b, 0, "SETUP.INF", 7, 7);
   Entry(b, 9, "STRAY.TXT", 1, 1);  // an index beyond the table
   b.resize(b.size() + 29, 0);      // room behind the last header
-  listtest::WriteBytes(dir.Host("m.gz"), b);
+  parcelo::test::WriteBytes(dir.Host("m.gz"), b);
   const auto listed = ListFile(dir.Host("m.gz"));
   EXPECT_EQ(listed.type, atMsGZ);
   EXPECT_EQ(listed.names, (std::vector<std::string>{"SYSTEM\\KERNEL.DLL", "HELP\\A.HLP",
@@ -111,12 +111,12 @@ TEST(MsGzLister, NamesUnderTheirTableFolders) {
   // A table offset beyond the file lists nothing; damage never crashes.
   Bytes away = b;
   Put32(away, 41, 0x7FFFFFF0);
-  listtest::WriteBytes(dir.Host("away.gz"), away);
+  parcelo::test::WriteBytes(dir.Host("away.gz"), away);
   EXPECT_TRUE(ListFile(dir.Host("away.gz")).names.empty());
   std::vector<size_t> cuts;
   for (size_t cut = 0; cut <= b.size(); cut += 5) cuts.push_back(cut);
-  listtest::ExpectCutsListPrefixes(dir.HostPath(), b, cuts, "cut.gz", listed.names);
-  listtest::ListWithFlips(dir.HostPath(), b, "flip.gz", 300, 9);
+  parcelo::test::ExpectCutsListPrefixes(dir.Host("cut.gz"), b, cuts, listed.names);
+  parcelo::test::ListWithFlips(dir.Host("flip.gz"), b, 300, 9);
 }
 
 }  // namespace
