@@ -662,15 +662,15 @@ bool ReadDescriptorAt(TStream32& archive, int64_t archiveSize, int64_t position,
     return position + offset >= archiveSize;
   };
   const uint32_t packed32 = static_cast<uint32_t>(packed);
-  const bool signed_ = n >= 16 && GetLe32(b) == kDataDescriptorSig;
-  if (signed_ && n >= 24 && GetLe64(b + 4 + 4) == static_cast<uint64_t>(packed) && !followed(16) &&
+  const bool marked = n >= 16 && GetLe32(b) == kDataDescriptorSig;
+  if (marked && n >= 24 && GetLe64(b + 4 + 4) == static_cast<uint64_t>(packed) && !followed(16) &&
       followed(24)) {
     descriptor = {GetLe32(b + 4), static_cast<int64_t>(GetLe64(b + 8)),
                   static_cast<int64_t>(GetLe64(b + 16))};
     next = position + 24;
     return true;
   }
-  if (signed_ && GetLe32(b + 8) == packed32 &&
+  if (marked && GetLe32(b + 8) == packed32 &&
       (followed(16) || !(n >= 12 && GetLe32(b + 4) == packed32))) {
     descriptor = {GetLe32(b + 4), packed, static_cast<int64_t>(GetLe32(b + 12))};
     next = position + 16;
