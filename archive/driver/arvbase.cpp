@@ -477,7 +477,7 @@ int TUnBase::Extract() {
       try {
         OnDeactivate(this);
       } catch (...) {
-        // Runs during unwinding: whatever the handler throws must end here.
+        // Runs on every way out, unwinding included: what the handler throws ends here.
       }
     });
     if (OnActivate) OnActivate(this);
