@@ -12,6 +12,7 @@
 // libFuzzer run over the first seeds.
 #include <unistd.h>
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -105,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (filenum != arcova.NumFiles() && type != atUUE) __builtin_trap();
     if (e.Ratio > 100) __builtin_trap();
     checksum += e.FileName.size() + e.MethodName.size() + e.Comment.size() +
-                static_cast<uint64_t>(e.Date) + e.Crc32;
+                std::bit_cast<uint64_t>(e.Date) + e.Crc32;  // a date may lie before 1899
     ++reported;
   };
   arcova.Scan();
