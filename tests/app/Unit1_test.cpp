@@ -683,6 +683,55 @@ TEST_F(Wizard, DamagedAndUnknownMembersAreNamedInOneErrorBox) {
   EXPECT_EQ(ReadHome("mixed/also fine.txt"), "also");
 }
 
+// Members that fail before their extraction begins are named with their reason, like the others;
+// the archive as a whole is not blamed for them.
+TEST_F(Wizard, MembersThatFailBeforeTheyBeginAreNamedLikeTheOthers) {
+  const std::string archive = home.Host("hurt.zip");
+  ziptest::ZipBuilder()
+      .AddStored("a.txt", "alpha")
+      .AddStored("b.txt", "beta")
+      .AddStored("sub/x.txt", "x")
+      .AddStored("c.txt", "gamma")
+      .WriteTo(archive);
+  // b.txt's local header loses its signature: where its data lies is unknown.
+  std::string bytes = home.ReadFile("hurt.zip");
+  const size_t second = bytes.find("PK\x03\x04", 1);
+  ASSERT_NE(second, std::string::npos);
+  bytes[second + 2] = 'X';
+  home.WriteFile("hurt.zip", bytes);
+  // A link planted in the destination leads elsewhere: nothing is written through it.
+  fs::create_directories(home.Host("elsewhere"));
+  fs::create_directories(home.Host("out"));
+  fs::create_directory_symlink(home.Host("elsewhere"), home.Host("out/sub"));
+  ToPage2(archive);
+  Unzip("C:\\", "out");
+  ASSERT_EQ(services.Messages.size(), 1u);
+  EXPECT_EQ(services.Messages[0],
+            "2 files were not extracted.\n\n1 file could not be written to the destination "
+            "folder (is it writable, is the disk full?): sub\\x.txt.\n\n1 file could not be read "
+            "from the archive, which is damaged: b.txt.");
+  EXPECT_EQ(form->CurrentPage(), 3);
+  EXPECT_NE(form->Label2->text().indexOf("extracted 2 file(s)"), -1);
+  EXPECT_EQ(ReadHome("out/a.txt"), "alpha");
+  EXPECT_EQ(ReadHome("out/c.txt"), "gamma");
+  EXPECT_TRUE(fs::is_empty(home.Host("elsewhere")));
+
+  // Said of a member before it began, yet it was extracted whole (its local header names it
+  // differently; the listed name is written): nothing to tell.
+  const std::string renamed = home.Host("renamed.zip");
+  ziptest::ZipBuilder().AddStored("d.txt", "delta").AddStored("e.txt", "echo").WriteTo(renamed);
+  bytes = home.ReadFile("renamed.zip");
+  bytes.replace(bytes.find("d.txt"), 5, "D.TXT");  // the first is the local header's
+  home.WriteFile("renamed.zip", bytes);
+  form->xpButton4->Click();
+  services.Messages.clear();
+  ToPage2(renamed);
+  Unzip("C:\\", "renamed");
+  EXPECT_TRUE(services.Messages.empty()) << services.Messages[0];
+  EXPECT_NE(form->Label2->text().indexOf("extracted 2 file(s)"), -1);
+  EXPECT_EQ(ReadHome("renamed/d.txt"), "delta");
+}
+
 TEST_F(Wizard, AnUnwritableDestinationIsReported) {
   const std::string archive = home.Host("a.zip");
   ziptest::ZipBuilder().AddStored("a.txt", "alpha").AddStored("b.txt", "beta").WriteTo(archive);
