@@ -577,17 +577,18 @@ void TForm1::xpButton5Click(QObject*) {
   for (auto& member : FRun.Members) member.Name = ShownName(member.Name, extractDir);
 
   const std::string problems = FRun.Text();
-  if (!problems.empty()) ShowError(problems);
-
   if (FRun.PasswordFailed()) {
-    // Another password can be tried at once: back to the page's buttons, the password selected.
+    // Another password can be tried at once: the page is back as it was before the run (no
+    // full gauges behind a box that says nothing came out), then the password is selected.
     Gauge1->SetProgress(0);
     Gauge2->SetProgress(0);
     ShowPage2Buttons();
+    ShowError(problems);
     Edit4->setFocus();
     Edit4->selectAll();
     return;
   }
+  if (!problems.empty()) ShowError(problems);
 
   Label2->setText(QString::fromStdString("Congratulations, you have successfully extracted " +
                                          std::to_string(count) + " file(s) to the folder " +

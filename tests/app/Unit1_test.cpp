@@ -18,6 +18,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -48,8 +49,11 @@ class TFakeServices : public wizard::TWizardServices {
   std::string ChosenFile;    // what the file dialog returns (host path; empty: cancelled)
   wizard::TOpenDialog LastDialog;
 
+  std::function<void()> WhileShown;  // runs while a message box would be open
+
   void ShowMessage(QWidget*, const std::string& text, TMsgDlgType) override {
     Messages.push_back(text);
+    if (WhileShown) WhileShown();
   }
   bool AskYesNo(QWidget*, const std::string& text) override {
     Questions.push_back(text);
@@ -629,6 +633,14 @@ TEST_F(Wizard, EachEncryptedMemberAmongPlainOnesIsNamedForThePassword) {
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
   ToPage2(archive);
+  // Behind the box the page is ready for another try: buttons back, gauges away.
+  int shown = 0;
+  services.WhileShown = [&] {
+    ++shown;
+    EXPECT_FALSE(form->xpButton5->isHidden());
+    EXPECT_TRUE(form->Gauge1->isHidden());
+    EXPECT_TRUE(form->Gauge2->isHidden());
+  };
   const struct {
     std::string password, reason, hint;
   } runs[] = {{"wrong", "The password is wrong for 2 files: b.txt and d.txt.",
@@ -647,6 +659,7 @@ TEST_F(Wizard, EachEncryptedMemberAmongPlainOnesIsNamedForThePassword) {
     EXPECT_FALSE(fs::exists(home.Host("out/b.txt")));
     EXPECT_FALSE(fs::exists(home.Host("out/d.txt")));
   }
+  EXPECT_EQ(shown, 2);
   services.Messages.clear();
   services.Answers = {true};  // the plain files are there from the runs before
   Unzip("C:\\", "out", "right");
