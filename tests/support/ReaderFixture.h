@@ -223,8 +223,8 @@ inline TListing ListFile(const std::string& hostPath, const TListOptions& option
   // The second walk must not reach the caller's handler again: it replays the answers.
   arcova.OnError = nullptr;
   arcova.OnReadFile = nullptr;
+  size_t replayed = 0;
   if (options.nextVolumeHandler) {
-    size_t replayed = 0;
     arcova.OnNextVolume = [&](TObject*, std::string& volumeName, const std::string&, bool,
                               bool& cancel) {
       if (replayed >= answers.size()) {
