@@ -115,6 +115,32 @@ bool CreateSymlinkBelow(const std::string& directory, const std::string& relativ
                         const std::string& target);
 // Removes the file `relative` below `directory`, walking the levels the same way.
 bool DeleteFileBelow(const std::string& directory, const std::string& relative);
+
+// The same five operations for a whole run of outputs below one folder: the folder levels walked
+// last stay open, so a member whose folder the previous one shared is checked and created without
+// walking the levels again (a few dozen levels at most are held; deeper ones are walked each
+// time). Each level is opened without following a link when it is first walked; a held level is
+// the folder that was found then, whatever is done to its name afterwards. Close() lets go of the
+// held folders (the destructor does too); a call with another `directory` starts over.
+class TBelowFolder {
+ public:
+  TBelowFolder();
+  ~TBelowFolder();
+  TBelowFolder(const TBelowFolder&) = delete;
+  TBelowFolder& operator=(const TBelowFolder&) = delete;
+
+  THandle FileCreate(const std::string& directory, const std::string& relative);
+  bool CreateDirectory(const std::string& directory, const std::string& relative);
+  bool PathIsPlain(const std::string& directory, const std::string& relative);
+  bool CreateSymlink(const std::string& directory, const std::string& relative,
+                     const std::string& target);
+  bool DeleteFile(const std::string& directory, const std::string& relative);
+  void Close();
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> FState;
+};
 // Bytes read (0 at the end), or -1 on failure.
 int32_t FileRead(THandle handle, void* buffer, uint32_t count);
 // Bytes written; may be short. Disk full gives a short count (or -1 when nothing was written) with

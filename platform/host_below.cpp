@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -82,121 +83,234 @@ bool MakeHostFolder(const std::string& path) {
   return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
 }
 
-// The walk shared by every operation: resolves `directory`, then opens the first `levels` parts of
-// `parts` below it (creating missing ones when `create`). On success `dirFd` holds the deepest
-// folder and `hostPath` the whole host path (for messages and the seams).
-bool WalkBelow(const std::string& directory, const std::vector<std::string>& parts, size_t levels,
-               bool create, TDirFd& dirFd, std::string& hostPath) {
-  std::string base;
-  if (!detail::Resolve(directory, create ? detail::TAccess::Write : detail::TAccess::Read, base))
-    return false;
-  if (base.empty()) base = ".";
-  hostPath = base;
-  for (const std::string& part : parts) {
-    if (hostPath.back() != '/') hostPath += '/';
-    hostPath += part;
-  }
-  int fd = -1;
-  do {
-    fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0 && errno == ENOENT && create) {
-    if (!MakeHostFolder(base)) return detail::FailFromErrno(base);
-    fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  }
-  if (fd < 0) return detail::FailFromErrno(base);
-  dirFd.Reset(fd);
-  for (size_t i = 0; i < levels; ++i) {
-    const int next = OpenLevel(dirFd.Get(), parts[i], create, hostPath);
-    if (next < 0) return false;
-    dirFd.Reset(next);
-  }
-  return true;
-}
+constexpr size_t kMaxHeldLevels = 48;  // deeper levels are opened and closed on each walk
 
 }  // namespace
 
-THandle FileCreateBelow(const std::string& directory, const std::string& relative) {
+struct TBelowFolder::TState {
+  std::string Directory;  // as the caller gave it
+  std::string Base;       // its host path
+  bool Resolved = false;
+  bool ResolvedForWrite = false;
+  TDirFd BaseFd;
+  std::vector<std::string> Names;  // the held levels below Base, outermost first
+  std::vector<int> Fds;            // and their descriptors
+
+  TState() { Fds.reserve(kMaxHeldLevels); }
+  ~TState() { CloseLevels(0); }
+
+  void CloseLevels(size_t keep) {
+    while (Fds.size() > keep) {
+      ::close(Fds.back());
+      Fds.pop_back();
+      Names.pop_back();
+    }
+  }
+
+  void Close() {
+    CloseLevels(0);
+    BaseFd.Reset();
+    Resolved = false;
+    ResolvedForWrite = false;
+  }
+
+  // Resolves `directory` (again when it changed, or when a write needs the drive checked for
+  // writing) and opens it, creating it with its parents when `create`. A missing folder that is not
+  // to be created leaves `missing` set and the base closed.
+  bool OpenBase(const std::string& directory, bool create, bool& missing) {
+    missing = false;
+    if (!Resolved || directory != Directory || (create && !ResolvedForWrite)) {
+      std::string base;
+      if (!detail::Resolve(directory, create ? detail::TAccess::Write : detail::TAccess::Read,
+                           base)) {
+        Close();
+        return false;
+      }
+      if (base.empty()) base = ".";
+      if (directory != Directory || base != Base) Close();
+      Directory = directory;
+      Base = std::move(base);
+      Resolved = true;
+      ResolvedForWrite = ResolvedForWrite || create;
+    }
+    if (BaseFd.Get() >= 0) return true;
+    int fd = -1;
+    do {
+      fd = ::open(Base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0 && errno == ENOENT) {
+      if (!create) {
+        missing = true;
+        return true;
+      }
+      if (!MakeHostFolder(Base)) return detail::FailFromErrno(Base);
+      fd = ::open(Base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (fd < 0) return detail::FailFromErrno(Base);
+    BaseFd.Reset(fd);
+    return true;
+  }
+
+  std::string HostPath(const std::vector<std::string>& parts) const {
+    std::string hostPath = Base;
+    for (const std::string& part : parts) {
+      if (hostPath.back() != '/') hostPath += '/';
+      hostPath += part;
+    }
+    return hostPath;
+  }
+
+  // Opens the first `levels` of `parts` below the base (creating missing ones when `create`),
+  // starting from the deepest held level the name shares. On success `dirFd` is the deepest level:
+  // held here, or owned by `deep` when it lies deeper than the levels that are held.
+  bool Walk(const std::vector<std::string>& parts, size_t levels, bool create,
+            const std::string& hostPath, TDirFd& deep, int& dirFd) {
+    size_t shared = 0;
+    while (shared < Names.size() && shared < levels && Names[shared] == parts[shared]) ++shared;
+    if (shared < levels) CloseLevels(shared);
+    int current = shared > 0 ? Fds[shared - 1] : BaseFd.Get();
+    for (size_t i = shared; i < levels; ++i) {
+      const int next = OpenLevel(current, parts[i], create, hostPath);
+      if (next < 0) return false;
+      if (i < kMaxHeldLevels) {
+        Fds.push_back(next);  // the room is reserved: cannot throw
+        try {
+          Names.push_back(parts[i]);
+        } catch (const std::bad_alloc&) {
+          Fds.pop_back();
+          ::close(next);
+          throw;
+        }
+      } else {
+        deep.Reset(next);
+      }
+      current = next;
+    }
+    dirFd = current;
+    return true;
+  }
+
+  // The shared start of the operations that make something: the base opened (made when missing),
+  // the folder levels above the last part walked and made.
+  bool WalkToParent(const std::string& directory, const std::vector<std::string>& parts,
+                    std::string& hostPath, TDirFd& deep, int& dirFd) {
+    bool missing = false;
+    if (!OpenBase(directory, true, missing)) return false;
+    hostPath = HostPath(parts);
+    return Walk(parts, parts.size() - 1, true, hostPath, deep, dirFd);
+  }
+};
+
+TBelowFolder::TBelowFolder() : FState(std::make_unique<TState>()) {}
+TBelowFolder::~TBelowFolder() = default;
+
+void TBelowFolder::Close() {
+  FState->Close();
+}
+
+THandle TBelowFolder::FileCreate(const std::string& directory, const std::string& relative) {
   std::vector<std::string> parts;
   if (!SplitRelative(relative, parts) || parts.empty()) {
     SetLastError(kErrorInvalidName);
     return kInvalidHandle;
   }
-  TDirFd dirFd;
   std::string hostPath;
-  if (!WalkBelow(directory, parts, parts.size() - 1, true, dirFd, hostPath)) return kInvalidHandle;
+  TDirFd deep;
+  int dirFd = -1;
+  if (!FState->WalkToParent(directory, parts, hostPath, deep, dirFd)) return kInvalidHandle;
   if (detail::SeamsFailOpen(hostPath)) return kInvalidHandle;
-  return detail::CreateReplacingAt(dirFd.Get(), parts.back(), hostPath);
+  return detail::CreateReplacingAt(dirFd, parts.back(), hostPath);
 }
 
-bool CreateDirectoryBelow(const std::string& directory, const std::string& relative) {
+bool TBelowFolder::CreateDirectory(const std::string& directory, const std::string& relative) {
   std::vector<std::string> parts;
   if (!SplitRelative(relative, parts)) return detail::Fail(kErrorInvalidName);
-  TDirFd dirFd;
-  std::string hostPath;
-  if (!WalkBelow(directory, parts, parts.size(), true, dirFd, hostPath)) return false;
+  bool missing = false;
+  if (!FState->OpenBase(directory, true, missing)) return false;
+  TDirFd deep;
+  int dirFd = -1;
+  if (!FState->Walk(parts, parts.size(), true, FState->HostPath(parts), deep, dirFd)) return false;
   SetLastError(kErrorSuccess);
   return true;
 }
 
-bool PathBelowIsPlain(const std::string& directory, const std::string& relative) {
+bool TBelowFolder::PathIsPlain(const std::string& directory, const std::string& relative) {
   std::vector<std::string> parts;
   if (!SplitRelative(relative, parts)) return detail::Fail(kErrorInvalidName);
-  std::string base;
-  if (!detail::Resolve(directory, detail::TAccess::Read, base)) return false;
-  if (base.empty()) base = ".";
-  TDirFd dirFd(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dirFd.Get() < 0) {
-    // A destination that does not exist yet holds nothing that could be in the way.
-    if (errno == ENOENT) {
-      SetLastError(kErrorSuccess);
-      return true;
-    }
-    return detail::FailFromErrno(base);
-  }
-  for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    const int next = OpenLevel(dirFd.Get(), parts[i], false, base);
-    if (next < 0) {
-      if (LastError() == kErrorFileNotFound || LastError() == kErrorPathNotFound) break;
+  bool missing = false;
+  if (!FState->OpenBase(directory, false, missing)) return false;
+  // A destination that does not exist yet holds nothing that could be in the way; nor does a
+  // level that does not exist yet.
+  if (!missing && parts.size() > 1) {
+    TDirFd deep;
+    int dirFd = -1;
+    if (!FState->Walk(parts, parts.size() - 1, false, FState->Base, deep, dirFd) &&
+        LastError() != kErrorFileNotFound && LastError() != kErrorPathNotFound)
       return false;
-    }
-    dirFd.Reset(next);
   }
   SetLastError(kErrorSuccess);
   return true;
 }
 
-bool CreateSymlinkBelow(const std::string& directory, const std::string& relative,
-                        const std::string& target) {
+bool TBelowFolder::CreateSymlink(const std::string& directory, const std::string& relative,
+                                 const std::string& target) {
   std::vector<std::string> parts;
   if (!SplitRelative(relative, parts) || parts.empty() || target.empty() ||
       target.find('\0') != std::string::npos)
     return detail::Fail(kErrorInvalidName);
-  TDirFd dirFd;
   std::string hostPath;
-  if (!WalkBelow(directory, parts, parts.size() - 1, true, dirFd, hostPath)) return false;
+  TDirFd deep;
+  int dirFd = -1;
+  if (!FState->WalkToParent(directory, parts, hostPath, deep, dirFd)) return false;
   const std::string& name = parts.back();
   struct stat st {};
-  if (::fstatat(dirFd.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISDIR(st.st_mode)) return detail::Fail(kErrorAccessDenied);
-    if (::unlinkat(dirFd.Get(), name.c_str(), 0) != 0 && errno != ENOENT)
+    if (::unlinkat(dirFd, name.c_str(), 0) != 0 && errno != ENOENT)
       return detail::FailFromErrno(hostPath);
   }
-  if (::symlinkat(target.c_str(), dirFd.Get(), name.c_str()) != 0)
-    return detail::FailFromErrno(hostPath);
+  if (::symlinkat(target.c_str(), dirFd, name.c_str()) != 0) return detail::FailFromErrno(hostPath);
   SetLastError(kErrorSuccess);
   return true;
 }
 
-bool DeleteFileBelow(const std::string& directory, const std::string& relative) {
+bool TBelowFolder::DeleteFile(const std::string& directory, const std::string& relative) {
   std::vector<std::string> parts;
   if (!SplitRelative(relative, parts) || parts.empty()) return detail::Fail(kErrorInvalidName);
-  TDirFd dirFd;
-  std::string hostPath;
-  if (!WalkBelow(directory, parts, parts.size() - 1, false, dirFd, hostPath)) return false;
-  if (::unlinkat(dirFd.Get(), parts.back().c_str(), 0) != 0) return detail::FailFromErrno(hostPath);
+  bool missing = false;
+  if (!FState->OpenBase(directory, false, missing)) return false;
+  if (missing) {
+    errno = ENOENT;
+    return detail::FailFromErrno(FState->Base);
+  }
+  const std::string hostPath = FState->HostPath(parts);
+  TDirFd deep;
+  int dirFd = -1;
+  if (!FState->Walk(parts, parts.size() - 1, false, hostPath, deep, dirFd)) return false;
+  if (::unlinkat(dirFd, parts.back().c_str(), 0) != 0) return detail::FailFromErrno(hostPath);
   SetLastError(kErrorSuccess);
   return true;
+}
+
+THandle FileCreateBelow(const std::string& directory, const std::string& relative) {
+  return TBelowFolder().FileCreate(directory, relative);
+}
+
+bool CreateDirectoryBelow(const std::string& directory, const std::string& relative) {
+  return TBelowFolder().CreateDirectory(directory, relative);
+}
+
+bool PathBelowIsPlain(const std::string& directory, const std::string& relative) {
+  return TBelowFolder().PathIsPlain(directory, relative);
+}
+
+bool CreateSymlinkBelow(const std::string& directory, const std::string& relative,
+                        const std::string& target) {
+  return TBelowFolder().CreateSymlink(directory, relative, target);
+}
+
+bool DeleteFileBelow(const std::string& directory, const std::string& relative) {
+  return TBelowFolder().DeleteFile(directory, relative);
 }
 
 }  // namespace host

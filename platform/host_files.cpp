@@ -77,6 +77,19 @@ THandle FileCreate(const std::string& path) {
 namespace detail {
 
 THandle CreateReplacingAt(int dirFd, const std::string& name, const std::string& hostPath) {
+  // Most names are new: made exclusively, nothing stood there and nothing needs a look.
+  int fd = -1;
+  do {
+    fd = ::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) {
+    SetLastError(kErrorSuccess);
+    return static_cast<THandle>(fd);
+  }
+  if (errno != EEXIST) {
+    FailFromErrno(hostPath);
+    return kInvalidHandle;
+  }
   // What stands in the file's place decides: only a regular file with no other name may be
   // truncated. A symbolic link, a hard link (whose other name may lie anywhere), a pipe or a device
   // is removed first, so the new file never writes through to what it names.
@@ -93,7 +106,6 @@ THandle CreateReplacingAt(int dirFd, const std::string& name, const std::string&
       }
     }
   }
-  int fd = -1;
   do {
     fd =
         ::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);

@@ -498,6 +498,7 @@ int TUnBase::Extract() {
       } catch (...) {
       }
       archive.reset();
+      FOutputFolder.Close();  // the destination is not held open after the run
       ApplyFolderTimes();
       if (timed) {
         FTimer.Stop();
@@ -629,7 +630,7 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
   }
   // Nothing planted in the destination beforehand (a link to a folder elsewhere, a file where a
   // folder belongs) is gone through, not even to ask whether a file exists there.
-  if (OutputIsBelowBase() && !host::PathBelowIsPlain(FOutputBase, FOutputRelative)) {
+  if (OutputIsBelowBase() && !FOutputFolder.PathIsPlain(FOutputBase, FOutputRelative)) {
     ReportError(FOutputPath, host::LastErrorText(), "0",
                 isDirectory ? kErrCreatingDirectory : kErrOpeningFile);
     MemberFailed(false);
@@ -644,7 +645,7 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
   if (isDirectory) {
     bool made = true;
     if (FCreateStoredDirs && !FTestOnly && !FOutputPath.empty()) {
-      made = OutputIsBelowBase() ? host::CreateDirectoryBelow(FOutputBase, FOutputRelative)
+      made = OutputIsBelowBase() ? FOutputFolder.CreateDirectory(FOutputBase, FOutputRelative)
                                  : MakeDirPath(FOutputPath);
       if (!made) {
         ReportError(FOutputPath, host::LastErrorText(), "0", kErrCreatingDirectory);
@@ -708,7 +709,7 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
     }
     if (incomplete && !FTestOnly) {
       if (OutputIsBelowBase()) {
-        host::DeleteFileBelow(FOutputBase, FOutputRelative);
+        FOutputFolder.DeleteFile(FOutputBase, FOutputRelative);
       } else {
         host::DeleteFile(FOutputPath);
       }
@@ -835,7 +836,7 @@ bool TUnBase::OpenOutput(host::THandle& out) {
   if (FOutputPath.empty()) return false;
   if (FTestOnly) return true;  // decoded into nothing
   if (OutputIsBelowBase()) {
-    out = host::FileCreateBelow(FOutputBase, FOutputRelative);
+    out = FOutputFolder.FileCreate(FOutputBase, FOutputRelative);
   } else {
     // A name the person chose (a rename when the file existed) is taken as given.
     const std::string directory = DirectoryOf(FOutputPath);

@@ -420,10 +420,11 @@ class TUnBase : public TZipCommon {
   bool FPasswordFailed = false;  // OnGetPassword was asked in vain: it is not asked again
   bool FPasswordTried = false;   // a password (any) was tried in this run
   int FFailedCount = 0;
-  std::string FOutputBase;      // ExtractDir with its "\", when the output lies below it
-  std::string FOutputRelative;  // the output path below FOutputBase
-  bool FNameRefused = false;    // the stored name leaves no file name to write
-  bool FVolumeMissing = false;  // a volume that a member needs could not be had
+  std::string FOutputBase;           // ExtractDir with its "\", when the output lies below it
+  std::string FOutputRelative;       // the output path below FOutputBase
+  host::TBelowFolder FOutputFolder;  // the folders below FOutputBase walked last, held for a run
+  bool FNameRefused = false;         // the stored name leaves no file name to write
+  bool FVolumeMissing = false;       // a volume that a member needs could not be had
   int64_t FTotalPacked = 0;
   int64_t FTotalUnpacked = 0;
   int64_t FRemaining = 0;

@@ -472,7 +472,7 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
     } else if (linkName.empty() || !SymlinkStaysInside(linkName, target)) {
       reason = "symbolic link to \"" + target + "\" leads outside the destination; not created";
     } else if (MakeDirPath(FExtractDir),  // the destination itself is taken as given
-               !host::CreateSymlinkBelow(FExtractDir, linkName, target)) {
+               !FOutputFolder.CreateSymlink(FExtractDir, linkName, target)) {
       reason = "symbolic link to \"" + target + "\" not created: " + host::LastErrorText();
     } else {
       made = true;

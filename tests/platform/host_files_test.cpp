@@ -352,6 +352,58 @@ TEST(HostFilesBelow, LinksPlantedOnTheWayAreNeverFollowed) {
   EXPECT_FALSE(std::filesystem::exists(dir.Host("a/b/c.txt")));
 }
 
+// Open descriptors of this process.
+size_t OpenDescriptors() {
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++count;
+  return count;
+}
+
+TEST(HostFilesBelow, AHeldWalkChecksEveryNewLevelAndLetsGoOfItsFolders) {
+  TempDir dir, other, outside;
+  const size_t before = OpenDescriptors();
+  {
+    host::TBelowFolder folder;
+    const std::string base = dir.SystemPath();
+    // Deeper than the levels that are held: made, written, and walked again from the held ones.
+    std::string deep;
+    for (int level = 0; level < 60; ++level) deep += "d" + std::to_string(level) + "\\";
+    for (const char* leaf : {"one.txt", "two.txt"}) {
+      HandleGuard file(folder.FileCreate(base, deep + leaf));
+      ASSERT_GE(file.get(), 0) << host::LastErrorText();
+      EXPECT_EQ(Write(file.get(), leaf), 7);
+    }
+    EXPECT_LE(OpenDescriptors(), before + 60);
+    // A link planted beside the held folders, on a level not walked yet, still stops the walk.
+    std::filesystem::create_directory_symlink(outside.HostPath(), dir.Host("d0/d1/link"));
+    EXPECT_TRUE(folder.PathIsPlain(base, "d0\\d1\\d2\\x.txt"));
+    EXPECT_FALSE(folder.PathIsPlain(base, "d0\\d1\\link\\x.txt"));
+    EXPECT_EQ(host::LastError(), host::kErrorStoppedOnSymlink);
+    EXPECT_LT(folder.FileCreate(base, "d0\\d1\\link\\x.txt"), 0);
+    EXPECT_FALSE(folder.CreateDirectory(base, "d0\\d1\\link\\sub"));
+    EXPECT_FALSE(folder.CreateSymlink(base, "d0\\d1\\link\\ln", "t"));
+    // Back to the deep branch after the detour, then a folder, a link and a removal.
+    EXPECT_TRUE(folder.DeleteFile(base, deep + "one.txt"));
+    EXPECT_TRUE(folder.CreateDirectory(base, "d0\\made\\below"));
+    EXPECT_TRUE(folder.CreateSymlink(base, "d0\\made\\ln", "below"));
+    // Another destination starts over: nothing of the first is used for it.
+    HandleGuard moved(folder.FileCreate(other.SystemPath(), "d0\\d1\\x.txt"));
+    ASSERT_GE(moved.get(), 0);
+    folder.Close();
+    EXPECT_EQ(OpenDescriptors(), before + 1);  // only the file itself
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+  std::string path = dir.HostPath();
+  for (int level = 0; level < 60; ++level) path += "/d" + std::to_string(level);
+  EXPECT_FALSE(std::filesystem::exists(path + "/one.txt"));
+  EXPECT_EQ(dir.ReadFile(path.substr(dir.HostPath().size() + 1) + "/two.txt"), "two.txt");
+  EXPECT_TRUE(std::filesystem::is_directory(dir.Host("d0/made/below")));
+  EXPECT_EQ(std::filesystem::read_symlink(dir.Host("d0/made/ln")), "below");
+  EXPECT_TRUE(std::filesystem::is_regular_file(other.Host("d0/d1/x.txt")));
+  EXPECT_TRUE(std::filesystem::is_empty(outside.HostPath()));
+}
+
 TEST(HostFilesBelow, LongNamesAreWholeOrRefusedNeverCut) {
   TempDir dir;
   // A path of several kilobytes, in components the file system takes.

@@ -140,6 +140,40 @@ TEST_F(UnZipTest, LongNamesAreKeptWholeNeverCut) {
     }
 }
 
+TEST_F(UnZipTest, MembersGoingBackAndForthBetweenFoldersLandWhereTheyBelong) {
+  // The folders walked for one member are kept for the next; members that leave a folder and come
+  // back, go deeper and climb out again must each land in their own folder, and the run must let
+  // go of every folder it held.
+  ZipBuilder b;
+  b.AddStored("a/b/c/one.txt", "1")
+      .AddStored("a/b/two.txt", "2")
+      .AddStored("x/three.txt", "3")
+      .AddStored("a/b/c/d/four.txt", "4")
+      .AddStored("a/five.txt", "5")
+      .AddStored("a/b/c/", "")
+      .AddStored("six.txt", "6")
+      .AddStored("a/b/c/seven.txt", "7");
+  Use(b);
+  unzip.SetCreateStoredDirs(true);
+  size_t before = 0;
+  for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++before;
+  EXPECT_EQ(unzip.Extract(), 7);  // the stored folder is made, not counted
+  size_t after = 0;
+  for ([[maybe_unused]] const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++after;
+  EXPECT_EQ(after, before);
+  std::vector<std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(OutHost("")))
+    if (e.is_regular_file())
+      files.push_back(std::filesystem::relative(e.path(), OutHost("")).string() + "=" +
+                      Out(std::filesystem::relative(e.path(), OutHost("")).string()));
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"a/b/c/d/four.txt=4", "a/b/c/one.txt=1",
+                                             "a/b/c/seven.txt=7", "a/b/two.txt=2", "a/five.txt=5",
+                                             "six.txt=6", "x/three.txt=3"}));
+}
+
 TEST_F(UnZipTest, MissingLocalHeaderIsABadFileHeaderForThatMemberOnly) {
   ZipBuilder b;
   b.AddStored("good.txt", "g").AddStored("bad.txt", "b");
