@@ -48,15 +48,16 @@ void PutLine(const std::string& raw) {
   std::fputc('\n', stdout);
 }
 
-// One row of the -v table: date and time, unpacked, packed, ratio, method, CRC-32, name.
+// One row of the -v table: date and time, unpacked, packed, ratio, method, CRC-32, name. The time
+// is the entry's exact one where the archive holds it (a DOS time has even seconds only).
 void PrintRow(const TArcovaEntry& entry, bool engineNames) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
   DecodeDate(entry.Date, year, month, day);
   DecodeTime(entry.Date, hour, minute, second, millisecond);
-  if (entry.DosDateTime == 0) {
-    std::printf("%-16s", "-");  // the format records no date for this entry
+  if (entry.DosDateTime == 0 && !entry.ExactTime.Valid) {
+    std::printf("%-19s", "-");  // the format records no date for this entry
   } else {
-    std::printf("%04d-%02d-%02d %02d:%02d", year, month, day, hour, minute);
+    std::printf("%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
   }
   std::printf(" %12" PRId64 " %12" PRId64 " %4u%% %-11s %08" PRIx32 "  ", entry.UnpackedSize,
               entry.PackedSize, static_cast<unsigned>(entry.Ratio), entry.MethodName.c_str(),
@@ -136,17 +137,18 @@ int RunList(const TListOptions& options) {
     for (const std::string& name : names) PutLine(HostName(name, options.engineNames));
     listed = names.Count();
   } else {
-    std::printf("%-10s %-5s %12s %12s %5s %-11s %-8s  %s\n", "Date", "Time", "Unpacked", "Packed",
+    std::printf("%-10s %-8s %12s %12s %5s %-11s %-8s  %s\n", "Date", "Time", "Unpacked", "Packed",
                 "Ratio", "Method", "CRC-32", "Name");
-    std::printf("---------- ----- ------------ ------------ ----- ----------- --------  ----\n");
+    std::printf("---------- -------- ------------ ------------ ----- ----------- --------  ----\n");
     arcova.OnRead = [&](TObject*, int64_t, int) {
       PrintRow(arcova.Entry(), options.engineNames);
       ++listed;
     };
     arcova.OnTotals = [&](TObject*, int64_t unpacked, int64_t packed, uint8_t ratio, int files) {
-      std::printf("                 ------------ ------------ -----                        ----\n");
       std::printf(
-          "                 %12" PRId64 " %12" PRId64 " %4u%%                        %d %s\n",
+          "                    ------------ ------------ -----                        ----\n");
+      std::printf(
+          "                    %12" PRId64 " %12" PRId64 " %4u%%                        %d %s\n",
           unpacked, packed, static_cast<unsigned>(ratio), files, files == 1 ? "file" : "files");
     };
     if (!arcova.Scan()) errorReported = true;

@@ -3,8 +3,11 @@
 // links that lead out of it (a folder link "a", a file link "b", a hard link "c"), as a hostile
 // earlier archive or user could leave them. Output is bounded by the host layer's disk-full seam;
 // after each run the harness checks that nothing was written outside the destination, not through
-// the planted links either, and that every symbolic link the run made leads to a place inside it,
-// then empties the folder. It does not check decoded contents.
+// the planted links either, and that every symbolic link the run made leads to a place inside it.
+// The same bytes are listed first by the lister (TArcova), whose names the extractor must keep:
+// everything written has the output path of a listed name (the engine's own mapping applied to
+// it), so no name was cut or made up, and every listed file was written or reported by name, so
+// none was dropped without a word. Then the folder is emptied. It does not check decoded contents.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -14,9 +17,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <system_error>
+#include <vector>
 
+#include "archive/formats/arvArcova.h"
+#include "archive/messages/Err_Msgs.h"
 #include "archive/zip/arvUnZip.h"
 #include "platform/seams.h"
 
@@ -52,6 +59,35 @@ void Clear(const fs::path& path) {
   fs::remove_all(path, ec);
 }
 
+// What the lister reports for the archive: every entry's name, and whether it is a folder.
+struct TListed {
+  std::string Name;
+  bool IsDirectory = false;
+};
+
+std::vector<TListed> ListArchive(const std::string& archive) {
+  std::vector<TListed> listed;
+  TArcova arcova;
+  arcova.SetArchiveFile(archive);
+  arcova.FileSpec().Add("*.*");
+  arcova.SetShowEmptyDirs(true);
+  arcova.OnCorruptZipHeader = [](TObject*, THeaderTypeState, bool& cancel) { cancel = false; };
+  arcova.OnNextVolume = [](TObject*, std::string&, const std::string&, bool, bool& cancel) {
+    cancel = true;
+  };
+  arcova.OnError = [](TObject*, const std::string&, const std::string&, const std::string&, int) {};
+  arcova.OnRead = [&](TObject*, int64_t, int) {
+    listed.push_back({arcova.Entry().FileName, arcova.Entry().IsDirectory});
+  };
+  arcova.Scan();
+  return listed;
+}
+
+[[noreturn]] void Fail(const char* what, const std::string& detail) {
+  std::fprintf(stderr, "extract fuzz: %s: %s\n", what, detail.c_str());
+  std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -76,13 +112,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fs::create_hard_link(outsideFile, out / "c", planted);
   if (planted) std::abort();
 
+  const std::string systemArchive = host::FromHostPath(archive.string());
+  const std::string systemOut = host::FromHostPath(out.string());
+  const std::vector<TListed> listed = ListArchive(systemArchive);
+  std::set<std::string> reported;  // the names extraction reported an error for
+  bool runCut = false;             // disk full or cancelled: later members may go unnamed
+
   host::TSeams seams;
   seams.DiskFullAfter = kOutputLimit;
   {
     host::ScopedSeams scope(seams);
     TUnZip unzip;
-    unzip.SetArchiveFile(host::FromHostPath(archive.string()));
-    unzip.SetExtractDir(host::FromHostPath(out.string()));
+    unzip.SetArchiveFile(systemArchive);
+    unzip.SetExtractDir(systemOut);
     unzip.FileSpec().Add("*.*");
     unzip.SetCreateStoredDirs(true);
     unzip.SetConfirmOverwrites(true);
@@ -97,7 +139,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unzip.OnNextVolume = [](TObject*, std::string&, const std::string&, bool, bool& cancel) {
       cancel = true;
     };
-    unzip.OnError = [](TObject*, const std::string&, const std::string&, const std::string&, int) {
+    unzip.OnError = [&](TObject*, const std::string& fileName, const std::string&,
+                        const std::string&, int code) {
+      reported.insert(fileName);
+      if (code == kErrDiskFull || code == kErrUserCanceled) runCut = true;
     };
     unzip.Extract();
   }
@@ -142,6 +187,55 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                      target.c_str());
         std::abort();
       }
+    }
+  }
+
+  // The output paths of the listed names, by the extractor's own rule, and the folders they lie
+  // in.
+  TUnZip mapper;
+  mapper.SetExtractDir(systemOut);
+  const std::string base = mapper.ExtractDir();
+  std::set<std::string> files, folders;
+  std::vector<std::pair<const TListed*, std::string>> wanted;  // listed files and their paths
+  for (const TListed& entry : listed) {
+    mapper.BuildOutputName(entry.Name);
+    std::string path = mapper.OutputPath();
+    if (path.empty() || path.compare(0, base.size(), base) != 0) continue;
+    const bool folder = entry.IsDirectory || path.back() == '\\';
+    while (!path.empty() && path.back() == '\\') path.pop_back();
+    for (size_t cut = path.find('\\', base.size()); cut != std::string::npos;
+         cut = path.find('\\', cut + 1))
+      folders.insert(path.substr(0, cut));
+    if (folder) {
+      folders.insert(path);
+    } else {
+      files.insert(path);
+      wanted.emplace_back(&entry, path);
+    }
+  }
+  // Everything written is a listed name, whole.
+  for (auto it = fs::recursive_directory_iterator(out, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const fs::path& path = it->path();
+    std::error_code ignored;
+    if ((path == out / "a" && fs::read_symlink(path, ignored) == outsideDir) ||
+        (path == out / "b" && fs::read_symlink(path, ignored) == outsideFile) ||
+        (path == out / "c" && fs::equivalent(path, outsideFile, ignored)))
+      continue;  // still the planted links
+    const std::string system = host::FromHostPath(path.string());
+    const bool isFolder = it->is_directory(ignored) && !it->is_symlink(ignored);
+    if ((isFolder ? folders : files).count(system) == 0)
+      Fail("written under a name the lister did not report", system);
+  }
+  // Every listed file was written, or extraction said why not.
+  if (!runCut) {
+    for (const auto& [entry, path] : wanted) {
+      std::string hostPath;
+      std::error_code ignored;
+      if (host::ToHostPath(path, hostPath) && fs::exists(fs::symlink_status(hostPath, ignored)))
+        continue;
+      if (reported.count(entry->Name) != 0 || reported.count(path) != 0) continue;
+      Fail("a listed member was neither written nor reported", entry->Name);
     }
   }
   Clear(out);

@@ -1,6 +1,7 @@
 // Date values (days since 1899-12-30, the fraction being the time of day) and the conversions
 // from packed DOS date-times and Unix seconds, with the zone's daylight-saving rules. It reads the
 // time-zone record through the host layer once and does not follow later zone changes.
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <optional>
@@ -250,6 +251,17 @@ TDateTime UtcToLocal(TDateTime utc) {
       (IsDaylightTime(utc) ? zone.DaylightBias : zone.StandardBias);  // UTC = local + bias
   if (minutes == 0) return utc;
   return FromMs(ToMs(utc) - minutes * kMsPerMinute);
+}
+
+TDateTime UnixTimeToLocal(int64_t seconds, uint32_t nanoseconds) {
+  // Years 1 to 9999 are what a date value can be decoded to.
+  constexpr int64_t kFirstSecond = -62135596800;  // 0001-01-01 00:00:00 UTC
+  constexpr int64_t kLastSecond = 253402300799;   // 9999-12-31 23:59:59 UTC
+  constexpr int64_t kEpochDays = 25569;           // 1970-01-01 as a date value
+  seconds = std::clamp(seconds, kFirstSecond, kLastSecond);
+  const int64_t ms =
+      (kEpochDays * 86400 + seconds) * 1000 + std::min(nanoseconds, 999999999u) / 1000000;
+  return UtcToLocal(FromMs(ms));
 }
 
 TDateTime UnixToDateTime(int32_t seconds) {

@@ -119,6 +119,9 @@ TDateTime DosToDateTime(uint32_t packed);
 // Unix seconds (UTC) to a local date value. 0 gives 1980-01-01 00:01:00; a negative time counts as
 // its absolute value; exactly midnight comes out as 00:00:01.
 TDateTime UnixToDateTime(int32_t seconds);
+// Seconds since 1970-01-01 00:00:00 UTC, and nanoseconds within that second, to a local date value
+// kept to the millisecond; times outside the years 1 to 9999 are taken as the nearest end.
+TDateTime UnixTimeToLocal(int64_t seconds, uint32_t nanoseconds);
 // Whether daylight saving time is in force at the given UTC date value, by the zone's rules.
 bool IsDaylightTime(TDateTime utc);
 TDateTime UtcToLocal(TDateTime utc);

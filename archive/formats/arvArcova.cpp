@@ -160,6 +160,7 @@ void TArcovaWalk::ClearEntry() {
   e.PackedSize = e.UnpackedSize = 0;
   e.Ratio = 0;
   e.DosDateTime = 0;
+  e.ExactTime = TExactTime{};
   e.Date = 0;
   e.Crc32 = e.Method = e.Flags = e.Attributes = 0;
   e.MethodName.clear();
@@ -205,7 +206,8 @@ void TArcovaWalk::ReportEntry(int64_t offset) {
   if (!FOwner.OnRead) return;
   TArcovaEntry& e = FEntry;
   e.Ratio = static_cast<uint8_t>(PercentSaved(e.UnpackedSize, e.PackedSize));
-  e.Date = FOwner.DosDateToDateTime(e.DosDateTime);
+  e.Date = e.ExactTime.Valid ? UnixTimeToLocal(e.ExactTime.Seconds, e.ExactTime.Nanoseconds)
+                             : FOwner.DosDateToDateTime(e.DosDateTime);
   e.MethodName = FOwner.MethodName(e.Method, e.Flags, e.IsDirectory);
   e.VolumeName = FVolumeName;
   if (FOwner.OnReadBegin) FOwner.OnReadBegin(&FOwner);

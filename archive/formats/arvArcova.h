@@ -30,7 +30,10 @@ struct TArcovaEntry {
   int64_t UnpackedSize = 0;
   uint8_t Ratio = 0;         // PercentSaved(UnpackedSize, PackedSize)
   uint32_t DosDateTime = 0;  // packed DOS date-time, date in the high word (0: none recorded)
-  TDateTime Date = 0;        // DosDateToDateTime(DosDateTime)
+  // The modification time to the second or finer where the archive holds one (zip: the NTFS
+  // times, else the extended timestamp, of the local header first, as extraction takes them).
+  TExactTime ExactTime;
+  TDateTime Date = 0;  // the exact time in local time when there is one, else the DOS date-time
   uint32_t Crc32 = 0;
   uint32_t Method = 0;      // the format's method number
   uint32_t Flags = 0;       // the format's flag word (zip: general-purpose flags)

@@ -61,8 +61,9 @@ class TZipLister final : public TListerFormat {
   static int64_t LocalPosition(TArcovaWalk& walk, const TCentralFileHeader& central,
                                const TZipExtra& extra);
   // Whether the local header that a central entry points to is there; reports 25114 if not.
+  // `localTime`, when given, receives the exact time of the local header's extra field.
   bool LocalHeaderPresent(TArcovaWalk& walk, const TCentralFileHeader& central,
-                          const TZipExtra& extra);
+                          const TZipExtra& extra, TExactTime* localTime);
 
   bool FLocalMode = false;
   bool FDirectoryWalk = false;  // the walk reads the central directory
@@ -271,11 +272,17 @@ void TZipLister::CentralHeader(TArcovaWalk& walk) {
                          static_cast<size_t>(kept));
   }
 
+  // An exact time is extraction's: the local header's, else the directory's (only an entry's
+  // details want it, so a list fill does not look).
+  if (extra.HasModTime) entry.ExactTime = {true, extra.ModTime, extra.ModTimeNanos};
+  TExactTime localTime;
+  const bool wantTime = arcova.ReadMode() == rmEvent;
   // A selected entry whose local header is not where the directory says cannot be extracted: it
   // is reported under its own name and left out, as the extractor leaves it out. (A spanned set's
   // local headers lie on other disks; there the directory is taken on trust.)
   if (walk.MatchesFileSpec(walk.FileName()) &&
-      (FSpanned || LocalHeaderPresent(walk, central, extra))) {
+      (FSpanned || LocalHeaderPresent(walk, central, extra, wantTime ? &localTime : nullptr))) {
+    if (localTime.Valid) entry.ExactTime = localTime;
     if (!FSpanned) FListedOffsets.push_back(LocalPosition(walk, central, extra));
     if (isDirectory) {
       if (walk.ShowEmptyDirs()) {
@@ -299,16 +306,34 @@ int64_t TZipLister::LocalPosition(TArcovaWalk& walk, const TCentralFileHeader& c
 }
 
 bool TZipLister::LocalHeaderPresent(TArcovaWalk& walk, const TCentralFileHeader& central,
-                                    const TZipExtra& extra) {
+                                    const TZipExtra& extra, TExactTime* localTime) {
   const int64_t position = LocalPosition(walk, central, extra);
   // Local headers are probed through a window of their own, so the directory's stays put.
   if (!FProbe) FProbe = std::make_unique<TWalkStream>(walk.ArchiveSlot());
   uint8_t probe[kLocalHeaderSize];
-  if (FProbe->ReadAt(position, probe, kLocalHeaderSize) == kLocalHeaderSize &&
-      IsLocalSignature(GetLe32(probe)))
-    return true;
-  walk.ReportError(walk.FileName(), kErrBadFileHeader);
-  return false;
+  const TZipSignature signature =
+      FProbe->ReadAt(position, probe, kLocalHeaderSize) == kLocalHeaderSize
+          ? ClassifyZipSignature(GetLe32(probe), TZipRecordKind::Local)
+          : TZipSignature{};
+  if (!signature) {
+    walk.ReportError(walk.FileName(), kErrBadFileHeader);
+    return false;
+  }
+  if (localTime) {
+    if (signature.enciphered) walk.Owner().DecipherZipHeader(probe, TZipRecordKind::Local);
+    const TLocalFileHeader local = TLocalFileHeader::Decode(probe);
+    int32_t got = 0;
+    const uint8_t* bytes =
+        local.ExtraLength == 0
+            ? nullptr
+            : FProbe->Peek(position + kLocalHeaderSize + local.NameLength, local.ExtraLength, got);
+    if (bytes) {
+      const TZipExtra localExtra =
+          ParseZipExtraFields(bytes, static_cast<size_t>(got), false, Zip64Wanted(local));
+      if (localExtra.HasModTime) *localTime = {true, localExtra.ModTime, localExtra.ModTimeNanos};
+    }
+  }
+  return true;
 }
 
 // ---- local headers ------------------------------------------------------------------------------
@@ -356,6 +381,7 @@ int64_t TZipLister::LocalMember(TArcovaWalk& walk, bool recovering) {
   entry.Method = local.Method;
   entry.Flags = local.Flags;
   entry.Encrypted = (local.Flags & kFlagEncrypted) != 0;
+  if (extra.HasModTime) entry.ExactTime = {true, extra.ModTime, extra.ModTimeNanos};
 
   // Where the member ends: behind its data, or behind the data descriptor that holds its sizes.
   // The extractor's walk finds it the same way, so both see the same members.

@@ -95,7 +95,14 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
     ~TForget() { self->FList = nullptr; }
   } forget{this};
   try {
-    FLocalHeaderMode = IsLocalHeaderMode(HeaderState());
+    // Without a central directory where the end record leads (or without an end record) the
+    // members are read from their local headers, whatever else detection found: walking local
+    // headers as a directory would find none, and drop them all without a word. An end record
+    // that announces no entry, with nothing else found, is an empty archive (not in a split set,
+    // whose local headers the lister walks whatever its end record says).
+    const bool empty =
+        FArcType != atZipMV && HeaderState() == kHeaderEnd && ZipLocation().AnnouncedEntries() == 0;
+    FLocalHeaderMode = (HeaderState() & kHeaderCentral) == 0 && !empty;
     if (FStartOffset < 0) return;  // no directory and no local header anywhere
     if (FLocalHeaderMode) {
       // Members found without their directory may not be all there were: said, not hidden.

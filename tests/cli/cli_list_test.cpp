@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/CliRun.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 
@@ -120,6 +121,36 @@ TEST_F(CliListTest, VerboseTableHasDetailsAndTotals) {
   EXPECT_NE(run.out.find("dir\\file.txt"), std::string::npos);
   EXPECT_NE(run.out.find("2 files"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("1002"), std::string::npos) << "unpacked total";
+}
+
+// -v shows a member's exact time where the archive holds one (Info-ZIP's extended timestamp,
+// 7-Zip's NTFS times), in the local zone; a DOS time has even seconds only (Info-ZIP rounds up).
+TEST_F(CliListTest, VerboseTimesAreExactWhereTheArchiveHoldsThem) {
+  const parcelo::test::ScopedEnv zone("TZ", "Asia/Tokyo");  // nine hours ahead, no daylight time
+  dir.WriteFile("src/f.txt", "f");
+  ASSERT_EQ(
+      std::system(("touch -d '2021-03-04T05:06:07.9Z' '" + dir.Host("src/f.txt") + "'").c_str()),
+      0);
+  struct Tool {
+    const char* probe;
+    const char* command;
+    const char* shown;
+  } tools[] = {{"zip", "zip -q ../a.zip f.txt", "2021-03-04 14:06:07 "},
+               {"7zz", "7zz a -tzip ../a.zip f.txt >/dev/null", "2021-03-04 14:06:07 "},
+               {"zip", "zip -qX ../a.zip f.txt", "2021-03-04 14:06:08 "}};
+  int ran = 0;
+  for (const Tool& tool : tools) {
+    if (std::system((std::string("command -v ") + tool.probe + " >/dev/null 2>&1").c_str()) != 0)
+      continue;
+    ++ran;
+    SCOPED_TRACE(tool.command);
+    std::remove(dir.Host("a.zip").c_str());
+    ASSERT_EQ(std::system(("cd '" + dir.Host("src") + "' && " + tool.command).c_str()), 0);
+    const TRun run = Run("-v '" + dir.Host("a.zip") + "'");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(tool.shown), std::string::npos) << run.out;
+  }
+  if (ran == 0) GTEST_SKIP() << "neither zip nor 7zz is installed";
 }
 
 TEST_F(CliListTest, ErrorsGoToStandardErrorWithTheirCode) {
@@ -240,6 +271,10 @@ TEST_F(CliListTest, ADamagedDirectoryListsWhatExtractWrites) {
   cases.push_back({"cut", good.substr(0, directory), 1, "no central directory"});
   std::string halfway = good.substr(0, third + 20);  // cut inside the directory
   cases.push_back({"halfway", halfway, 1, "no central directory"});
+  std::string misdirected = good;  // the end record leads to no directory by size or offset
+  PutLe16(misdirected, end + 12, 7);
+  PutLe16(misdirected, end + 16, 1);
+  cases.push_back({"misdirected", misdirected, 1, "no central directory"});
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -46,6 +46,18 @@ class UnZipExtrasTest : public ExtractTest {
     arcova.Scan();
     return entries;
   }
+  // The exact time the lister gives each entry (only entries that have one).
+  std::map<std::string, TExactTime> ListedTimes() {
+    TArcova arcova;
+    arcova.SetArchiveFile(host::FromHostPath(ArchiveHost()));
+    arcova.FileSpec().Add("*.*");
+    std::map<std::string, TExactTime> times;
+    arcova.OnRead = [&](TObject*, int64_t, int) {
+      if (arcova.Entry().ExactTime.Valid) times[arcova.Entry().FileName] = arcova.Entry().ExactTime;
+    };
+    arcova.Scan();
+    return times;
+  }
   static timespec MTime(const std::string& hostPath) {
     struct stat st {};
     lstat(hostPath.c_str(), &st);
@@ -296,8 +308,65 @@ TEST_F(UnZipExtrasTest, ExactTimesOfFilesAndFolders) {
       EXPECT_EQ(out.tv_sec, source.tv_sec) << path;
       EXPECT_EQ(out.tv_nsec, source.tv_nsec / tool.resolution * tool.resolution) << path;
     }
+    // The lister shows the times extraction sets.
+    const std::map<std::string, TExactTime> listed = ListedTimes();
+    for (const char* name : {"d\\e\\f.txt", "g.txt"}) {
+      ASSERT_EQ(listed.count(name), 1u) << name;
+      std::string path = name;
+      std::replace(path.begin(), path.end(), '\\', '/');
+      const timespec source = MTime(dir.Host("src/" + path));
+      EXPECT_EQ(listed.at(name).Seconds, source.tv_sec) << name;
+      EXPECT_EQ(listed.at(name).Nanoseconds, source.tv_nsec / tool.resolution * tool.resolution)
+          << name;
+    }
   }
   if (ran == 0) GTEST_SKIP() << "neither zip nor 7zz is installed";
+}
+
+// Which time wins where the headers disagree: NTFS over the extended timestamp in one field, the
+// local header's over the directory's; the lister shows what extraction sets.
+TEST_F(UnZipExtrasTest, TheListedTimeIsTheTimeExtractionSets) {
+  const auto unixTime = [](uint32_t seconds) {
+    Bytes b = {0x55, 0x54, 5, 0, 1};
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(seconds >> (8 * i)));
+    return b;
+  };
+  const auto ntfsTime = [](uint64_t seconds, uint32_t ticks) {
+    const uint64_t value = (seconds + 11644473600ull) * 10000000ull + ticks;
+    Bytes b = {0x0A, 0x00, 32, 0, 0, 0, 0, 0, 1, 0, 24, 0};
+    for (int field = 0; field < 3; ++field)
+      for (int i = 0; i < 8; ++i) b.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    return b;
+  };
+  const auto join = [](Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  ZipBuilder b;
+  ZipMember both = Stored("both.txt", "1");  // the local header's NTFS time wins over all
+  both.localExtra = join(unixTime(1000000001), ntfsTime(1200000003, 1234567));
+  both.centralExtra = unixTime(1300000005);
+  ZipMember central = Stored("central.txt", "2");  // only the directory has one
+  central.centralExtra = join(ntfsTime(1400000007, 7), unixTime(1500000009));
+  ZipMember dos = Stored("dos.txt", "3");  // neither: the DOS time
+  b.Add(both).Add(central).Add(dos);
+  Use(b);
+  EXPECT_EQ(unzip.Extract(), 3);
+  const std::map<std::string, TExactTime> listed = ListedTimes();
+  const struct {
+    const char* name;
+    int64_t seconds;
+    uint32_t nanoseconds;
+  } expected[] = {{"both.txt", 1200000003, 123456700}, {"central.txt", 1400000007, 700}};
+  for (const auto& e : expected) {
+    ASSERT_EQ(listed.count(e.name), 1u) << e.name;
+    EXPECT_EQ(listed.at(e.name).Seconds, e.seconds) << e.name;
+    EXPECT_EQ(listed.at(e.name).Nanoseconds, e.nanoseconds) << e.name;
+    const timespec out = MTime(OutHost(e.name));
+    EXPECT_EQ(out.tv_sec, e.seconds) << e.name;
+    EXPECT_EQ(out.tv_nsec, static_cast<long>(e.nanoseconds)) << e.name;
+  }
+  EXPECT_EQ(listed.count("dos.txt"), 0u);
 }
 
 // Without the fields the design's DOS date-time stays: whole even seconds in local time.
