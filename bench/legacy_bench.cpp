@@ -179,8 +179,7 @@ int main() {
                 oursCell, unzipCell.c_str(), sevenCell.c_str());
   }
 
-  // ---- the conformance samples
-  // -------------------------------------------------------------------
+  // ---- the conformance samples ------------------------------------------------------------------
   const std::filesystem::path samples = std::filesystem::path(PARCELO_TESTDATA_DIR) / "zip";
   const char* files[] = {"cc_SHRUNK.ZIP",
                          "sc_Zip.reduce1.zip",

@@ -37,10 +37,10 @@ std::string ArchiveStem(const std::string& hostPath) {
 class TProgressBar {
  public:
   void Update(uint8_t byFile, uint8_t byArchive, const std::string& file) {
-    if (byArchive == lastArchive_ && file == lastFile_ && byFile / 10 == lastFile10_) return;
-    lastArchive_ = byArchive;
-    lastFile_ = file;
-    lastFile10_ = byFile / 10;
+    if (byArchive == FLastArchive && file == FLastFile && byFile / 10 == FLastFile10) return;
+    FLastArchive = byArchive;
+    FLastFile = file;
+    FLastFile10 = byFile / 10;
     const int width = host::TerminalWidth(2);
     constexpr int kBar = 30;
     const int filled = byArchive * kBar / 100;
@@ -59,23 +59,23 @@ class TProgressBar {
       line += std::string(static_cast<size_t>(width) - line.size() - 1, ' ');
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
-    shown_ = true;
+    FShown = true;
   }
   void Clear() {
-    if (!shown_) return;
+    if (!FShown) return;
     const int width = host::TerminalWidth(2);
     std::fputs(
         ("\r" + std::string(static_cast<size_t>(width > 1 ? width - 1 : 40), ' ') + "\r").c_str(),
         stderr);
     std::fflush(stderr);
-    shown_ = false;
+    FShown = false;
   }
 
  private:
-  int lastArchive_ = -1;
-  int lastFile10_ = -1;
-  std::string lastFile_;
-  bool shown_ = false;
+  int FLastArchive = -1;
+  int FLastFile10 = -1;
+  std::string FLastFile;
+  bool FShown = false;
 };
 
 }  // namespace
@@ -123,7 +123,7 @@ int RunExtract(const TExtractOptions& options) {
   TUnZip unzip;
   unzip.SetArchiveFile(archive);
   if (!IsZipFamily(unzip.ArcType())) {
-    printError(options.archive, LoadStr(25244), 25244);  // not a zip archive of any kind
+    printError(options.archive, LoadStr(kErrUnsupportedType), kErrUnsupportedType);
     return kExitErrors;
   }
   if (!options.test && !MakeDirPath(destination)) {

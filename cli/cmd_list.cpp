@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int kErrUnsupportedType = 25244;  // "Invalid or unsupported archive type ..."
-
 // A path of the system (a volume, say) as the host names it; entry names stay as they are.
 std::string ShowName(const std::string& name) {
   std::string hostPath;

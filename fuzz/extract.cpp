@@ -65,10 +65,12 @@ struct TListed {
   bool IsDirectory = false;
 };
 
+// Archives of other types are listed, but extraction is the zip extractor's: nothing is wanted.
 std::vector<TListed> ListArchive(const std::string& archive) {
   std::vector<TListed> listed;
   TArcova arcova;
   arcova.SetArchiveFile(archive);
+  if (!IsZipFamily(arcova.ArcType())) return listed;
   arcova.FileSpec().Add("*.*");
   arcova.SetShowEmptyDirs(true);
   arcova.OnCorruptZipHeader = [](TObject*, THeaderTypeState, bool& cancel) { cancel = false; };

@@ -220,9 +220,9 @@ TFakeDrive* TSeams::FindDrive(char letter) {
   return nullptr;
 }
 
-ScopedSeams::ScopedSeams(TSeams& seams) : previous_(gSeams.exchange(&seams)) {}
+ScopedSeams::ScopedSeams(TSeams& seams) : FPrevious(gSeams.exchange(&seams)) {}
 ScopedSeams::~ScopedSeams() {
-  gSeams.store(previous_);
+  gSeams.store(FPrevious);
 }
 
 TSeams* CurrentSeams() {

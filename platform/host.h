@@ -213,7 +213,7 @@ class DirSearch {
 
  private:
   struct Impl;
-  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<Impl> FImpl;
 };
 
 // Full path of a (possibly relative) system path against the current directory, "." and ".."

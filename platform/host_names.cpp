@@ -269,7 +269,7 @@ DirSearch::DirSearch() = default;
 DirSearch::~DirSearch() = default;
 
 void DirSearch::Close() {
-  impl_.reset();
+  FImpl.reset();
 }
 
 bool DirSearch::First(const std::string& pattern, uint32_t attributes, TSearchRec& rec) {
@@ -333,13 +333,13 @@ bool DirSearch::First(const std::string& pattern, uint32_t attributes, TSearchRe
               return foldA != foldB ? foldA < foldB : a.Name < b.Name;
             });
   if (impl->Entries.empty()) return detail::Fail(kErrorFileNotFound);
-  impl_ = std::move(impl);
+  FImpl = std::move(impl);
   return Next(rec);
 }
 
 bool DirSearch::Next(TSearchRec& rec) {
-  if (!impl_ || impl_->Next >= impl_->Entries.size()) return detail::Fail(kErrorNoMoreFiles);
-  rec = impl_->Entries[impl_->Next++];
+  if (!FImpl || FImpl->Next >= FImpl->Entries.size()) return detail::Fail(kErrorNoMoreFiles);
+  rec = FImpl->Entries[FImpl->Next++];
   SetLastError(kErrorSuccess);
   return true;
 }

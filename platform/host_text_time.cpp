@@ -122,32 +122,32 @@ int64_t FloorDiv(int64_t a, int64_t b) {
 
 class TRuleParser {
  public:
-  explicit TRuleParser(const std::string& text) : text_(text) {}
+  explicit TRuleParser(const std::string& text) : FText(text) {}
 
-  bool AtEnd() const { return pos_ >= text_.size(); }
-  bool Peek(char c) const { return pos_ < text_.size() && text_[pos_] == c; }
+  bool AtEnd() const { return FPos >= FText.size(); }
+  bool Peek(char c) const { return FPos < FText.size() && FText[FPos] == c; }
   bool Take(char c) {
     if (!Peek(c)) return false;
-    ++pos_;
+    ++FPos;
     return true;
   }
 
   // A zone abbreviation: three or more letters, or anything but ">" inside "<...>".
   bool Name() {
     if (Take('<')) {
-      const size_t close = text_.find('>', pos_);
-      if (close == std::string::npos || close == pos_) return false;
-      pos_ = close + 1;
+      const size_t close = FText.find('>', FPos);
+      if (close == std::string::npos || close == FPos) return false;
+      FPos = close + 1;
       return true;
     }
-    const size_t start = pos_;
-    while (pos_ < text_.size() && IsLetter(text_[pos_])) ++pos_;
-    return pos_ - start >= 3;
+    const size_t start = FPos;
+    while (FPos < FText.size() && IsLetter(FText[FPos])) ++FPos;
+    return FPos - start >= 3;
   }
 
   bool StartsOffset() const {
-    return pos_ < text_.size() &&
-           (IsDigit(text_[pos_]) || text_[pos_] == '+' || text_[pos_] == '-');
+    return FPos < FText.size() &&
+           (IsDigit(FText[FPos]) || FText[FPos] == '+' || FText[FPos] == '-');
   }
 
   // [+|-]hh[:mm[:ss]] in seconds, hours at most maxHours.
@@ -169,21 +169,21 @@ class TRuleParser {
   }
 
   bool Number(int64_t low, int64_t high, int64_t& value) {
-    const size_t start = pos_;
+    const size_t start = FPos;
     value = 0;
-    while (pos_ < text_.size() && IsDigit(text_[pos_]) && pos_ - start < 4) {
-      value = value * 10 + (text_[pos_] - '0');
-      ++pos_;
+    while (FPos < FText.size() && IsDigit(FText[FPos]) && FPos - start < 4) {
+      value = value * 10 + (FText[FPos] - '0');
+      ++FPos;
     }
-    return pos_ > start && value >= low && value <= high;
+    return FPos > start && value >= low && value <= high;
   }
 
  private:
   static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
   static bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-  const std::string& text_;
-  size_t pos_ = 0;
+  const std::string& FText;
+  size_t FPos = 0;
 };
 
 // One transition rule of a POSIX TZ string.

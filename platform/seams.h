@@ -71,7 +71,7 @@ class ScopedSeams {
   ScopedSeams& operator=(const ScopedSeams&) = delete;
 
  private:
-  TSeams* previous_;
+  TSeams* FPrevious;
 };
 
 TSeams* CurrentSeams();  // nullptr when none installed

@@ -8,23 +8,23 @@ namespace {
 // The cipher over a buffer with the keys in locals. Each byte's plain value feeds key 0, key 0
 // feeds key 1, key 1 feeds key 2, and key 2 gives the next byte's key stream: one serial chain of
 // two table look-ups and two multiplications per byte, so the only speed to be had is keeping the
-// chain short. Off the chain: key0 ^ cipher byte, and key1 * M + 1 for the next byte (so only
-// (key0 & 0xFF) * M is left on it).
+// chain short. Off the chain: Key0 ^ cipher byte, and Key1 * M + 1 for the next byte (so only
+// (Key0 & 0xFF) * M is left on it).
 struct TKeys {
   uint32_t k0, k1, k2, k1Next;
 
   explicit TKeys(const TZipCipher& c)
-      : k0(c.key0), k1(c.key1), k2(c.key2), k1Next(c.key1 * kZipKeyMultiplier + 1) {}
+      : k0(c.Key0), k1(c.Key1), k2(c.Key2), k1Next(c.Key1 * kZipKeyMultiplier + 1) {}
   void Store(TZipCipher& c) const {
-    c.key0 = k0;
-    c.key1 = k1;
-    c.key2 = k2;
+    c.Key0 = k0;
+    c.Key1 = k1;
+    c.Key2 = k2;
   }
   inline uint32_t Stream() const {
     const uint32_t t = (k2 | 2) & 0xFFFF;
     return ((t * (t ^ 1)) >> 8) & 0xFF;
   }
-  // crcIndex = (key0 ^ plain byte) & 0xFF, the index of key 0's CRC step.
+  // crcIndex = (Key0 ^ plain byte) & 0xFF, the index of key 0's CRC step.
   inline void Update(uint32_t crcIndex) {
     k0 = kCrc32Table[crcIndex] ^ (k0 >> 8);
     k1 = k1Next + (k0 & 0xFF) * kZipKeyMultiplier;
@@ -36,16 +36,16 @@ struct TKeys {
 }  // namespace
 
 void TZipCipher::InitKeys(const std::string& password) {
-  key0 = kInitialKey0;
-  key1 = kInitialKey1;
-  key2 = kInitialKey2;
+  Key0 = kInitialKey0;
+  Key1 = kInitialKey1;
+  Key2 = kInitialKey2;
   for (const char c : password) UpdateKeys(static_cast<uint8_t>(c));
 }
 
 void TZipCipher::InitHeaderKeys() {
-  key0 = kHeaderKey0;
-  key1 = kHeaderKey1;
-  key2 = kHeaderKey2;
+  Key0 = kHeaderKey0;
+  Key1 = kHeaderKey1;
+  Key2 = kHeaderKey2;
 }
 
 void TZipCipher::DecipherBuffer(uint8_t* bytes, size_t count) {
@@ -54,7 +54,7 @@ void TZipCipher::DecipherBuffer(uint8_t* bytes, size_t count) {
     const uint32_t cipher = bytes[i];
     const uint32_t stream = keys.Stream();
     bytes[i] = static_cast<uint8_t>(cipher ^ stream);
-    keys.Update(((keys.k0 ^ cipher) & 0xFF) ^ stream);  // = (key0 ^ plain) & 0xFF
+    keys.Update(((keys.k0 ^ cipher) & 0xFF) ^ stream);  // = (Key0 ^ plain) & 0xFF
   }
   keys.Store(*this);
 }

@@ -24,17 +24,17 @@ constexpr uint32_t kZipKeyMultiplier = 134775813;
 
 class TZipCipher {
  public:
-  uint32_t key0 = kInitialKey0, key1 = kInitialKey1, key2 = kInitialKey2;
+  uint32_t Key0 = kInitialKey0, Key1 = kInitialKey1, Key2 = kInitialKey2;
 
   // Byte steps are inline so that byte-wise callers pay no call per byte; whole buffers should go
   // through DecipherBuffer / EncipherBuffer, whose loops keep the keys in registers.
   void UpdateKeys(uint8_t plain) {
-    key0 = Crc32Step(key0, plain);
-    key1 = (key1 + (key0 & 0xFF)) * kZipKeyMultiplier + 1;
-    key2 = Crc32Step(key2, static_cast<uint8_t>(key1 >> 24));
+    Key0 = Crc32Step(Key0, plain);
+    Key1 = (Key1 + (Key0 & 0xFF)) * kZipKeyMultiplier + 1;
+    Key2 = Crc32Step(Key2, static_cast<uint8_t>(Key1 >> 24));
   }
   uint8_t DecryptByte() const {
-    const uint32_t t = (key2 & 0xFFFF) | 2;
+    const uint32_t t = (Key2 & 0xFFFF) | 2;
     return static_cast<uint8_t>((t * (t ^ 1)) >> 8);
   }
   uint8_t DecipherByte(uint8_t cipher) {

@@ -242,32 +242,11 @@ const TFixedTables& FixedTables(bool deflate64) {
 
 // ---- Adler-32 -----------------------------------------------------------------------------------
 
+// Sums modulo the largest prime below 65536. 5552 is the largest n for which
+// 255 n (n + 1) / 2 + (n + 1) (kAdlerBase - 1) still fits in 32 bits, so the sums are reduced
+// once per block of that size.
 constexpr uint32_t kAdlerBase = 65521;
-// The most bytes that can be summed before the 32-bit sums must be reduced (255 n (n + 1) / 2 +
-// (n + 1) (BASE - 1) < 2^32).
 constexpr size_t kAdlerBlock = 5552;
-
-uint32_t Adler32Update(uint32_t adler, const uint8_t* p, size_t n) {
-  uint32_t a = adler & 0xFFFF;
-  uint32_t b = adler >> 16;
-  while (n > 0) {
-    size_t block = std::min(n, kAdlerBlock);
-    n -= block;
-    for (; block >= 8; block -= 8, p += 8) {
-      for (int k = 0; k < 8; ++k) {  // unrolled by the compiler
-        a += p[k];
-        b += a;
-      }
-    }
-    for (; block > 0; --block) {
-      a += *p++;
-      b += a;
-    }
-    a %= kAdlerBase;
-    b %= kAdlerBase;
-  }
-  return (b << 16) | a;
-}
 
 // ---- word access --------------------------------------------------------------------------------
 
@@ -780,7 +759,7 @@ int Inflate(TInflateStream& strm, int flush) {
   };
   auto foldCheck = [&] {
     if (s.wrapped && put != checked) {
-      s.check = Adler32Update(s.check, checked, static_cast<size_t>(put - checked));
+      s.check = Adler32(s.check, checked, static_cast<size_t>(put - checked));
       strm.adler = s.check;
     }
     checked = put;
@@ -1097,4 +1076,29 @@ leave:
   if (((consumed == 0 && produced == 0) || flush == kInflateFinish) && ret == kInflateOk)
     ret = kInflateBufError;
   return ret;
+}
+
+uint32_t Adler32(uint32_t adler, const uint8_t* bytes, size_t count) {
+  if (bytes == nullptr) return 1;
+  uint32_t s1 = adler & 0xFFFF;
+  uint32_t s2 = adler >> 16;
+  while (count > 0) {
+    size_t n = std::min(count, kAdlerBlock);
+    count -= n;
+    // Eight bytes a step: s2 gains 8 * s1 plus the bytes weighted 8..1, which keeps the chain
+    // between steps to two additions.
+    for (; n >= 8; n -= 8, bytes += 8) {
+      const uint32_t b0 = bytes[0], b1 = bytes[1], b2 = bytes[2], b3 = bytes[3];
+      const uint32_t b4 = bytes[4], b5 = bytes[5], b6 = bytes[6], b7 = bytes[7];
+      s2 += 8 * s1 + 8 * b0 + 7 * b1 + 6 * b2 + 5 * b3 + 4 * b4 + 3 * b5 + 2 * b6 + b7;
+      s1 += b0 + b1 + b2 + b3 + b4 + b5 + b6 + b7;
+    }
+    for (; n > 0; --n) {
+      s1 += *bytes++;
+      s2 += s1;
+    }
+    s1 %= kAdlerBase;
+    s2 %= kAdlerBase;
+  }
+  return (s2 << 16) | s1;
 }

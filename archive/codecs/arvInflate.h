@@ -63,6 +63,9 @@ int Inflate(TInflateStream& strm, int flush);
 int InflateReset(TInflateStream& strm);
 int InflateEnd(TInflateStream& strm);
 
+// Adler-32 of RFC 1950, the check of wrapped data; returns 1 for a missing buffer.
+uint32_t Adler32(uint32_t adler, const uint8_t* bytes, size_t count);
+
 // The fast loop is chosen at run time: a BMI2 build where the processor has BMI2, the baseline
 // x86-64 build elsewhere. Tests call this to run the baseline loop on any processor.
 void InflateUseBaselineLoop(bool baselineOnly);

@@ -15,9 +15,8 @@
 
 namespace {
 
-// ---- sizes
-// --------------------------------------------------------------------------------------- The
-// largest window (implode with flag bit 1); reduce and 4 KiB implode use the last 4096 of it.
+// ---- sizes --------------------------------------------------------------------------------------
+// The largest window (implode with flag bit 1); reduce and 4 KiB implode use the last 4096 of it.
 constexpr size_t kWindowMax = 8192;
 // Block copies may write up to 7 bytes past their end; the output buffer has this much slack.
 constexpr size_t kCopySlack = 16;
@@ -100,8 +99,7 @@ struct TSfTree {
 
 }  // namespace
 
-// ---- the state of one member
-// -----------------------------------------------------------------------
+// ---- the state of one member --------------------------------------------------------------------
 struct TLegacyDecoder::TState {
   TLegacyMember member;
   TLegacyContext context;
@@ -139,8 +137,7 @@ struct TLegacyDecoder::TState {
     SetOutLimit();
   }
 
-  // ---- errors
-  // --------------------------------------------------------------------------------------
+  // ---- errors -----------------------------------------------------------------------------------
   [[noreturn]] void Raise(int code) {
     errorCode = code;
     if (context.RaiseError) context.RaiseError(code);
@@ -151,8 +148,7 @@ struct TLegacyDecoder::TState {
     if (context.ReportError) context.ReportError(code);
   }
 
-  // ---- byte source
-  // -----------------------------------------------------------------------------------
+  // ---- byte source ------------------------------------------------------------------------------
   bool Cancelled() const { return context.Cancel != nullptr && *context.Cancel != 0; }
 
   void CancelInput() {
@@ -193,9 +189,8 @@ struct TLegacyDecoder::TState {
     return *inPos++;
   }
 
-  // ---- bit reader
-  // ---------------------------------------------------------------------------------- Tops the bit
-  // buffer up to at least 57 bits, or to all that is left of the member.
+  // ---- bit reader -------------------------------------------------------------------------------
+  // Tops the bit buffer up to at least 57 bits, or to all that is left of the member.
   void Refill() {
     while (bitCount <= 56) {
       if (inEnd - inPos >= 8) {
@@ -233,8 +228,7 @@ struct TLegacyDecoder::TState {
     return value;
   }
 
-  // ---- output
-  // --------------------------------------------------------------------------------------
+  // ---- output -----------------------------------------------------------------------------------
   uint64_t OutputCount() const { return flushedCount + static_cast<uint64_t>(outPos - outBase); }
   bool OutputFull() const { return OutputCount() >= member.UncompressedSize; }
 
@@ -318,8 +312,7 @@ struct TLegacyDecoder::TState {
     return true;
   }
 
-  // ---- unshrink
-  // ------------------------------------------------------------------------------------
+  // ---- unshrink ---------------------------------------------------------------------------------
   struct TShrinkTables {
     int16_t parent[kShrinkCodes];  // -1: none (a literal, or a free code)
     uint8_t character[kShrinkCodes];
@@ -445,8 +438,7 @@ struct TLegacyDecoder::TState {
     return true;
   }
 
-  // ---- unreduce
-  // ------------------------------------------------------------------------------------
+  // ---- unreduce ---------------------------------------------------------------------------------
   bool Unreduce() {
     const unsigned factor = member.Method - 1;  // 1..4
     const unsigned lengthMask = 0xFFu >> factor;
@@ -531,10 +523,9 @@ struct TLegacyDecoder::TState {
     return true;
   }
 
-  // ---- explode
-  // ------------------------------------------------------------------------------------- Reads one
-  // tree description and builds the tree. False when the input ran out or the tree is ambiguous
-  // (reported without an exception); a final slot taken twice raises.
+  // ---- explode ----------------------------------------------------------------------------------
+  // Reads one tree description and builds the tree. False when the input ran out or the tree is
+  // ambiguous (reported without an exception); a final slot taken twice raises.
   bool ReadSfTree(TSfTree& tree, int alphabet) {
     struct TCodeEntry {
       uint8_t bitLength;
@@ -667,8 +658,7 @@ struct TLegacyDecoder::TState {
   }
 };
 
-// ---- TLegacyDecoder
-// ------------------------------------------------------------------------------
+// ---- TLegacyDecoder -----------------------------------------------------------------------------
 TLegacyDecoder::TLegacyDecoder(const TLegacyMember& member, const TLegacyContext& context)
     : F(std::make_unique<TState>(member, context)) {}
 

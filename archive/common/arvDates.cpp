@@ -82,8 +82,7 @@ int WeekdayOfDay(int64_t dayNumber) {  // 0 = Sunday; day 0 (1899-12-30) was a S
   return static_cast<int>(((dayNumber + 6) % 7 + 7) % 7);
 }
 
-// ---- the time-zone record
-// ------------------------------------------------------------------------
+// ---- the time-zone record -----------------------------------------------------------------------
 std::mutex& ZoneMutex() {
   static std::mutex mutex;
   return mutex;
@@ -130,8 +129,7 @@ bool TransitionMs(const host::TSystemTime& rule, bool absolute, int year, int64_
 
 }  // namespace
 
-// ---- calendar
-// ------------------------------------------------------------------------------------
+// ---- calendar -----------------------------------------------------------------------------------
 bool IsLeapYear(int year) {
   return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
 }
@@ -198,8 +196,7 @@ TDateTime NextMonth(TDateTime date) {
   return FromMs(next * kMsPerDay + timeOfDay);
 }
 
-// ---- packed DOS date-times
-// -----------------------------------------------------------------------
+// ---- packed DOS date-times ----------------------------------------------------------------------
 TDateTime DosToDateTime(uint32_t packed) {
   if (packed == 0) packed = 0x00210020;  // 1980-01-01 00:01:00
   const int year = 1980 + static_cast<int>(packed >> 25);
@@ -215,8 +212,7 @@ TDateTime DosToDateTime(uint32_t packed) {
   return date + time;
 }
 
-// ---- Unix seconds and the zone
-// -------------------------------------------------------------------
+// ---- Unix seconds and the zone ------------------------------------------------------------------
 void ReloadTimeZone() {
   const std::lock_guard<std::mutex> lock(ZoneMutex());
   CachedZone() = host::GetTimeZoneInformation();

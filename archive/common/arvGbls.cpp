@@ -22,52 +22,51 @@ int CompileMask(const std::string& mask, TInternalMask::TMaskItem* items) {
     } else if (c == '?') {
       if (pendingStar) continue;  // "*?" acts as "*"
       if (items) {
-        items[count].star = false;
-        items[count].kind = 1;
-        items[count].character = 0;
+        items[count].Star = false;
+        items[count].Kind = 1;
+        items[count].Character = 0;
       }
       ++count;
     } else {
       if (items) {
-        items[count].star = pendingStar;
-        items[count].kind = 0;
-        items[count].character = UpCaseAscii(c);
+        items[count].Star = pendingStar;
+        items[count].Kind = 0;
+        items[count].Character = UpCaseAscii(c);
       }
       ++count;
       pendingStar = false;
     }
   }
   if (items) {  // the end item matches only the end of the name
-    items[count].star = pendingStar;
-    items[count].kind = 0;
-    items[count].character = 0;
+    items[count].Star = pendingStar;
+    items[count].Kind = 0;
+    items[count].Character = 0;
   }
   return count + 1;
 }
 
 inline bool InSet(const TInternalMask::TMaskItem& item, uint8_t c) {
-  const bool member = item.set && item.set->test(UpCaseAscii(c));
-  return member != item.negate;
+  const bool member = item.Set && item.Set->test(UpCaseAscii(c));
+  return member != item.Negate;
 }
 
 }  // namespace
 
-// ---- masks
-// ---------------------------------------------------------------------------------------
+// ---- masks --------------------------------------------------------------------------------------
 TInternalMask::TInternalMask(const std::string& mask) {
-  itemCount_ = CompileMask(mask, nullptr);
-  items_ = std::make_unique<TMaskItem[]>(static_cast<size_t>(itemCount_));
-  CompileMask(mask, items_.get());
-  endsWithDot_ = !mask.empty() && mask.back() == '.';
+  FItemCount = CompileMask(mask, nullptr);
+  FItems = std::make_unique<TMaskItem[]>(static_cast<size_t>(FItemCount));
+  CompileMask(mask, FItems.get());
+  FEndsWithDot = !mask.empty() && mask.back() == '.';
 }
 
 TInternalMask::TInternalMask(std::vector<TMaskItem> items, bool endsWithDot)
-    : endsWithDot_(endsWithDot) {
-  const bool hasEnd = !items.empty() && items.back().kind == 0 && items.back().character == 0;
+    : FEndsWithDot(endsWithDot) {
+  const bool hasEnd = !items.empty() && items.back().Kind == 0 && items.back().Character == 0;
   if (!hasEnd) items.emplace_back();  // kind 0, character 0
-  itemCount_ = static_cast<int>(items.size());
-  items_ = std::make_unique<TMaskItem[]>(items.size());
-  for (size_t i = 0; i < items.size(); ++i) items_[i] = std::move(items[i]);
+  FItemCount = static_cast<int>(items.size());
+  FItems = std::make_unique<TMaskItem[]>(items.size());
+  for (size_t i = 0; i < items.size(); ++i) FItems[i] = std::move(items[i]);
 }
 
 TInternalMask::~TInternalMask() = default;  // the items own their sets
@@ -81,12 +80,12 @@ TInternalMask::~TInternalMask() = default;  // the items own their sets
 bool TInternalMask::Matches(const std::string& name) const {
   const size_t nameLength = name.size();
   // A mask ending in "." tests a name without "." as if it had one appended (no copy is made).
-  const bool appendDot = endsWithDot_ && name.find('.') == std::string::npos;
+  const bool appendDot = FEndsWithDot && name.find('.') == std::string::npos;
   const size_t length = nameLength + (appendDot ? 1 : 0);
   const auto byteAt = [&](size_t p) -> uint8_t {
     return p < nameLength ? static_cast<uint8_t>(name[p]) : static_cast<uint8_t>('.');
   };
-  const int lastItem = itemCount_ - 1;
+  const int lastItem = FItemCount - 1;
 
   size_t p = 0;
   int i = 0;
@@ -96,14 +95,14 @@ bool TInternalMask::Matches(const std::string& name) const {
   for (;;) {
     bool failed = false;
     for (; i <= lastItem; ++i) {
-      const TMaskItem& item = items_[static_cast<size_t>(i)];
+      const TMaskItem& item = FItems[static_cast<size_t>(i)];
       const bool isEnd = i == lastItem;
-      if (item.star) {
+      if (item.Star) {
         if (isEnd) {
           p = length;
-        } else if (item.kind == 0) {
-          while (p < length && UpCaseAscii(byteAt(p)) != item.character) ++p;
-        } else if (item.kind == 2) {
+        } else if (item.Kind == 0) {
+          while (p < length && UpCaseAscii(byteAt(p)) != item.Character) ++p;
+        } else if (item.Kind == 2) {
           while (p < length && !InSet(item, byteAt(p))) ++p;
         }  // kind 1 after a star: any character will do, nothing to skip
         haveRetry = p < length;
@@ -115,9 +114,9 @@ bool TInternalMask::Matches(const std::string& name) const {
         ok = p == length;
       } else if (p >= length) {
         ok = false;
-      } else if (item.kind == 0) {
-        ok = UpCaseAscii(byteAt(p)) == item.character;
-      } else if (item.kind == 1) {
+      } else if (item.Kind == 0) {
+        ok = UpCaseAscii(byteAt(p)) == item.Character;
+      } else if (item.Kind == 1) {
         ok = true;
       } else {
         ok = InSet(item, byteAt(p));
@@ -141,8 +140,7 @@ bool MaskMatches(const std::string& name, const std::string& mask) {
   return compiled.Matches(name);
 }
 
-// ---- names and paths
-// -----------------------------------------------------------------------------
+// ---- names and paths ----------------------------------------------------------------------------
 std::string SlashToBackslash(const std::string& path) {
   std::string result = path;
   for (char& c : result)
@@ -322,8 +320,7 @@ int PercentSaved(int64_t whole, int64_t part) {
   return DivideRoundHalfEven((static_cast<TInt128>(whole) - part) * 100, whole);
 }
 
-// ---- ASCII case
-// ----------------------------------------------------------------------------------
+// ---- ASCII case ---------------------------------------------------------------------------------
 
 std::string UpperCaseAscii(std::string text) {
   for (char& c : text) c = UpCaseAscii(c);

@@ -15,19 +15,18 @@
 
 class TStream32;
 
-// ---- masks
-// --------------------------------------------------------------------------------------- A
-// compiled wildcard pattern: "*" (any run of characters) and "?" (any one character); ASCII letters
-// compare without regard to case, bytes of 128 and above compare exactly. A mask ending in
+// ---- masks --------------------------------------------------------------------------------------
+// A compiled wildcard pattern: "*" (any run of characters) and "?" (any one character); ASCII
+// letters compare without regard to case, bytes of 128 and above compare exactly. A mask ending in
 // "." also accepts a name without any "." (so "*." selects names without an extension).
 class TInternalMask {
  public:
   struct TMaskItem {
-    bool star = false;      // one or more "*" stood before this item
-    uint8_t kind = 0;       // 0 literal, 1 any one character, 2 one character of a set
-    uint8_t character = 0;  // kind 0: the literal, upper case; the end item is kind 0, character 0
-    bool negate = false;    // kind 2: the set test is inverted
-    std::unique_ptr<std::bitset<256>> set;  // kind 2 only: the set, tested in upper case
+    bool Star = false;      // one or more "*" stood before this item
+    uint8_t Kind = 0;       // 0 literal, 1 any one character, 2 one character of a set
+    uint8_t Character = 0;  // kind 0: the literal, upper case; the end item is kind 0, character 0
+    bool Negate = false;    // kind 2: the set test is inverted
+    std::unique_ptr<std::bitset<256>> Set;  // kind 2 only: the set, tested in upper case
   };
 
   explicit TInternalMask(const std::string& mask);
@@ -45,22 +44,21 @@ class TInternalMask {
   // (a later star can absorb whatever an earlier one could), so it never comes near it.
   static constexpr int kMaxRetryPoints = 30;
 
-  int ItemCount() const { return itemCount_; }
-  bool EndsWithDot() const { return endsWithDot_; }
-  const TMaskItem& Item(int index) const { return items_[static_cast<size_t>(index)]; }
+  int ItemCount() const { return FItemCount; }
+  bool EndsWithDot() const { return FEndsWithDot; }
+  const TMaskItem& Item(int index) const { return FItems[static_cast<size_t>(index)]; }
 
  private:
-  std::unique_ptr<TMaskItem[]> items_;  // exactly itemCount_ items, the end item last
-  int itemCount_ = 0;
-  bool endsWithDot_ = false;
+  std::unique_ptr<TMaskItem[]> FItems;  // exactly FItemCount items, the end item last
+  int FItemCount = 0;
+  bool FEndsWithDot = false;
 };
 
 bool MaskMatches(const std::string& name, const std::string& mask);
 
-// ---- names and paths
-// ----------------------------------------------------------------------------- A stored member
-// name in system form: OEM (code page 437) bytes converted when translateOem is set, then every "/"
-// turned into "\".
+// ---- names and paths ----------------------------------------------------------------------------
+// A stored member name in system form: OEM (code page 437) bytes converted when translateOem is
+// set, then every "/" turned into "\".
 std::string ConvertStoredName(const std::string& name, bool translateOem);
 std::string SlashToBackslash(const std::string& path);
 std::string AppendBackslash(const std::string& path);  // "" stays ""
@@ -95,8 +93,7 @@ std::string UpperCaseAscii(std::string text);
 bool SameTextAscii(const std::string& a, const std::string& b);
 bool StartsTextAscii(const std::string& prefix, const std::string& text);
 
-// ---- dates
-// ---------------------------------------------------------------------------------------
+// ---- dates --------------------------------------------------------------------------------------
 using TDateTime = double;  // days since 1899-12-30; the fraction is the time of day
 // Before 1899-12-30 the value is negative and its fraction, taken as positive, is still the time
 // of day (-1.25 is 1899-12-29 06:00).

@@ -1,4 +1,4 @@
-// Checksums (CRC-32 braided over four lanes, CRC-16/ARC, Adler-32, the TAR header sum) and the
+// Checksums (CRC-32 braided over four lanes, CRC-16/ARC, the TAR header sum) and the
 // 64-bit stream classes: the base stream, handle and file streams on host handles, and the
 // decompressing stream over the inflate engine. Deflate itself lives in arvInflate; nothing here
 // compresses.
@@ -51,12 +51,6 @@ inline uint32_t Crc32Word(uint64_t word) {
   return static_cast<uint32_t>(word);
 }
 
-// Adler-32: sums modulo the largest prime below 65536. 5552 is the largest n for which
-// 255 n (n + 1) / 2 + (n + 1) (kAdlerBase - 1) still fits in 32 bits, so the sums are reduced
-// once per block of that size.
-constexpr uint32_t kAdlerBase = 65521;
-constexpr size_t kAdlerBlock = 5552;
-
 }  // namespace
 
 uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, size_t count) {
@@ -104,31 +98,6 @@ uint32_t Crc16Update(uint32_t crc, const uint8_t* bytes, size_t count) {
   return crc;
 }
 
-uint32_t Adler32(uint32_t adler, const uint8_t* bytes, size_t count) {
-  if (bytes == nullptr) return 1;
-  uint32_t s1 = adler & 0xFFFF;
-  uint32_t s2 = adler >> 16;
-  while (count > 0) {
-    size_t n = std::min(count, kAdlerBlock);
-    count -= n;
-    // Eight bytes a step: s2 gains 8 * s1 plus the bytes weighted 8..1, which keeps the chain
-    // between steps to two additions.
-    for (; n >= 8; n -= 8, bytes += 8) {
-      const uint32_t b0 = bytes[0], b1 = bytes[1], b2 = bytes[2], b3 = bytes[3];
-      const uint32_t b4 = bytes[4], b5 = bytes[5], b6 = bytes[6], b7 = bytes[7];
-      s2 += 8 * s1 + 8 * b0 + 7 * b1 + 6 * b2 + 5 * b3 + 4 * b4 + 3 * b5 + 2 * b6 + b7;
-      s1 += b0 + b1 + b2 + b3 + b4 + b5 + b6 + b7;
-    }
-    for (; n > 0; --n) {
-      s1 += *bytes++;
-      s2 += s1;
-    }
-    s1 %= kAdlerBase;
-    s2 %= kAdlerBase;
-  }
-  return (s2 << 16) | s1;
-}
-
 bool TarHeaderSumOk(const uint8_t header[512]) {
   constexpr size_t kHeaderSize = 512;
   constexpr size_t kSumField = 148;  // 8 bytes of octal digits, counted as spaces in the sum
@@ -151,9 +120,9 @@ bool TarHeaderSumOk(const uint8_t header[512]) {
 
 void TRunningChecksums::UpdateCrc(int kind, const uint8_t* bytes, size_t count) {
   if (kind == kCrcKind32) {
-    crc32 = Crc32Update(crc32, bytes, count);
+    Crc32 = Crc32Update(Crc32, bytes, count);
   } else if (kind == kCrcKind16) {
-    crc16 = Crc16Update(crc16, bytes, count);
+    Crc16 = Crc16Update(Crc16, bytes, count);
   }
 }
 
@@ -262,7 +231,7 @@ void TStream32::Progress() {
 
 // ---- THandleStream32, TFileStream32 -------------------------------------------------------------
 int64_t THandleStream32::GetSize() {
-  const int64_t size = host::FileSize(handle_);
+  const int64_t size = host::FileSize(FHandle);
   return size < 0 ? 0 : size;
 }
 
@@ -271,30 +240,30 @@ void THandleStream32::SetSize(int32_t newSize) {
 }
 
 void THandleStream32::SetSize64(int64_t newSize) {
-  if (Seek64(newSize, host::kSeekBegin) != newSize || !host::SetEndOfFile(handle_)) {
+  if (Seek64(newSize, host::kSeekBegin) != newSize || !host::SetEndOfFile(FHandle)) {
     throw EStreamError(host::SysErrorMessage(host::LastError()));
   }
 }
 
 int32_t THandleStream32::Read(void* buffer, int32_t count) {
   if (count <= 0) return 0;
-  const int32_t got = host::FileRead(handle_, buffer, static_cast<uint32_t>(count));
+  const int32_t got = host::FileRead(FHandle, buffer, static_cast<uint32_t>(count));
   return got < 0 ? 0 : got;
 }
 
 int32_t THandleStream32::Write(const void* buffer, int32_t count) {
   if (count <= 0) return 0;
-  const int32_t put = host::FileWrite(handle_, buffer, static_cast<uint32_t>(count));
+  const int32_t put = host::FileWrite(FHandle, buffer, static_cast<uint32_t>(count));
   return put < 0 ? 0 : put;
 }
 
 int32_t THandleStream32::Seek(int32_t offset, int origin) {
-  const int64_t position = host::FileSeek(handle_, offset, origin);
+  const int64_t position = host::FileSeek(FHandle, offset, origin);
   return position < 0 ? -1 : CheckedInt32(position);
 }
 
 int64_t THandleStream32::Seek64(int64_t offset, int origin) {
-  return host::FileSeek(handle_, offset, origin);
+  return host::FileSeek(FHandle, offset, origin);
 }
 
 TFileStream32::TFileStream32(const std::string& fileName, uint32_t mode)
@@ -302,14 +271,14 @@ TFileStream32::TFileStream32(const std::string& fileName, uint32_t mode)
                                        : host::FileOpen(fileName, mode)) {}
 
 TFileStream32::~TFileStream32() {
-  if (handle_ >= 0) host::FileClose(handle_);
+  if (FHandle >= 0) host::FileClose(FHandle);
 }
 
 // ---- TCustomStream, TDecompressStream -----------------------------------------------------------
 TCustomStream::TCustomStream(TStream32& source)
-    : source_(&source),
-      sourcePosition_(source.Position()),
-      input_(std::make_unique_for_overwrite<uint8_t[]>(kInputBufferSize)) {}
+    : FSource(&source),
+      FSourcePosition(source.Position()),
+      FInput(std::make_unique_for_overwrite<uint8_t[]>(kInputBufferSize)) {}
 
 // ---- the inflate driver -------------------------------------------------------------------------
 TInflateDriver::~TInflateDriver() {
@@ -393,43 +362,43 @@ TInflateStep TInflateDriver::Run(uint8_t* output, uint32_t room, const TInflateS
 TDecompressStream::TDecompressStream(TStream32& source, int windowBits, bool deflate64,
                                      TZipCipher* cipher, const uint8_t* cancel)
     : TCustomStream(source),
-      driver_(input_.get(), kInputBufferSize),
-      cipher_(cipher),
-      startKeys_(cipher != nullptr ? *cipher : TZipCipher{}),
-      cancel_(cancel),
-      startPosition_(sourcePosition_) {
-  initResult_ = driver_.Start(windowBits, deflate64);
+      FDriver(FInput.get(), kInputBufferSize),
+      FCipher(cipher),
+      FStartKeys(cipher != nullptr ? *cipher : TZipCipher{}),
+      FCancel(cancel),
+      FStartPosition(FSourcePosition) {
+  FInitResult = FDriver.Start(windowBits, deflate64);
 }
 
 TDecompressStream::~TDecompressStream() {
-  if (readAny_) {
+  if (FReadAny) {
     try {
       // Read-ahead that the engine did not use goes back, so the source stands right after the
       // member's last compressed byte.
-      source_->SetPosition(sourcePosition_ - driver_.InputLeft());
+      FSource->SetPosition(FSourcePosition - FDriver.InputLeft());
     } catch (const EArvException&) {  // a destructor reports nothing; the owner finds the
     }                                 // position wrong
   }
 }
 
 int32_t TDecompressStream::FillInput(uint8_t* buffer, int32_t room) {
-  if (source_->Position() != sourcePosition_) source_->SetPosition(sourcePosition_);
-  const int32_t got = source_->Read(buffer, room);
+  if (FSource->Position() != FSourcePosition) FSource->SetPosition(FSourcePosition);
+  const int32_t got = FSource->Read(buffer, room);
   if (got <= 0) return 0;
-  readAny_ = true;
-  sourcePosition_ += got;
-  if (cipher_ != nullptr) cipher_->DecipherBuffer(buffer, static_cast<size_t>(got));
+  FReadAny = true;
+  FSourcePosition += got;
+  if (FCipher != nullptr) FCipher->DecipherBuffer(buffer, static_cast<size_t>(got));
   Progress();
   return got;
 }
 
 int32_t TDecompressStream::Read(void* buffer, int32_t count) {
   if (count <= 0) return 0;
-  if (initResult_ != kInflateOk) return initResult_;
-  if (endOfStream_) return count;
-  const TInflateStep step = driver_.Run(static_cast<uint8_t*>(buffer), static_cast<uint32_t>(count),
+  if (FInitResult != kInflateOk) return FInitResult;
+  if (FEndOfStream) return count;
+  const TInflateStep step = FDriver.Run(static_cast<uint8_t*>(buffer), static_cast<uint32_t>(count),
                                         [this](uint8_t* input, int32_t room) {
-                                          if (cancel_ != nullptr && *cancel_ != 0)
+                                          if (FCancel != nullptr && *FCancel != 0)
                                             return kInflateSourceCancelled;
                                           return FillInput(input, room);
                                         });
@@ -437,7 +406,7 @@ int32_t TDecompressStream::Read(void* buffer, int32_t count) {
     case TInflateStep::Full:
       return count;
     case TInflateStep::End:
-      endOfStream_ = true;
+      FEndOfStream = true;
       return count;
     case TInflateStep::Cancelled:
       return 0;
@@ -445,7 +414,7 @@ int32_t TDecompressStream::Read(void* buffer, int32_t count) {
     case TInflateStep::Broken:
       break;
   }
-  return driver_.LastCode();
+  return FDriver.LastCode();
 }
 
 int32_t TDecompressStream::Write(const void*, int32_t) {
@@ -472,15 +441,15 @@ int64_t TDecompressStream::Seek64(int64_t offset, int origin) {
 }
 
 void TDecompressStream::AttachSource(TStream32& source, int64_t position) {
-  source_ = &source;
-  sourcePosition_ = position;
-  startPosition_ = position;
-  source_->SetPosition(position);
+  FSource = &source;
+  FSourcePosition = position;
+  FStartPosition = position;
+  FSource->SetPosition(position);
 }
 
 void TDecompressStream::DiscardForward(int64_t bytes) {
   uint8_t scrap[kDiscardBlockSize];
-  while (bytes > 0 && !endOfStream_) {
+  while (bytes > 0 && !FEndOfStream) {
     const auto step = static_cast<int32_t>(std::min<int64_t>(bytes, kDiscardBlockSize));
     ReadBuffer(scrap, step);
     bytes -= step;
@@ -488,9 +457,9 @@ void TDecompressStream::DiscardForward(int64_t bytes) {
 }
 
 void TDecompressStream::Restart() {
-  driver_.Reset();
-  endOfStream_ = false;
-  if (cipher_ != nullptr) *cipher_ = startKeys_;
-  sourcePosition_ = startPosition_;
-  source_->SetPosition(startPosition_);
+  FDriver.Reset();
+  FEndOfStream = false;
+  if (FCipher != nullptr) *FCipher = FStartKeys;
+  FSourcePosition = FStartPosition;
+  FSource->SetPosition(FStartPosition);
 }

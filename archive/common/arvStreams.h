@@ -1,4 +1,4 @@
-// Checksums (CRC-32, CRC-16/ARC, Adler-32, the TAR header sum) and the engine's 64-bit streams:
+// Checksums (CRC-32, CRC-16/ARC, the TAR header sum) and the engine's 64-bit streams:
 // TStream32, its handle and file streams (on host-layer handles), and TDecompressStream, a
 // read-only stream that inflates a deflated member out of an archive stream, deciphering each
 // input block first when the member is encrypted. Writing archives is not this file's business.
@@ -21,8 +21,7 @@
 // No pre- or post-inversion: a zip member's CRC starts at 0xFFFFFFFF and is inverted at the end.
 uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, size_t count);
 uint32_t Crc16Update(uint32_t crc, const uint8_t* bytes, size_t count);
-// Adler-32 of RFC 1950; returns 1 for a missing buffer.
-uint32_t Adler32(uint32_t adler, const uint8_t* bytes, size_t count);
+// Adler-32 comes with the inflate engine (arvInflate.h), whose wrapped data it checks.
 // The TAR header sum: all 512 bytes, the checksum field counted as spaces, against its octal value.
 bool TarHeaderSumOk(const uint8_t header[512]);
 
@@ -33,8 +32,8 @@ constexpr int kCrcKind32 = 32;
 // The running checksums of one run (a CRC-32 and a CRC-16), selected by kind 32 or 16 (any other
 // kind folds into neither).
 struct TRunningChecksums {
-  uint32_t crc32 = 0xFFFFFFFF;
-  uint32_t crc16 = 0;
+  uint32_t Crc32 = 0xFFFFFFFF;
+  uint32_t Crc16 = 0;
   void UpdateCrc(int kind, const uint8_t* bytes, size_t count);
 };
 
@@ -93,8 +92,8 @@ class TStream32 {
 // only forgets the handle.
 class THandleStream32 : public TStream32 {
  public:
-  explicit THandleStream32(host::THandle handle) : handle_(handle) {}
-  host::THandle Handle() const { return handle_; }
+  explicit THandleStream32(host::THandle handle) : FHandle(handle) {}
+  host::THandle Handle() const { return FHandle; }
 
   int64_t GetSize() override;  // the file's size, 0 when it cannot be had
   void SetSize(int32_t newSize) override;
@@ -106,7 +105,7 @@ class THandleStream32 : public TStream32 {
 
  protected:
   bool HasSeek64() const override { return true; }
-  host::THandle handle_;
+  host::THandle FHandle;
 };
 
 constexpr uint32_t fmCreate = 0xFFFF;
@@ -126,9 +125,9 @@ class TCustomStream : public TStream32 {
   explicit TCustomStream(TStream32& source);
 
  protected:
-  TStream32* source_;       // not owned
-  int64_t sourcePosition_;  // where the source is expected to stand
-  std::unique_ptr<uint8_t[]> input_;
+  TStream32* FSource;       // not owned
+  int64_t FSourcePosition;  // where the source is expected to stand
+  std::unique_ptr<uint8_t[]> FInput;
 };
 
 // ---- the inflate driver -------------------------------------------------------------------------
@@ -221,9 +220,9 @@ class TDecompressStream : public TCustomStream {
   // inflate state, the cipher keys and any input not yet consumed.
   void AttachSource(TStream32& source, int64_t position);
 
-  bool EndOfStream() const { return endOfStream_; }
-  uint64_t TotalOut() const { return driver_.Engine().total_out; }
-  const TInflateStream& InflateState() const { return driver_.Engine(); }
+  bool EndOfStream() const { return FEndOfStream; }
+  uint64_t TotalOut() const { return FDriver.Engine().total_out; }
+  const TInflateStream& InflateState() const { return FDriver.Engine(); }
 
  protected:
   bool HasSeek64() const override { return true; }
@@ -233,12 +232,12 @@ class TDecompressStream : public TCustomStream {
   void DiscardForward(int64_t bytes);
   void Restart();
 
-  TInflateDriver driver_;
-  TZipCipher* cipher_;
-  TZipCipher startKeys_;  // the cipher as it stood when the data began
-  const uint8_t* cancel_;
-  int64_t startPosition_;  // where the data began in the source
-  int initResult_ = kInflateOk;
-  bool endOfStream_ = false;
-  bool readAny_ = false;  // input was taken from a source since creation
+  TInflateDriver FDriver;
+  TZipCipher* FCipher;
+  TZipCipher FStartKeys;  // the cipher as it stood when the data began
+  const uint8_t* FCancel;
+  int64_t FStartPosition;  // where the data began in the source
+  int FInitResult = kInflateOk;
+  bool FEndOfStream = false;
+  bool FReadAny = false;  // input was taken from a source since creation
 };

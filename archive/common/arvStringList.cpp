@@ -5,7 +5,7 @@
 #include "archive/common/arvGbls.h"
 
 int TStringList::IndexOf(const std::string& text) const {
-  for (size_t i = 0; i < lines_.size(); ++i)
-    if (SameTextAscii(lines_[i], text)) return static_cast<int>(i);
+  for (size_t i = 0; i < FLines.size(); ++i)
+    if (SameTextAscii(FLines[i], text)) return static_cast<int>(i);
   return -1;
 }

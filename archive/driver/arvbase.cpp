@@ -7,7 +7,10 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <new>
+
+#include "archive/common/arvScopeExit.h"
 
 namespace {
 
@@ -98,7 +101,7 @@ bool TUnBaseHeaderObj::Add(const TUnBaseHeaderRec& rec, const uint8_t* central,
                            const TDataDescriptor* descriptor, const std::string* name) {
   try {
     TItem item;
-    item.rec = rec;
+    item.Rec = rec;
     // Room first (growing geometrically), so the pushes below cannot fail half-way.
     if (FItems.size() == FItems.capacity()) FItems.reserve(std::max<size_t>(64, 2 * FItems.size()));
     if (central && FCentral.size() == FCentral.capacity())
@@ -109,17 +112,17 @@ bool TUnBaseHeaderObj::Add(const TUnBaseHeaderRec& rec, const uint8_t* central,
       if (FNames.size() == FNames.capacity())
         FNames.reserve(std::max<size_t>(64, 2 * FNames.size()));
       FNames.push_back(*name);  // the only step that may fail: nothing else was added yet
-      item.name = static_cast<int32_t>(FNames.size() - 1);
+      item.Name = static_cast<int32_t>(FNames.size() - 1);
     }
     if (central) {
       std::array<uint8_t, kCentralCopySize> copy;
       std::memcpy(copy.data(), central, kCentralCopySize);
       FCentral.push_back(copy);  // room reserved above: cannot throw
-      item.central = static_cast<int32_t>(FCentral.size() - 1);
+      item.Central = static_cast<int32_t>(FCentral.size() - 1);
     }
     if (descriptor) {
       FDescriptors.push_back(*descriptor);
-      item.descriptor = static_cast<int32_t>(FDescriptors.size() - 1);
+      item.Descriptor = static_cast<int32_t>(FDescriptors.size() - 1);
     }
     FItems.push_back(item);
     return true;
@@ -130,33 +133,33 @@ bool TUnBaseHeaderObj::Add(const TUnBaseHeaderRec& rec, const uint8_t* central,
 
 const std::string* TUnBaseHeaderObj::Name(int index) const {
   const TItem& item = FItems.at(static_cast<size_t>(index));
-  return item.name < 0 ? nullptr : &FNames[static_cast<size_t>(item.name)];
+  return item.Name < 0 ? nullptr : &FNames[static_cast<size_t>(item.Name)];
 }
 
 const uint8_t* TUnBaseHeaderObj::Central(int index) const {
   const TItem& item = FItems.at(static_cast<size_t>(index));
-  return item.central < 0 ? nullptr : FCentral[static_cast<size_t>(item.central)].data();
+  return item.Central < 0 ? nullptr : FCentral[static_cast<size_t>(item.Central)].data();
 }
 
 const TDataDescriptor* TUnBaseHeaderObj::Descriptor(int index) const {
   const TItem& item = FItems.at(static_cast<size_t>(index));
-  return item.descriptor < 0 ? nullptr : &FDescriptors[static_cast<size_t>(item.descriptor)];
+  return item.Descriptor < 0 ? nullptr : &FDescriptors[static_cast<size_t>(item.Descriptor)];
 }
 
 bool TUnBaseHeaderObj::AttachExtra(const TZipEntryExtra& extra) {
   if (FItems.empty()) return false;
   try {
     FExtras.push_back(extra);
-  } catch (...) {
+  } catch (const std::bad_alloc&) {
     return false;
   }
-  FItems.back().extra = static_cast<int32_t>(FExtras.size() - 1);
+  FItems.back().Extra = static_cast<int32_t>(FExtras.size() - 1);
   return true;
 }
 
 const TZipEntryExtra* TUnBaseHeaderObj::Extra(int index) const {
   const TItem& item = FItems.at(static_cast<size_t>(index));
-  return item.extra < 0 ? nullptr : &FExtras[static_cast<size_t>(item.extra)];
+  return item.Extra < 0 ? nullptr : &FExtras[static_cast<size_t>(item.Extra)];
 }
 
 void TUnBaseHeaderObj::Clear() {
@@ -469,16 +472,14 @@ int TUnBase::Extract() {
       return 0;  // step 4
 
     // Steps 5 to 9: everything after OnActivate ends with OnDeactivate.
-    struct TDeactivate {
-      TUnBase* self;
-      ~TDeactivate() {
-        if (!self->OnDeactivate) return;
-        try {
-          self->OnDeactivate(self);
-        } catch (...) {
-        }
+    const TScopeExit deactivate([this] {
+      if (!OnDeactivate) return;
+      try {
+        OnDeactivate(this);
+      } catch (...) {
+        // Runs during unwinding: whatever the handler throws must end here.
       }
-    } deactivate{this};
+    });
     if (OnActivate) OnActivate(this);
 
     // Step 6: the decoders of some formats open the archive themselves.
@@ -496,6 +497,8 @@ int TUnBase::Extract() {
       try {
         ExtractArchive(archive);
       } catch (...) {
+        // The walk runs the caller's event handlers, which may throw anything; what was
+        // extracted so far is counted, and the closing steps below still run.
       }
       archive.reset();
       FOutputFolder.Close();  // the destination is not held open after the run
@@ -517,7 +520,7 @@ void TUnBase::ExtractArchive(std::unique_ptr<TStream32>&) {}
 bool TUnBase::CheckCrc(int kind, uint32_t expected) {
   bool pass = false;
   if (!FCancel) {
-    const uint32_t running = kind == kCrcKind16 ? FChecksums.crc16 : FChecksums.crc32;
+    const uint32_t running = kind == kCrcKind16 ? FChecksums.Crc16 : FChecksums.Crc32;
     pass = running == expected || running == ~expected;
   }
   if (OnEnd) {
@@ -656,14 +659,15 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
     if (made && !FTestOnly && !FOutputPath.empty()) {
       try {
         FFolderTimes.push_back({FOutputPath, dosDateTime, FMemberTime});
-      } catch (...) {
+      } catch (const std::bad_alloc&) {
         // Without room to remember it, the folder keeps the time it was made at.
       }
     }
-    FChecksums.crc32 = expectedCrc;  // a directory always passes
+    FChecksums.Crc32 = expectedCrc;  // a directory always passes
     try {
       if (OnEnd) OnEnd(this, FOutputPath, made && !FCancel);
     } catch (...) {
+      // A handler's exception would end the run; the folder's verdict is already made.
     }
     return made;
   }
@@ -688,11 +692,12 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
   } else {
     FWriteError = host::kErrorSuccess;
     try {
-      FChecksums.crc32 = 0xFFFFFFFF;
+      FChecksums.Crc32 = 0xFFFFFFFF;
       decoded = DecodeZipMember(FOutputPath, sizes, out, archive);
-      FChecksums.crc32 = ~FChecksums.crc32;
+      FChecksums.Crc32 = ~FChecksums.Crc32;
     } catch (...) {
-      // The member ends here; the run goes on with the next one.
+      // A read failure, or anything a volume prompt's handler throws: the member ends here and
+      // the run goes on with the next one.
       decoded = false;
     }
     if (FWriteError != host::kErrorSuccess) {
@@ -706,7 +711,8 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
     }
     try {
       CloseOutput(out, attributes, dosDateTime, FOutputPath);
-    } catch (...) {
+    } catch (const std::exception&) {
+      // Out of memory on the way: the member's verdict below still stands.
     }
     // With the zip cipher about one wrong password in 256 passes the check byte and deciphers
     // the member into noise: its checksum fails, and the noise is not the member.
@@ -729,7 +735,7 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
     try {
       pass = CheckCrc(kCrcKind32, expectedCrc);
     } catch (...) {
-      pass = false;
+      pass = false;  // OnEnd's handler threw: the member is not counted, the run goes on
     }
     // The checksum of what was there may match while the member promised more (a declared size
     // larger than its data): that is a failure too, and said once.
@@ -741,6 +747,7 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
     try {
       OnEnd(this, FOutputPath, false);
     } catch (...) {
+      // A handler's exception would end the run; the member has failed already.
     }
   }
   // The count is the number of files extracted whole: a member that failed is not in it (a file
@@ -924,6 +931,7 @@ void TUnBase::ReportProgress(int64_t done, int64_t size, int64_t total) {
   try {
     (this->*FProgressSink)(byFile, byArchive);
   } catch (...) {
+    // Progress is news, never a reason to stop: a handler that throws is not heard.
   }
 }
 

@@ -104,7 +104,7 @@ class TUnBaseHeaderObj {
   bool Add(const TUnBaseHeaderRec& rec, const uint8_t* central = nullptr,
            const TDataDescriptor* descriptor = nullptr, const std::string* name = nullptr);
   const TUnBaseHeaderRec& Header(int index) const {
-    return FItems.at(static_cast<size_t>(index)).rec;
+    return FItems.at(static_cast<size_t>(index)).Rec;
   }
   // The central header copy, or nullptr when the pass read none.
   const uint8_t* Central(int index) const;
@@ -121,11 +121,11 @@ class TUnBaseHeaderObj {
 
  private:
   struct TItem {
-    TUnBaseHeaderRec rec;
-    int32_t central = -1;     // index into FCentral
-    int32_t descriptor = -1;  // index into FDescriptors
-    int32_t name = -1;        // index into FNames
-    int32_t extra = -1;       // index into FExtras
+    TUnBaseHeaderRec Rec;
+    int32_t Central = -1;     // index into FCentral
+    int32_t Descriptor = -1;  // index into FDescriptors
+    int32_t Name = -1;        // index into FNames
+    int32_t Extra = -1;       // index into FExtras
   };
   std::vector<TItem> FItems;
   std::vector<std::string> FNames;

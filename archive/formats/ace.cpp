@@ -109,13 +109,7 @@ class TAceLister final : public TListerFormat {
     entry.IsDirectory = (header.Attributes & kAceDirectoryAttribute) != 0;
     entry.Encrypted = (header.Flags & kAceFlagPassword) != 0;
     if (!walk.SimpleMatch(walk.FileName())) return;
-    if (entry.IsDirectory) {
-      if (walk.ShowEmptyDirs()) walk.ReportEntry(walk.HeaderStart);
-    } else {
-      walk.CountEntry();
-      walk.AddSizes(entry.UnpackedSize, entry.PackedSize);
-      walk.ReportEntry(walk.HeaderStart);
-    }
+    walk.ReportSelected(walk.HeaderStart, entry.IsDirectory, entry.UnpackedSize, entry.PackedSize);
   }
 
  private:

@@ -104,15 +104,8 @@ class TArcLister final : public TListerFormat {
     }
     walk.FireReadFile();
 
-    if (walk.SimpleMatch(walk.FileName())) {
-      if (folder) {
-        if (walk.ShowEmptyDirs()) walk.ReportEntry(walk.HeaderStart);
-      } else {
-        walk.CountEntry();
-        walk.AddSizes(entry.UnpackedSize, entry.PackedSize);
-        walk.ReportEntry(walk.HeaderStart);
-      }
-    }
+    if (walk.SimpleMatch(walk.FileName()))
+      walk.ReportSelected(walk.HeaderStart, folder, entry.UnpackedSize, entry.PackedSize);
     // A folder's members follow its header directly.
     walk.CurrentOffset = walk.HeaderStart + header.Size + (folder ? 0 : header.PackedSize);
   }

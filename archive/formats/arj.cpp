@@ -156,13 +156,7 @@ class TArjLister final : public TListerFormat {
     entry.IsDirectory = part.FileType == kArjDirectory;
     entry.Encrypted = (part.Flags & 0x01) != 0;
     if (!walk.SimpleMatch(walk.FileName())) return;
-    if (entry.IsDirectory) {
-      if (walk.ShowEmptyDirs()) walk.ReportEntry(partStart);
-    } else {
-      walk.AddSizes(runningUnpacked, runningPacked);
-      walk.CountEntry();
-      walk.ReportEntry(partStart);
-    }
+    walk.ReportSelected(partStart, entry.IsDirectory, runningUnpacked, runningPacked);
   }
 
  private:

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "archive/common/arvScopeExit.h"
@@ -196,6 +197,17 @@ void TArcovaWalk::SubtractSizes(int64_t unpacked, int64_t packed) {
   FPackSum -= packed;
 }
 
+void TArcovaWalk::ReportSelected(int64_t offset, bool isDirectory, int64_t unpacked,
+                                 int64_t packed) {
+  if (isDirectory) {
+    if (ShowEmptyDirs()) ReportEntry(offset);
+    return;
+  }
+  CountEntry();
+  AddSizes(unpacked, packed);
+  ReportEntry(offset);
+}
+
 void TArcovaWalk::ReportEntry(int64_t offset) {
   host::ProcessMessages();  // the GUI stays alive between entries
   if (FOwner.Cancel()) return;
@@ -309,8 +321,8 @@ void TArcova::FillFileList(TStringList* list) {
   bool ok = false;
   try {
     ok = GuardedRead();
-  } catch (...) {
-    ok = false;
+  } catch (const std::bad_alloc&) {
+    ok = false;  // no memory for the guard's handlers (the walk itself catches inside): no list
   }
   if (!ok) list->Clear();
 }
@@ -325,7 +337,9 @@ bool TArcova::Scan() {
   try {
     return Walk();
   } catch (...) {
-    return false;  // the walk's own resources are freed by their owners on the way out
+    // A failing read, or whatever the caller's OnReadFile and OnRead handlers throw; the walk's
+    // own resources are freed by their owners on the way out.
+    return false;
   }
 }
 

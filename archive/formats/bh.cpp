@@ -54,13 +54,7 @@ class TBhLister final : public TListerFormat {
     walk.FireReadFile();
 
     if (!walk.SimpleMatch(walk.FileName())) return;
-    if (entry.IsDirectory) {
-      if (walk.ShowEmptyDirs()) walk.ReportEntry(walk.HeaderStart);
-    } else {
-      walk.CountEntry();
-      walk.AddSizes(unpacked, packed);
-      walk.ReportEntry(walk.HeaderStart);
-    }
+    walk.ReportSelected(walk.HeaderStart, entry.IsDirectory, unpacked, packed);
   }
 };
 

@@ -133,15 +133,8 @@ class TCabLister final : public TListerFormat {
     walk.FireReadFile();
 
     const bool endsLater = folder == kCabContinuedToNext || folder == kCabContinuedBothWays;
-    if (!endsLater && walk.SimpleMatch(walk.FileName())) {
-      if (entry.IsDirectory) {
-        if (walk.ShowEmptyDirs()) walk.ReportEntry(walk.HeaderStart);
-      } else {
-        walk.CountEntry();
-        walk.AddSizes(size, size);
-        walk.ReportEntry(walk.HeaderStart);
-      }
-    }
+    if (!endsLater && walk.SimpleMatch(walk.FileName()))
+      walk.ReportSelected(walk.HeaderStart, entry.IsDirectory, size, size);
     if (FRemaining == 0) MoveToNextCabinet(walk);
   }
 

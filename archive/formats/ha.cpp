@@ -59,13 +59,7 @@ class THaLister final : public TListerFormat {
     walk.FireReadFile();
 
     if (!walk.SimpleMatch(walk.FileName())) return;
-    if (entry.IsDirectory) {
-      if (walk.ShowEmptyDirs()) walk.ReportEntry(walk.HeaderStart + 1);
-    } else {
-      walk.CountEntry();
-      walk.AddSizes(unpacked, packed);
-      walk.ReportEntry(walk.HeaderStart + 1);
-    }
+    walk.ReportSelected(walk.HeaderStart + 1, entry.IsDirectory, unpacked, packed);
   }
 };
 

@@ -146,14 +146,7 @@ void TLhaLister::Header(TArcovaWalk& walk) {
 
   std::string matchName = walk.FileName();
   if (directory && !matchName.empty()) matchName.pop_back();
-  if (!walk.SimpleMatch(matchName)) return;
-  if (directory) {
-    if (walk.ShowEmptyDirs()) walk.ReportEntry(start);
-    return;
-  }
-  walk.CountEntry();
-  walk.AddSizes(unpacked, packed);
-  walk.ReportEntry(start);
+  if (walk.SimpleMatch(matchName)) walk.ReportSelected(start, directory, unpacked, packed);
 }
 
 }  // namespace

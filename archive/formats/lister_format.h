@@ -166,6 +166,9 @@ class TArcovaWalk {
   // Reports the current entry (messages pumped first): list mode adds its name to the list, event
   // mode fires OnReadBegin, OnRead(offset, NumFiles()), OnReadEnd.
   void ReportEntry(int64_t offset);
+  // The current entry, once its name is selected: a file is counted, its sizes summed and reported;
+  // a folder is reported only when empty folders are shown, and is neither counted nor summed.
+  void ReportSelected(int64_t offset, bool isDirectory, int64_t unpacked, int64_t packed);
 
   // ---- cancelling and errors --------------------------------------------------------------------
   bool Cancelled() const { return FOwner.Cancel(); }

@@ -79,15 +79,8 @@ bool OpenNextVolume(TArcovaWalk& walk, int volumeIndex) {
 void ReportFileEntry(TArcovaWalk& walk, int64_t start, bool directory, int64_t unpacked,
                      int64_t packed) {
   std::string matchName = walk.FileName();
-  if (directory) matchName.pop_back();
-  if (!walk.SimpleMatch(matchName)) return;
-  if (directory) {
-    if (walk.ShowEmptyDirs()) walk.ReportEntry(start);
-    return;
-  }
-  walk.CountEntry();
-  walk.AddSizes(unpacked, packed);
-  walk.ReportEntry(start);
+  if (directory && !matchName.empty()) matchName.pop_back();
+  if (walk.SimpleMatch(matchName)) walk.ReportSelected(start, directory, unpacked, packed);
 }
 
 }  // namespace rar

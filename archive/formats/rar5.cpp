@@ -1,8 +1,10 @@
 // The lister's reader for RAR 5 archives: after the 8-byte marker, blocks whose sizes and fields
 // are variable-length integers (7 bits a byte, low groups first). File headers are listed, service
 // headers (comments, streams, access lists) and the archive header are skipped; a file continued
-// on the next volume is followed there and counted once, where it ends. An archive whose headers
-// are encrypted reports that a password is needed. Member data is never read.
+// on the next volume is followed there and counted once, where it ends. A file's time is the one
+// of its extra area's time record when there is one (to the 100 ns or the nanosecond), else its
+// header's Unix seconds. An archive whose headers are encrypted reports that a password is needed.
+// Member data is never read.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -37,6 +39,17 @@ constexpr uint64_t kFileDirectory = 0x0001;
 constexpr uint64_t kFileTime = 0x0002;
 constexpr uint64_t kFileCrc = 0x0004;
 constexpr uint64_t kHostWindows = 0;
+// The extra area's time record: flags, then the times they announce (modification, creation,
+// access, in that order), each a Windows file time of 8 bytes or Unix seconds of 4; with
+// kTimeUnixNanos the nanoseconds of the Unix times follow all of them, in the same order.
+constexpr uint64_t kExtraTime = 3;
+constexpr uint64_t kTimeUnix = 0x0001;
+constexpr uint64_t kTimeModified = 0x0002;
+constexpr uint64_t kTimeCreated = 0x0004;
+constexpr uint64_t kTimeAccessed = 0x0008;
+constexpr uint64_t kTimeUnixNanos = 0x0010;
+constexpr uint64_t kFileTimeTicksPerSecond = 10000000;  // 100 ns
+constexpr int64_t kFileTimeToUnix = 11644473600;        // seconds from 1601-01-01 to 1970-01-01
 
 // Reads variable-length integers and fixed fields from a header held in memory; every read past
 // its end leaves the reader failed (and returns 0).
@@ -61,6 +74,10 @@ class TFieldReader {
     }
     FPos += 4;
     return GetLe32(FData + FPos - 4);
+  }
+  uint64_t U64() {
+    const uint64_t low = U32();
+    return low | static_cast<uint64_t>(U32()) << 32;
   }
   const uint8_t* Bytes(uint64_t count) {
     if (count > FSize - FPos) {
@@ -99,7 +116,9 @@ class TRar5Lister final : public TListerFormat {
     walk.StartOffset = walk.CurrentOffset = position + kMarkerSize;
     return true;
   }
-  void FileHeader(TArcovaWalk& walk, TFieldReader& fields, uint64_t blockFlags, uint64_t dataSize);
+  // `extra`: the header's extra area (nullptr when it has none or it lies beyond what was read).
+  void FileHeader(TArcovaWalk& walk, TFieldReader& fields, uint64_t blockFlags, uint64_t dataSize,
+                  const uint8_t* extra, size_t extraSize);
 
   int64_t FRunningPacked = 0;
   int FVolumeIndex = 0;
@@ -130,7 +149,7 @@ void TRar5Lister::Header(TArcovaWalk& walk) {
   TFieldReader fields(header, static_cast<size_t>(got));
   const uint64_t type = fields.Vint();
   const uint64_t flags = fields.Vint();
-  if (flags & kHasExtra) fields.Vint();
+  const uint64_t extraSize = (flags & kHasExtra) ? fields.Vint() : 0;
   const uint64_t dataSize = (flags & kHasData) ? fields.Vint() : 0;
   const int64_t headerEnd = headerStart + static_cast<int64_t>(headerSize);
   if (fields.Failed() || dataSize > static_cast<uint64_t>(INT64_MAX - headerEnd)) {
@@ -138,10 +157,13 @@ void TRar5Lister::Header(TArcovaWalk& walk) {
     return;
   }
   walk.CurrentOffset = headerEnd + static_cast<int64_t>(dataSize);
+  // The extra area closes the header.
+  const bool extraRead = extraSize != 0 && extraSize <= headerSize && headerSize <= uint64_t(got);
+  const uint8_t* extra = extraRead ? header + (headerSize - extraSize) : nullptr;
 
   switch (type) {
     case kTypeFile:
-      FileHeader(walk, fields, flags, dataSize);
+      FileHeader(walk, fields, flags, dataSize, extra, extraRead ? extraSize : 0);
       break;
     case kTypeEncryption:
       // Everything behind this block is encrypted: only a password would show the names.
@@ -158,8 +180,39 @@ void TRar5Lister::Header(TArcovaWalk& walk) {
   }
 }
 
+// The modification time of an extra area's time record; Valid false without one.
+TExactTime ExtraAreaTime(const uint8_t* extra, size_t size) {
+  TFieldReader records(extra, size);
+  while (!records.Failed() && records.Position() < size) {
+    const uint64_t recordSize = records.Vint();
+    const uint8_t* record = records.Bytes(recordSize);
+    if (!record) break;
+    TFieldReader fields(record, static_cast<size_t>(recordSize));
+    if (fields.Vint() != kExtraTime) continue;
+    const uint64_t flags = fields.Vint();
+    if (!(flags & kTimeModified)) continue;
+    TExactTime time;
+    if (flags & kTimeUnix) {
+      time.Seconds = static_cast<int32_t>(fields.U32());
+      // The nanoseconds come behind every time the record holds.
+      const int others = ((flags & kTimeCreated) ? 1 : 0) + ((flags & kTimeAccessed) ? 1 : 0);
+      for (int i = 0; i < others; ++i) fields.U32();
+      if (flags & kTimeUnixNanos) time.Nanoseconds = std::min(fields.U32(), 999999999u);
+    } else {
+      const uint64_t ticks = fields.U64();
+      if (ticks == 0) continue;  // not set
+      time.Seconds = static_cast<int64_t>(ticks / kFileTimeTicksPerSecond) - kFileTimeToUnix;
+      time.Nanoseconds = static_cast<uint32_t>(ticks % kFileTimeTicksPerSecond) * 100;
+    }
+    if (fields.Failed()) continue;
+    time.Valid = true;
+    return time;
+  }
+  return {};
+}
+
 void TRar5Lister::FileHeader(TArcovaWalk& walk, TFieldReader& fields, uint64_t blockFlags,
-                             uint64_t dataSize) {
+                             uint64_t dataSize, const uint8_t* extra, size_t extraSize) {
   const int64_t start = walk.HeaderStart;
   const uint64_t fileFlags = fields.Vint();
   const uint64_t unpacked = fields.Vint();
@@ -186,7 +239,17 @@ void TRar5Lister::FileHeader(TArcovaWalk& walk, TFieldReader& fields, uint64_t b
   };
   entry.UnpackedSize = clamp(unpacked);
   entry.Crc32 = crc;
-  if (fileFlags & kFileTime) entry.DosDateTime = UnixToDosDateTime(modTime);
+  if (fileFlags & kFileTime) {
+    entry.DosDateTime = UnixToDosDateTime(modTime);
+    entry.ExactTime = {true, static_cast<int64_t>(modTime), 0};
+  }
+  if (extra) {
+    if (const TExactTime time = ExtraAreaTime(extra, extraSize); time.Valid) {
+      entry.ExactTime = time;
+      if (time.Seconds >= 0 && time.Seconds <= INT32_MAX)
+        entry.DosDateTime = UnixToDosDateTime(static_cast<uint32_t>(time.Seconds));
+    }
+  }
   entry.Method = '0' + static_cast<uint32_t>((compression >> 7) & 7);
   entry.Flags = static_cast<uint32_t>(blockFlags);
   entry.Attributes = hostOs == kHostWindows ? static_cast<uint32_t>(attributes) : 0x20;

@@ -10,8 +10,8 @@
 namespace {
 
 struct TMessage {
-  int code;
-  std::string_view text;
+  int Code;
+  std::string_view Text;
 };
 
 // Sorted by code; codes are not contiguous.
@@ -140,7 +140,7 @@ constexpr TMessage kMessages[] = {
 
 constexpr bool IsStrictlySorted() {
   for (size_t i = 1; i < std::size(kMessages); ++i)
-    if (kMessages[i - 1].code >= kMessages[i].code) return false;
+    if (kMessages[i - 1].Code >= kMessages[i].Code) return false;
   return true;
 }
 static_assert(IsStrictlySorted(), "the message table must stay sorted by code for the look-up");
@@ -151,12 +151,12 @@ static_assert(std::size(kMessages) == kMessageCount);
 std::string LoadStr(int code) {
   const auto* end = std::end(kMessages);
   const auto* it = std::lower_bound(std::begin(kMessages), end, code,
-                                    [](const TMessage& m, int c) { return m.code < c; });
-  if (it == end || it->code != code) return {};
-  return std::string(it->text);
+                                    [](const TMessage& m, int c) { return m.Code < c; });
+  if (it == end || it->Code != code) return {};
+  return std::string(it->Text);
 }
 
 int MessageCodeAt(int index) {
   if (index < 0 || index >= kMessageCount) return 0;
-  return kMessages[index].code;
+  return kMessages[index].Code;
 }

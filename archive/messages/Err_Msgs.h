@@ -6,7 +6,7 @@
 #include <string>
 
 // Codes the engine reports (every code of the table has a text; these are the ones raised or
-// reported by the engine itself).
+// reported by the engine itself and by its front ends).
 constexpr int kErrReadingFileList = 25104;    // "Unable to read archive file list"
 constexpr int kErrBadFileHeader = 25114;      // "Bad file header"
 constexpr int kErrBadBlock = 25116;           // "Bad block"
@@ -20,6 +20,7 @@ constexpr int kErrWriteProtected = 25171;     // "disk is write protected"
 constexpr int kErrFileNotFound = 25192;       // "File not found"
 constexpr int kErrOpeningFile = 25235;        // "Error opening file"
 constexpr int kErrReadingFile = 25236;        // "Error reading file or unexpected end of file"
+constexpr int kErrUnsupportedType = 25244;    // "Invalid or unsupported archive type ..."
 constexpr int kErrInvalidFileName = 25245;    // "Invalid file name"
 constexpr int kErrMaxVolumes = 25251;         // "Maximum volumes 999"
 constexpr int kErrEventNotAssigned = 25270;   // "Required event not assigned"

@@ -4,6 +4,7 @@
 #include "archive/records/arvSpan.h"
 
 #include <cstdio>
+#include <exception>
 
 #include "archive/common/arvGbls.h"
 #include "archive/common/arvStreams.h"
@@ -55,8 +56,7 @@ std::string DriveTypeName(uint8_t type) {
 
 }  // namespace
 
-// ---- TDiskCommon
-// ---------------------------------------------------------------------------------
+// ---- TDiskCommon --------------------------------------------------------------------------------
 void TDiskCommon::ReportError(const std::string& fileName, const std::string& extendedMsg,
                               const std::string& volumeId, int code) {
   if (FCallbacks.ReportError) FCallbacks.ReportError(fileName, extendedMsg, volumeId, code);
@@ -67,8 +67,7 @@ void TDiskCommon::RaiseError(const std::string& fileName, const std::string& ext
   if (FCallbacks.RaiseError) FCallbacks.RaiseError(fileName, extendedMsg, volumeId, code);
 }
 
-// ---- TDiskManager
-// --------------------------------------------------------------------------------
+// ---- TDiskManager -------------------------------------------------------------------------------
 std::string TDiskManager::DriveOfPath(const std::string& path) {
   if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
     // \\server\share: up to the backslash after the share name.
@@ -124,6 +123,8 @@ bool TDiskManager::Examine(const std::string& path, const TDiskCallbacks& callba
     FDrive = DriveOfPath(path);
     return ExamineSteps();
   } catch (...) {
+    // The prompts run the caller's handlers, which may throw anything; an examination that
+    // cannot finish finds no disk.
     return false;
   }
 }
@@ -219,8 +220,7 @@ bool TDiskManager::ExamineSteps() {
   return true;
 }
 
-// ---- TDiskSpannObj
-// -------------------------------------------------------------------------------
+// ---- TDiskSpannObj ------------------------------------------------------------------------------
 void TDiskSpannObj::PrepareSpan(TRegisterArcova* component, uint8_t* cancelFlag,
                                 TDiskCallbacks callbacks) {
   FComponent = component;
@@ -254,7 +254,7 @@ bool TDiskSpannObj::ChangeDisk(std::unique_ptr<TStream32>& stream) {
   try {
     ok = FDiskCounter == 0 ? BringInLastDisk() : BringInDisk();
   } catch (...) {
-    ok = false;
+    ok = false;  // the disk events' handlers may throw anything: no disk, and the run is canceled
   }
   if (!ok) {
     SetCancel();
@@ -330,7 +330,7 @@ bool TDiskSpannObj::DiskHoldsCurrentMember() {
     if (file.Seek64(position, host::kSeekBegin) != position || file.Read(b, 4) != 4) return false;
     const uint32_t sig = GetLe32(b);
     return sig == kSpanMarkerSig || sig == kLocalSig || sig == kCentralSig;
-  } catch (...) {
-    return false;
+  } catch (const std::exception&) {
+    return false;  // a disk that cannot be read is not the one wanted
   }
 }

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "archive/codecs/arvInflate.h"
@@ -39,112 +41,158 @@ TZipSignature ClassifyZipSignature(uint32_t value, TZipRecordKind kind) {
 
 // ---- records
 // -------------------------------------------------------------------------------------
+// Each fixed record is one table of its fields (the member, and the offset where its
+// little-endian bytes lie; the width is the member's): decoding and encoding read the same table,
+// so they cannot disagree, and a table that does not fill its record exactly fails to compile.
+namespace {
+
+template <class R, class T>
+struct TRecordField {
+  using Type = T;
+  T R::*Member;
+  size_t Offset;
+};
+template <class R, class T>
+TRecordField(T R::*, size_t) -> TRecordField<R, T>;
+
+template <class T>
+T GetLe(const uint8_t* p) {
+  static_assert(sizeof(T) == 2 || sizeof(T) == 4 || sizeof(T) == 8);
+  if constexpr (sizeof(T) == 2) return GetLe16(p);
+  if constexpr (sizeof(T) == 4) return GetLe32(p);
+  if constexpr (sizeof(T) == 8) return GetLe64(p);
+}
+
+template <class T>
+void PutLe(uint8_t* p, T value) {
+  static_assert(sizeof(T) == 2 || sizeof(T) == 4 || sizeof(T) == 8);
+  if constexpr (sizeof(T) == 2) PutLe16(p, value);
+  if constexpr (sizeof(T) == 4) PutLe32(p, value);
+  if constexpr (sizeof(T) == 8) PutLe64(p, value);
+}
+
+template <class R, class Layout>
+void DecodeFields(R& record, const uint8_t* bytes, const Layout& layout) {
+  std::apply(
+      [&](const auto&... field) {
+        ((record.*field.Member =
+              GetLe<typename std::decay_t<decltype(field)>::Type>(bytes + field.Offset)),
+         ...);
+      },
+      layout);
+}
+
+template <class R, class Layout>
+void EncodeFields(const R& record, uint8_t* bytes, const Layout& layout) {
+  std::apply(
+      [&](const auto&... field) { (PutLe(bytes + field.Offset, record.*field.Member), ...); },
+      layout);
+}
+
+// Whether the fields lie one behind the other from offset 0 and end at `size`; `holeSize` bytes at
+// `holeAt` belong to a field kept apart from the table.
+template <class Layout>
+constexpr bool FillsRecord(const Layout& layout, size_t size, size_t holeAt = 0,
+                           size_t holeSize = 0) {
+  size_t next = 0;
+  bool ok = true;
+  std::apply(
+      [&](const auto&... field) {
+        ((next = next == holeAt && holeSize != 0 ? next + holeSize : next,
+          ok = ok && field.Offset == next,
+          next += sizeof(typename std::decay_t<decltype(field)>::Type)),
+         ...);
+      },
+      layout);
+  return ok && next == size;
+}
+
+using TLH = TLocalFileHeader;
+constexpr std::tuple kLocalLayout{
+    TRecordField{&TLH::Signature, 0},    TRecordField{&TLH::VersionNeeded, 4},
+    TRecordField{&TLH::Flags, 6},        TRecordField{&TLH::Method, 8},
+    TRecordField{&TLH::DosDateTime, 10}, TRecordField{&TLH::Crc32, 14},
+    TRecordField{&TLH::PackedSize, 18},  TRecordField{&TLH::UnpackedSize, 22},
+    TRecordField{&TLH::NameLength, 26},  TRecordField{&TLH::ExtraLength, 28}};
+static_assert(FillsRecord(kLocalLayout, TLH::kSize));
+
+using TCH = TCentralFileHeader;
+constexpr std::tuple kCentralLayout{TRecordField{&TCH::Signature, 0},
+                                    TRecordField{&TCH::VersionMadeBy, 4},
+                                    TRecordField{&TCH::VersionNeeded, 6},
+                                    TRecordField{&TCH::Flags, 8},
+                                    TRecordField{&TCH::Method, 10},
+                                    TRecordField{&TCH::DosDateTime, 12},
+                                    TRecordField{&TCH::Crc32, 16},
+                                    TRecordField{&TCH::PackedSize, 20},
+                                    TRecordField{&TCH::UnpackedSize, 24},
+                                    TRecordField{&TCH::NameLength, 28},
+                                    TRecordField{&TCH::ExtraLength, 30},
+                                    TRecordField{&TCH::CommentLength, 32},
+                                    TRecordField{&TCH::DiskNumberStart, 34},
+                                    TRecordField{&TCH::InternalAttributes, 36},
+                                    TRecordField{&TCH::ExternalAttributes, 38},
+                                    TRecordField{&TCH::LocalHeaderOffset, 42}};
+static_assert(FillsRecord(kCentralLayout, TCH::kSize));
+
+using TEnd = TEndOfCentralDir;
+constexpr std::tuple kEndLayout{
+    TRecordField{&TEnd::Signature, 0},          TRecordField{&TEnd::NumberOfThisDisk, 4},
+    TRecordField{&TEnd::DiskWithCentralDir, 6}, TRecordField{&TEnd::EntriesOnThisDisk, 8},
+    TRecordField{&TEnd::TotalEntries, 10},      TRecordField{&TEnd::CentralDirSize, 12},
+    TRecordField{&TEnd::CentralDirOffset, 16},  TRecordField{&TEnd::CommentLength, 20}};
+static_assert(FillsRecord(kEndLayout, TEnd::kSize));
+
+// Bytes 4..15 of the extended end record are kept as read, apart from the table.
+using TEndEx = TEndOfCentralDirEx;
+constexpr size_t kEndExReservedAt = 4;
+constexpr std::tuple kEndExLayout{TRecordField{&TEndEx::Signature, 0},
+                                  TRecordField{&TEndEx::CentralDirOffset, 16},
+                                  TRecordField{&TEndEx::Reserved2, 24}};
+static_assert(FillsRecord(kEndExLayout, TEndEx::kSize, kEndExReservedAt, sizeof(TEndEx::Reserved)));
+
+}  // namespace
+
 TLocalFileHeader TLocalFileHeader::Decode(const uint8_t* b) {
   TLocalFileHeader h;
-  h.Signature = GetLe32(b + 0);
-  h.VersionNeeded = GetLe16(b + 4);
-  h.Flags = GetLe16(b + 6);
-  h.Method = GetLe16(b + 8);
-  h.DosDateTime = GetLe32(b + 10);
-  h.Crc32 = GetLe32(b + 14);
-  h.PackedSize = GetLe32(b + 18);
-  h.UnpackedSize = GetLe32(b + 22);
-  h.NameLength = GetLe16(b + 26);
-  h.ExtraLength = GetLe16(b + 28);
+  DecodeFields(h, b, kLocalLayout);
   return h;
 }
 
 void TLocalFileHeader::Encode(uint8_t* b) const {
-  PutLe32(b + 0, Signature);
-  PutLe16(b + 4, VersionNeeded);
-  PutLe16(b + 6, Flags);
-  PutLe16(b + 8, Method);
-  PutLe32(b + 10, DosDateTime);
-  PutLe32(b + 14, Crc32);
-  PutLe32(b + 18, PackedSize);
-  PutLe32(b + 22, UnpackedSize);
-  PutLe16(b + 26, NameLength);
-  PutLe16(b + 28, ExtraLength);
+  EncodeFields(*this, b, kLocalLayout);
 }
 
 TCentralFileHeader TCentralFileHeader::Decode(const uint8_t* b) {
   TCentralFileHeader h;
-  h.Signature = GetLe32(b + 0);
-  h.VersionMadeBy = GetLe16(b + 4);
-  h.VersionNeeded = GetLe16(b + 6);
-  h.Flags = GetLe16(b + 8);
-  h.Method = GetLe16(b + 10);
-  h.DosDateTime = GetLe32(b + 12);
-  h.Crc32 = GetLe32(b + 16);
-  h.PackedSize = GetLe32(b + 20);
-  h.UnpackedSize = GetLe32(b + 24);
-  h.NameLength = GetLe16(b + 28);
-  h.ExtraLength = GetLe16(b + 30);
-  h.CommentLength = GetLe16(b + 32);
-  h.DiskNumberStart = GetLe16(b + 34);
-  h.InternalAttributes = GetLe16(b + 36);
-  h.ExternalAttributes = GetLe32(b + 38);
-  h.LocalHeaderOffset = GetLe32(b + 42);
+  DecodeFields(h, b, kCentralLayout);
   return h;
 }
 
 void TCentralFileHeader::Encode(uint8_t* b) const {
-  PutLe32(b + 0, Signature);
-  PutLe16(b + 4, VersionMadeBy);
-  PutLe16(b + 6, VersionNeeded);
-  PutLe16(b + 8, Flags);
-  PutLe16(b + 10, Method);
-  PutLe32(b + 12, DosDateTime);
-  PutLe32(b + 16, Crc32);
-  PutLe32(b + 20, PackedSize);
-  PutLe32(b + 24, UnpackedSize);
-  PutLe16(b + 28, NameLength);
-  PutLe16(b + 30, ExtraLength);
-  PutLe16(b + 32, CommentLength);
-  PutLe16(b + 34, DiskNumberStart);
-  PutLe16(b + 36, InternalAttributes);
-  PutLe32(b + 38, ExternalAttributes);
-  PutLe32(b + 42, LocalHeaderOffset);
+  EncodeFields(*this, b, kCentralLayout);
 }
 
 TEndOfCentralDir TEndOfCentralDir::Decode(const uint8_t* b) {
   TEndOfCentralDir e;
-  e.Signature = GetLe32(b + 0);
-  e.NumberOfThisDisk = GetLe16(b + 4);
-  e.DiskWithCentralDir = GetLe16(b + 6);
-  e.EntriesOnThisDisk = GetLe16(b + 8);
-  e.TotalEntries = GetLe16(b + 10);
-  e.CentralDirSize = GetLe32(b + 12);
-  e.CentralDirOffset = GetLe32(b + 16);
-  e.CommentLength = GetLe16(b + 20);
+  DecodeFields(e, b, kEndLayout);
   return e;
 }
 
 void TEndOfCentralDir::Encode(uint8_t* b) const {
-  PutLe32(b + 0, Signature);
-  PutLe16(b + 4, NumberOfThisDisk);
-  PutLe16(b + 6, DiskWithCentralDir);
-  PutLe16(b + 8, EntriesOnThisDisk);
-  PutLe16(b + 10, TotalEntries);
-  PutLe32(b + 12, CentralDirSize);
-  PutLe32(b + 16, CentralDirOffset);
-  PutLe16(b + 20, CommentLength);
+  EncodeFields(*this, b, kEndLayout);
 }
 
 TEndOfCentralDirEx TEndOfCentralDirEx::Decode(const uint8_t* b) {
   TEndOfCentralDirEx e;
-  e.Signature = GetLe32(b + 0);
-  std::memcpy(e.Reserved, b + 4, sizeof e.Reserved);
-  e.CentralDirOffset = GetLe64(b + 16);
-  e.Reserved2 = GetLe16(b + 24);
+  DecodeFields(e, b, kEndExLayout);
+  std::memcpy(e.Reserved, b + kEndExReservedAt, sizeof e.Reserved);
   return e;
 }
 
 void TEndOfCentralDirEx::Encode(uint8_t* b) const {
-  PutLe32(b + 0, Signature);
-  std::memcpy(b + 4, Reserved, sizeof Reserved);
-  PutLe64(b + 16, CentralDirOffset);
-  PutLe16(b + 24, Reserved2);
+  EncodeFields(*this, b, kEndExLayout);
+  std::memcpy(b + kEndExReservedAt, Reserved, sizeof Reserved);
 }
 
 // ---- enciphered headers
@@ -350,27 +398,34 @@ std::string TZipExtra::UnicodeNameFor(const uint8_t* stored, size_t length) cons
 
 // ---- ZIP64 end record and locator
 // ----------------------------------------------------------------
+namespace {
+
+using TLoc = TZip64EndLocator;
+constexpr std::tuple kZip64LocatorLayout{
+    TRecordField{&TLoc::Signature, 0}, TRecordField{&TLoc::DiskWithEnd, 4},
+    TRecordField{&TLoc::EndOffset, 8}, TRecordField{&TLoc::TotalDisks, 16}};
+static_assert(FillsRecord(kZip64LocatorLayout, TLoc::kSize));
+
+using TEnd64 = TZip64EndOfCentralDir;
+constexpr std::tuple kZip64EndLayout{
+    TRecordField{&TEnd64::Signature, 0},          TRecordField{&TEnd64::RecordSize, 4},
+    TRecordField{&TEnd64::VersionMadeBy, 12},     TRecordField{&TEnd64::VersionNeeded, 14},
+    TRecordField{&TEnd64::NumberOfThisDisk, 16},  TRecordField{&TEnd64::DiskWithCentralDir, 20},
+    TRecordField{&TEnd64::EntriesOnThisDisk, 24}, TRecordField{&TEnd64::TotalEntries, 32},
+    TRecordField{&TEnd64::CentralDirSize, 40},    TRecordField{&TEnd64::CentralDirOffset, 48}};
+static_assert(FillsRecord(kZip64EndLayout, TEnd64::kSize));
+
+}  // namespace
+
 TZip64EndLocator TZip64EndLocator::Decode(const uint8_t* b) {
   TZip64EndLocator l;
-  l.Signature = GetLe32(b);
-  l.DiskWithEnd = GetLe32(b + 4);
-  l.EndOffset = GetLe64(b + 8);
-  l.TotalDisks = GetLe32(b + 16);
+  DecodeFields(l, b, kZip64LocatorLayout);
   return l;
 }
 
 TZip64EndOfCentralDir TZip64EndOfCentralDir::Decode(const uint8_t* b) {
   TZip64EndOfCentralDir e;
-  e.Signature = GetLe32(b);
-  e.RecordSize = GetLe64(b + 4);
-  e.VersionMadeBy = GetLe16(b + 12);
-  e.VersionNeeded = GetLe16(b + 14);
-  e.NumberOfThisDisk = GetLe32(b + 16);
-  e.DiskWithCentralDir = GetLe32(b + 20);
-  e.EntriesOnThisDisk = GetLe64(b + 24);
-  e.TotalEntries = GetLe64(b + 32);
-  e.CentralDirSize = GetLe64(b + 40);
-  e.CentralDirOffset = GetLe64(b + 48);
+  DecodeFields(e, b, kZip64EndLayout);
   return e;
 }
 
@@ -607,15 +662,15 @@ bool ReadDescriptorAt(TStream32& archive, int64_t archiveSize, int64_t position,
     return position + offset >= archiveSize;
   };
   const uint32_t packed32 = static_cast<uint32_t>(packed);
-  const bool signed_ = n >= 16 && GetLe32(b) == kDataDescriptorSig;
-  if (signed_ && n >= 24 && GetLe64(b + 4 + 4) == static_cast<uint64_t>(packed) && !followed(16) &&
+  const bool marked = n >= 16 && GetLe32(b) == kDataDescriptorSig;
+  if (marked && n >= 24 && GetLe64(b + 4 + 4) == static_cast<uint64_t>(packed) && !followed(16) &&
       followed(24)) {
     descriptor = {GetLe32(b + 4), static_cast<int64_t>(GetLe64(b + 8)),
                   static_cast<int64_t>(GetLe64(b + 16))};
     next = position + 24;
     return true;
   }
-  if (signed_ && GetLe32(b + 8) == packed32 &&
+  if (marked && GetLe32(b + 8) == packed32 &&
       (followed(16) || !(n >= 12 && GetLe32(b + 4) == packed32))) {
     descriptor = {GetLe32(b + 4), packed, static_cast<int64_t>(GetLe32(b + 12))};
     next = position + 16;

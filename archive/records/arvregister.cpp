@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <memory>
 
 #include "archive/common/arvGbls.h"
@@ -170,8 +171,8 @@ TArcType TRegisterArcova::DetectArcType(const std::string& fileName) {
     TFileStream32 stream(fileName, host::fmOpenRead | host::fmShareDenyWrite);
     if (stream.Handle() < 0) return atNA;  // "Error opening file": no type
     return DetectArcTypeInStream(stream, fileName);
-  } catch (...) {
-    return atNA;
+  } catch (const std::exception&) {
+    return atNA;  // detection answers with a type, never with an exception
   }
 }
 
@@ -195,8 +196,8 @@ TArcType TRegisterArcova::DetectArcTypeInStream(TStream32& stream, const std::st
         DetectPlain(stream, head.get(), n, result);
       }
     }
-  } catch (...) {
-    // A failing read or seek ends detection with the type reached so far.
+  } catch (const std::exception&) {
+    // A failing read or seek, or no memory for the head: detection ends with the type reached.
   }
   FDetectStream = nullptr;
   if (IsFoundType(result)) {
@@ -206,8 +207,7 @@ TArcType TRegisterArcova::DetectArcTypeInStream(TStream32& stream, const std::st
   return result;
 }
 
-// ---- the executable path
-// -------------------------------------------------------------------------
+// ---- the executable path ------------------------------------------------------------------------
 void TRegisterArcova::DetectExecutable(TStream32& stream, const uint8_t* head, int32_t headCount,
                                        TArcType& result) {
   result = ProbeSfxStub(stream);
@@ -231,14 +231,14 @@ bool TRegisterArcova::ProbeStringTable(TStream32& stream, TArcType& result) {
   TPeStringResources strings;
   try {
     if (!strings.Load(stream, FArchiveSize)) return false;
-  } catch (...) {
-    return false;
+  } catch (const std::exception&) {
+    return false;  // an unreadable resource section holds no table
   }
   for (uint32_t id = 1; id <= kStringIds; ++id) {
     std::string text;
     try {
       text = strings.LoadString(id, kStringChars);
-    } catch (...) {
+    } catch (const std::exception&) {
       continue;  // a failure inside one identifier goes on with the next
     }
     if (text.empty()) break;
@@ -264,8 +264,8 @@ bool TRegisterArcova::ProbeStringTable(TStream32& stream, TArcType& result) {
           return true;
         }
       }
-    } catch (...) {
-      // go on with the next identifier
+    } catch (const std::exception&) {
+      // A read that fails at this offset: go on with the next identifier.
     }
   }
   return false;
@@ -297,8 +297,7 @@ bool TRegisterArcova::ProbeDosImageEnd(TStream32& stream, const uint8_t* head, i
   return false;
 }
 
-// ---- the plain path
-// ------------------------------------------------------------------------------
+// ---- the plain path -----------------------------------------------------------------------------
 void TRegisterArcova::DetectPlain(TStream32& stream, const uint8_t* head, int32_t headCount,
                                   TArcType& result) {
   // A block of zero bytes in front (a MacBinary header, say) is stepped over; an LHA archive
@@ -348,8 +347,7 @@ void TRegisterArcova::DetectPlain(TStream32& stream, const uint8_t* head, int32_
   }
 }
 
-// ---- sub-operations
-// ------------------------------------------------------------------------------
+// ---- sub-operations -----------------------------------------------------------------------------
 TArcType TRegisterArcova::ClassifyArcSignature(TSignatureMode mode, const uint8_t b[4]) {
   const bool exe = mode == TSignatureMode::Exe;
   if (Bytes4(b, "PKG5")) return atUnknown;
@@ -425,8 +423,6 @@ TArcType TRegisterArcova::ScanArcSignature(TStream32& stream, int64_t start, int
   position = 0;
   if (start < 0 || start >= FArchiveSize) return atNA;
   std::unique_ptr<uint8_t[]> block(new uint8_t[kScanBlockSize]);
-  const TArcType plainOrExe[2][6] = {{atAce, atLha, atBh, atZip, atRar, atArj},
-                                     {atAceExe, atLhaExe, atBhExe, atZipExe, atRarExe, atArjExe}};
   // The locator's answer does not depend on where the local signature was seen: ask it once.
   bool located = false;
   int64_t locatorResult = 0;
@@ -440,18 +436,18 @@ TArcType TRegisterArcova::ScanArcSignature(TStream32& stream, int64_t start, int
       const int64_t a = blockStart + j;
       const int32_t left = n - j;
       int64_t r = -1;
-      int kind = -1;  // index into plainOrExe
+      TArcType found = atNA;
       if (left >= 5 && std::memcmp(b + j, "**ACE", 5) == 0 && a + 5 < FArchiveSize) {
         r = a - 7;
-        kind = 0;
+        found = atAceExe;
       } else if (left >= 5 && std::memcmp(b + j, "-lh", 3) == 0 && b[j + 4] == '-' &&
                  a + 5 < FArchiveSize) {
         r = a - 2;
-        kind = 1;
+        found = atLhaExe;
       } else if (left >= 4 && Bytes4(b + j, "BH\x05\x07") &&
                  !(left >= 8 && Bytes4(b + j + 4, "\x0F\x94\xC3\x84"))) {
         r = a;
-        kind = 2;
+        found = atBhExe;
       } else if (left >= 4 && IsLocalPk(b + j) &&
                  !(left >= 8 && Bytes4(b + j + 4, "\x74\x0B\x3D\x00"))) {
         if (!located) {
@@ -461,23 +457,23 @@ TArcType TRegisterArcova::ScanArcSignature(TStream32& stream, int64_t start, int
         // -1: an end record without a reachable directory or local header; no archive here.
         if (locatorResult >= 0) {
           r = locatorResult == 0 ? a : locatorResult;
-          kind = 3;
+          // A zip is a plain one only when the scan began at the first byte of the file.
+          found = start != 0 ? atZipExe : atZip;
         }
       } else if (left >= 4 && Bytes4(b + j, "Rar!")) {
         r = a;
-        kind = 4;
+        found = atRarExe;
       } else if (left >= 4 && Bytes2(b + j, 0x60, 0xEA)) {
         const int64_t next = j + static_cast<int64_t>(GetLe16(b + j + 2)) + 10;
         if (next < kScanBlockSize && next + 1 < n && Bytes2(b + next, 0x60, 0xEA)) {
           r = a;
-          kind = 5;
+          found = atArjExe;
         }
       }
       // A hit at position 0 or before it names no archive behind a program: keep looking.
-      if (kind < 0 || r <= 0) continue;
+      if (found == atNA || r <= 0) continue;
       position = r;
-      const bool exeType = kind == 3 ? start != 0 : true;
-      return plainOrExe[exeType ? 1 : 0][kind];
+      return found;
     }
   }
   return atNA;

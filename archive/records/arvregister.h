@@ -13,9 +13,8 @@
 class TStream32;
 class TDiskSpannObj;
 
-// ---- component model
-// ----------------------------------------------------------------------------- The common ancestor
-// of everything that can be an event's Sender.
+// ---- component model ----------------------------------------------------------------------------
+// The common ancestor of everything that can be an event's Sender.
 class TObject {
  public:
   virtual ~TObject() = default;
@@ -37,8 +36,7 @@ class TComponent : public TObject {
   TComponent* FOwner;  // not owned
 };
 
-// ---- archive types
-// -------------------------------------------------------------------------------
+// ---- archive types ------------------------------------------------------------------------------
 enum TArcType : uint8_t {
   atNA,
   atUnsupported,
@@ -121,8 +119,7 @@ const TArcFormatTraits& ArcFormatTraits(TArcType type);
 // Where four signature bytes were found: at the start of a plain file, or inside an executable.
 enum class TSignatureMode : uint8_t { Plain, Exe };
 
-// ---- the root component
-// --------------------------------------------------------------------------
+// ---- the root component -------------------------------------------------------------------------
 class TRegisterArcova : public TComponent {
  public:
   static constexpr int64_t kSmallestArchive = 20;    // 19 bytes or fewer hold no archive
@@ -142,8 +139,6 @@ class TRegisterArcova : public TComponent {
   // ArcType: assigning ignores the value and detects the type of ArchiveFile again.
   TArcType ArcType() const { return FArcType; }
   virtual void SetArcType(TArcType value);
-  // Reserved for writing archives with enciphered headers; this system never writes archives.
-  virtual void SetEncipheredHeaders() {}
 
   // Detection of the named file; also sets the start offset, archive size, header state and zip
   // records. Never raises.

@@ -32,32 +32,32 @@ constexpr uint32_t kMaxDirEntries = 4096;
 }  // namespace
 
 bool TPeStringResources::ReadAt(int64_t position, void* buffer, uint32_t count) {
-  if (position < 0 || count > static_cast<uint32_t>(INT32_MAX) || position > size_ ||
-      static_cast<int64_t>(count) > size_ - position) {
+  if (position < 0 || count > static_cast<uint32_t>(INT32_MAX) || position > FSize ||
+      static_cast<int64_t>(count) > FSize - position) {
     return false;
   }
-  return stream_->ReadAt(position, buffer, static_cast<int32_t>(count)) ==
+  return FStream->ReadAt(position, buffer, static_cast<int32_t>(count)) ==
          static_cast<int32_t>(count);
 }
 
 int64_t TPeStringResources::RvaToOffset(uint32_t rva) {
-  for (int i = 0; i < sectionCount_; ++i) {
-    const TSection& s = sections_[i];
-    const uint64_t span = std::max(s.virtualSize, s.rawSize);
-    if (rva >= s.virtualAddress && rva - s.virtualAddress < span) {
-      const uint32_t delta = rva - s.virtualAddress;
-      if (delta >= s.rawSize) return -1;  // in memory only, not in the file
-      return static_cast<int64_t>(s.rawPointer) + delta;
+  for (int i = 0; i < FSectionCount; ++i) {
+    const TSection& s = FSections[i];
+    const uint64_t span = std::max(s.VirtualSize, s.RawSize);
+    if (rva >= s.VirtualAddress && rva - s.VirtualAddress < span) {
+      const uint32_t delta = rva - s.VirtualAddress;
+      if (delta >= s.RawSize) return -1;  // in memory only, not in the file
+      return static_cast<int64_t>(s.RawPointer) + delta;
     }
   }
   return -1;
 }
 
 bool TPeStringResources::Load(TStream32& stream, int64_t size) {
-  stream_ = &stream;
-  size_ = size;
-  sectionCount_ = 0;
-  resourceOffset_ = -1;
+  FStream = &stream;
+  FSize = size;
+  FSectionCount = 0;
+  FResourceOffset = -1;
 
   uint8_t b[4];
   if (!ReadAt(0, b, 2) || b[0] != 'M' || b[1] != 'Z') return false;
@@ -88,38 +88,38 @@ bool TPeStringResources::Load(TStream32& stream, int64_t size) {
   const uint32_t resourceSize = GetLe32(dir + 4);
   if (resourceRva == 0 || resourceSize == 0) return false;
 
-  sectionCount_ = std::min<int>(sections, kMaxSections);
+  FSectionCount = std::min<int>(sections, kMaxSections);
   const int64_t table = optional + optionalSize;
-  for (int i = 0; i < sectionCount_; ++i) {
+  for (int i = 0; i < FSectionCount; ++i) {
     uint8_t h[kSectionHeaderSize];
     if (!ReadAt(table + static_cast<int64_t>(i) * kSectionHeaderSize, h, sizeof h)) {
-      sectionCount_ = i;
+      FSectionCount = i;
       break;
     }
-    sections_[i].virtualSize = GetLe32(h + 8);
-    sections_[i].virtualAddress = GetLe32(h + 12);
-    sections_[i].rawSize = GetLe32(h + 16);
-    sections_[i].rawPointer = GetLe32(h + 20);
+    FSections[i].VirtualSize = GetLe32(h + 8);
+    FSections[i].VirtualAddress = GetLe32(h + 12);
+    FSections[i].RawSize = GetLe32(h + 16);
+    FSections[i].RawPointer = GetLe32(h + 20);
   }
-  resourceOffset_ = RvaToOffset(resourceRva);
-  if (resourceOffset_ < 0 || resourceOffset_ >= size_) return false;
-  resourceSize_ = static_cast<uint32_t>(std::min<int64_t>(resourceSize, size_ - resourceOffset_));
+  FResourceOffset = RvaToOffset(resourceRva);
+  if (FResourceOffset < 0 || FResourceOffset >= FSize) return false;
+  FResourceSize = static_cast<uint32_t>(std::min<int64_t>(resourceSize, FSize - FResourceOffset));
   return true;
 }
 
 int64_t TPeStringResources::FindEntry(uint32_t dirOffset, int64_t id, bool& isDirectory) {
-  if (dirOffset > resourceSize_ || resourceSize_ - dirOffset < kResDirHeaderSize) return -1;
+  if (dirOffset > FResourceSize || FResourceSize - dirOffset < kResDirHeaderSize) return -1;
   uint8_t h[kResDirHeaderSize];
-  if (!ReadAt(resourceOffset_ + dirOffset, h, sizeof h)) return -1;
+  if (!ReadAt(FResourceOffset + dirOffset, h, sizeof h)) return -1;
   const uint32_t named = GetLe16(h + 12);
   const uint32_t ids = GetLe16(h + 14);
   const uint64_t entriesStart = static_cast<uint64_t>(dirOffset) + kResDirHeaderSize;
   // The entries that lie inside the section, read in one go.
-  const uint32_t fit = static_cast<uint32_t>((resourceSize_ - entriesStart) / kResDirEntrySize);
+  const uint32_t fit = static_cast<uint32_t>((FResourceSize - entriesStart) / kResDirEntrySize);
   const uint32_t total = std::min({named + ids, kMaxDirEntries, fit});
   if (total == 0) return -1;
   std::vector<uint8_t> entries(static_cast<size_t>(total) * kResDirEntrySize);
-  if (!ReadAt(resourceOffset_ + static_cast<int64_t>(entriesStart), entries.data(),
+  if (!ReadAt(FResourceOffset + static_cast<int64_t>(entriesStart), entries.data(),
               static_cast<uint32_t>(entries.size()))) {
     return -1;
   }
@@ -135,7 +135,7 @@ int64_t TPeStringResources::FindEntry(uint32_t dirOffset, int64_t id, bool& isDi
 }
 
 std::string TPeStringResources::LoadString(uint32_t id, size_t maxChars) {
-  if (resourceOffset_ < 0 || id > 0xFFFF) return {};
+  if (FResourceOffset < 0 || id > 0xFFFF) return {};
   bool isDir = false;
   // Type, then the block of 16 strings (named id / 16 + 1), then the first language.
   const int64_t typeDir = FindEntry(0, kRtString, isDir);
@@ -144,13 +144,13 @@ std::string TPeStringResources::LoadString(uint32_t id, size_t maxChars) {
       FindEntry(static_cast<uint32_t>(typeDir), id / kStringsPerBlock + 1, isDir);
   if (blockDir < 0 || !isDir) return {};
   const int64_t data = FindEntry(static_cast<uint32_t>(blockDir), -1, isDir);
-  if (data < 0 || isDir || data + kResDataEntrySize > resourceSize_) return {};
+  if (data < 0 || isDir || data + kResDataEntrySize > FResourceSize) return {};
   uint8_t d[kResDataEntrySize];
-  if (!ReadAt(resourceOffset_ + data, d, sizeof d)) return {};
+  if (!ReadAt(FResourceOffset + data, d, sizeof d)) return {};
   const int64_t blockOffset = RvaToOffset(GetLe32(d));
   const uint32_t blockSize = GetLe32(d + 4);
   if (blockOffset < 0) return {};
-  const int64_t blockEnd = blockOffset + std::min<int64_t>(blockSize, size_ - blockOffset);
+  const int64_t blockEnd = blockOffset + std::min<int64_t>(blockSize, FSize - blockOffset);
 
   // Each string: a 16-bit length in characters, then that many UTF-16 characters.
   int64_t at = blockOffset;

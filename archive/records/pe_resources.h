@@ -27,13 +27,13 @@ class TPeStringResources {
 
   static constexpr int kMaxSections = 96;
   struct TSection {
-    uint32_t virtualAddress = 0, virtualSize = 0, rawSize = 0, rawPointer = 0;
+    uint32_t VirtualAddress = 0, VirtualSize = 0, RawSize = 0, RawPointer = 0;
   };
 
-  TStream32* stream_ = nullptr;
-  int64_t size_ = 0;
-  TSection sections_[kMaxSections];
-  int sectionCount_ = 0;
-  int64_t resourceOffset_ = -1;  // file position of the resource section's root directory
-  uint32_t resourceSize_ = 0;
+  TStream32* FStream = nullptr;
+  int64_t FSize = 0;
+  TSection FSections[kMaxSections];
+  int FSectionCount = 0;
+  int64_t FResourceOffset = -1;  // file position of the resource section's root directory
+  uint32_t FResourceSize = 0;
 };

@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <vector>
 
 #include "archive/codecs/arvInflate.h"
 #include "archive/codecs/arvLegacy.h"
+#include "archive/common/arvScopeExit.h"
 
 namespace {
 
@@ -90,10 +92,7 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
   TUnBaseHeaderObj list;
   FList = &list;
   FLinksMade.clear();
-  struct TForget {
-    TUnZip* self;
-    ~TForget() { self->FList = nullptr; }
-  } forget{this};
+  const TScopeExit forget([this] { FList = nullptr; });
   try {
     // Without a central directory where the end record leads (or without an end record) the
     // members are read from their local headers, whatever else detection found: walking local
@@ -114,6 +113,8 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
       if (ReadCentralDirectory(*archive) > 0) ExtractCentralMembers(archive);
     }
   } catch (...) {
+    // The members run the caller's event handlers, which may throw anything: the walk ends
+    // here, and the run counts what was extracted.
   }
   FSelectedCount = list.Count();
   list.Clear();
@@ -190,7 +191,8 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
       position += static_cast<int64_t>(TCentralFileHeader::kSize) + nameLength + extraLength +
                   central.CommentLength;
     }
-  } catch (...) {
+  } catch (const std::exception&) {
+    // A read that fails, or no memory for the list: the directory ends at the last whole entry.
   }
   // A directory that ends before the number of entries its end record announces is damaged: said,
   // and the members it lost are looked for through their local headers. Sets on several volumes
@@ -286,7 +288,8 @@ bool TUnZip::CollectLocalMembers(TStream32& archive, const std::vector<int64_t>*
       std::memset(header, 0, sizeof header);
       got = archive.ReadAt(position, header, sizeof header);
     }
-  } catch (...) {
+  } catch (const std::exception&) {
+    // A read that fails, or no memory for the list: the walk keeps the members found so far.
   }
   return true;
 }
@@ -467,7 +470,7 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
   std::string target, reason;
   bool made = false;
   if (archive && ReadLinkTarget(*archive, sizes, target, reason)) {
-    FChecksums.crc32 =
+    FChecksums.Crc32 =
         ~Crc32Update(0xFFFFFFFF, reinterpret_cast<const uint8_t*>(target.data()), target.size());
     FRemaining -= sizes.UnpackedSize;
     if (!CheckCrc(kCrcKind32, expectedCrc)) {
@@ -485,7 +488,8 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
       made = true;
       try {
         FLinksMade.push_back(FOutputPath);
-      } catch (...) {
+      } catch (const std::bad_alloc&) {
+        // Unremembered, the link is only not guarded against later members writing through it.
       }
     }
   } else {
@@ -545,7 +549,7 @@ bool TUnZip::ReadLinkTarget(TStream32& archive, const TMemberSizes& sizes, std::
 bool TUnZip::DecodeZipMember(const std::string& outputPath, TMemberSizes& sizes, host::THandle out,
                              std::unique_ptr<TStream32>& archive) {
   FSizes = sizes;
-  FChecksums.crc32 = 0xFFFFFFFF;
+  FChecksums.Crc32 = 0xFFFFFFFF;
   if (FSizes.Flags & kFlagEncrypted) FSizes.PackedSize -= kZipEncryptionHeaderSize;
   FRemainingInput = FSizes.PackedSize;
   FRemainingOutput = FSizes.UnpackedSize;

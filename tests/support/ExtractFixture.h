@@ -15,29 +15,13 @@
 #include "archive/zip/arvUnZip.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
-
-#include <zlib.h>
+#include "support/ZlibDeflate.h"
 
 namespace extracttest {
 
 using ziptest::Bytes;
 using ziptest::ZipBuilder;
 using ziptest::ZipMember;
-
-// Raw deflate data (no zlib wrapper) of `plain`, made by zlib.
-inline Bytes Deflate(const Bytes& plain, int level = 6) {
-  z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  Bytes out(deflateBound(&z, plain.size()) + 16);
-  z.next_in = const_cast<Bytef*>(plain.data());
-  z.avail_in = static_cast<uInt>(plain.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 inline Bytes Pattern(size_t size, uint32_t seed = 1) {
   Bytes b(size);
@@ -53,7 +37,7 @@ inline ZipMember Deflated(const std::string& name, const Bytes& plain) {
   ZipMember m;
   m.name = name;
   m.method = 8;
-  m.data = Deflate(plain);
+  m.data = testsupport::ZlibDeflate(plain);
   m.plain = plain;
   return m;
 }

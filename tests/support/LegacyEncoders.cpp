@@ -15,8 +15,7 @@
 
 namespace legacytest {
 
-// ---- bit writer
-// ----------------------------------------------------------------------------------
+// ---- bit writer ---------------------------------------------------------------------------------
 void LsbBitWriter::Put(uint32_t value, unsigned bits) {
   if (bits == 0) return;
   buffer_ |= static_cast<uint64_t>(value & ((bits >= 32 ? 0 : (1u << bits)) - 1)) << count_;
@@ -82,8 +81,7 @@ class MatchFinder {
   std::vector<int32_t> head_, prev_;
 };
 
-// ---- shrink
-// --------------------------------------------------------------------------------------
+// ---- shrink -------------------------------------------------------------------------------------
 constexpr int kCodes = 8192;
 constexpr int kFirstFree = 257;
 
@@ -195,8 +193,7 @@ Bytes Shrink(const Bytes& data, const ShrinkOptions& options, ShrinkStats* stats
   return out.Finish();
 }
 
-// ---- reduce
-// --------------------------------------------------------------------------------------
+// ---- reduce -------------------------------------------------------------------------------------
 namespace {
 constexpr int kDle = 144;
 unsigned FollowerBits(int n) {
@@ -299,8 +296,7 @@ Bytes ReduceFollowers(const Bytes& dle, FollowerMode mode) {
   return out.Finish();
 }
 
-// ---- implode
-// -------------------------------------------------------------------------------------
+// ---- implode ------------------------------------------------------------------------------------
 namespace {
 
 constexpr int kMaxCodeBits = 16;
@@ -443,8 +439,7 @@ Bytes ImplodeTokens(const std::vector<ImplodeToken>& tokens, bool bigWindow, boo
   return out.Finish();
 }
 
-// ---- test data
-// -----------------------------------------------------------------------------------
+// ---- test data ----------------------------------------------------------------------------------
 namespace {
 struct Rng {
   uint64_t s;

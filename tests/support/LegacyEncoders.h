@@ -26,8 +26,7 @@ class LsbBitWriter {
   unsigned count_ = 0;
 };
 
-// ---- shrink (method 1)
-// ---------------------------------------------------------------------------
+// ---- shrink (method 1) --------------------------------------------------------------------------
 struct ShrinkOptions {
   // Besides clearing when every code is in use, emit a partial clear after this many codes
   // (0: only when full). Clears wait for a point where the previous code cannot be freed.
@@ -38,8 +37,7 @@ struct ShrinkStats {
 };
 Bytes Shrink(const Bytes& data, const ShrinkOptions& options = {}, ShrinkStats* stats = nullptr);
 
-// ---- reduce (methods 2 to 5)
-// ---------------------------------------------------------------------
+// ---- reduce (methods 2 to 5) --------------------------------------------------------------------
 enum class FollowerMode {
   Best,  // each set sized for the fewest bits
   None,  // every set empty: plain 8-bit bytes
@@ -54,8 +52,7 @@ inline Bytes Reduce(const Bytes& data, int factor, FollowerMode mode = FollowerM
   return ReduceFollowers(ReduceDle(data, factor), mode);
 }
 
-// ---- implode (method 6)
-// --------------------------------------------------------------------------
+// ---- implode (method 6) -------------------------------------------------------------------------
 struct ImplodeToken {
   uint16_t length = 0;    // 0: a literal
   uint16_t distance = 0;  // 1 .. window size
@@ -73,8 +70,7 @@ inline uint16_t ImplodeFlags(bool bigWindow, bool threeTrees) {
   return static_cast<uint16_t>((bigWindow ? 2 : 0) | (threeTrees ? 4 : 0));
 }
 
-// ---- test data
-// -----------------------------------------------------------------------------------
+// ---- test data ----------------------------------------------------------------------------------
 Bytes TextData(size_t size, uint32_t seed);    // word salad with repeats, like prose
 Bytes BinaryData(size_t size, uint32_t seed);  // structured records, small integers, some noise
 Bytes RandomData(size_t size, uint32_t seed);  // incompressible

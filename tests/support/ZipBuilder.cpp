@@ -72,8 +72,7 @@ Bytes ToBytes(const std::string& text) {
   return Bytes(text.begin(), text.end());
 }
 
-// ---- the cipher
-// ----------------------------------------------------------------------------------
+// ---- the cipher ---------------------------------------------------------------------------------
 void TestCipher::Reset() {
   k0_ = 0x12345678;
   k1_ = 0x23456789;
@@ -115,8 +114,7 @@ uint8_t TestCipher::Decrypt(uint8_t cipher) {
   return plain;
 }
 
-// ---- the builder
-// ---------------------------------------------------------------------------------
+// ---- the builder --------------------------------------------------------------------------------
 ZipBuilder& ZipBuilder::Add(ZipMember member) {
   members_.push_back(std::move(member));
   return *this;

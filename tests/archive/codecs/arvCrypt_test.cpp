@@ -125,19 +125,19 @@ bool HaveZip() {
 
 TEST(ZipCipherKeys, EmptyPasswordLeavesTheInitialKeys) {
   TZipCipher c;
-  c.key0 = c.key1 = c.key2 = 0xDEADBEEF;
+  c.Key0 = c.Key1 = c.Key2 = 0xDEADBEEF;
   c.InitKeys("");
-  EXPECT_EQ(c.key0, 0x12345678u);
-  EXPECT_EQ(c.key1, 0x23456789u);
-  EXPECT_EQ(c.key2, 0x34567890u);
+  EXPECT_EQ(c.Key0, 0x12345678u);
+  EXPECT_EQ(c.Key1, 0x23456789u);
+  EXPECT_EQ(c.Key2, 0x34567890u);
 }
 
 TEST(ZipCipherKeys, HeaderKeysAreTheInitialKeysAndedPairwise) {
   TZipCipher c;
   c.InitHeaderKeys();
-  EXPECT_EQ(c.key0, 0x12345678u & 0x34567890u);
-  EXPECT_EQ(c.key1, 0x23456789u & 0x12345678u);
-  EXPECT_EQ(c.key2, 0x34567890u & 0x23456789u);
+  EXPECT_EQ(c.Key0, 0x12345678u & 0x34567890u);
+  EXPECT_EQ(c.Key1, 0x23456789u & 0x12345678u);
+  EXPECT_EQ(c.Key2, 0x34567890u & 0x23456789u);
 }
 
 TEST(ZipCipherKeys, UpdateKeysFollowsThePublishedSteps) {
@@ -151,9 +151,9 @@ TEST(ZipCipherKeys, UpdateKeysFollowsThePublishedSteps) {
     k0 = crc(k0, b);
     k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
     k2 = crc(k2, static_cast<uint8_t>(k1 >> 24));
-    ASSERT_EQ(c.key0, k0);
-    ASSERT_EQ(c.key1, k1);
-    ASSERT_EQ(c.key2, k2);
+    ASSERT_EQ(c.Key0, k0);
+    ASSERT_EQ(c.Key1, k1);
+    ASSERT_EQ(c.Key2, k2);
   }
   const uint32_t t = (k2 & 0xFFFF) | 2;
   EXPECT_EQ(c.DecryptByte(), static_cast<uint8_t>((t * (t ^ 1)) >> 8));
@@ -179,8 +179,8 @@ TEST(ZipCipherRoundTrip, BufferAndByteWiseAgreeAndInvert) {
       step = step * 3 + 1;
     }
     ASSERT_EQ(b, plain) << n;
-    EXPECT_EQ(decipher.key0, bufferWise.key0);
-    EXPECT_EQ(decipher.key2, bufferWise.key2);
+    EXPECT_EQ(decipher.Key0, bufferWise.Key0);
+    EXPECT_EQ(decipher.Key2, bufferWise.Key2);
   }
 }
 
@@ -224,9 +224,9 @@ TEST(ZipPasswordTest, EmptyPasswordFailsAndLeavesTheKeys) {
   probe.DecipherBuffer(zeros, 12);
   uint8_t h[24] = {};
   TZipCipher c;
-  c.key0 = 1;
+  c.Key0 = 1;
   EXPECT_FALSE(TestZipPassword(c, "", h, 0x0001, 0, static_cast<uint32_t>(zeros[11]) << 24));
-  EXPECT_EQ(c.key0, 1u);
+  EXPECT_EQ(c.Key0, 1u);
 }
 
 TEST(ZipPasswordTest, RepeatedTestGivesTheSameResultAndDataKeys) {
@@ -236,9 +236,9 @@ TEST(ZipPasswordTest, RepeatedTestGivesTheSameResultAndDataKeys) {
   TZipCipher a, b;
   EXPECT_TRUE(TestZipPassword(a, "right", h, 0, 0, 0x42000000));
   EXPECT_TRUE(TestZipPassword(b, "right", h, 0, 0, 0x42000000));
-  EXPECT_EQ(a.key0, b.key0);
-  EXPECT_EQ(a.key1, b.key1);
-  EXPECT_EQ(a.key2, b.key2);
+  EXPECT_EQ(a.Key0, b.Key0);
+  EXPECT_EQ(a.Key1, b.Key1);
+  EXPECT_EQ(a.Key2, b.Key2);
   // After the header the keys are exactly the writer's: the data deciphers.
   TZipCipher writer;
   writer.InitKeys("right");
@@ -258,7 +258,7 @@ TEST(ZipPasswordTest, LongPasswordsAreTakenWhole) {
   TZipCipher x, y;
   x.InitKeys(a);
   y.InitKeys(b);
-  EXPECT_NE(x.key0, y.key0);
+  EXPECT_NE(x.Key0, y.Key0);
 }
 
 // ---- against Info-ZIP zip -----------------------------------------------------------------------

@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "support/BitWriter.h"
+#include "support/ZlibDeflate.h"
 
 #include <zlib.h>
 
@@ -49,6 +50,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using testsupport::TBitWriter;
+using testsupport::ZlibDeflate;
 
 // ---- data ---------------------------------------------------------------------------------------
 
@@ -123,20 +125,6 @@ Bytes ReadFile(const std::filesystem::path& path, size_t limit = SIZE_MAX) {
   Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (data.size() > limit) data.resize(limit);
   return data;
-}
-
-Bytes ZlibCompress(const Bytes& data, int level, int strategy, int windowBits) {
-  z_stream z{};
-  EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, windowBits, 8, strategy), Z_OK);
-  Bytes out(deflateBound(&z, data.size()) + 64);
-  z.next_in = const_cast<Bytef*>(data.data());
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
 }
 
 // ---- driving a decoder in slices ----------------------------------------------------------------
@@ -295,7 +283,7 @@ TEST(InflateDifferential, EveryLevelAndStrategyWholeAndSlicedLikeZlib) {
       for (int strategy : kStrategies) {
         if (level == 0 && strategy != Z_DEFAULT_STRATEGY) continue;
         // Bytes after the stream must stay unconsumed: the caller rewinds its source by them.
-        Bytes stream = ZlibCompress(sample.data, level, strategy, -15);
+        Bytes stream = ZlibDeflate(sample.data, level, -15, strategy);
         stream.insert(stream.end(), trailer.begin(), trailer.end());
         const std::string what = std::string(sample.name) + " level " + std::to_string(level) +
                                  " strategy " + std::to_string(strategy);
@@ -323,7 +311,7 @@ TEST(InflateDifferential, SingleByteSlicesOfInputAndOutputLikeZlib) {
   }();
   for (int level : {0, 1, 6, 9}) {
     for (int strategy : kStrategies) {
-      const Bytes stream = ZlibCompress(data, level, strategy, -15);
+      const Bytes stream = ZlibDeflate(data, level, -15, strategy);
       const std::string what =
           "level " + std::to_string(level) + " strategy " + std::to_string(strategy);
       ExpectSameAsZlib(stream, data.size(), {1, 0, 5}, -15, what + " input bytes");
@@ -340,11 +328,11 @@ TEST(InflateDifferential, ZlibWrappedStreamsAndSmallerWindows) {
     for (int level : {1, 6, 9}) {
       const std::string what =
           "wbits " + std::to_string(windowBits) + " level " + std::to_string(level);
-      Bytes wrapped = ZlibCompress(data, level, Z_DEFAULT_STRATEGY, windowBits);
+      Bytes wrapped = ZlibDeflate(data, level, windowBits);
       ExpectSameAsZlib(wrapped, data.size(), {0, 0, 1}, 15, what + " wrapped");
       ExpectSameAsZlib(wrapped, data.size(), {977, 3001, 2}, 15, what + " wrapped sliced");
       ExpectSameAsZlib(wrapped, data.size(), {1, 1, 3}, windowBits, what + " wrapped bytes");
-      const Bytes raw = ZlibCompress(data, level, Z_DEFAULT_STRATEGY, -windowBits);
+      const Bytes raw = ZlibDeflate(data, level, -windowBits);
       ExpectSameAsZlib(raw, data.size(), {4000, 4000, 4}, -windowBits, what + " raw");
       TRun run = DecodeWhole(wrapped, data.size() + 10, 15);
       EXPECT_EQ(run.last, Z_STREAM_END);
@@ -356,7 +344,7 @@ TEST(InflateDifferential, ZlibWrappedStreamsAndSmallerWindows) {
 TEST(InflateDifferential, CorruptedAdlerGivesDataErrorLikeZlib) {
   const Bytes data = BinaryBytes(100000, 12);
   for (size_t back : {1u, 2u, 3u, 4u}) {
-    Bytes stream = ZlibCompress(data, 6, Z_DEFAULT_STRATEGY, 15);
+    Bytes stream = ZlibDeflate(data, 6, 15);
     stream[stream.size() - back] ^= 0x10;
     ExpectSameAsZlib(stream, data.size(), {0, 0, 1}, 15, "corrupt adler");
     ExpectSameAsZlib(stream, data.size(), {1, 7, 9}, 15, "corrupt adler sliced");
@@ -368,7 +356,7 @@ TEST(InflateDifferential, CorruptedAdlerGivesDataErrorLikeZlib) {
 
 TEST(InflateDifferential, TruncatedStreamsStopWithBufferErrorLikeZlib) {
   const Bytes data = TextBytes(50000, 13);
-  const Bytes full = ZlibCompress(data, 9, Z_DEFAULT_STRATEGY, -15);
+  const Bytes full = ZlibDeflate(data, 9, -15);
   std::mt19937 rng(14);
   for (int i = 0; i < 40; ++i) {
     const Bytes cut(full.begin(), full.begin() + static_cast<long>(rng() % full.size()));
@@ -741,7 +729,7 @@ TEST(InflateEdge, EmptyStoredLastBlockEndsTheStream) {
 
 TEST(InflateEdge, InputCutAfterFirstByteResumesToTheSameOutput) {
   const Bytes data = TextBytes(100000, 41);
-  const Bytes stream = ZlibCompress(data, 6, Z_DEFAULT_STRATEGY, -15);
+  const Bytes stream = ZlibDeflate(data, 6, -15);
   TOurs ours(-15);
   Bytes out(data.size());
   size_t usedIn = 0, usedOut = 0;
@@ -997,7 +985,7 @@ TEST(InflateFailure, DistanceBeyondTheWindowIsADataError) {
 }
 
 TEST(InflateFailure, WrapperHeaderErrors) {
-  const Bytes good = ZlibCompress(TextBytes(1000, 61), 6, Z_DEFAULT_STRATEGY, 15);
+  const Bytes good = ZlibDeflate(TextBytes(1000, 61), 6, 15);
   auto run = [](Bytes s, int windowBits = 15, bool d64 = false) {
     return RunOurs(s, 5000, {0, 0, 1}, windowBits, d64).last;
   };
@@ -1010,7 +998,7 @@ TEST(InflateFailure, WrapperHeaderErrors) {
   EXPECT_EQ(run(sum), Z_DATA_ERROR);
   // A 32 KiB window announced to a stream that has only 4 KiB.
   EXPECT_EQ(run(good, 12), Z_DATA_ERROR);
-  const Bytes small = ZlibCompress(TextBytes(1000, 61), 6, Z_DEFAULT_STRATEGY, 12);
+  const Bytes small = ZlibDeflate(TextBytes(1000, 61), 6, 12);
   EXPECT_EQ(run(small, 12), Z_STREAM_END);
   EXPECT_EQ(run(good, 15, true), Z_STREAM_END);  // Deflate64's wider window accepts it
 }
@@ -1036,7 +1024,7 @@ TEST(InflateFailure, ABadStreamStaysBad) {
   w.FixedLitLen('z');
   w.FixedLitLen(287);
   const Bytes bad = w.Finish();
-  const Bytes good = ZlibCompress(TextBytes(5000, 71), 6, Z_DEFAULT_STRATEGY, -15);
+  const Bytes good = ZlibDeflate(TextBytes(5000, 71), 6, -15);
   TOurs ours(-15);
   Bytes out(10000);
   size_t ui, uo;
@@ -1156,7 +1144,7 @@ TEST(InflateInterface, StreamErrorsWithoutStateOrInput) {
 
 TEST(InflateInterface, FlushOnlyChangesTheCodeOfAnUnfinishedCall) {
   const Bytes data = TextBytes(20000, 81);
-  const Bytes stream = ZlibCompress(data, 6, Z_DEFAULT_STRATEGY, -15);
+  const Bytes stream = ZlibDeflate(data, 6, -15);
   TOurs ours(-15);
   Bytes out(data.size());
   size_t ui, uo;
@@ -1184,7 +1172,7 @@ TEST(InflateInterface, FlushOnlyChangesTheCodeOfAnUnfinishedCall) {
 
 TEST(InflateInterface, ResetKeepsTheWindowAndStartsAfresh) {
   const Bytes data = BinaryBytes(120000, 91);
-  const Bytes raw = ZlibCompress(data, 9, Z_DEFAULT_STRATEGY, -15);
+  const Bytes raw = ZlibDeflate(data, 9, -15);
   TOurs ours(-15);
   for (int round = 0; round < 3; ++round) {
     Bytes out(data.size());
@@ -1199,7 +1187,7 @@ TEST(InflateInterface, ResetKeepsTheWindowAndStartsAfresh) {
     EXPECT_EQ(ours.strm.total_out, 0u);
   }
   // Wrapped: the running Adler-32 is reported.
-  const Bytes wrapped = ZlibCompress(data, 9, Z_DEFAULT_STRATEGY, 15);
+  const Bytes wrapped = ZlibDeflate(data, 9, 15);
   TOurs zw(15);
   Bytes out(data.size());
   size_t ui, uo;

@@ -84,8 +84,7 @@ Bytes Text(const std::string& s) {
   return Bytes(s.begin(), s.end());
 }
 
-// ---- real archives of other tools
-// ------------------------------------------------------------------
+// ---- real archives of other tools ---------------------------------------------------------------
 std::filesystem::path TestDataDir() {
   return std::filesystem::path(PARCELO_TESTDATA_DIR) / "zip";
 }
@@ -137,8 +136,7 @@ INSTANTIATE_TEST_SUITE_P(Samples, RealArchive,
                                            "sc_Zip.reduce4.zip", "cc_imploding-4Kdict-2trees.zip",
                                            "cc_imploding-8Kdict-3trees.zip"));
 
-// ---- round trips
-// -----------------------------------------------------------------------------------
+// ---- round trips --------------------------------------------------------------------------------
 struct Variant {
   std::string name;
   uint32_t method;
@@ -232,8 +230,7 @@ TEST(LegacyRoundTrip, EncodersExerciseWhatTheyClaim) {
   EXPECT_EQ(dle[1], 0x00);  // the first DLE is a literal, then matches
 }
 
-// ---- encrypted members
-// ----------------------------------------------------------------------------
+// ---- encrypted members --------------------------------------------------------------------------
 TEST(LegacyEncrypted, EachMethodDecipheresBlockByBlock) {
   const auto plain = legacytest::TextData(100000, 7);  // several input blocks
   for (const auto& variant : AllVariants()) {
@@ -258,8 +255,7 @@ TEST(LegacyEncrypted, EachMethodDecipheresBlockByBlock) {
   }
 }
 
-// ---- unshrink corner cases
-// ---------------------------------------------------------------------------
+// ---- unshrink corner cases ----------------------------------------------------------------------
 Bytes Codes(std::initializer_list<std::pair<int, unsigned>> codes) {
   LsbBitWriter w;
   for (auto [code, bits] : codes) w.Put(static_cast<uint32_t>(code), bits);
@@ -348,8 +344,7 @@ TEST(Unshrink, LongestStringsOfAFullTableDecode) {
   EXPECT_TRUE(r.out == plain);
 }
 
-// ---- unreduce corner cases
-// ---------------------------------------------------------------------------
+// ---- unreduce corner cases ----------------------------------------------------------------------
 TEST(Unreduce, DleZeroIsALiteralDleForEveryFactor) {
   for (int factor = 1; factor <= 4; ++factor) {
     for (auto mode : {legacytest::FollowerMode::None, legacytest::FollowerMode::Full}) {
@@ -410,8 +405,7 @@ TEST(Unreduce, FollowerSetOfMoreThan32IsABadBlock) {
   EXPECT_EQ(r.errorCode, kErrBadBlock);
 }
 
-// ---- explode corner cases
-// ------------------------------------------------------------------------------
+// ---- explode corner cases -----------------------------------------------------------------------
 TEST(Explode, LengthCode63WithExtraByteGives320Bytes) {
   // Two trees, 4 KiB: 'x' then a match of 63 + 255 + 2 = 320 from distance 1.
   const std::vector<legacytest::ImplodeToken> tokens = {{0, 0, 'x'}, {320, 1, 0}};
@@ -510,8 +504,7 @@ TEST(Explode, SparseButPrefixFreeCodesOfSixteenBitsDecode) {
   EXPECT_EQ(r.out, Text("mmm"));
 }
 
-// ---- corrupt input, cancellation, bounds
-// ----------------------------------------------------------------
+// ---- corrupt input, cancellation, bounds --------------------------------------------------------
 TEST(LegacyCorrupt, MutatedAndTruncatedStreamsEndWithoutCrashOrOverrun) {
   const auto plain = legacytest::MixedData(40000, 21);
   std::mt19937 rng(1234);
@@ -604,8 +597,7 @@ TEST(LegacyBounds, RaiseErrorHookSeesTheCodeFirst) {
   EXPECT_EQ(seen, std::vector<int>{kErrBadBlock});
 }
 
-// ---- independent decoders agree with the test encoders
-// ---------------------------------------------------
+// ---- independent decoders agree with the test encoders ------------------------------------------
 bool HaveTool(const char* tool) {
   return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }

@@ -103,8 +103,7 @@ class ZoneTest : public ::testing::Test {
   std::unique_ptr<host::ScopedSeams> scope_ = std::make_unique<host::ScopedSeams>(seams_);
 };
 
-// ---- calendar
-// ------------------------------------------------------------------------------------
+// ---- calendar -----------------------------------------------------------------------------------
 
 TEST(Calendar, LeapYears) {
   EXPECT_FALSE(IsLeapYear(1900));
@@ -198,8 +197,7 @@ TEST(Calendar, NextMonthCutsToMonthLength) {
   EXPECT_EQ(NextMonth(Encode(9999, 12, 31)), Encode(9999, 12, 31));  // nothing follows
 }
 
-// ---- packed DOS date-times
-// -----------------------------------------------------------------------
+// ---- packed DOS date-times ----------------------------------------------------------------------
 
 TEST(DosDate, Examples) {
   EXPECT_EQ(Text(DosToDateTime(0x56CC6C00)), "2023-06-12 13:32:00");
@@ -231,8 +229,7 @@ TEST(DosDate, ValuesNamingNoDateGiveTheFixedDate) {
   EXPECT_EQ(DosToDateTime(0x00006C00), kInvalidDosDate);
 }
 
-// ---- Unix seconds
-// --------------------------------------------------------------------------------
+// ---- Unix seconds -------------------------------------------------------------------------------
 
 using UnixTime = ZoneTest;
 
@@ -289,8 +286,7 @@ TEST_F(UnixTime, FixedBiasWithoutDaylightTime) {
   EXPECT_FALSE(IsDaylightTime(Encode(2023, 7, 1)));
 }
 
-// ---- daylight saving time
-// ------------------------------------------------------------------------
+// ---- daylight saving time -----------------------------------------------------------------------
 
 time_t UtcSeconds(int year, int month, int day, int hour, int minute, int second) {
   std::tm tm{};

@@ -21,8 +21,7 @@
 
 namespace {
 
-// ---- masks
-// ---------------------------------------------------------------------------------------
+// ---- masks --------------------------------------------------------------------------------------
 
 TEST(Mask, StarDotStar) {
   EXPECT_TRUE(MaskMatches("readme.txt", "*.*"));
@@ -69,8 +68,8 @@ TEST(Mask, QuestionMarkAfterStarIsDropped) {
   // "*?" compiles to the end item alone, with its star flag.
   const TInternalMask mask("*?");
   ASSERT_EQ(mask.ItemCount(), 1);
-  EXPECT_TRUE(mask.Item(0).star);
-  EXPECT_EQ(mask.Item(0).character, 0);
+  EXPECT_TRUE(mask.Item(0).Star);
+  EXPECT_EQ(mask.Item(0).Character, 0);
 }
 
 TEST(Mask, StarsBacktrack) {
@@ -101,11 +100,11 @@ TEST(Mask, CompilesToExactItemCount) {
   EXPECT_EQ(TInternalMask("*.*").ItemCount(), 2);
   EXPECT_EQ(TInternalMask("a?*??b").ItemCount(), 4);  // a, ?, b (star), end
   const TInternalMask mask("a?*??b");
-  EXPECT_EQ(mask.Item(1).kind, 1);
-  EXPECT_FALSE(mask.Item(1).star);
-  EXPECT_EQ(mask.Item(2).character, 'B');
-  EXPECT_TRUE(mask.Item(2).star);
-  EXPECT_FALSE(mask.Item(3).star);
+  EXPECT_EQ(mask.Item(1).Kind, 1);
+  EXPECT_FALSE(mask.Item(1).Star);
+  EXPECT_EQ(mask.Item(2).Character, 'B');
+  EXPECT_TRUE(mask.Item(2).Star);
+  EXPECT_FALSE(mask.Item(3).Star);
 }
 
 // Many stars: the matcher needs only one retry point whatever their number, so a mask of more
@@ -135,14 +134,14 @@ TEST(Mask, CharacterSetItems) {
   // [0-9]*.LOG, then its negation: sets are tested in upper case.
   std::vector<TInternalMask::TMaskItem> items;
   TInternalMask::TMaskItem digit;
-  digit.kind = 2;
-  digit.set = std::make_unique<std::bitset<256>>();
-  for (char c = '0'; c <= '9'; ++c) digit.set->set(static_cast<uint8_t>(c));
+  digit.Kind = 2;
+  digit.Set = std::make_unique<std::bitset<256>>();
+  for (char c = '0'; c <= '9'; ++c) digit.Set->set(static_cast<uint8_t>(c));
   items.push_back(std::move(digit));
   for (const char c : std::string(".LOG")) {
     TInternalMask::TMaskItem literal;
-    literal.character = static_cast<uint8_t>(c);
-    literal.star = c == '.';
+    literal.Character = static_cast<uint8_t>(c);
+    literal.Star = c == '.';
     items.push_back(std::move(literal));
   }
   const TInternalMask digits(std::move(items), false);
@@ -154,11 +153,11 @@ TEST(Mask, CharacterSetItems) {
 
   // *[^A-Z] : names whose last character is not a letter (letters are folded to upper case).
   std::vector<TInternalMask::TMaskItem> tail(1);
-  tail[0].kind = 2;
-  tail[0].star = true;
-  tail[0].negate = true;
-  tail[0].set = std::make_unique<std::bitset<256>>();
-  for (char c = 'A'; c <= 'Z'; ++c) tail[0].set->set(static_cast<uint8_t>(c));
+  tail[0].Kind = 2;
+  tail[0].Star = true;
+  tail[0].Negate = true;
+  tail[0].Set = std::make_unique<std::bitset<256>>();
+  for (char c = 'A'; c <= 'Z'; ++c) tail[0].Set->set(static_cast<uint8_t>(c));
   const TInternalMask notLetter(std::move(tail), false);
   EXPECT_TRUE(notLetter.Matches("abc1"));
   EXPECT_TRUE(notLetter.Matches("1"));
@@ -211,8 +210,7 @@ TEST(Mask, AgreesWithReferenceOnGeneratedCases) {
   EXPECT_GT(matched, 1000);  // the generator exercises both outcomes
 }
 
-// ---- names and paths
-// -----------------------------------------------------------------------------
+// ---- names and paths ----------------------------------------------------------------------------
 
 TEST(Names, ConvertStoredName) {
   EXPECT_EQ(ConvertStoredName("dir/sub/file.txt", false), "dir\\sub\\file.txt");
@@ -317,8 +315,7 @@ TEST(StringList, IndexOfIgnoresAsciiCase) {
   EXPECT_EQ(TStringList().IndexOf(""), -1);
 }
 
-// ---- percentages
-// ---------------------------------------------------------------------------------
+// ---- percentages --------------------------------------------------------------------------------
 
 TEST(Percent, RoundsHalvesToEven) {
   EXPECT_EQ(Percent(1, 8), 12);   // 12.5
@@ -369,8 +366,7 @@ TEST(PercentSaved, RatioOfUnpackedToPacked) {
   EXPECT_EQ(PercentSaved(big, big / 200 * 175), 12);  // saved 12.5 %
 }
 
-// ---- string readers on a stream
-// ------------------------------------------------------------------
+// ---- string readers on a stream -----------------------------------------------------------------
 
 class TMemoryStream32 : public TStream32 {
  public:
@@ -437,8 +433,7 @@ TEST(StreamStrings, ReadFixedString) {
   EXPECT_EQ(position, 255);
 }
 
-// ---- directories through the host layer
-// ----------------------------------------------------------
+// ---- directories through the host layer ---------------------------------------------------------
 
 // A scratch folder below the system temporary directory, removed with its contents at the end.
 class ScratchFolder {

@@ -20,11 +20,13 @@
 
 #include "archive/messages/Err_Msgs.h"
 #include "platform/seams.h"
+#include "support/ZlibDeflate.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+using testsupport::ZlibDeflate;
 
 Bytes RandomBytes(size_t n, uint32_t seed) {
   std::mt19937 gen(seed);
@@ -48,20 +50,6 @@ Bytes MixedData(size_t n, uint32_t seed) {
   }
   v.resize(n);
   return v;
-}
-
-Bytes DeflateRaw(const Bytes& in, int level = 6) {
-  z_stream z{};
-  EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  Bytes out(deflateBound(&z, in.size()) + 16);
-  z.next_in = const_cast<uint8_t*>(in.data());
-  z.avail_in = static_cast<uInt>(in.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
 }
 
 Bytes ReadFile(const fs::path& path) {
@@ -248,8 +236,8 @@ TEST(Checksums, RunningChecksumsSelectByKind) {
   r.UpdateCrc(0, s, 9);
   r.UpdateCrc(8, s, 9);
   r.UpdateCrc(kCrcKind32, s, 0);
-  EXPECT_EQ(r.crc32 ^ 0xFFFFFFFF, 0xCBF43926u);
-  EXPECT_EQ(r.crc16, 0xBB3Du);
+  EXPECT_EQ(r.Crc32 ^ 0xFFFFFFFF, 0xCBF43926u);
+  EXPECT_EQ(r.Crc16, 0xBB3Du);
 }
 
 class TarHeaders : public ::testing::TestWithParam<const char*> {};
@@ -476,7 +464,7 @@ class DecompressTest : public ::testing::Test {
 
 TEST_F(DecompressTest, MemberBetweenJunkDecodesAndLeavesTheSourceAfterIt) {
   const Bytes data = MixedData(600000, 1);
-  const Bytes deflated = DeflateRaw(data);
+  const Bytes deflated = ZlibDeflate(data);
   ASSERT_GT(deflated.size(), 3u * TCustomStream::kInputBufferSize);
   for (int32_t chunk : {32768, 1000, 1 << 20}) {
     SCOPED_TRACE(chunk);
@@ -504,7 +492,7 @@ TEST_F(DecompressTest, MemberBetweenJunkDecodesAndLeavesTheSourceAfterIt) {
 
 TEST_F(DecompressTest, MemberAtTheVeryEndOfTheFile) {
   const Bytes data = MixedData(70000, 2);
-  const Bytes deflated = DeflateRaw(data);
+  const Bytes deflated = ZlibDeflate(data);
   const int64_t start = MakeArchive(deflated, 17, 0);
   TFileStream32 src(dir_.SystemPath("a.bin"), 0x20);
   src.SetPosition(start);
@@ -516,7 +504,7 @@ TEST_F(DecompressTest, MemberAtTheVeryEndOfTheFile) {
 }
 
 TEST_F(DecompressTest, EmptyMember) {
-  const Bytes deflated = DeflateRaw({});
+  const Bytes deflated = ZlibDeflate({});
   const int64_t start = MakeArchive(deflated, 3, 100);
   TFileStream32 src(dir_.SystemPath("a.bin"), 0x20);
   src.SetPosition(start);
@@ -543,7 +531,7 @@ Bytes EncryptMember(const Bytes& deflated, const std::string& password) {
 
 TEST_F(DecompressTest, EncryptedMemberIsDecipheredBlockByBlock) {
   const Bytes data = MixedData(400000, 3);
-  const Bytes deflated = DeflateRaw(data);
+  const Bytes deflated = ZlibDeflate(data);
   const int64_t start = MakeArchive(EncryptMember(deflated, "pw"));
   TFileStream32 src(dir_.SystemPath("a.bin"), 0x20);
   src.SetPosition(start);
@@ -565,7 +553,7 @@ TEST_F(DecompressTest, EncryptedMemberIsDecipheredBlockByBlock) {
 
 TEST_F(DecompressTest, ForwardSeeksDiscardAndOthersDoNothing) {
   const Bytes data = MixedData(300000, 4);
-  const int64_t start = MakeArchive(DeflateRaw(data));
+  const int64_t start = MakeArchive(ZlibDeflate(data));
   TFileStream32 src(dir_.SystemPath("a.bin"), 0x20);
   src.SetPosition(start);
   TDecompressStream ds(src, -15);
@@ -589,7 +577,7 @@ TEST_F(DecompressTest, ForwardSeeksDiscardAndOthersDoNothing) {
 
 TEST_F(DecompressTest, SourceMovedBetweenReadsIsPutBack) {
   const Bytes data = MixedData(300000, 5);
-  const int64_t start = MakeArchive(DeflateRaw(data));
+  const int64_t start = MakeArchive(ZlibDeflate(data));
   TFileStream32 src(dir_.SystemPath("a.bin"), 0x20);
   src.SetPosition(start);
   TDecompressStream ds(src, -15);
@@ -606,7 +594,7 @@ TEST_F(DecompressTest, SourceMovedBetweenReadsIsPutBack) {
 
 TEST_F(DecompressTest, TruncatedMemberGivesBufferError) {
   const Bytes data = MixedData(300000, 6);
-  Bytes deflated = DeflateRaw(data);
+  Bytes deflated = ZlibDeflate(data);
   deflated.resize(deflated.size() / 3);
   const int64_t start = MakeArchive(deflated, 10, 0);
   TFileStream32 src(dir_.SystemPath("a.bin"), 0x20);
@@ -660,7 +648,7 @@ TEST_F(DecompressTest, PresetDictionaryIsAnErrorNotACount) {
 }
 
 TEST_F(DecompressTest, BadWindowBitsIsReturnedByRead) {
-  TMemStream src(DeflateRaw(Bytes(10, 1)));
+  TMemStream src(ZlibDeflate(Bytes(10, 1)));
   TDecompressStream ds(src, -3);
   uint8_t b[10];
   EXPECT_EQ(ds.Read(b, 10), Z_STREAM_ERROR);
@@ -668,7 +656,7 @@ TEST_F(DecompressTest, BadWindowBitsIsReturnedByRead) {
 
 TEST_F(DecompressTest, CancelStopsBeforeTheNextInputBlock) {
   const Bytes data = MixedData(600000, 7);
-  const Bytes deflated = DeflateRaw(data);
+  const Bytes deflated = ZlibDeflate(data);
   TMemStream src(deflated);
   uint8_t cancel = 0;
   TDecompressStream ds(src, -15, false, nullptr, &cancel);
@@ -687,7 +675,7 @@ TEST_F(DecompressTest, CancelStopsBeforeTheNextInputBlock) {
 
 TEST_F(DecompressTest, AttachSourceContinuesOnTheNextVolume) {
   const Bytes data = MixedData(300000, 8);
-  const Bytes deflated = DeflateRaw(data);
+  const Bytes deflated = ZlibDeflate(data);
   const size_t cut = deflated.size() / 2 + 123;
   TMemStream first(Bytes(deflated.begin(), deflated.begin() + static_cast<ptrdiff_t>(cut)));
   TMemStream second(Bytes(deflated.begin() + static_cast<ptrdiff_t>(cut), deflated.end()));

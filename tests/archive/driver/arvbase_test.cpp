@@ -656,6 +656,20 @@ TEST_F(DriverTest, NothingRaisesOutOfExtract) {
   EXPECT_EQ(deactivated, 1);
 }
 
+// A handler may throw what no catch of the standard exceptions takes; the run still ends normally
+// and writes every member whole.
+TEST_F(DriverTest, HandlersThrowingOtherThanExceptionsNeverEndTheRun) {
+  ZipBuilder b;
+  b.AddStored("a.txt", "aaaa").AddStored("b.txt", std::string(100000, 'b'));
+  Use(b);
+  unzip.OnProgress = [](TObject*, uint8_t, uint8_t) { throw 42; };
+  unzip.OnEnd = [](TObject*, const std::string&, bool) { throw 42; };
+  unzip.OnDeactivate = [](TObject*) { throw 42; };
+  EXPECT_NO_THROW(unzip.Extract());
+  EXPECT_EQ(Out("a.txt"), "aaaa");
+  EXPECT_EQ(Out("b.txt"), std::string(100000, 'b'));
+}
+
 TEST(TarvTimer, MeasuresOnlyWhileRunning) {
   TarvTimer timer;
   EXPECT_FALSE(timer.Running());

@@ -19,9 +19,11 @@
 #include "platform/seams.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
+#include "support/ZlibDeflate.h"
 
 namespace {
 
+using testsupport::ZlibDeflate;
 using ziptest::Bytes;
 using ziptest::ZipBuilder;
 using ziptest::ZipMember;
@@ -31,20 +33,6 @@ struct TReport {
   std::string extendedMsg;
   int code = 0;
 };
-
-Bytes RawDeflate(const Bytes& plain) {
-  z_stream z{};
-  EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  Bytes out(deflateBound(&z, plain.size()) + 16);
-  z.next_in = const_cast<uint8_t*>(plain.data());
-  z.avail_in = static_cast<uInt>(plain.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 Bytes Text(size_t size, char seed) {
   Bytes b(size);
@@ -78,7 +66,7 @@ ZipMember Described(const std::string& name, const Bytes& plain, bool signedDesc
   m.method = 8;
   m.flags = 0x0008;
   m.plain = plain;
-  m.data = RawDeflate(plain);
+  m.data = ZlibDeflate(plain);
   m.localSizesZero = 0;
   m.localCrcOverride = 0;
   if (signedDescriptor) Put32(m.trailer, 0x08074B50);
@@ -374,7 +362,7 @@ TEST_F(ArcovaTest, LocalWalkGoesPastDataDescriptorsWithAndWithoutSignature) {
   EXPECT_EQ(entries[0].UnpackedSize, 5000);
   EXPECT_EQ(entries[0].Crc32, ziptest::Crc32(Text(5000, 1)));
   EXPECT_EQ(entries[1].UnpackedSize, 70000);
-  EXPECT_EQ(entries[1].PackedSize, static_cast<int64_t>(RawDeflate(Text(70000, 2)).size()));
+  EXPECT_EQ(entries[1].PackedSize, static_cast<int64_t>(ZlibDeflate(Text(70000, 2)).size()));
   EXPECT_EQ(entries[2].FileName, "three.txt");
   EXPECT_EQ(arcova.UnpackSize(), 5000 + 70000 + 3);
   EXPECT_TRUE(reports.empty());
@@ -575,7 +563,7 @@ TEST_F(ArcovaTest, EventModeFiresInOrderWithEntryDetails) {
   deflated.name = "dir/packed.txt";
   deflated.method = 8;
   deflated.plain = Text(1000, 3);
-  deflated.data = RawDeflate(*deflated.plain);
+  deflated.data = ZlibDeflate(*deflated.plain);
   deflated.dosDateTime = 0x5A8C6000;  // 2025-04-12 12:00:00
   ZipMember secret = Stored("secret.bin", "hidden");
   secret.password = "pw";

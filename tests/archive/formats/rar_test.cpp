@@ -4,9 +4,13 @@
 // the names of next volumes, RAR 5 detected as RAR, and damaged archives.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -100,12 +104,15 @@ void Rar4End(Bytes& b) {
 }
 
 // ---- RAR 5 -----------------------------------------------------------------------------------
-Bytes Rar5Block(uint64_t type, uint64_t flags, const Bytes& fields, uint64_t dataSize) {
+Bytes Rar5Block(uint64_t type, uint64_t flags, const Bytes& fields, uint64_t dataSize,
+                const Bytes& extra = {}) {
   Bytes body;
   PutVint(body, type);
-  PutVint(body, flags | (dataSize ? 0x0002 : 0));
+  PutVint(body, flags | (dataSize ? 0x0002 : 0) | (extra.empty() ? 0 : 0x0001));
+  if (!extra.empty()) PutVint(body, extra.size());
   if (dataSize) PutVint(body, dataSize);
   body.insert(body.end(), fields.begin(), fields.end());
+  body.insert(body.end(), extra.begin(), extra.end());
   Bytes b;
   Put32(b, 0);
   PutVint(b, body.size());
@@ -301,6 +308,92 @@ TEST(Rar5Lister, BlocksVolumesServiceHeadersAndEncryption) {
   bad.resize(bad.size() + 20, 0);
   parcelo::test::WriteBytes(dir.Host("b.rar"), bad);
   EXPECT_EQ(ListFile(dir.Host("b.rar")).names, std::vector<std::string>{"ok.txt"});
+}
+
+// A file's time: the extra area's time record (Windows file time, or Unix seconds with their
+// nanoseconds behind every time the record holds) over the header's own Unix seconds.
+TEST(Rar5Lister, FileTimesFromTheHeaderAndTheExtraArea) {
+  const auto file = [](Bytes& b, const std::string& name, std::optional<uint32_t> headerTime,
+                       const Bytes& timeRecord) {
+    Bytes fields;
+    PutVint(fields, headerTime ? 0x0002 : 0);
+    PutVint(fields, 1);     // unpacked size
+    PutVint(fields, 0x20);  // attributes
+    if (headerTime) Put32(fields, *headerTime);
+    PutVint(fields, 0);  // compression information
+    PutVint(fields, 1);  // Unix
+    PutVint(fields, name.size());
+    fields.insert(fields.end(), name.begin(), name.end());
+    Bytes extra;
+    if (!timeRecord.empty()) {
+      const Bytes other = {2, 0x7F, 0};  // a record of another type comes first
+      extra = other;
+      PutVint(extra, timeRecord.size());
+      extra.insert(extra.end(), timeRecord.begin(), timeRecord.end());
+    }
+    const Bytes block = Rar5Block(2, 0, fields, 1, extra);
+    b.insert(b.end(), block.begin(), block.end());
+  };
+  Bytes unixTimes = {3, 0x01 | 0x02 | 0x04 | 0x10};  // modified and created, with nanoseconds
+  Put32(unixTimes, 1100000003);
+  Put32(unixTimes, 7);
+  Put32(unixTimes, 123456789);
+  Put32(unixTimes, 5);
+  Bytes windowsTimes = {3, 0x02 | 0x08};  // modified and accessed, Windows file times
+  const uint64_t ticks = (1200000005ull + 11644473600ull) * 10000000ull + 1234567;
+  for (int i = 0; i < 8; ++i) windowsTimes.push_back(static_cast<uint8_t>(ticks >> (8 * i)));
+  windowsTimes.insert(windowsTimes.end(), 8, 0x11);
+  Bytes cut = {3, 0x02};  // a record too short for its time is no time
+  Put32(cut, 99);
+
+  Bytes b = Rar5Start();
+  file(b, "header.txt", 1000000001, {});
+  file(b, "unix.txt", 1, unixTimes);
+  file(b, "windows.txt", std::nullopt, windowsTimes);
+  file(b, "cut.txt", 1000000009, cut);
+  file(b, "none.txt", std::nullopt, {});
+  Rar5End(b);
+  TempDir dir("rar5-times");
+  parcelo::test::WriteBytes(dir.Host("t.rar"), b);
+  const auto listed = ListFile(dir.Host("t.rar"));
+  ASSERT_EQ(listed.entries.size(), 5u);
+  const struct {
+    bool valid;
+    int64_t seconds;
+    uint32_t nanoseconds;
+  } expected[] = {{true, 1000000001, 0},
+                  {true, 1100000003, 123456789},
+                  {true, 1200000005, 123456700},
+                  {true, 1000000009, 0},
+                  {false, 0, 0}};
+  for (size_t i = 0; i < 5; ++i) {
+    const TExactTime& time = listed.entries[i].ExactTime;
+    SCOPED_TRACE(listed.entries[i].FileName);
+    EXPECT_EQ(time.Valid, expected[i].valid);
+    EXPECT_EQ(time.Seconds, expected[i].seconds);
+    EXPECT_EQ(time.Nanoseconds, expected[i].nanoseconds);
+  }
+}
+
+// The real RAR 5 archive's times, against the files bsdtar extracts from it.
+TEST(Rar5Lister, ConformanceTimesAgreeWithBsdtar) {
+  if (!std::filesystem::is_directory(kRoot / "other")) GTEST_SKIP() << "no conformance archives";
+  if (!parcelo::test::HaveTool("bsdtar")) GTEST_SKIP() << "bsdtar missing";
+  const std::string archive = (kRoot / "other" / "sc_Rar5.rar").string();
+  TempDir dir("rar5-bsdtar");
+  ASSERT_EQ(std::system(("cd '" + dir.HostPath() + "' && bsdtar -xf '" + archive + "'").c_str()),
+            0);
+  const auto listed = ListFile(archive);
+  ASSERT_EQ(listed.entries.size(), 3u);
+  for (const TArcovaEntry& entry : listed.entries) {
+    SCOPED_TRACE(entry.FileName);
+    std::string path = entry.FileName;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.Host(path).c_str(), &st), 0);
+    EXPECT_TRUE(entry.ExactTime.Valid);
+    EXPECT_EQ(entry.ExactTime.Seconds, st.st_mtim.tv_sec);
+  }
 }
 
 TEST(RarVolumes, NextVolumeNames) {

@@ -72,8 +72,7 @@ class Drives : public ::testing::Test {
   Routes routes_;
 };
 
-// ---- labels and drives
-// ---------------------------------------------------------------------------
+// ---- labels and drives --------------------------------------------------------------------------
 TEST(DiskNumber, FromLabels) {
   bool ok = false;
   EXPECT_EQ(TDiskManager::DiskNumberFromLabel("PKBACK# 007", ok), 7);
@@ -188,8 +187,7 @@ TEST_F(Drives, UnreadableVolumeAsksRetryOrCancel) {
   EXPECT_EQ(routes_.raised[0].code, kErrNotAccessible);
 }
 
-// ---- the disk dialogue of a spanned set
-// ----------------------------------------------------------
+// ---- the disk dialogue of a spanned set ---------------------------------------------------------
 class Span : public Drives {
  protected:
   void SetUp() override {

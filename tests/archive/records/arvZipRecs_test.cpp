@@ -127,9 +127,9 @@ TEST(Records, FieldsAtTheirOffsets) {
 // --------------------------------------------------------------------------
 TEST(EncipheredHeaders, HeaderKeys) {
   const TZipCipher& k = ZipHeaderKeys();
-  EXPECT_EQ(k.key0, 0x12345678u & 0x34567890u);
-  EXPECT_EQ(k.key1, 0x23456789u & 0x12345678u);
-  EXPECT_EQ(k.key2, 0x34567890u & 0x23456789u);
+  EXPECT_EQ(k.Key0, 0x12345678u & 0x34567890u);
+  EXPECT_EQ(k.Key1, 0x23456789u & 0x12345678u);
+  EXPECT_EQ(k.Key2, 0x34567890u & 0x23456789u);
 }
 
 TEST(EncipheredHeaders, LocalHeaderAndNameDecipherExtraDoesNot) {
@@ -178,8 +178,8 @@ TEST(EncipheredHeaders, CipherStateBelongsToTheComponent) {
   std::memcpy(header, zip.data(), 30);
   one.DecipherZipHeader(header, TZipRecordKind::Local);
   const TZipCipher before = two.HeaderCipher();
-  EXPECT_NE(one.HeaderCipher().key0, ZipHeaderKeys().key0);  // moved on through 26 bytes
-  EXPECT_EQ(two.HeaderCipher().key0, before.key0);
+  EXPECT_NE(one.HeaderCipher().Key0, ZipHeaderKeys().Key0);  // moved on through 26 bytes
+  EXPECT_EQ(two.HeaderCipher().Key0, before.Key0);
 }
 
 // ---- names and extra fields

@@ -147,8 +147,7 @@ Bytes PeWithStrings(const std::map<uint16_t, std::string>& strings, size_t size,
   return b;
 }
 
-// ---- names and sets
-// ------------------------------------------------------------------------------
+// ---- names and sets -----------------------------------------------------------------------------
 TEST(ArcTypeNames, DisplayNamesAreTheLibraryTexts) {
   EXPECT_STREQ(ArcTypeDisplayName(atNA), "Not avail. ");
   EXPECT_STREQ(ArcTypeDisplayName(atBhExe), "BH  SFX   ");
@@ -179,8 +178,7 @@ TEST(ArcTypeNames, TypeSets) {
   EXPECT_FALSE(IsSpannedZip(atZip));
 }
 
-// ---- the signature table
-// -------------------------------------------------------------------------
+// ---- the signature table ------------------------------------------------------------------------
 struct SigCase {
   const char* bytes;
   TArcType plain, exe;
@@ -632,8 +630,7 @@ TEST_F(Detect, ZipFoundOnlyByItsEndRecord) {
   EXPECT_EQ(Assign("last.zip", last.Build()), atZipMV);
 }
 
-// ---- volume names
-// --------------------------------------------------------------------------------
+// ---- volume names -------------------------------------------------------------------------------
 TEST_F(Detect, VolumeNames) {
   Bytes rar(40, 0);
   Place(rar, 0, "Rar!");
@@ -667,8 +664,7 @@ TEST_F(Detect, VolumeNames) {
   EXPECT_EQ(arc_.VolumeNumber(), 0);
 }
 
-// ---- method names
-// --------------------------------------------------------------------------------
+// ---- method names -------------------------------------------------------------------------------
 TEST_F(Detect, MethodNamesByType) {
   ZipBuilder zb;
   zb.AddStored("a", "b");
@@ -710,9 +706,8 @@ TEST_F(Detect, MethodNamesByType) {
   EXPECT_EQ(arc_.MethodName(1, 0), "Unsupported");
 }
 
-// ---- what detection reads
-// ------------------------------------------------------------------------ Every read lies in one
-// of the regions detection may look at, or is a small probe.
+// ---- what detection reads -----------------------------------------------------------------------
+// Every read lies in one of the regions detection may look at, or is a small probe.
 void ExpectReadsWithinBounds(const TMemReadStream& s, int64_t size, const char* what) {
   const int64_t window = std::min<int64_t>(kZipLocatorWindow, size - 1);
   for (const auto& [from, to] : s.Ranges()) {
@@ -928,8 +923,7 @@ TEST_F(Detect, HeaderBytesOfOtherFormats) {
   }
 }
 
-// ---- the conformance folder
-// ----------------------------------------------------------------------
+// ---- the conformance folder ---------------------------------------------------------------------
 TEST(Conformance, EveryFileAsTheManifestSays) {
   const std::string root = PARCELO_TESTDATA_DIR;
   std::ifstream manifest(root + "/manifest.tsv");
