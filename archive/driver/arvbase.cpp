@@ -717,7 +717,7 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
     // With the zip cipher about one wrong password in 256 passes the check byte and deciphers
     // the member into noise: its checksum fails, and the noise is not the member.
     if (!incomplete && FEncrypted && UsesZipCipher() && FReportCount == reportsBefore &&
-        FChecksums.crc32 != expectedCrc && FChecksums.crc32 != ~expectedCrc) {
+        FChecksums.Crc32 != expectedCrc && FChecksums.Crc32 != ~expectedCrc) {
       wrongKey = true;
       ReportError(FOutputPath, "wrong password", "0", kErrInvalidPassword);
     }
