@@ -122,6 +122,13 @@ int RunList(const TListOptions& options) {
     PrintError(options.archive, kErrUnsupportedType, "");
     return kExitErrors;
   }
+  // A split set's walk goes to the local headers without asking when its directory is missing;
+  // said as for any other zip.
+  if (arcova.ArcType() == atZipMV && (arcova.HeaderState() & kHeaderCentral) == 0) {
+    recovered = true;
+    PrintError(options.archive, kErrReadingFileList,
+               "no central directory: members are read from their local headers");
+  }
   TStringList spec;
   if (options.masks.empty()) spec.Add("*.*");
   for (const std::string& mask : options.masks) spec.Add(SlashToBackslash(mask));

@@ -126,7 +126,11 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
   uint8_t header[TCentralFileHeader::kSize];
   int64_t walked = 0;  // central headers read, selected or not
   try {
+    // A central header is followed at least by the end record: one that reaches the archive's
+    // end is no entry (the lister's walk takes none there either).
+    const int64_t archiveSize = archive.GetSize();
     for (;;) {
+      if (archiveSize > 0 && position + static_cast<int64_t>(sizeof header) >= archiveSize) break;
       std::memset(header, 0, sizeof header);
       if (archive.ReadAt(position, header, sizeof header) != static_cast<int32_t>(sizeof header))
         break;

@@ -223,7 +223,7 @@ inline TListing ListFile(const std::string& hostPath, const TListOptions& option
   // The second walk must not reach the caller's handler again: it replays the answers.
   arcova.OnError = nullptr;
   arcova.OnReadFile = nullptr;
-  size_t replayed = 0;
+  size_t replayed = 0;  // outlives the handler below, which the event walk calls
   if (options.nextVolumeHandler) {
     arcova.OnNextVolume = [&](TObject*, std::string& volumeName, const std::string&, bool,
                               bool& cancel) {
