@@ -232,7 +232,7 @@ void TZipLister::CentralHeader(TArcovaWalk& walk) {
     EndAtNonHeader(walk);
     return;
   }
-  if (signature.enciphered) arcova.DecipherZipHeader(header, TZipRecordKind::Central);
+  if (signature.Enciphered) arcova.DecipherZipHeader(header, TZipRecordKind::Central);
   const TCentralFileHeader central = TCentralFileHeader::Decode(header);
   ++FHeadersSeen;
 
@@ -243,14 +243,14 @@ void TZipLister::CentralHeader(TArcovaWalk& walk) {
   const int64_t commentPosition = extraPosition + central.ExtraLength;
   const int64_t next = commentPosition + central.CommentLength;
 
-  const std::string stored = ReadName(walk, namePosition, central.NameLength, signature.enciphered);
+  const std::string stored = ReadName(walk, namePosition, central.NameLength, signature.Enciphered);
   const bool isDirectory = (central.ExternalAttributes & kDirectoryAttribute) != 0;
   // Directory names are converted like file names, so a directory listed here is named as the
   // extractor names it.
   walk.SetFileName(stored, ZipNameIsOem(central.Flags, central.VersionMadeBy));
   const TZipExtra extra =
       ReadExtra(walk, extraPosition, central.ExtraLength, true, Zip64Wanted(central));
-  TakeUnicodeName(walk, extra, namePosition, central.NameLength, signature.enciphered);
+  TakeUnicodeName(walk, extra, namePosition, central.NameLength, signature.Enciphered);
 
   walk.ClearEntry();
   TArcovaEntry& entry = walk.Entry();
@@ -320,7 +320,7 @@ bool TZipLister::LocalHeaderPresent(TArcovaWalk& walk, const TCentralFileHeader&
     return false;
   }
   if (localTime) {
-    if (signature.enciphered) walk.Owner().DecipherZipHeader(probe, TZipRecordKind::Local);
+    if (signature.Enciphered) walk.Owner().DecipherZipHeader(probe, TZipRecordKind::Local);
     const TLocalFileHeader local = TLocalFileHeader::Decode(probe);
     int32_t got = 0;
     const uint8_t* bytes =
@@ -358,19 +358,19 @@ int64_t TZipLister::LocalMember(TArcovaWalk& walk, bool recovering) {
                                                        walk.HeaderStart);
   uint8_t* header = walk.Header();
   const TZipSignature signature = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local);
-  if (signature.enciphered) arcova.DecipherZipHeader(header, TZipRecordKind::Local);
+  if (signature.Enciphered) arcova.DecipherZipHeader(header, TZipRecordKind::Local);
   const TLocalFileHeader local = TLocalFileHeader::Decode(header);
 
   const int64_t namePosition = walk.HeaderStart + kLocalHeaderSize;
   const int64_t extraPosition = namePosition + local.NameLength;
   const int64_t dataStart = extraPosition + local.ExtraLength;
 
-  const std::string stored = ReadName(walk, namePosition, local.NameLength, signature.enciphered);
+  const std::string stored = ReadName(walk, namePosition, local.NameLength, signature.Enciphered);
   // No directory test in a local walk: a directory entry is listed like a file.
   walk.SetFileName(stored, ZipNameIsOem(local.Flags, -1));
   const TZipExtra extra =
       ReadExtra(walk, extraPosition, local.ExtraLength, false, Zip64Wanted(local));
-  TakeUnicodeName(walk, extra, namePosition, local.NameLength, signature.enciphered);
+  TakeUnicodeName(walk, extra, namePosition, local.NameLength, signature.Enciphered);
 
   walk.ClearEntry();
   TArcovaEntry& entry = walk.Entry();

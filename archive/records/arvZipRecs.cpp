@@ -20,20 +20,20 @@ TZipSignature ClassifyZipSignature(uint32_t value, TZipRecordKind kind) {
   TZipSignature s;
   switch (kind) {
     case TZipRecordKind::Local:
-      s.valid = value == kLocalSig || value == kLocalSigAlt || value == kLocalSigCiph ||
+      s.Valid = value == kLocalSig || value == kLocalSigAlt || value == kLocalSigCiph ||
                 value == kLocalSigCiphAlt;
-      s.enciphered = value == kLocalSigCiph || value == kLocalSigCiphAlt;
+      s.Enciphered = value == kLocalSigCiph || value == kLocalSigCiphAlt;
       break;
     case TZipRecordKind::Central:
-      s.valid = value == kCentralSig || value == kCentralSigAlt || value == kCentralSigCiph ||
+      s.Valid = value == kCentralSig || value == kCentralSigAlt || value == kCentralSigCiph ||
                 value == kCentralSigCiphAlt;
-      s.enciphered = value == kCentralSigCiph || value == kCentralSigCiphAlt;
+      s.Enciphered = value == kCentralSigCiph || value == kCentralSigCiphAlt;
       break;
     case TZipRecordKind::End:
-      s.valid =
+      s.Valid =
           value == kEndSig || value == kEndSigCiph || value == kEndSigEx || value == kEndSigExCiph;
-      s.enciphered = value == kEndSigCiph || value == kEndSigExCiph;
-      s.extended = value == kEndSigEx || value == kEndSigExCiph;
+      s.Enciphered = value == kEndSigCiph || value == kEndSigExCiph;
+      s.Extended = value == kEndSigEx || value == kEndSigExCiph;
       break;
   }
   return s;
@@ -214,7 +214,7 @@ size_t EncipheredHeaderLength(const uint8_t* record, TZipRecordKind kind) {
     case TZipRecordKind::Central:
       return TCentralFileHeader::kSize - 4;  // 42
     case TZipRecordKind::End:
-      return ClassifyZipSignature(GetLe32(record), TZipRecordKind::End).extended
+      return ClassifyZipSignature(GetLe32(record), TZipRecordKind::End).Extended
                  ? TEndOfCentralDirEx::kSize - 4  // 22
                  : TEndOfCentralDir::kSize - 4;   // 18
   }
@@ -449,8 +449,8 @@ TEndOutcome FollowEndRecord(TStream32& stream, int64_t archiveSize, const uint8_
                             int64_t endPosition, TZipSignature sig, TZipLocation& location,
                             TZipCipher& cipher, int64_t& start) {
   uint8_t record[TEndOfCentralDirEx::kSize] = {};
-  std::memcpy(record, found, sig.extended ? TEndOfCentralDirEx::kSize : TEndOfCentralDir::kSize);
-  if (sig.enciphered) DecipherZipHeader(cipher, record, TZipRecordKind::End);
+  std::memcpy(record, found, sig.Extended ? TEndOfCentralDirEx::kSize : TEndOfCentralDir::kSize);
+  if (sig.Enciphered) DecipherZipHeader(cipher, record, TZipRecordKind::End);
   location.EndRecordPosition = endPosition;
   location.Zip64 = false;
   location.Zip64End = TZip64EndOfCentralDir{};
@@ -458,7 +458,7 @@ TEndOutcome FollowEndRecord(TStream32& stream, int64_t archiveSize, const uint8_
   uint64_t dirOffset;
   int64_t dirSize;
   int64_t fallbackBase = endPosition;  // the directory normally ends where this record starts
-  if (sig.extended) {
+  if (sig.Extended) {
     location.Extended = true;
     location.EndRecordEx = TEndOfCentralDirEx::Decode(record);
     location.EndRecord = TEndOfCentralDir{};
@@ -505,7 +505,7 @@ TEndOutcome FollowEndRecord(TStream32& stream, int64_t archiveSize, const uint8_
   // The directory where the end record says, or right before the end record (data in front).
   uint8_t central[TCentralFileHeader::kSize];
   const auto isCentral = [&] {
-    return ClassifyZipSignature(GetLe32(central), TZipRecordKind::Central).valid;
+    return ClassifyZipSignature(GetLe32(central), TZipRecordKind::Central).Valid;
   };
   const int64_t recorded =
       dirOffset > static_cast<uint64_t>(INT64_MAX) ? -1 : static_cast<int64_t>(dirOffset);
@@ -524,7 +524,7 @@ TEndOutcome FollowEndRecord(TStream32& stream, int64_t archiveSize, const uint8_
 
   location.HeaderState += kHeaderCentral;
   location.CentralDirPosition = dirPosition;
-  if (ClassifyZipSignature(GetLe32(central), TZipRecordKind::Central).enciphered) {
+  if (ClassifyZipSignature(GetLe32(central), TZipRecordKind::Central).Enciphered) {
     DecipherZipHeader(cipher, central, TZipRecordKind::Central);
   }
   location.CentralHeader = TCentralFileHeader::Decode(central);
@@ -573,7 +573,7 @@ int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& l
     if (buffer[i] != 'P') continue;
     const TZipSignature sig = ClassifyZipSignature(GetLe32(&buffer[i]), TZipRecordKind::End);
     if (!sig) continue;
-    if (sig.extended && i + static_cast<int64_t>(TEndOfCentralDirEx::kSize) > got) continue;
+    if (sig.Extended && i + static_cast<int64_t>(TEndOfCentralDirEx::kSize) > got) continue;
     TZipLocation trial = given;
     int64_t start = 0;
     const TEndOutcome outcome = FollowEndRecord(
@@ -646,7 +646,7 @@ bool IsDosLikeHost(int host) {
 // Whether four bytes start one of the records that may follow a member.
 bool IsRecordAfterMember(uint32_t value) {
   return IsLocalSignature(value) || IsCentralSignature(value) ||
-         ClassifyZipSignature(value, TZipRecordKind::End).valid || value == kEndSigZip64 ||
+         ClassifyZipSignature(value, TZipRecordKind::End).Valid || value == kEndSigZip64 ||
          value == kEndLocatorZip64 || value == kSpanMarkerSig;
 }
 

@@ -18,17 +18,17 @@ enum class TZipRecordKind : uint8_t { Local, Central, End };
 
 // What ClassifyZipSignature says about a 32-bit value for one record kind.
 struct TZipSignature {
-  bool valid = false;       // a signature of the kind asked for
-  bool enciphered = false;  // an enciphered-header form
-  bool extended = false;    // (end kind only) the extended end record
-  explicit operator bool() const { return valid; }
+  bool Valid = false;       // a signature of the kind asked for
+  bool Enciphered = false;  // an enciphered-header form
+  bool Extended = false;    // (end kind only) the extended end record
+  explicit operator bool() const { return Valid; }
 };
 TZipSignature ClassifyZipSignature(uint32_t value, TZipRecordKind kind);
 inline bool IsLocalSignature(uint32_t v) {
-  return ClassifyZipSignature(v, TZipRecordKind::Local).valid;
+  return ClassifyZipSignature(v, TZipRecordKind::Local).Valid;
 }
 inline bool IsCentralSignature(uint32_t v) {
-  return ClassifyZipSignature(v, TZipRecordKind::Central).valid;
+  return ClassifyZipSignature(v, TZipRecordKind::Central).Valid;
 }
 
 // ---- records

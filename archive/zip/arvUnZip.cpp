@@ -136,7 +136,7 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
         break;
       const TZipSignature sig = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Central);
       if (!sig || FCancel) break;
-      if (sig.enciphered) DecipherZipHeader(header, TZipRecordKind::Central);
+      if (sig.Enciphered) DecipherZipHeader(header, TZipRecordKind::Central);
       const TCentralFileHeader central = TCentralFileHeader::Decode(header);
       ++walked;
       // The name and the extra field in one read.
@@ -149,7 +149,7 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
       std::string rawName, unicodeName;
       TZipExtra extra;
       TakeNameAndExtra(FVariable.data(), got > 0 ? static_cast<uint32_t>(got) : 0, nameLength,
-                       extraLength, sig.enciphered, true, Zip64Wanted(central), rawName, extra,
+                       extraLength, sig.Enciphered, true, Zip64Wanted(central), rawName, extra,
                        unicodeName);
       const std::string name =
           MemberName(unicodeName, rawName, FTranslateOemChar, central.Flags, central.VersionMadeBy);
@@ -302,14 +302,14 @@ bool TUnZip::ReadLocalHeader(TStream32& archive, int64_t position, std::string& 
   uint8_t header[TLocalFileHeader::kSize] = {};
   const int32_t got = archive.ReadAt(position, header, sizeof header);
   const TZipSignature sig = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local);
-  if (sig.enciphered) DecipherZipHeader(header, TZipRecordKind::Local);
+  if (sig.Enciphered) DecipherZipHeader(header, TZipRecordKind::Local);
   FLocal = TLocalFileHeader::Decode(header);
   // The name and the extra field in one read, which leaves the archive at the member's data.
   const uint32_t length = uint32_t{FLocal.NameLength} + FLocal.ExtraLength;
   FVariable.resize(length);
   const int32_t have = length ? archive.Read(FVariable.data(), static_cast<int32_t>(length)) : 0;
   TakeNameAndExtra(FVariable.data(), have > 0 ? static_cast<uint32_t>(have) : 0, FLocal.NameLength,
-                   FLocal.ExtraLength, sig.enciphered, false, Zip64Wanted(FLocal), rawName,
+                   FLocal.ExtraLength, sig.Enciphered, false, Zip64Wanted(FLocal), rawName,
                    FLocalExtra, FLocalUnicodeName);
   FHighWords = FLocalExtra.High;
   if (have != static_cast<int32_t>(length))

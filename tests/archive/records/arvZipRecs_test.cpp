@@ -71,9 +71,9 @@ TEST(ClassifyZipSignature, EachKindItsForms) {
   };
   for (const Case& c : cases) {
     const TZipSignature s = ClassifyZipSignature(c.value, c.kind);
-    EXPECT_EQ(s.valid, c.valid) << std::hex << c.value;
-    EXPECT_EQ(s.enciphered, c.enciphered) << std::hex << c.value;
-    EXPECT_EQ(s.extended, c.extended) << std::hex << c.value;
+    EXPECT_EQ(s.Valid, c.valid) << std::hex << c.value;
+    EXPECT_EQ(s.Enciphered, c.enciphered) << std::hex << c.value;
+    EXPECT_EQ(s.Extended, c.extended) << std::hex << c.value;
   }
   EXPECT_EQ(kSpanMarkerSig, GetLe32(reinterpret_cast<const uint8_t*>("PK\x07\x08")));
 }
@@ -144,7 +144,7 @@ TEST(EncipheredHeaders, LocalHeaderAndNameDecipherExtraDoesNot) {
   const Bytes zip = zb.Build();
   uint8_t header[30];
   std::memcpy(header, zip.data(), 30);
-  EXPECT_TRUE(ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local).enciphered);
+  EXPECT_TRUE(ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local).Enciphered);
   TZipCipher cipher;
   DecipherZipHeader(cipher, header, TZipRecordKind::Local);
   const TLocalFileHeader h = TLocalFileHeader::Decode(header);
