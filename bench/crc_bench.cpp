@@ -13,7 +13,6 @@
 #include "archive/codecs/arvCrypt.h"
 #include "archive/common/arvStreams.h"
 
-// After our headers: zlib's Z_* macros would otherwise rewrite the engine's Z_* constants.
 #include <zlib.h>
 
 namespace {

@@ -18,7 +18,6 @@
 
 #include "archive/codecs/arvInflate.h"
 
-// After the engine's header: zlib's Z_* macros would otherwise rewrite its constants.
 #include <libdeflate.h>
 #include <zlib.h>
 
