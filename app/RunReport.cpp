@@ -76,13 +76,11 @@ bool TRunReport::PasswordFailed() const {
 
 std::string TRunReport::Text() const {
   std::string text;
-  if (!ArchiveErrors.empty()) {
+  if (!ArchiveErrors.empty())
     text = "The archive could not be read: " + ArchiveErrors.front() + ".";
-    if (Members.empty()) return text;
-    text += "\n\n";
-  }
   const int failed = FailedCount();
   if (failed == 0) return text;
+  if (!text.empty()) text += "\n\n";
 
   struct TReason {
     TFailure failure;

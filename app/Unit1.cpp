@@ -230,8 +230,18 @@ TForm1::TForm1(wizard::TWizardServices* services, QWidget* parent)
   };
   // Listeners only: what the engine decides stays its own; the window learns what failed.
   UnZip1.OnBegin = [this](TObject*, const std::string& fileName, int, bool&) {
-    FRun.Members.push_back({fileName, wizard::TFailure::None});
-    FCurrent = static_cast<int>(FRun.Members.size()) - 1;
+    const std::string extractDir = UnZip1.ExtractDir();
+    if (FEarlyReport >= 0 &&
+        SameTextAscii(ShownName(FRun.Members[static_cast<size_t>(FEarlyReport)].Name, extractDir),
+                      ShownName(fileName, extractDir))) {
+      // What was said about the member before it began did not stop it: it is extracted now.
+      FRun.Members[static_cast<size_t>(FEarlyReport)] = {fileName, wizard::TFailure::None};
+      FCurrent = FEarlyReport;
+    } else {
+      FRun.Members.push_back({fileName, wizard::TFailure::None});
+      FCurrent = static_cast<int>(FRun.Members.size()) - 1;
+    }
+    FEarlyReport = -1;
   };
   UnZip1.OnError = [this](TObject*, const std::string& fileName, const std::string& extendedMsg,
                           const std::string&,
@@ -549,6 +559,7 @@ void TForm1::xpButton5Click(QObject*) {
   FRun = wizard::TRunReport();
   FRun.PasswordTyped = !Text(Edit4).empty();
   FCurrent = -1;
+  FEarlyReport = -1;
   // Extract passes over a file that is no zip of any kind without a word; the person is told.
   if (!IsZipFamily(UnZip1.ArcType())) FRun.ArchiveErrors.push_back("it is not a zip archive");
   FExtracting = true;
@@ -566,17 +577,18 @@ void TForm1::xpButton5Click(QObject*) {
   for (auto& member : FRun.Members) member.Name = ShownName(member.Name, extractDir);
 
   const std::string problems = FRun.Text();
-  if (!problems.empty()) ShowError(problems);
-
   if (FRun.PasswordFailed()) {
-    // Another password can be tried at once: back to the page's buttons, the password selected.
+    // Another password can be tried at once: the page is back as it was before the run (no
+    // full gauges behind a box that says nothing came out), then the password is selected.
     Gauge1->SetProgress(0);
     Gauge2->SetProgress(0);
     ShowPage2Buttons();
+    ShowError(problems);
     Edit4->setFocus();
     Edit4->selectAll();
     return;
   }
+  if (!problems.empty()) ShowError(problems);
 
   Label2->setText(QString::fromStdString("Congratulations, you have successfully extracted " +
                                          std::to_string(count) + " file(s) to the folder " +
@@ -607,9 +619,35 @@ void TForm1::OnExtractError(const std::string& fileName, const std::string& exte
       return;
     }
   }
+  if (NamesAMember(fileName)) {
+    // A member that failed before it began (a damaged header, a name that leaves nothing to
+    // write, a link planted where it goes): a file that was not extracted, not a fault of the
+    // whole archive.
+    FRun.Members.push_back({fileName, failure});
+    FEarlyReport = static_cast<int>(FRun.Members.size()) - 1;
+    return;
+  }
   std::string text = LoadStr(code);
   if (text.empty()) text = "error " + std::to_string(code);
   FRun.ArchiveErrors.push_back(text);
+}
+
+bool TForm1::NamesAMember(const std::string& fileName) const {
+  const std::string archive = UnZip1.ArchiveFile();
+  if (fileName.empty() || SameTextAscii(fileName, archive)) return false;
+  const bool fullPath = fileName[0] == '\\' || (fileName.size() >= 2 && fileName[1] == ':');
+  if (!fullPath) return true;  // the name the archive lists
+  if (!StartsTextAscii(AppendBackslash(UnZip1.ExtractDir()), fileName)) return false;
+  // The set's other volumes (archive.z01...) lie beside the archive, which may be in the
+  // destination itself.
+  const auto stem = [](const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    const size_t separator = path.find_last_of('\\');
+    return dot != std::string::npos && (separator == std::string::npos || dot > separator)
+               ? path.substr(0, dot)
+               : path;
+  };
+  return !SameTextAscii(stem(fileName), stem(archive));
 }
 
 void TForm1::UnZip1Progress(TObject*, uint8_t ProgressByFile, uint8_t ProgressByArchive) {

@@ -125,6 +125,9 @@ class TForm1 : public QWidget {
   void ShowPage2Buttons();
   void ShowBanner(bool running);
   void OnExtractError(const std::string& fileName, const std::string& extendedMsg, int code);
+  // Whether an error the engine reports names a member (as listed, or its output path) rather
+  // than the archive or one of its volumes.
+  bool NamesAMember(const std::string& fileName) const;
 
   wizard::TWizardServices* FServices;
   std::string FDestinationPath;
@@ -135,5 +138,6 @@ class TForm1 : public QWidget {
   bool FCloseRequested = false;
   // What the run in work has seen of its members.
   wizard::TRunReport FRun;
-  int FCurrent = -1;  // index in FRun.Members of the member in work
+  int FCurrent = -1;      // index in FRun.Members of the member in work
+  int FEarlyReport = -1;  // index of a member reported on before it began, until the next one
 };

@@ -12,7 +12,6 @@
 // libFuzzer run over the first seeds.
 #include <unistd.h>
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -105,8 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (offset < 0 || (!inflated && offset >= static_cast<int64_t>(size))) __builtin_trap();
     if (filenum != arcova.NumFiles() && type != atUUE) __builtin_trap();
     if (e.Ratio > 100) __builtin_trap();
+    // An exact time may lie before 1899-12-30, where date values are negative.
     checksum += e.FileName.size() + e.MethodName.size() + e.Comment.size() +
-                std::bit_cast<uint64_t>(e.Date) + e.Crc32;  // a date may lie before 1899
+                static_cast<uint64_t>(static_cast<int64_t>(e.Date)) + e.Crc32;
     ++reported;
   };
   arcova.Scan();

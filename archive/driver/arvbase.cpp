@@ -677,6 +677,7 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
   bool decoded = false;
   // The file holds less than the member: removed, never left looking whole.
   bool incomplete = false;
+  bool wrongKey = false;  // deciphered with a password that only seemed right
   FEncrypted = (sizes.Flags & kFlagEncrypted) != 0;
   host::THandle out = host::kInvalidHandle;
   if (!MethodSupported(sizes)) {
@@ -713,7 +714,14 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
     } catch (const std::exception&) {
       // Out of memory on the way: the member's verdict below still stands.
     }
-    if (incomplete && !FTestOnly) {
+    // With the zip cipher about one wrong password in 256 passes the check byte and deciphers
+    // the member into noise: its checksum fails, and the noise is not the member.
+    if (!incomplete && FEncrypted && UsesZipCipher() && FReportCount == reportsBefore &&
+        FChecksums.Crc32 != expectedCrc && FChecksums.Crc32 != ~expectedCrc) {
+      wrongKey = true;
+      ReportError(FOutputPath, "wrong password", "0", kErrInvalidPassword);
+    }
+    if ((incomplete || wrongKey) && !FTestOnly) {
       if (OutputIsBelowBase()) {
         FOutputFolder.DeleteFile(FOutputBase, FOutputRelative);
       } else {

@@ -18,6 +18,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -48,8 +49,11 @@ class TFakeServices : public wizard::TWizardServices {
   std::string ChosenFile;    // what the file dialog returns (host path; empty: cancelled)
   wizard::TOpenDialog LastDialog;
 
+  std::function<void()> WhileShown;  // runs while a message box would be open
+
   void ShowMessage(QWidget*, const std::string& text, TMsgDlgType) override {
     Messages.push_back(text);
+    if (WhileShown) WhileShown();
   }
   bool AskYesNo(QWidget*, const std::string& text) override {
     Questions.push_back(text);
@@ -629,6 +633,14 @@ TEST_F(Wizard, EachEncryptedMemberAmongPlainOnesIsNamedForThePassword) {
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
   ToPage2(archive);
+  // Behind the box the page is ready for another try: buttons back, gauges away.
+  int shown = 0;
+  services.WhileShown = [&] {
+    ++shown;
+    EXPECT_FALSE(form->xpButton5->isHidden());
+    EXPECT_TRUE(form->Gauge1->isHidden());
+    EXPECT_TRUE(form->Gauge2->isHidden());
+  };
   const struct {
     std::string password, reason, hint;
   } runs[] = {{"wrong", "The password is wrong for 2 files: b.txt and d.txt.",
@@ -647,6 +659,7 @@ TEST_F(Wizard, EachEncryptedMemberAmongPlainOnesIsNamedForThePassword) {
     EXPECT_FALSE(fs::exists(home.Host("out/b.txt")));
     EXPECT_FALSE(fs::exists(home.Host("out/d.txt")));
   }
+  EXPECT_EQ(shown, 2);
   services.Messages.clear();
   services.Answers = {true};  // the plain files are there from the runs before
   Unzip("C:\\", "out", "right");
@@ -681,6 +694,55 @@ TEST_F(Wizard, DamagedAndUnknownMembersAreNamedInOneErrorBox) {
   EXPECT_EQ(form->CurrentPage(), 3);  // the rest was extracted; the page says where
   EXPECT_EQ(ReadHome("mixed/fine.txt"), "fine");
   EXPECT_EQ(ReadHome("mixed/also fine.txt"), "also");
+}
+
+// Members that fail before their extraction begins are named with their reason, like the others;
+// the archive as a whole is not blamed for them.
+TEST_F(Wizard, MembersThatFailBeforeTheyBeginAreNamedLikeTheOthers) {
+  const std::string archive = home.Host("hurt.zip");
+  ziptest::ZipBuilder()
+      .AddStored("a.txt", "alpha")
+      .AddStored("b.txt", "beta")
+      .AddStored("sub/x.txt", "x")
+      .AddStored("c.txt", "gamma")
+      .WriteTo(archive);
+  // b.txt's local header loses its signature: where its data lies is unknown.
+  std::string bytes = home.ReadFile("hurt.zip");
+  const size_t second = bytes.find("PK\x03\x04", 1);
+  ASSERT_NE(second, std::string::npos);
+  bytes[second + 2] = 'X';
+  home.WriteFile("hurt.zip", bytes);
+  // A link planted in the destination leads elsewhere: nothing is written through it.
+  fs::create_directories(home.Host("elsewhere"));
+  fs::create_directories(home.Host("out"));
+  fs::create_directory_symlink(home.Host("elsewhere"), home.Host("out/sub"));
+  ToPage2(archive);
+  Unzip("C:\\", "out");
+  ASSERT_EQ(services.Messages.size(), 1u);
+  EXPECT_EQ(services.Messages[0],
+            "2 files were not extracted.\n\n1 file could not be written to the destination "
+            "folder (is it writable, is the disk full?): sub\\x.txt.\n\n1 file could not be read "
+            "from the archive, which is damaged: b.txt.");
+  EXPECT_EQ(form->CurrentPage(), 3);
+  EXPECT_NE(form->Label2->text().indexOf("extracted 2 file(s)"), -1);
+  EXPECT_EQ(ReadHome("out/a.txt"), "alpha");
+  EXPECT_EQ(ReadHome("out/c.txt"), "gamma");
+  EXPECT_TRUE(fs::is_empty(home.Host("elsewhere")));
+
+  // Said of a member before it began, yet it was extracted whole (its local header names it
+  // differently; the listed name is written): nothing to tell.
+  const std::string renamed = home.Host("renamed.zip");
+  ziptest::ZipBuilder().AddStored("d.txt", "delta").AddStored("e.txt", "echo").WriteTo(renamed);
+  bytes = home.ReadFile("renamed.zip");
+  bytes.replace(bytes.find("d.txt"), 5, "D.TXT");  // the first is the local header's
+  home.WriteFile("renamed.zip", bytes);
+  form->xpButton4->Click();
+  services.Messages.clear();
+  ToPage2(renamed);
+  Unzip("C:\\", "renamed");
+  EXPECT_TRUE(services.Messages.empty()) << services.Messages[0];
+  EXPECT_NE(form->Label2->text().indexOf("extracted 2 file(s)"), -1);
+  EXPECT_EQ(ReadHome("renamed/d.txt"), "delta");
 }
 
 TEST_F(Wizard, AnUnwritableDestinationIsReported) {

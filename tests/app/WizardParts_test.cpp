@@ -142,6 +142,10 @@ TEST(RunReport, AShortfallWithoutAReasonAndAnUnreadableArchiveAreStillReported) 
   wizard::TRunReport unreadable;
   unreadable.ArchiveErrors = {LoadStr(kErrReadingFile)};
   EXPECT_EQ(unreadable.Text(), "The archive could not be read: " + LoadStr(kErrReadingFile) + ".");
+  // Read in part, and what was taken up came out: the sentence alone, no blank lines after it.
+  unreadable.Members = {{"a", TFailure::None}};
+  unreadable.Extracted = 1;
+  EXPECT_EQ(unreadable.Text(), "The archive could not be read: " + LoadStr(kErrReadingFile) + ".");
 }
 
 // At every width the sentence is shown whole, and a line never ends with a drive's bare "C:"

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <optional>
 
+#include "archive/codecs/arvBytes.h"
+#include "archive/codecs/arvCrypt.h"
 #include "platform/seams.h"
 #include "support/ExtractFixture.h"
 
@@ -493,6 +495,36 @@ TEST_F(DriverTest, WrongPasswordIsNamedNotWrittenNorCounted) {
                                            "Error 26517 secret2.txt [wrong password]"}));
   EXPECT_FALSE(OutExists("secret1.txt"));
   EXPECT_FALSE(OutExists("secret2.txt"));
+}
+
+// About one wrong password in 256 passes the cipher's one-byte check and deciphers the member
+// into noise: it is still named as the wrong password, and the noise is not left behind.
+TEST_F(DriverTest, AWrongPasswordThatPassesTheCheckByteIsNamedAndLeavesNothing) {
+  ZipBuilder b;
+  ZipMember secret = Stored("secret.txt", std::string(3000, 's'));
+  secret.password = "right";
+  b.Add(secret).AddStored("plain.txt", "open");
+  const Bytes archive = b.Build();
+  const size_t header = 30 + GetLe16(&archive[26]) + GetLe16(&archive[28]);
+  std::string lucky;
+  for (int i = 0; i < 100000 && lucky.empty(); ++i) {
+    uint8_t twice[24];
+    std::copy_n(&archive[header], 12, twice + 12);
+    TZipCipher cipher;
+    const std::string candidate = "wrong" + std::to_string(i);
+    if (TestZipPassword(cipher, candidate, twice, GetLe16(&archive[6]), GetLe16(&archive[10]),
+                        GetLe32(&archive[14])))
+      lucky = candidate;
+  }
+  ASSERT_FALSE(lucky.empty());
+  Use(b);
+  RecordErrors();
+  unzip.Passwords().Add(lucky);
+  EXPECT_EQ(unzip.Extract(), 1);
+  EXPECT_EQ(log, (std::vector<std::string>{"Error 26517 secret.txt [wrong password]"}));
+  EXPECT_EQ(unzip.FailedCount(), 1);
+  EXPECT_FALSE(OutExists("secret.txt"));
+  EXPECT_EQ(Out("plain.txt"), "open");
 }
 
 TEST_F(DriverTest, OneMemberNobodyCanOpenDoesNotCostTheOthers) {
