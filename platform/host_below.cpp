@@ -21,18 +21,18 @@ namespace {
 // A folder descriptor closed on every way out.
 class TDirFd {
  public:
-  explicit TDirFd(int fd = -1) : fd_(fd) {}
+  explicit TDirFd(int fd = -1) : FFd(fd) {}
   ~TDirFd() { Reset(); }
   TDirFd(const TDirFd&) = delete;
   TDirFd& operator=(const TDirFd&) = delete;
   void Reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
+    if (FFd >= 0) ::close(FFd);
+    FFd = fd;
   }
-  int Get() const { return fd_; }
+  int Get() const { return FFd; }
 
  private:
-  int fd_;
+  int FFd;
 };
 
 // "a\b\c" -> {"a", "b", "c"}; empty components dropped. False for "." or ".." (callers never pass

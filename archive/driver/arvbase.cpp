@@ -443,7 +443,7 @@ void TUnBase::SetExtractDir(const std::string& value) {
 }
 
 int TUnBase::Extract() {
-  // Step 2: the run state.
+  // The state of one run.
   FCancel = 0;
   FFileCount = 0;
   FProgressSink = &TUnBase::DefaultProgressSink;
@@ -464,14 +464,14 @@ int TUnBase::Extract() {
   FCurrentVolumeName = archiveFile;
 
   try {
-    if (FArchiveFile.empty()) {  // step 3
+    if (FArchiveFile.empty()) {
       ReportError("", "", "0", kErrFileNotFound);
       return 0;
     }
     if (IsSpannedZip(FArcType) && !FDiskManager.Examine(FArchiveFile, DiskCallbacks()))
-      return 0;  // step 4
+      return 0;  // a spanned set whose disks cannot be had
 
-    // Steps 5 to 9: everything after OnActivate ends with OnDeactivate.
+    // Everything after OnActivate ends with OnDeactivate.
     const TScopeExit deactivate([this] {
       if (!OnDeactivate) return;
       try {
@@ -482,7 +482,7 @@ int TUnBase::Extract() {
     });
     if (OnActivate) OnActivate(this);
 
-    // Step 6: the decoders of some formats open the archive themselves.
+    // The decoders of some formats open the archive themselves.
     const bool opensItself = ArcFormatTraits(FArcType).OpensArchiveItself;
     std::unique_ptr<TStream32> archive;
     if (!opensItself) archive = OpenArchiveStream(FArchiveFile);
@@ -490,8 +490,8 @@ int TUnBase::Extract() {
       ReportError(FArchiveFile, "", "0", kErrOpeningFile);
     } else {
       const bool timed = static_cast<bool>(OnElapsedTime);
-      if (timed) FTimer.Start();  // step 7
-      FPassword.clear();          // step 8
+      if (timed) FTimer.Start();
+      FPassword.clear();  // nothing carried over from an earlier run
       FOutputPath.clear();
       FFolderTimes.clear();
       try {
@@ -511,7 +511,7 @@ int TUnBase::Extract() {
   } catch (...) {
     // Nothing leaves a run; the counter is the result.
   }
-  FArchiveFile = archiveFile;  // step 10, without detecting again
+  FArchiveFile = archiveFile;  // restored as it was, without detecting the type again
   return FFileCount;
 }
 

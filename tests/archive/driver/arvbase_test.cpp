@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -344,7 +345,9 @@ TEST_F(DriverTest, SystemDateIsNowInTheHostLayersTimeZone) {
   std::optional<host::ScopedSeams> scope(seams);
   ReloadTimeZone();
   const auto packedNow = [] {
-    const std::time_t local = std::time(nullptr) + 13 * 3600;
+    // The engine's clock, not std::time(): that one may read a coarser clock a tick behind.
+    const std::time_t local =
+        std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()) + 13 * 3600;
     std::tm t{};
     gmtime_r(&local, &t);
     return static_cast<uint32_t>(((t.tm_year - 80) << 25) | ((t.tm_mon + 1) << 21) |
