@@ -715,11 +715,12 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
       // Out of memory on the way: the member's verdict below still stands.
     }
     // With the zip cipher about one wrong password in 256 passes the check byte and deciphers
-    // the member into noise: its checksum fails, and the noise is not the member.
+    // the member into noise: its checksum fails, and the noise is not the member. Damaged data
+    // deciphered with the right password fails the same way, and nothing tells the two apart.
     if (!incomplete && FEncrypted && UsesZipCipher() && FReportCount == reportsBefore &&
         FChecksums.Crc32 != expectedCrc && FChecksums.Crc32 != ~expectedCrc) {
       wrongKey = true;
-      ReportError(FOutputPath, "wrong password", "0", kErrInvalidPassword);
+      ReportError(FOutputPath, "wrong password, or damaged data", "0", kErrInvalidPassword);
     }
     if ((incomplete || wrongKey) && !FTestOnly) {
       if (OutputIsBelowBase()) {

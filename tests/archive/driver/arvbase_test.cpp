@@ -524,7 +524,8 @@ TEST_F(DriverTest, AWrongPasswordThatPassesTheCheckByteIsNamedAndLeavesNothing) 
   RecordErrors();
   unzip.Passwords().Add(lucky);
   EXPECT_EQ(unzip.Extract(), 1);
-  EXPECT_EQ(log, (std::vector<std::string>{"Error 26517 secret.txt [wrong password]"}));
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"Error 26517 secret.txt [wrong password, or damaged data]"}));
   EXPECT_EQ(unzip.FailedCount(), 1);
   EXPECT_FALSE(OutExists("secret.txt"));
   EXPECT_EQ(Out("plain.txt"), "open");
