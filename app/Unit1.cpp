@@ -562,9 +562,17 @@ void TForm1::xpButton5Click(QObject*) {
   FEarlyReport = -1;
   // Extract passes over a file that is no zip of any kind without a word; the person is told.
   if (!IsZipFamily(UnZip1.ArcType())) FRun.ArchiveErrors.push_back("it is not a zip archive");
+  // The tree's menu renames, moves and deletes folders; none of that while files are being
+  // written below them, or the run could write into a folder the person just moved away.
+  const bool menuEnabled = KvDirTree211->PopUpMenuEnabled();
+  const bool readOnly = KvDirTree211->ReadOnly();
+  KvDirTree211->SetPopUpMenuEnabled(false);
+  KvDirTree211->SetReadOnly(true);
   FExtracting = true;
   const int count = UnZip1.Extract();
   FExtracting = false;
+  KvDirTree211->SetPopUpMenuEnabled(menuEnabled);
+  KvDirTree211->SetReadOnly(readOnly);
   FRun.Extracted = count;
 
   if (FCloseRequested) {

@@ -471,6 +471,9 @@ TEST_F(Wizard, UnzipExtractsEverythingAndTellsHowManyAndWhere) {
   EXPECT_FALSE(form->Gauge1->isHidden());
   EXPECT_TRUE(form->xpButton5->isHidden());
   EXPECT_EQ(form->Image1->movie()->state(), QMovie::Running);
+  // The tree's menu, locked during the run, is back.
+  EXPECT_TRUE(form->KvDirTree211->PopUpMenuEnabled());
+  EXPECT_FALSE(form->KvDirTree211->ReadOnly());
 
   // Another? resets exactly what it should and keeps the rest.
   form->Edit4->setText("pw");
@@ -787,13 +790,17 @@ TEST_F(Wizard, ClosingDuringTheExtractionCancelsItAndLeavesNoHalfWrittenFile) {
   auto progress = form->UnZip1.OnProgress;
   int calls = 0;
   bool sawGauges = false;
+  bool treeLocked = false;
   form->UnZip1.OnProgress = [&](TObject* sender, uint8_t byFile, uint8_t byArchive) {
     sawGauges = sawGauges || (form->Gauge1->isVisible() && form->xpButton5->isHidden());
+    // Nothing in the tree can be renamed, moved or deleted below the files being written.
+    treeLocked = !form->KvDirTree211->PopUpMenuEnabled() && form->KvDirTree211->ReadOnly();
     if (byFile > 0 && byFile < 100 && ++calls == 2) form->close();  // as the close box does
     progress(sender, byFile, byArchive);
   };
   Unzip("C:\\", "big");
   EXPECT_TRUE(sawGauges);
+  EXPECT_TRUE(treeLocked);
   EXPECT_EQ(form->Gauge2->Progress(), form->UnZip1.LastProgressByArchive());
   EXPECT_EQ(calls, 2);  // the run stopped at the next block
   EXPECT_FALSE(form->isVisible());
