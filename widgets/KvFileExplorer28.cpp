@@ -110,6 +110,18 @@ void SortNames(std::vector<std::string>& names) {
   });
 }
 
+// The names of the files (not folders) in `folder`, sorted for reading.
+std::vector<std::string> FileNames(const std::string& folder) {
+  std::vector<std::string> files;
+  host::DirSearch search;
+  host::TSearchRec rec;
+  for (bool found = search.First(JoinPath(folder, "*"), 0, rec); found; found = search.Next(rec)) {
+    if ((rec.Attr & host::faDirectory) == 0) files.push_back(rec.Name);
+  }
+  SortNames(files);
+  return files;
+}
+
 int Level(const QTreeWidgetItem* node) {
   int level = 0;
   for (const QTreeWidgetItem* up = node ? node->parent() : nullptr; up; up = up->parent()) ++level;
@@ -476,15 +488,7 @@ void TKvDirTree21::UpdateFileList() {
   if (!FFileList) return;
   FFileList->clear();
   if (FSelectedPath.empty() || SameText(FSelectedPath, kDrivesPath)) return;
-  std::vector<std::string> files;
-  host::DirSearch search;
-  host::TSearchRec rec;
-  for (bool found = search.First(JoinPath(FSelectedPath, "*"), 0, rec); found;
-       found = search.Next(rec)) {
-    if ((rec.Attr & host::faDirectory) == 0) files.push_back(rec.Name);
-  }
-  SortNames(files);
-  for (const auto& name : files) FFileList->addItem(Q(name));
+  for (const auto& name : FileNames(FSelectedPath)) FFileList->addItem(Q(name));
 }
 
 void TKvDirTree21::NavigateTo(const std::string& requested) {
@@ -858,16 +862,9 @@ void TKvDirTree21::ShowFolderContents() {
   barLayout->addStretch();
   layout->addWidget(bar);
 
-  std::vector<std::string> files;
   {
     TBusyCursor busy;
-    host::DirSearch search;
-    host::TSearchRec rec;
-    for (bool found = search.First(JoinPath(folder, "*"), 0, rec); found;
-         found = search.Next(rec)) {
-      if ((rec.Attr & host::faDirectory) == 0) files.push_back(rec.Name);
-    }
-    SortNames(files);
+    const std::vector<std::string> files = FileNames(folder);
     QFileIconProvider icons;
     const std::string hostFolder = HostPathOf(folder);
     for (const auto& name : files) {
