@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/CliRun.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 
@@ -17,26 +18,8 @@ namespace fs = std::filesystem;
 using ziptest::ZipBuilder;
 using ziptest::ZipMember;
 
-struct TRun {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string Slurp(const std::string& path) {
-  std::string text;
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-    std::fclose(f);
-  }
-  return text;
-}
+using TRun = parcelo::test::TCliRun;
+using parcelo::test::Quote;
 
 class CliExtractTest : public ::testing::Test {
  protected:
@@ -44,22 +27,15 @@ class CliExtractTest : public ::testing::Test {
 
   // Runs parcelo-cli extract in the temporary folder with `input` on standard input.
   TRun Extract(const std::string& arguments, const std::string& input = "") {
-    const std::string cli = std::string(PARCELO_BINARY_DIR) + "/cli/parcelo-cli";
-    const std::string command = "cd " + Quote(dir.HostPath()) + " && printf %s " + Quote(input) +
-                                " | " + Quote(cli) + " extract " + arguments + " >" +
-                                Quote(dir.Host(".stdout")) + " 2>" + Quote(dir.Host(".stderr"));
-    const int rc = std::system(command.c_str());
-    TRun run;
-    run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    run.out = Slurp(dir.Host(".stdout"));
-    run.err = Slurp(dir.Host(".stderr"));
-    return run;
+    return parcelo::test::RunCli("extract " + arguments, dir.HostPath(), input);
   }
 
   void Write(ZipBuilder& builder, const std::string& name = "set.zip") {
     ASSERT_TRUE(builder.WriteTo(dir.Host(name)));
   }
-  std::string Read(const std::string& relative) { return Slurp(dir.Host(relative)); }
+  std::string Read(const std::string& relative) {
+    return fs::exists(dir.Host(relative)) ? dir.ReadFile(relative) : std::string();
+  }
 };
 
 TEST_F(CliExtractTest, ExtractsIntoTheGivenFolderAndSaysSo) {
@@ -230,16 +206,7 @@ TEST_F(CliExtractTest, TestChecksEveryMemberAndWritesNothing) {
   const std::vector<std::string> files = before();
 
   auto test = [&](const std::string& arguments) {
-    const std::string cli = std::string(PARCELO_BINARY_DIR) + "/cli/parcelo-cli";
-    const std::string command = "cd " + Quote(dir.HostPath()) + " && " + Quote(cli) + " test " +
-                                arguments + " </dev/null >" + Quote(dir.Host(".stdout")) + " 2>" +
-                                Quote(dir.Host(".stderr"));
-    const int rc = std::system(command.c_str());
-    TRun run;
-    run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    run.out = Slurp(dir.Host(".stdout"));
-    run.err = Slurp(dir.Host(".stderr"));
-    return run;
+    return parcelo::test::RunCli("test " + arguments, dir.HostPath());
   };
   TRun run = test("set.zip -p opensesame");
   EXPECT_EQ(run.status, 0) << run.err;
@@ -302,13 +269,9 @@ TEST_F(CliExtractTest, ControlCharactersAreShownNotSentAndNamesOnDiskStayWhole) 
                  "31m.txt"),
             "c");
 
-  const std::string cli = std::string(PARCELO_BINARY_DIR) + "/cli/parcelo-cli";
-  const std::string listed = dir.Host(".list");
-  ASSERT_EQ(
-      std::system(
-          (Quote(cli) + " list " + Quote(dir.Host("set.zip")) + " >" + Quote(listed)).c_str()),
-      0);
-  EXPECT_EQ(Slurp(listed), "evil^[[2J^G^Mred^?.txt\ncsi\\u009b31m.txt\n");
+  const TRun listed = parcelo::test::RunCli("list " + Quote(dir.Host("set.zip")));
+  ASSERT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.out, "evil^[[2J^G^Mred^?.txt\ncsi\\u009b31m.txt\n");
 }
 
 TEST_F(CliExtractTest, EveryEndIsSaidWithItsStatus) {

@@ -1,7 +1,6 @@
 // Tests of `parcelo-cli list`: the built program is run on zips made in a temporary folder, and its
 // standard output, standard error and exit status are checked.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,32 +22,13 @@ namespace {
 using ziptest::ZipBuilder;
 using ziptest::ZipMember;
 
-struct TRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using TRun = parcelo::test::TCliRun;
 
 class CliListTest : public ::testing::Test {
  protected:
   // Runs the program with `args` (already quoted as needed) from `cwd`.
   TRun Run(const std::string& args, const std::string& cwd = "") {
-    const std::string errFile = dir.Host("stderr.txt");
-    std::string command;
-    if (!cwd.empty()) command = "cd '" + cwd + "' && ";
-    command += std::string("'") + PARCELO_BINARY_DIR + "/cli/parcelo-cli' list " + args + " 2>'" +
-               errFile + "'";
-    TRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    const int raw = pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ifstream err(errFile, std::ios::binary);
-    run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-    return run;
+    return parcelo::test::RunCli("list " + args, cwd);
   }
 
   std::string Zip(ZipBuilder& zip, const std::string& name = "a.zip") {

@@ -3,7 +3,6 @@
 // naming, asks for a missing one (the answer comes from standard input when that is no terminal)
 // and says so when it has to stop.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,15 +12,12 @@
 #include <random>
 #include <string>
 
+#include "support/CliRun.h"
 #include "support/TempDir.h"
 
 namespace {
 
-struct TRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using TRun = parcelo::test::TCliRun;
 
 class CliListVolumesTest : public ::testing::Test {
  protected:
@@ -43,18 +39,7 @@ class CliListVolumesTest : public ::testing::Test {
 
   // Runs `parcelo-cli list ARGS` in the fixture's folder with `input` on standard input.
   TRun List(const std::string& args, const std::string& input = "") {
-    dir.WriteFile("stdin.txt", input);
-    const std::string command = "cd '" + dir.HostPath() + "' && '" + PARCELO_BINARY_DIR +
-                                "/cli/parcelo-cli' list " + args + " <stdin.txt 2>stderr.txt";
-    TRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    const int raw = pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.err = dir.ReadFile("stderr.txt");
+    TRun run = parcelo::test::RunCli("list " + args, dir.HostPath(), input);
     std::replace(run.out.begin(), run.out.end(), '\\', '/');
     return run;
   }

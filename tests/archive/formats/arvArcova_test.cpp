@@ -93,9 +93,9 @@ class ArcovaTest : public ::testing::Test {
     return dir.System(name);
   }
 
-  // Assigns the archive and fills a list with `spec`.
-  std::vector<std::string> List(const Bytes& zip, const std::vector<std::string>& spec = {"*.*"}) {
-    Open(zip, spec);
+  // Assigns the archive and fills a list of the members matching `masks`.
+  std::vector<std::string> List(const Bytes& zip, const std::vector<std::string>& masks = {"*.*"}) {
+    Open(zip, masks);
     return Fill();
   }
   void Open(const Bytes& zip, const std::vector<std::string>& spec = {"*.*"}) {
