@@ -418,6 +418,18 @@ QTreeWidgetItem* TKvDirTree21::RootNode() const {
   return topLevelItemCount() > 0 ? topLevelItem(0) : nullptr;
 }
 
+// The child of `parent` for one component of a path: a drive ("C:") below the root, a folder
+// name further down; case does not matter.
+QTreeWidgetItem* TKvDirTree21::ChildNamed(QTreeWidgetItem* parent, const std::string& part,
+                                          bool drive) const {
+  for (int i = 0; i < parent->childCount(); ++i) {
+    QTreeWidgetItem* child = parent->child(i);
+    if (drive ? SameText(NodePath(child), part + "\\") : SameText(S(child->text(0)), part))
+      return child;
+  }
+  return nullptr;
+}
+
 QTreeWidgetItem* TKvDirTree21::FindNode(const std::string& path) const {
   QTreeWidgetItem* root = RootNode();
   if (!root) return nullptr;
@@ -430,14 +442,7 @@ QTreeWidgetItem* TKvDirTree21::FindNode(const std::string& path) const {
     const std::string part = path.substr(start, end - start);
     start = end + 1;
     if (part.empty()) continue;
-    QTreeWidgetItem* parent = node ? node : root;
-    QTreeWidgetItem* found = nullptr;
-    for (int i = 0; i < parent->childCount() && !found; ++i) {
-      QTreeWidgetItem* child = parent->child(i);
-      if (node ? SameText(S(child->text(0)), part) : SameText(NodePath(child), part + "\\")) {
-        found = child;
-      }
-    }
+    QTreeWidgetItem* found = ChildNamed(node ? node : root, part, node == nullptr);
     if (!found) return nullptr;
     node = found;
   }
@@ -510,13 +515,7 @@ void TKvDirTree21::NavigateTo(const std::string& requested) {
     if (part.empty()) continue;
     ExpandNode(node);
     node->setExpanded(true);
-    QTreeWidgetItem* found = nullptr;
-    for (int i = 0; i < node->childCount() && !found; ++i) {
-      QTreeWidgetItem* child = node->child(i);
-      if (atDrive ? SameText(NodePath(child), part + "\\") : SameText(S(child->text(0)), part)) {
-        found = child;
-      }
-    }
+    QTreeWidgetItem* found = ChildNamed(node, part, atDrive);
     if (!found) break;
     node = found;
     atDrive = false;

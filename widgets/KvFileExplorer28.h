@@ -80,6 +80,7 @@ class TKvDirTree21 : public QTreeWidget {
   QTreeWidgetItem* RootNode() const;
   // The node a path leads to among the nodes already built, or nullptr.
   QTreeWidgetItem* FindNode(const std::string& path) const;
+  QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const std::string& part, bool drive) const;
 
   // The context menu and its items by item name ("AddNode", "EditNode", "DelNode", "CutNode",
   // "CopyNode", "PasteNode", "GetTreeSize", "ShowFolderContents", "ConnectNetResource",
