@@ -88,6 +88,13 @@ std::string ReadFixedString(TStream32& stream, int64_t& position, int n);
 int Percent(int64_t part, int64_t whole);
 // (whole - part) * 100 / whole rounded half to even, 0 to 100; 0 when whole <= 0 or part >= whole.
 int PercentSaved(int64_t whole, int64_t part);
+// Sums of sizes read from an archive: a crafted one cannot make them wrap; beyond the largest
+// value they stay there.
+inline int64_t SaturatingAdd(int64_t sum, int64_t size) {
+  int64_t result = 0;
+  if (!__builtin_add_overflow(sum, size, &result)) return result;
+  return size > 0 ? INT64_MAX : INT64_MIN;
+}
 // ASCII-only case folding and comparison, as the engine compares names and masks.
 std::string UpperCaseAscii(std::string text);
 bool SameTextAscii(const std::string& a, const std::string& b);

@@ -188,13 +188,13 @@ bool TArcovaWalk::SimpleMatch(const std::string& name) const {
 }
 
 void TArcovaWalk::AddSizes(int64_t unpacked, int64_t packed) {
-  FUnpackSum += unpacked;
-  FPackSum += packed;
+  FUnpackSum = SaturatingAdd(FUnpackSum, unpacked);
+  FPackSum = SaturatingAdd(FPackSum, packed);
 }
 
 void TArcovaWalk::SubtractSizes(int64_t unpacked, int64_t packed) {
-  FUnpackSum -= unpacked;
-  FPackSum -= packed;
+  FUnpackSum = SaturatingAdd(FUnpackSum, unpacked == INT64_MIN ? INT64_MAX : -unpacked);
+  FPackSum = SaturatingAdd(FPackSum, packed == INT64_MIN ? INT64_MAX : -packed);
 }
 
 void TArcovaWalk::ReportSelected(int64_t offset, bool isDirectory, int64_t unpacked,

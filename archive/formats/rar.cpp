@@ -295,9 +295,14 @@ void TRarLister::Header(TArcovaWalk& walk) {
       walk.EndWalk();
       return;
     }
-    packed += static_cast<int64_t>(GetLe32(highs)) << 32;
-    unpacked += static_cast<int64_t>(GetLe32(highs + 4)) << 32;
+    packed = rar::ClampSize(uint64_t{GetLe32(highs)} << 32 | static_cast<uint64_t>(packed));
+    unpacked = rar::ClampSize(uint64_t{GetLe32(highs + 4)} << 32 | static_cast<uint64_t>(unpacked));
     namePos += 8;
+    // Data that would end beyond any file's end is no member: what follows cannot be found.
+    if (packed > INT64_MAX - (start + headerSize)) {
+      walk.EndWalk();
+      return;
+    }
   }
   const uint16_t nameSize = GetLe16(h + kNameSizeOffset);
   if (namePos + nameSize > headerSize) {
@@ -342,7 +347,7 @@ void TRarLister::Header(TArcovaWalk& walk) {
   entry.IsDirectory = directory;
   entry.Encrypted = (flags & 0x0004) != 0;
 
-  FRunningPacked = (flags & kSplitBefore) ? FRunningPacked + packed : packed;
+  FRunningPacked = (flags & kSplitBefore) ? SaturatingAdd(FRunningPacked, packed) : packed;
   entry.PackedSize = FRunningPacked;
   walk.CurrentOffset = start + headerSize + packed;
 

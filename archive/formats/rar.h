@@ -22,6 +22,10 @@ std::string NextVolumeName(const std::string& volume);
 // `volumeIndex` is the number of the volume asked for, counted by the caller.
 bool OpenNextVolume(TArcovaWalk& walk, int volumeIndex);
 
+// A 64-bit size field as a size: values beyond the signed range are taken as the largest one.
+inline int64_t ClampSize(uint64_t value) {
+  return value > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(value);
+}
 // The last step of a file header in either format: the mask test on the name set in the walk
 // (a folder's trailing "\" left out), then folders reported when ShowEmptyDirs asks for them and
 // files counted, summed and reported.

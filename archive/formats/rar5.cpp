@@ -257,7 +257,7 @@ void TRar5Lister::FileHeader(TArcovaWalk& walk, TFieldReader& fields, uint64_t b
   entry.IsDirectory = directory;
 
   const int64_t packed = clamp(dataSize);
-  FRunningPacked = (blockFlags & kSplitBefore) ? FRunningPacked + packed : packed;
+  FRunningPacked = (blockFlags & kSplitBefore) ? SaturatingAdd(FRunningPacked, packed) : packed;
   entry.PackedSize = FRunningPacked;
 
   if (blockFlags & kSplitAfter) {

@@ -63,6 +63,53 @@ bool SymlinkStaysInside(const std::string& linkName, const std::string& target) 
   return true;
 }
 
+std::string SymlinkLeadsTo(const std::string& linkName, const std::string& target) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t end; (end = linkName.find('\\', start)) != std::string::npos; start = end + 1) {
+    if (end > start) parts.push_back(linkName.substr(start, end - start));
+  }
+  start = 0;
+  while (start <= target.size()) {
+    size_t end = target.find('/', start);
+    if (end == std::string::npos) end = target.size();
+    const std::string part = target.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string path;
+  for (const std::string& part : parts) path += (path.empty() ? "" : "\\") + part;
+  return path;
+}
+
+bool SymlinkOnlyLoops(const std::string& linkName, const std::string& leadsTo,
+                      const std::vector<TLinkMade>& made) {
+  // `path` is `name` itself or lies below it.
+  const auto within = [](const std::string& path, const std::string& name) {
+    return !name.empty() && path.compare(0, name.size(), name) == 0 &&
+           (path.size() == name.size() || path[name.size()] == '\\');
+  };
+  // The link's own name without empty components: its folders' path with itself as one more.
+  const std::string name = SymlinkLeadsTo(linkName + "\\", "");
+  std::string path = leadsTo;
+  // Each step replaces a made link by where it leads; more steps than links means a cycle among
+  // them, which the same rule kept from being made.
+  for (size_t step = 0; step <= made.size(); ++step) {
+    if (within(path, name)) return true;
+    const auto through = std::find_if(made.begin(), made.end(), [&](const TLinkMade& link) {
+      return within(path, link.Name);
+    });
+    if (through == made.end()) return false;
+    const std::string rest = path.substr(through->Name.size());  // empty, or "\\" and more
+    path = through->LeadsTo.empty() ? rest.substr(rest.empty() ? 0 : 1) : through->LeadsTo + rest;
+  }
+  return false;
+}
+
 // ---- TUnZip -------------------------------------------------------------------------------------
 TUnZip::TUnZip(TComponent* owner) : TUnBase(owner) {}
 
@@ -92,6 +139,7 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
   TUnBaseHeaderObj list;
   FList = &list;
   FLinksMade.clear();
+  FLinkTargets.clear();
   const TScopeExit forget([this] { FList = nullptr; });
   try {
     // Without a central directory where the end record leads (or without an end record) the
@@ -485,6 +533,8 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
       made = true;  // its target was read and checked; nothing is made
     } else if (linkName.empty() || !SymlinkStaysInside(linkName, target)) {
       reason = "symbolic link to \"" + target + "\" leads outside the destination; not created";
+    } else if (SymlinkOnlyLoops(linkName, SymlinkLeadsTo(linkName, target), FLinkTargets)) {
+      reason = "symbolic link to \"" + target + "\" leads back to itself; not created";
     } else if (MakeDirPath(FExtractDir),  // the destination itself is taken as given
                !FOutputFolder.CreateSymlink(FExtractDir, linkName, target)) {
       reason = "symbolic link to \"" + target + "\" not created: " + host::LastErrorText();
@@ -492,6 +542,7 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
       made = true;
       try {
         FLinksMade.push_back(FOutputPath);
+        FLinkTargets.push_back({SymlinkLeadsTo(linkName + "\\", ""), SymlinkLeadsTo(linkName, target)});
       } catch (const std::bad_alloc&) {
         // Unremembered, the link is only not guarded against later members writing through it.
       }

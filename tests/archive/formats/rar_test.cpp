@@ -408,6 +408,38 @@ TEST(RarVolumes, NextVolumeNames) {
   EXPECT_EQ(rar::NextVolumeName("C:\\a\\v.Part001.RAR"), "C:\\a\\v.Part002.RAR");
 }
 
+// A file split over volumes whose parts claim sizes no file has (the lister fuzzer's
+// lister-rar-signed-overflow): the packed sizes of its parts add up to more than 63 bits. The sum
+// stays at the largest size instead of wrapping to a negative one, and a part whose data would
+// end beyond any offset ends the walk. (The sanitizer build catches the wrap itself.)
+TEST(RarLister, FuzzFindingSplitPartsWithHugeSizesDoNotWrap) {
+  TempDir dir("rar-huge");
+  const Bytes high = {0, 0, 0, 0x7F, 0, 0, 0, 0x7F};  // packed and unpacked: 0x7F << 56
+  const Bytes huge = {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};  // packed: beyond 63 bits
+  auto volume = [&](uint16_t splitFlags, const Bytes& highSizes) {
+    Bytes b = Rar4Start(0x0001);
+    Rar4File(b, "big.bin", 0, 0, static_cast<uint16_t>(0x0100 | splitFlags), 2, 0x20, highSizes);
+    Rar4End(b);
+    return b;
+  };
+  parcelo::test::WriteBytes(dir.Host("set.rar"), volume(0x0002, high));
+  parcelo::test::WriteBytes(dir.Host("set.r00"), volume(0x0001 | 0x0002, high));
+  parcelo::test::WriteBytes(dir.Host("set.r01"), volume(0x0001, high));
+  const auto listed = ListFile(dir.Host("set.rar"), AcceptVolumes());
+  EXPECT_EQ(listed.names, std::vector<std::string>{"big.bin"});
+  EXPECT_EQ(listed.packed, INT64_MAX);
+  EXPECT_GT(listed.unpacked, 0);
+
+  // A part whose data would reach beyond the largest offset is no member.
+  Bytes beyond = Rar4Start();
+  Rar4File(beyond, "a.txt", 1, 1);
+  Rar4File(beyond, "over.bin", 0, 0, 0x0100, 2, 0x20, huge);
+  Rar4File(beyond, "b.txt", 1, 1);
+  Rar4End(beyond);
+  parcelo::test::WriteBytes(dir.Host("beyond.rar"), beyond);
+  EXPECT_EQ(ListFile(dir.Host("beyond.rar")).names, std::vector<std::string>{"a.txt"});
+}
+
 TEST(RarLister, DamagedArchivesListAStartOfTheirNames) {
   TempDir dir("rar-damaged");
   std::vector<std::pair<std::string, Bytes>> archives;

@@ -399,6 +399,67 @@ TEST(SymlinkStaysInside, ResolvedFromTheLinksFolder) {
     EXPECT_EQ(SymlinkStaysInside(c.link, c.target), c.inside) << c.link << " -> " << c.target;
 }
 
+// A link that leads to itself or below itself, directly or through links made before it, can
+// never be resolved by the system.
+TEST(SymlinkOnlyLoops, ItselfBelowItselfAndThroughEarlierLinks) {
+  const std::vector<TLinkMade> none;
+  struct Case {
+    const char* link;
+    const char* target;
+    bool loops;
+  } cases[] = {
+      {"d", "d", true},          {"d", "./d", true},       {"d", "d/x", true},
+      {"x\\d", "../x/d", true}, {"x\\d", "d", true},      {"x\\d", "..", false},
+      {"d", "e", false},         {"d", "dd", false},       {"x\\d", "../d", false},
+      {"d\\", "d", true},       {"x\\\\d", "d/e", true},  {"d", "", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SymlinkOnlyLoops(c.link, SymlinkLeadsTo(c.link, c.target), none), c.loops)
+        << c.link << " -> " << c.target;
+  }
+  // Through links made before: a -> b exists, so b -> a, b -> a/x and c\\l -> ../a loop or not.
+  const std::vector<TLinkMade> made = {{"a", "b"}, {"s", ""}};
+  EXPECT_TRUE(SymlinkOnlyLoops("b", "a", made));
+  EXPECT_TRUE(SymlinkOnlyLoops("b", "a\\x", made));
+  EXPECT_FALSE(SymlinkOnlyLoops("c", "a", made));
+  EXPECT_TRUE(SymlinkOnlyLoops("c", "s\\c", made));  // s leads to the destination itself
+  EXPECT_FALSE(SymlinkOnlyLoops("c", "s\\e", made));
+}
+
+// The extract fuzzer's extract-self-loop-link: a member "d" stored as a link to "d". The link is
+// refused with a clear report; the members around it come out as ever. So is a pair of links that
+// lead to each other (the second one) and a link to a place below itself.
+TEST_F(UnZipExtrasTest, FuzzFindingALinkThatCanOnlyLoopIsRefused) {
+  auto link = [](const std::string& name, const std::string& target) {
+    ZipMember m = Stored(name, target);
+    m.versionMadeBy = (3 << 8) | 30;
+    m.externalAttributes = 0120777u << 16;
+    return m;
+  };
+  ZipBuilder b;
+  b.AddStored("a.txt", "A").Add(link("d", "d")).Add(link("p", "q")).Add(link("q", "p"));
+  b.Add(link("sub/l", "../sub/l/x")).Add(link("ok", "a.txt")).AddStored("z.txt", "Z");
+  Use(b);
+  Record();
+  EXPECT_EQ(unzip.Extract(), 4);  // a.txt, p, ok, z.txt
+  EXPECT_FALSE(fs::is_symlink(OutHost("d")));
+  EXPECT_EQ(fs::read_symlink(OutHost("p")), "q");
+  EXPECT_FALSE(fs::is_symlink(OutHost("q")));
+  EXPECT_FALSE(fs::is_symlink(OutHost("sub/l")));
+  EXPECT_EQ(Out("ok"), "A");
+  EXPECT_EQ(Out("z.txt"), "Z");
+  EXPECT_EQ(Count("Error 25245 d"), 1);
+  EXPECT_EQ(Count("Error 25245 q"), 1);
+  EXPECT_EQ(Count("Error 25245 sub\\l"), 1);
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& line) {
+                            return line.find("leads back to itself") != std::string::npos;
+                          }),
+            3);
+  EXPECT_EQ(Count("Error"), 3);
+  EXPECT_EQ(unzip.FailedCount(), 3);
+}
+
 // Links made by Info-ZIP zip -y: those that stay inside come back as links; the others are reported
 // and not made, never as a file holding the target's text.
 TEST_F(UnZipExtrasTest, SymlinksInsideAreMadeOthersReported) {
