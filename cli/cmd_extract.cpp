@@ -4,9 +4,11 @@
 // parcelo-cli test is the same run with the extractor testing only: every member is decoded and
 // its checksum checked, and nothing is written.
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "archive/driver/arvExtractJob.h"
 #include "archive/messages/Err_Msgs.h"
 #include "archive/zip/arvUnZip.h"
 #include "cli/commands.h"
@@ -92,23 +94,19 @@ int RunExtract(const TExtractOptions& options) {
   };
 
   // Front ends hand the engine full paths: the engine treats a path without a drive as rooted.
-  const std::string archive = host::FromHostPath(options.archive);
-  if (!host::FileExists(archive)) {
-    printError(options.archive, LoadStr(kErrFileNotFound), kErrFileNotFound);
-    return kExitErrors;
-  }
-  // An archive that cannot be read is said to be one, with the system's reason.
-  if (const host::THandle probe = host::FileOpen(archive, host::fmOpenRead); probe < 0) {
-    printError(options.archive, LoadStr(kErrOpeningFile) + ": " + host::LastErrorText(),
-               kErrOpeningFile);
-    return kExitErrors;
-  } else {
-    host::FileClose(probe);
-  }
-  const std::string destination =
+  TExtractRequest request;
+  request.ArchiveFile = host::FromHostPath(options.archive);
+  request.Destination =
       host::FromHostPath(options.test                ? "."
                          : options.directory.empty() ? ArchiveStem(options.archive)
                                                      : options.directory);
+  for (const std::string& mask : options.masks) request.Masks.push_back(SlashToBackslash(mask));
+  request.Passwords = options.passwords;
+  request.UseStoredDirs = !options.junkPaths;
+  request.TestOnly = options.test;
+  request.Existing = options.existing == TExistingFiles::Overwrite ? TExtractRequest::TExisting::Overwrite
+                                                                   : TExtractRequest::TExisting::Ask;
+  const std::string& destination = request.Destination;
   std::string destinationShown = ShowPath(destination);
   // What a report names: a member by its own name when testing (nothing is written anywhere).
   auto shown = [&](const std::string& systemPath) {
@@ -120,44 +118,24 @@ int RunExtract(const TExtractOptions& options) {
     return path;
   };
 
-  TUnZip unzip;
-  unzip.SetArchiveFile(archive);
-  if (!IsZipFamily(unzip.ArcType())) {
-    printError(options.archive, LoadStr(kErrUnsupportedType), kErrUnsupportedType);
-    return kExitErrors;
-  }
-  if (!options.test && !MakeDirPath(destination)) {
-    printError(destinationShown, LoadStr(kErrCreatingDirectory) + ": " + host::LastErrorText(),
-               kErrCreatingDirectory);
-    return kExitErrors;
-  }
-
-  TStringList spec;
-  for (const std::string& mask : options.masks) spec.Add(SlashToBackslash(mask));
-  if (spec.Empty()) spec.Add("*.*");
-  unzip.SetFileSpec(spec);
-  unzip.SetExtractDir(destination);
-  unzip.SetCreateStoredDirs(true);
-  unzip.SetUseStoredDirs(!options.junkPaths);
-  TStringList passwords;
-  for (const std::string& password : options.passwords) passwords.Add(password);
-  unzip.SetPasswords(passwords);
-  unzip.SetTestOnly(options.test);
-
+  TExtractJob job(request);
   bool volumeMissing = false;
   bool passwordHint = false;
-  unzip.OnError = [&](TObject*, const std::string& fileName, const std::string& extendedMsg,
-                      const std::string&, int code) {
+  job.OnReport = [&](const TReport& report) {
     // After a volume could not be found every report says "User canceled"; one message is enough.
-    if (volumeMissing && code == kErrUserCanceled) return;
-    std::string message = LoadStr(code);
-    // The extended text is a path for some reports (shown as the host names it), words for others.
-    const bool isPath = extendedMsg.size() > 2 && extendedMsg[1] == ':' && extendedMsg[2] == '\\';
-    if (!extendedMsg.empty()) message += ": " + (isPath ? ShowPath(extendedMsg) : extendedMsg);
+    if (volumeMissing && report.Code == kErrUserCanceled) return;
+    std::string message = LoadStr(report.Code);
+    // A detail that is a path is shown as the host names it.
+    if (!report.Detail.empty())
+      message += ": " + (report.DetailIsPath ? ShowPath(report.Detail) : report.Detail);
     // The archive itself is named as the user named it, as list names it.
-    const bool isArchive = fileName.empty() || fileName == unzip.ArchiveFile();
-    printError(isArchive ? options.archive : shown(fileName), message, code);
-    if (code == kErrPasswordFailed && !passwordHint) {
+    const bool isArchive = report.FileName.empty() || report.FileName == request.ArchiveFile;
+    const std::string& file = isArchive ? options.archive
+                              : report.Code == kErrCreatingDirectory && report.FileName == destination
+                                  ? destinationShown
+                                  : shown(report.FileName);
+    printError(file, message, report.Code);
+    if (report.Code == kErrPasswordFailed && !passwordHint) {
       std::fputs(
           "parcelo-cli: encrypted members need a password: give it with -p PASSWORD or "
           "--ask-password\n",
@@ -166,115 +144,122 @@ int RunExtract(const TExtractOptions& options) {
     }
   };
 
-  if (options.askPassword) {
-    unzip.OnGetPassword = [&](TObject*, const std::string& fileName, std::string& password,
-                              bool& tryAgain) {
-      bar.Clear();
-      std::string line;
-      if (!host::ReadTerminalLine("Password for " + Printable(shown(fileName)) + ": ", line,
-                                  true) ||
-          line.empty()) {
-        tryAgain = false;
-        return;
-      }
-      password = line;
-    };
-  }
-
-  if (options.existing != TExistingFiles::Overwrite) {
-    unzip.SetConfirmOverwrites(true);
-    bool all = false, none = options.existing == TExistingFiles::Skip;
-    unzip.OnFileExists = [&, all, none](TObject*, const std::string& fileName, std::string& newName,
-                                        TOverwriteMode& mode) mutable {
-      if (none || all) {
-        mode = none ? omSkip : omOverwrite;
-        return;
-      }
-      bar.Clear();
-      for (;;) {
-        std::string answer;
-        if (!host::ReadTerminalLine("replace " + Printable(ShowPath(fileName)) +
-                                        "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ",
-                                    answer, false)) {
-          mode = omSkip;
-          none = true;
+  // The extractor of the archive's type, with the terminal's prompts and progress bar.
+  const TExtractorFactory factory = [](TArcType type) -> std::unique_ptr<TUnBase> {
+    if (IsZipFamily(type)) return std::make_unique<TUnZip>();
+    return nullptr;
+  };
+  const TExtractorSetup setup = [&](TUnBase& extractor) {
+    if (options.askPassword) {
+      extractor.OnGetPassword = [&](TObject*, const std::string& fileName, std::string& password,
+                                    bool& tryAgain) {
+        bar.Clear();
+        std::string line;
+        if (!host::ReadTerminalLine("Password for " + Printable(shown(fileName)) + ": ", line,
+                                    true) ||
+            line.empty()) {
+          tryAgain = false;
           return;
         }
-        if (answer == "y" || answer == "Y" || answer == "yes") {
-          mode = omOverwrite;
-        } else if (answer == "n" || answer == "no") {
-          mode = omSkip;
-        } else if (answer == "A") {
-          mode = omOverwrite;
-          all = true;
-        } else if (answer == "N") {
-          mode = omSkip;
-          none = true;
-        } else if (answer == "r") {
-          std::string name;
-          if (!host::ReadTerminalLine("new name: ", name, false) || name.empty()) {
+        password = line;
+      };
+    }
+
+    if (options.existing != TExistingFiles::Overwrite) {
+      bool all = false, none = options.existing == TExistingFiles::Skip;
+      extractor.OnFileExists = [&, all, none](TObject*, const std::string& fileName,
+                                              std::string& newName,
+                                              TOverwriteMode& mode) mutable {
+        if (none || all) {
+          mode = none ? omSkip : omOverwrite;
+          return;
+        }
+        bar.Clear();
+        for (;;) {
+          std::string answer;
+          if (!host::ReadTerminalLine("replace " + Printable(ShowPath(fileName)) +
+                                          "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ",
+                                      answer, false)) {
             mode = omSkip;
+            none = true;
             return;
           }
-          // A bare name stays in the same folder; a path is taken as the user gave it.
-          if (name.find('/') == std::string::npos) {
-            const size_t cut = fileName.find_last_of('\\');
-            newName = fileName.substr(0, cut + 1) + name;
+          if (answer == "y" || answer == "Y" || answer == "yes") {
+            mode = omOverwrite;
+          } else if (answer == "n" || answer == "no") {
+            mode = omSkip;
+          } else if (answer == "A") {
+            mode = omOverwrite;
+            all = true;
+          } else if (answer == "N") {
+            mode = omSkip;
+            none = true;
+          } else if (answer == "r") {
+            std::string name;
+            if (!host::ReadTerminalLine("new name: ", name, false) || name.empty()) {
+              mode = omSkip;
+              return;
+            }
+            // A bare name stays in the same folder; a path is taken as the user gave it.
+            if (name.find('/') == std::string::npos) {
+              const size_t cut = fileName.find_last_of('\\');
+              newName = fileName.substr(0, cut + 1) + name;
+            } else {
+              newName = host::FromHostPath(name);
+            }
+            mode = omOverwrite;
           } else {
-            newName = host::FromHostPath(name);
+            continue;
           }
-          mode = omOverwrite;
-        } else {
-          continue;
+          return;
         }
+      };
+    }
+
+    extractor.OnNextVolume = [&](TObject*, std::string& volumeName, const std::string& volumeId,
+                                 bool exists, bool& cancel) {
+      if (exists) {
+        cancel = false;
         return;
       }
+      printError(ShowPath(volumeName),
+                 "volume " + volumeId + " of the set: " + LoadStr(kErrFileNotFound),
+                 kErrFileNotFound);
+      volumeMissing = true;
+      cancel = true;
     };
-  }
 
-  unzip.OnNextVolume = [&](TObject*, std::string& volumeName, const std::string& volumeId,
-                           bool exists, bool& cancel) {
-    if (exists) {
-      cancel = false;
-      return;
+    if (!options.quiet && host::IsTerminal(2)) {
+      std::string lastPath, lastShown;
+      extractor.OnProgress = [&, lastPath, lastShown](TObject* sender, uint8_t byFile,
+                                                      uint8_t byArchive) mutable {
+        const std::string& path = static_cast<TUnBase*>(sender)->OutputPath();
+        if (path != lastPath) {
+          lastPath = path;
+          lastShown = Printable(shown(path));
+        }
+        bar.Update(byFile, byArchive, lastShown);
+      };
     }
-    printError(ShowPath(volumeName),
-               "volume " + volumeId + " of the set: " + LoadStr(kErrFileNotFound),
-               kErrFileNotFound);
-    volumeMissing = true;
-    cancel = true;
   };
 
-  if (!options.quiet && host::IsTerminal(2)) {
-    std::string lastPath, lastShown;
-    unzip.OnProgress = [&, lastPath, lastShown](TObject* sender, uint8_t byFile,
-                                                uint8_t byArchive) mutable {
-      const std::string& path = static_cast<TUnZip*>(sender)->OutputPath();
-      if (path != lastPath) {
-        lastPath = path;
-        lastShown = Printable(shown(path));
-      }
-      bar.Update(byFile, byArchive, lastShown);
-    };
-  }
-
-  const int count = unzip.Extract();
+  const TRunResult result = job.Run(factory, setup);
   bar.Clear();
-  const int failed = unzip.FailedCount();
+  // Stopped before any extractor ran (the archive or the destination): said already.
+  if (!result.Started) return kExitErrors;
+  const int count = result.FilesExtracted;
+  const int failed = result.FailedCount;
   // Nothing selected: masks that match no member are said to (unzip's status 11); an archive
   // without members is a warning.
-  const bool nothingMatched = unzip.SelectedCount() == 0 && failed == 0 && !options.masks.empty();
-  if (unzip.SelectedCount() == 0 && failed == 0) {
-    if (nothingMatched) {
-      std::string masks;
-      for (const std::string& mask : options.masks) masks += (masks.empty() ? "" : " ") + mask;
-      std::fprintf(stderr, "parcelo-cli: %s: no member matches %s\n",
-                   Printable(options.archive).c_str(), Printable(masks).c_str());
-    } else if (!unzip.DirectoryDamaged() && !unzip.DirectoryMissing() && errors == 0) {
-      std::fprintf(stderr, "parcelo-cli: %s: the archive holds no members\n",
-                   Printable(options.archive).c_str());
-      ++errors;
-    }
+  if (result.NothingMatched) {
+    std::string masks;
+    for (const std::string& mask : options.masks) masks += (masks.empty() ? "" : " ") + mask;
+    std::fprintf(stderr, "parcelo-cli: %s: no member matches %s\n",
+                 Printable(options.archive).c_str(), Printable(masks).c_str());
+  } else if (result.Empty && errors == 0) {
+    std::fprintf(stderr, "parcelo-cli: %s: the archive holds no members\n",
+                 Printable(options.archive).c_str());
+    ++errors;
   }
   if (options.test) {
     if (!options.quiet || errors > 0) {
@@ -287,7 +272,15 @@ int RunExtract(const TExtractOptions& options) {
       destinationShown.pop_back();
     std::printf("%d file(s) extracted to %s\n", count, Printable(destinationShown).c_str());
   }
-  if (nothingMatched) return kExitNothingMatched;
-  if (failed > 0 || unzip.DirectoryDamaged()) return kExitErrors;
-  return errors == 0 ? kExitOk : kExitWarnings;
+  if (result.NothingMatched) return kExitNothingMatched;
+  switch (result.Verdict()) {
+    case TRunVerdict::Success:
+      return errors == 0 ? kExitOk : kExitWarnings;
+    case TRunVerdict::SuccessWithWarnings:
+      return kExitWarnings;
+    case TRunVerdict::Partial:
+    case TRunVerdict::Failed:
+      break;
+  }
+  return kExitErrors;
 }

@@ -67,6 +67,17 @@ uint32_t NowAsDosDateTime() {
   return (date << 16) | time;
 }
 
+// A report of OnError's four arguments, not yet classified.
+TReport ReportOf(const std::string& fileName, const std::string& extendedMsg,
+                 const std::string& volumeId, int code) {
+  TReport report;
+  report.FileName = fileName;
+  report.Detail = extendedMsg;
+  report.VolumeId = volumeId;
+  report.Code = code;
+  return report;
+}
+
 }  // namespace
 
 // ---- TarvTimer ----------------------------------------------------------------------------------
@@ -186,7 +197,15 @@ void TZipCommon::SetZipCmntBufSize(int value) {
 
 void TZipCommon::SetCancel(bool value) {
   FCancel = value ? 1 : 0;
-  if (value) ReportError(FArchiveFile, FOutputPath, "0", kErrUserCanceled);
+  if (!value) return;
+  TReport report;
+  report.Severity = TReportSeverity::Info;
+  report.Subject = TReportSubject::Archive;
+  report.Name = report.FileName = FArchiveFile;
+  report.Code = kErrUserCanceled;
+  report.Detail = FOutputPath;
+  report.DetailIsPath = true;
+  Report(std::move(report));
 }
 
 bool TZipCommon::MatchesFileSpec(const std::string& storedName) {
@@ -279,12 +298,53 @@ void TZipCommon::DecryptBlock(bool decipher, uint8_t* buffer, int32_t count) {
 
 void TZipCommon::ReportError(const std::string& fileName, const std::string& extendedMsg,
                              const std::string& volumeId, int code) {
+  TReport report = ReportOf(fileName, extendedMsg, volumeId, code);
+  ClassifyReport(report);
+  Report(std::move(report));
+}
+
+void TZipCommon::ReportError(TReportSeverity severity, TReportSubject subject,
+                             const std::string& fileName, const std::string& extendedMsg, int code,
+                             const std::string& name) {
+  TReport report = ReportOf(fileName, extendedMsg, "0", code);
+  ClassifyReport(report);
+  report.Severity = severity;
+  report.Subject = subject;
+  if (!name.empty()) report.Name = name;
+  Report(std::move(report));
+}
+
+void TZipCommon::ClassifyReport(TReport& report) const {
+  const bool volume = !report.VolumeId.empty() && report.VolumeId != "0";
+  if (volume) {
+    report.Subject = TReportSubject::Volume;
+    report.Severity = TReportSeverity::Failed;
+    report.Name = report.FileName;
+  } else if (report.FileName.empty() || SameTextAscii(report.FileName, FArchiveFile)) {
+    report.Subject = TReportSubject::Archive;
+    report.Severity = TReportSeverity::Fatal;
+    report.Name = FArchiveFile;
+  } else {
+    report.Subject = TReportSubject::Member;
+    report.Severity = TReportSeverity::Failed;
+    report.Name = report.FileName;
+  }
+}
+
+void TZipCommon::Report(TReport report, bool designed) {
   TTimerPause pause(FTimer);
-  if (FCancel) code = kErrUserCanceled;
-  ++FReportCount;
-  if (!OnError) return;
+  if (FCancel) report.Code = kErrUserCanceled;
+  if (designed) ++FReportCount;
+  if (OnReport) {
+    try {
+      OnReport(this, report);
+    } catch (...) {
+      // A report never raises, whatever its handler does.
+    }
+  }
+  if (!designed || !OnError) return;
   try {
-    OnError(this, fileName, extendedMsg, volumeId, code);
+    OnError(this, report.FileName, report.Detail, report.VolumeId, report.Code);
   } catch (...) {
     // An error report never raises, whatever its handler does.
   }
@@ -407,9 +467,17 @@ bool TZipCommon::NextVolume(std::unique_ptr<TStream32>& archive, std::string& vo
 
 TDiskCallbacks TZipCommon::DiskCallbacks() {
   TDiskCallbacks callbacks;
+  // What the disk classes say is about a disk of the set (a volume).
   callbacks.ReportError = [this](const std::string& fileName, const std::string& extendedMsg,
-                                 const std::string& volumeId,
-                                 int code) { ReportError(fileName, extendedMsg, volumeId, code); };
+                                 const std::string& volumeId, int code) {
+    TReport report = ReportOf(fileName, extendedMsg, volumeId, code);
+    ClassifyReport(report);
+    if (report.Subject == TReportSubject::Member) {
+      report.Subject = TReportSubject::Volume;
+      report.Name = fileName;
+    }
+    Report(std::move(report));
+  };
   callbacks.RaiseError = [this](const std::string& fileName, const std::string& extendedMsg,
                                 const std::string& volumeId,
                                 int code) { RaiseError(fileName, extendedMsg, volumeId, code); };
@@ -457,6 +525,7 @@ int TUnBase::Extract() {
   FPasswordTried = false;
   FVolumeMissing = false;
   FFailedCount = 0;
+  FSelectedCount = 0;
   FLastByArchive = 0;
   if (FCpuType == cpt80486) FCpuType = cptAuto;
   const std::string archiveFile = FArchiveFile;
@@ -515,6 +584,13 @@ int TUnBase::Extract() {
   return FFileCount;
 }
 
+void TUnBase::ClassifyReport(TReport& report) const {
+  TZipCommon::ClassifyReport(report);
+  if (report.Subject == TReportSubject::Member && report.FileName == FOutputPath &&
+      !FStoredName.empty())
+    report.Name = FStoredName;
+}
+
 void TUnBase::ExtractArchive(std::unique_ptr<TStream32>&) {}
 
 bool TUnBase::CheckCrc(int kind, uint32_t expected) {
@@ -523,11 +599,14 @@ bool TUnBase::CheckCrc(int kind, uint32_t expected) {
     const uint32_t running = kind == kCrcKind16 ? FChecksums.Crc16 : FChecksums.Crc32;
     pass = running == expected || running == ~expected;
   }
-  if (OnEnd) {
-    OnEnd(this, FOutputPath, pass);
-  } else if (!pass && OnError) {
-    ReportError(FOutputPath, "", "0", kErrCrcCheck);
+  // The designed events say a failed checksum through OnEnd when it is assigned, else through
+  // OnError; the typed report says it always.
+  if (!pass) {
+    TReport report = ReportOf(FOutputPath, "", "0", kErrCrcCheck);
+    ClassifyReport(report);
+    Report(std::move(report), !OnEnd && OnError);
   }
+  if (OnEnd) OnEnd(this, FOutputPath, pass);
   return pass;
 }
 
@@ -1010,7 +1089,7 @@ bool TUnBase::ChangeVolume(std::unique_ptr<TStream32>& archive, int index, int l
   FVolumeNumber = index + 1;
   archive = OpenArchiveStream(volumeName);
   if (!archive) {
-    ReportError(volumeName, "", "0", kErrOpeningFile);
+    ReportError(TReportSeverity::Failed, TReportSubject::Volume, volumeName, "", kErrOpeningFile);
     return false;
   }
   FCurrentVolumeName = volumeName;

@@ -17,6 +17,7 @@
 #include "archive/common/arvStreams.h"
 #include "archive/common/arvStringList.h"
 #include "archive/messages/Err_Msgs.h"
+#include "archive/messages/arvReports.h"
 #include "archive/records/arvSpan.h"
 #include "archive/records/arvZipRecs.h"
 #include "archive/records/arvregister.h"
@@ -32,6 +33,8 @@ using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TErrorEvent =
     std::function<void(TObject* Sender, const std::string& FileName, const std::string& ExtendedMsg,
                        const std::string& VolumeID, int ECode)>;
+// Every report of the engine, typed (OnError is fed from the same record).
+using TReportEvent = std::function<void(TObject* Sender, const TReport& Report)>;
 using TElapsedTimeEvent = std::function<void(TObject* Sender, float ElapsedTime)>;
 using TNextVolumeEvent =
     std::function<void(TObject* Sender, std::string& VolumeName, const std::string& VolumeID,
@@ -178,6 +181,7 @@ class TZipCommon : public TRegisterArcova {
   TNotifyEvent OnActivate;
   TNotifyEvent OnDeactivate;
   TErrorEvent OnError;
+  TReportEvent OnReport;
   TElapsedTimeEvent OnElapsedTime;
   TNextVolumeEvent OnNextVolume;
   TCorruptZipHeaderEvent OnCorruptZipHeader;
@@ -211,9 +215,20 @@ class TZipCommon : public TRegisterArcova {
   virtual void DecryptBlock(bool decipher, uint8_t* buffer, int32_t count);
 
   // ---- errors
-  // Fires OnError (the code becomes 25443 while the cancel flag is set); never raises.
+  // Every report goes out once as a typed record (OnReport) and, in the designed form, through
+  // OnError; the code becomes 25443 while the cancel flag is set. Never raises.
+  // A report whose caller does not say how bad it is and what it is about is classified by what it
+  // names (ClassifyReport): the archive (Fatal), a volume number (a volume, Failed), else a member
+  // (Failed).
   virtual void ReportError(const std::string& fileName, const std::string& extendedMsg,
                            const std::string& volumeId, int code);
+  // The same, with the severity and the subject said by the caller, which knows them. `name` is
+  // the subject's name when it is not what `fileName` gives (a member's stored name).
+  void ReportError(TReportSeverity severity, TReportSubject subject, const std::string& fileName,
+                   const std::string& extendedMsg, int code, const std::string& name = {});
+  // The one route of every report: OnReport, then OnError unless `designed` is false (a verdict
+  // that the designed events give through OnEnd alone).
+  void Report(TReport report, bool designed = true);
   // ReportError, then, unless cancelled, raises E_RAISE with the code's text.
   virtual void RaiseError(const std::string& fileName, const std::string& extendedMsg,
                           const std::string& volumeId, int code);
@@ -257,6 +272,8 @@ class TZipCommon : public TRegisterArcova {
  protected:
   // Whether member data of ArcType is enciphered with the traditional zip cipher.
   bool UsesZipCipher() const;
+  // Fills in what a report is about and how bad it is, for callers that did not say.
+  virtual void ClassifyReport(TReport& report) const;
 
   // properties
   TStringList FFileSpec;
@@ -342,6 +359,8 @@ class TUnBase : public TZipCommon {
   uint8_t LastProgressByArchive() const { return FLastByArchive; }
   // Members of the last run that were selected but not extracted whole (each was reported).
   int FailedCount() const { return FFailedCount; }
+  // How many members the last run's walk selected (files and folders, failed ones included).
+  int SelectedCount() const { return FSelectedCount; }
 
   // Stored name -> output path below ExtractDir. A leading drive ("C:"), roots and UNC prefixes
   // are dropped; so are empty, "." and ".." components, so no name leads outside ExtractDir. A ":"
@@ -349,6 +368,9 @@ class TUnBase : public TZipCommon {
   void BuildOutputName(const std::string& storedName) override;
 
  protected:
+  // A report about the output file in work is about the member being extracted: its stored name.
+  void ClassifyReport(TReport& report) const override;
+
   // ---- the format part
   virtual void ExtractArchive(std::unique_ptr<TStream32>& archive);
   virtual bool CheckCrc(int kind, uint32_t expected);
@@ -420,6 +442,7 @@ class TUnBase : public TZipCommon {
   bool FPasswordFailed = false;  // OnGetPassword was asked in vain: it is not asked again
   bool FPasswordTried = false;   // a password (any) was tried in this run
   int FFailedCount = 0;
+  int FSelectedCount = 0;
   std::string FOutputBase;           // ExtractDir with its "\", when the output lies below it
   std::string FOutputRelative;       // the output path below FOutputBase
   host::TBelowFolder FOutputFolder;  // the folders below FOutputBase walked last, held for a run

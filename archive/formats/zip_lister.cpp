@@ -158,10 +158,12 @@ void TZipLister::AfterLastHeader(TArcovaWalk& walk) {
   TArcova& arcova = walk.Owner();
   const int64_t announced = arcova.ZipLocation().AnnouncedEntries();
   if (announced < 0 || FHeadersSeen >= announced) return;
-  walk.ReportError(arcova.ArchiveFile(), kErrReadingFileList,
-                   "the central directory holds " + std::to_string(FHeadersSeen) + " of " +
-                       std::to_string(announced) +
-                       " entries; the others are looked for through their local headers");
+  // Members it lost may be lost for good: a failure of the archive, as the extractor says it.
+  arcova.ReportError(TReportSeverity::Failed, TReportSubject::Archive, arcova.ArchiveFile(),
+                     "the central directory holds " + std::to_string(FHeadersSeen) + " of " +
+                         std::to_string(announced) +
+                         " entries; the others are looked for through their local headers",
+                     kErrReadingFileList);
   RecoverLocalMembers(walk);
 }
 

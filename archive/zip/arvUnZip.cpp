@@ -30,6 +30,25 @@ constexpr uint32_t kUnixModeMarker = 0x8000;  // low attribute word: the high wo
 constexpr uint32_t kUnixFileType = 0170000;
 constexpr uint32_t kUnixSymlink = 0120000;
 
+// The parts of a path between its separators, empty ones included.
+std::vector<std::string> PathParts(const std::string& path, char separator) {
+  std::vector<std::string> parts;
+  for (size_t start = 0;;) {
+    const size_t end = path.find(separator, start);
+    parts.push_back(path.substr(start, end == std::string::npos ? end : end - start));
+    if (end == std::string::npos) return parts;
+    start = end + 1;
+  }
+}
+
+// The folders a link's name ("\"-separated, below the destination) lies in, empty names left out.
+std::vector<std::string> LinkFolders(const std::string& linkName) {
+  std::vector<std::string> folders = PathParts(linkName, '\\');
+  folders.pop_back();  // the link's own name
+  folders.erase(std::remove(folders.begin(), folders.end(), std::string()), folders.end());
+  return folders;
+}
+
 }  // namespace
 
 // ---- symbolic links -----------------------------------------------------------------------------
@@ -42,44 +61,26 @@ bool IsZipSymlink(const TCentralFileHeader& central) {
 bool SymlinkStaysInside(const std::string& linkName, const std::string& target) {
   if (target.empty() || target[0] == '/' || target.find('\0') != std::string::npos) return false;
   // The link's folder, as a depth below the destination.
-  int depth = 0;
-  size_t start = 0;
-  for (size_t end; (end = linkName.find('\\', start)) != std::string::npos; start = end + 1) {
-    if (end > start) ++depth;
-  }
+  int depth = static_cast<int>(LinkFolders(linkName).size());
   bool named = false;  // a name has been passed: no ".." may follow
-  start = 0;
-  while (start <= target.size()) {
-    size_t end = target.find('/', start);
-    if (end == std::string::npos) end = target.size();
-    const std::string part = target.substr(start, end - start);
+  for (const std::string& part : PathParts(target, '/')) {
     if (part == "..") {
       if (named || --depth < 0) return false;
     } else if (!part.empty() && part != ".") {
       named = true;
     }
-    start = end + 1;
   }
   return true;
 }
 
 std::string SymlinkLeadsTo(const std::string& linkName, const std::string& target) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (size_t end; (end = linkName.find('\\', start)) != std::string::npos; start = end + 1) {
-    if (end > start) parts.push_back(linkName.substr(start, end - start));
-  }
-  start = 0;
-  while (start <= target.size()) {
-    size_t end = target.find('/', start);
-    if (end == std::string::npos) end = target.size();
-    const std::string part = target.substr(start, end - start);
+  std::vector<std::string> parts = LinkFolders(linkName);
+  for (const std::string& part : PathParts(target, '/')) {
     if (part == "..") {
       if (!parts.empty()) parts.pop_back();
     } else if (!part.empty() && part != ".") {
       parts.push_back(part);
     }
-    start = end + 1;
   }
   std::string path;
   for (const std::string& part : parts) path += (path.empty() ? "" : "\\") + part;
@@ -154,8 +155,9 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
     if (FLocalHeaderMode) {
       // Members found without their directory may not be all there were: said, not hidden.
       FDirectoryMissing = true;
-      ReportError(FArchiveFile, "no central directory: members are read from their local headers",
-                  "0", kErrReadingFileList);
+      ReportError(TReportSeverity::Warning, TReportSubject::Archive, FArchiveFile,
+                  "no central directory: members are read from their local headers",
+                  kErrReadingFileList);
       if (ScanLocalHeaders(*archive) > 0) ExtractLocalMembers(archive);
     } else {
       if (ReadCentralDirectory(*archive) > 0) ExtractCentralMembers(archive);
@@ -254,11 +256,12 @@ int TUnZip::ReadCentralDirectory(TStream32& archive) {
   const bool countable = !FDiskSpanned && FArcType != atZipMV && !FCancel && announced >= 0;
   if (countable && walked < announced) {
     FDirectoryDamaged = true;
-    ReportError(FArchiveFile,
+    // Members it lost may be lost for good: a failure of the archive, not a mere warning.
+    ReportError(TReportSeverity::Failed, TReportSubject::Archive, FArchiveFile,
                 "the central directory holds " + std::to_string(walked) + " of " +
                     std::to_string(announced) +
                     " entries; the others are looked for through their local headers",
-                "0", kErrReadingFileList);
+                kErrReadingFileList);
     std::vector<int64_t> listed;
     listed.reserve(static_cast<size_t>(FList->Count()));
     for (int i = 0; i < FList->Count(); ++i) listed.push_back(FList->Header(i).LocalOffset);
@@ -400,7 +403,8 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
     if (!FVolumeMissing) return;
     for (int j = from; j < FList->Count(); ++j) {
       const std::string* listedName = FList->Name(j);
-      BuildOutputName(listedName ? *listedName : std::string());
+      FStoredName = listedName ? *listedName : std::string();
+      BuildOutputName(FStoredName);
       if (FOutputPath.empty() || FOutputPath.back() == '\\') continue;  // a folder
       ReportErrorAsIs(FOutputPath, "a volume of the set is missing", kErrReadingFile);
       MemberFailed(false);
@@ -465,8 +469,10 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
                      static_cast<uint16_t>(FLocal.Flags | FCentral.Flags), FCentral.VersionMadeBy);
       const std::string* listedName = FList->Name(i);
       name = listedName ? *listedName : localName;
+      // Written under the listed name all the same: said, nothing lost.
       if (localName != name)
-        ReportError(name, "the local header names it " + localName, "0", kErrBadFileHeader);
+        ReportError(TReportSeverity::Warning, TReportSubject::Member, name,
+                    "the local header names it " + localName, kErrBadFileHeader);
       if (!FMemberTime.Valid && kept && kept->HasModTime)
         FMemberTime = {true, kept->ModTime, kept->ModTimeNanos};
       link = IsZipSymlink(FCentral);

@@ -58,8 +58,6 @@ class TUnZip : public TUnBase {
   // member was read through its local header). Both are reported when found.
   bool DirectoryDamaged() const { return FDirectoryDamaged; }
   bool DirectoryMissing() const { return FDirectoryMissing; }
-  // How many members the last run's walk selected (files and folders, failed ones included).
-  int SelectedCount() const { return FSelectedCount; }
 
  protected:
   void ExtractArchive(std::unique_ptr<TStream32>& archive) override;
@@ -119,7 +117,6 @@ class TUnZip : public TUnBase {
   bool FDiskSpanned = false;   // this pass reads a set spanned over disks (atZipDS)
   bool FDirectoryDamaged = false;
   bool FDirectoryMissing = false;
-  int FSelectedCount = 0;
   std::unique_ptr<uint8_t[]> FInflateInput;
   std::unique_ptr<uint8_t[]> FInflateOutput;
   // The inflate driver, made on first use; its engine is reset per member (made again when the
