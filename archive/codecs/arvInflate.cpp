@@ -35,9 +35,11 @@ constexpr uint8_t kPrecodeOrder[kNumPrecodeSyms] = {16, 17, 18, 0, 8,  7, 9,  6,
 // One entry is 32 bits:
 //   bits 0-7    bits to consume: codeword length plus extra bits (a sub-table pointer: root bits)
 //   bits 8-12   codeword length (relative to the root inside a sub-table; a pointer: sub-table
-//   bits) bit 13      sub-table pointer (with bit 14) bit 14      exceptional: sub-table pointer,
-//   end of block or invalid code bit 15      literal bits 16-31  literal byte, length or distance
-//   base, sub-table offset, or 1 for end of block
+//               bits)
+//   bit 13      sub-table pointer (with bit 14)
+//   bit 14      exceptional: sub-table pointer, end of block or invalid code
+//   bit 15      literal
+//   bits 16-31  literal byte, length or distance base, sub-table offset, or 1 for end of block
 // A length's extra bits sit right above its codeword, so one shift consumes both and
 // (saved & mask(consume)) >> codeword length yields the extra value.
 constexpr uint32_t kSubtableFlag = 1u << 13;

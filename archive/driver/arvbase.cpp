@@ -1,6 +1,8 @@
-// The extraction driver: TZipCommon's block input and output, error routes and volume names, and
-// TUnBase's run (Extract), member approval, passwords, output files, dates, attributes, progress
-// and checksum verdicts. It knows nothing of any archive format's records or decoders.
+// The extraction driver: TZipCommon's block input and output, the report route (typed reports and
+// OnError) and volume names, and TUnBase's run (Extract), member approval, passwords, output files,
+// dates, attributes, progress and checksum verdicts. Of the formats it knows only what block input
+// and output apply (the zip cipher, ARJ's password sequence) and how split zip volumes are named;
+// member lists, records and decoders are the format parts'.
 #include "archive/driver/arvbase.h"
 
 #include <algorithm>

@@ -76,6 +76,18 @@ bool OpenNextVolume(TArcovaWalk& walk, int volumeIndex) {
   return true;
 }
 
+bool FollowSplitFile(TArcovaWalk& walk, int& volumeIndex,
+                     const std::function<bool(TArcovaWalk&, int64_t position)>& readStart) {
+  const int countedBefore = walk.NumFiles();
+  if (OpenNextVolume(walk, ++volumeIndex)) {
+    if (!readStart(walk, 0)) walk.EndWalk();
+    return true;
+  }
+  *walk.Owner().CancelFlag() = 1;
+  walk.EndWalk();
+  return countedBefore > 0;
+}
+
 void ReportFileEntry(TArcovaWalk& walk, int64_t start, bool directory, int64_t unpacked,
                      int64_t packed) {
   std::string matchName = walk.FileName();
@@ -351,17 +363,11 @@ void TRarLister::Header(TArcovaWalk& walk) {
   entry.PackedSize = FRunningPacked;
   walk.CurrentOffset = start + headerSize + packed;
 
-  if (flags & kSplitAfter) {
-    // The rest of this file is in the next volume: count it there, where it ends.
-    const int countedBefore = walk.NumFiles();
-    if (rar::OpenNextVolume(walk, ++FVolumeIndex)) {
-      if (!ReadArchiveHeader(walk, 0)) walk.EndWalk();
-      return;
-    }
-    *walk.Owner().CancelFlag() = 1;
-    walk.EndWalk();
-    if (countedBefore > 0) return;
-  }
+  // The rest of this file is in the next volume: count it there, where it ends.
+  const auto readStart = [this](TArcovaWalk& w, int64_t position) {
+    return ReadArchiveHeader(w, position);
+  };
+  if ((flags & kSplitAfter) && rar::FollowSplitFile(walk, FVolumeIndex, readStart)) return;
 
   rar::ReportFileEntry(walk, start, directory, unpacked, FRunningPacked);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,14 @@ bool OpenNextVolume(TArcovaWalk& walk, int volumeIndex);
 inline int64_t ClampSize(uint64_t value) {
   return value > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(value);
 }
+// A file that goes on in the next volume (its split-after flag) is counted where it ends: the
+// next volume is opened and its start read with `readStart`. When that volume cannot be had the
+// walk ends as cancelled (what went wrong was said when it was asked for). True when the file's
+// header step is over; false when nothing was counted before it, so the part that is here is
+// reported after all.
+bool FollowSplitFile(TArcovaWalk& walk, int& volumeIndex,
+                     const std::function<bool(TArcovaWalk&, int64_t position)>& readStart);
+
 // The last step of a file header in either format: the mask test on the name set in the walk
 // (a folder's trailing "\" left out), then folders reported when ShowEmptyDirs asks for them and
 // files counted, summed and reported.

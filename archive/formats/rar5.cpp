@@ -260,17 +260,9 @@ void TRar5Lister::FileHeader(TArcovaWalk& walk, TFieldReader& fields, uint64_t b
   FRunningPacked = (blockFlags & kSplitBefore) ? SaturatingAdd(FRunningPacked, packed) : packed;
   entry.PackedSize = FRunningPacked;
 
-  if (blockFlags & kSplitAfter) {
-    // Counted in the volume where it ends.
-    const int countedBefore = walk.NumFiles();
-    if (rar::OpenNextVolume(walk, ++FVolumeIndex)) {
-      if (!SkipMarker(walk, 0)) walk.EndWalk();
-      return;
-    }
-    *walk.Owner().CancelFlag() = 1;
-    walk.EndWalk();
-    if (countedBefore > 0) return;
-  }
+  // Counted in the volume where it ends.
+  const auto readStart = [this](TArcovaWalk& w, int64_t position) { return SkipMarker(w, position); };
+  if ((blockFlags & kSplitAfter) && rar::FollowSplitFile(walk, FVolumeIndex, readStart)) return;
 
   rar::ReportFileEntry(walk, start, directory, entry.UnpackedSize, FRunningPacked);
 }

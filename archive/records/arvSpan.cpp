@@ -15,26 +15,6 @@ namespace {
 constexpr char kApplicationTitle[] = "Parcelo";
 constexpr char kDiskLabelMark[] = "PKBACK# ";
 
-// The platform's text for the few last-error codes a drive examination meets.
-std::string LastErrorText(uint32_t code) {
-  switch (code) {
-    case host::kErrorSuccess:
-      return "The operation completed successfully.";
-    case host::kErrorFileNotFound:
-      return "The system cannot find the file specified.";
-    case host::kErrorPathNotFound:
-      return "The system cannot find the path specified.";
-    case host::kErrorAccessDenied:
-      return "Access is denied.";
-    case host::kErrorWriteProtect:
-      return "The media is write protected.";
-    case host::kErrorNotReady:
-      return "The device is not ready.";
-    default:
-      return "System error " + std::to_string(code) + ".";
-  }
-}
-
 std::string DriveTypeName(uint8_t type) {
   switch (type) {
     case host::dtNoRootDir:
@@ -177,7 +157,7 @@ bool TDiskManager::ExamineSteps() {
   while (!host::GetVolumeInformation(root, info)) {
     const uint32_t error = host::LastError();
     const std::string text =
-        UpperCaseAscii(root) + LoadStr(kErrNotAccessible) + "\r\n\r\n" + LastErrorText(error);
+        UpperCaseAscii(root) + LoadStr(kErrNotAccessible) + "\r\n\r\n" + host::SysErrorMessage(error);
     if (host::AskRetryCancel(text, kApplicationTitle) == host::TAnswer::Cancel) {
       RaiseError(root, "", "0", kErrNotAccessible);
       return false;

@@ -1,6 +1,8 @@
 // The zip records: signature test, field-by-field decoding of the fixed records, enciphered
-// headers, stored names, the 0x0064 extra subfield and the central-directory locator. Reading
-// only; the walks over members belong to the extractor and the lister.
+// headers, stored names, the extra fields and the central-directory locator, and where a member
+// read through its local header alone ends (which, for a member whose sizes follow its data, means
+// inflating it: the one place records use a codec). Reading only; the walk over the members is
+// the zip directory reader's (arvZipDir).
 #include "archive/records/arvZipRecs.h"
 
 #include <algorithm>
@@ -14,8 +16,7 @@
 #include "archive/common/arvGbls.h"
 #include "archive/common/arvStreams.h"
 
-// ---- signatures
-// ----------------------------------------------------------------------------------
+// ---- signatures ---------------------------------------------------------------------------------
 TZipSignature ClassifyZipSignature(uint32_t value, TZipRecordKind kind) {
   TZipSignature s;
   switch (kind) {
@@ -39,8 +40,7 @@ TZipSignature ClassifyZipSignature(uint32_t value, TZipRecordKind kind) {
   return s;
 }
 
-// ---- records
-// -------------------------------------------------------------------------------------
+// ---- records ------------------------------------------------------------------------------------
 // Each fixed record is one table of its fields (the member, and the offset where its
 // little-endian bytes lie; the width is the member's): decoding and encoding read the same table,
 // so they cannot disagree, and a table that does not fill its record exactly fails to compile.
@@ -195,8 +195,7 @@ void TEndOfCentralDirEx::Encode(uint8_t* b) const {
   std::memcpy(b + kEndExReservedAt, Reserved, sizeof Reserved);
 }
 
-// ---- enciphered headers
-// --------------------------------------------------------------------------
+// ---- enciphered headers -------------------------------------------------------------------------
 const TZipCipher& ZipHeaderKeys() {
   // Built on first use and never changed afterwards, so every component may copy it.
   static const TZipCipher keys = [] {
@@ -230,8 +229,7 @@ void DecipherZipName(TZipCipher& cipher, uint8_t* bytes, size_t length) {
   cipher.DecipherBuffer(bytes, length);
 }
 
-// ---- names and extra fields
-// ----------------------------------------------------------------------
+// ---- names and extra fields ---------------------------------------------------------------------
 std::string ReadZipName(TStream32& stream, uint32_t length, TZipCipher* cipher) {
   const uint32_t kept = std::min(length, kMaxZipNameKept);
   std::string name(kept, '\0');
@@ -396,8 +394,7 @@ std::string TZipExtra::UnicodeNameFor(const uint8_t* stored, size_t length) cons
   return UnicodePath.substr(0, UnicodePath.find('\0'));
 }
 
-// ---- ZIP64 end record and locator
-// ----------------------------------------------------------------
+// ---- ZIP64 end record and locator ---------------------------------------------------------------
 namespace {
 
 using TLoc = TZip64EndLocator;
@@ -429,8 +426,7 @@ TZip64EndOfCentralDir TZip64EndOfCentralDir::Decode(const uint8_t* b) {
   return e;
 }
 
-// ---- the central-directory locator
-// ---------------------------------------------------------------
+// ---- the central-directory locator --------------------------------------------------------------
 namespace {
 
 // Reads exactly `count` bytes at `position`; false when fewer arrive or the position is invalid.
@@ -736,7 +732,7 @@ bool SearchSignedDescriptor(TStream32& archive, int64_t archiveSize, int64_t dat
 
 }  // namespace
 
-// ---- where names are OEM text, where members end -----------------------------------------------------------------------------
+// ---- where names are OEM text, where members end ------------------------------------------------
 bool ZipNameIsOem(uint16_t flags, int versionMadeBy) {
   if (flags & kFlagUtf8Name) return false;
   if (versionMadeBy >= 0 && !IsDosLikeHost((versionMadeBy >> 8) & 0xFF)) return false;

@@ -12,6 +12,7 @@
 #include "archive/codecs/arvInflate.h"
 #include "archive/codecs/arvLegacy.h"
 #include "archive/common/arvScopeExit.h"
+#include "archive/records/arvZipDir.h"
 
 namespace {
 
@@ -148,8 +149,7 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
     // headers as a directory would find none, and drop them all without a word. An end record
     // that announces no entry, with nothing else found, is an empty archive (not in a split set,
     // whose local headers the lister walks whatever its end record says).
-    const bool empty =
-        FArcType != atZipMV && HeaderState() == kHeaderEnd && ZipLocation().AnnouncedEntries() == 0;
+    const bool empty = ZipArchiveIsEmpty(FArcType == atZipMV, ZipLocation());
     FLocalHeaderMode = (HeaderState() & kHeaderCentral) == 0 && !empty;
     if (FStartOffset < 0) return;  // no directory and no local header anywhere
     if (FLocalHeaderMode) {
@@ -158,10 +158,14 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
       ReportError(TReportSeverity::Warning, TReportSubject::Archive, FArchiveFile,
                   "no central directory: members are read from their local headers",
                   kErrReadingFileList);
-      if (ScanLocalHeaders(*archive) > 0) ExtractLocalMembers(archive);
-    } else {
-      if (ReadCentralDirectory(*archive) > 0) ExtractCentralMembers(archive);
+      if (OnCorruptZipHeader) {
+        TTimerPause pause(FTimer);
+        bool cancel = true;
+        OnCorruptZipHeader(this, HeaderState(), cancel);
+        if (cancel) return;
+      }
     }
+    if (ListMembers(*archive) > 0) ExtractMembers(archive, !FLocalHeaderMode);
   } catch (...) {
     // The members run the caller's event handlers, which may throw anything: the walk ends
     // here, and the run counts what was extracted.
@@ -170,183 +174,89 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
   list.Clear();
 }
 
-int TUnZip::ReadCentralDirectory(TStream32& archive) {
+int TUnZip::ListMembers(TStream32& archive) {
   TTimerPause pause(FTimer);
-  int64_t position = FStartOffset;
-  uint8_t header[TCentralFileHeader::kSize];
-  int64_t walked = 0;  // central headers read, selected or not
+  const bool spanned = FDiskSpanned || FArcType == atZipMV;
+  TZipDirectoryReader::TSetup setup;
+  setup.Directory = !FLocalHeaderMode;
+  setup.Start = FStartOffset;
+  setup.OffsetAdjustment = OffsetAdjustment();
+  setup.ExtendedEnd = ExtendedEndRecord();
+  // Sets on several volumes keep their directory elsewhere: no count to hold it to.
+  setup.Announced = FLocalHeaderMode || spanned ? -1 : ZipLocation().AnnouncedEntries();
+  setup.TranslateOem = FTranslateOemChar;
+  setup.Cancel = &FCancel;
+  setup.Report = [this](TReportSeverity severity, TReportSubject subject, const std::string& detail,
+                        int code) {
+    if (code == kErrReadingFileList) FDirectoryDamaged = true;
+    ReportError(severity, subject, FArchiveFile, detail, code);
+  };
+  TZipDirectoryReader reader(archive, setup);
+  TZipDirMember member;
   try {
-    // A central header is followed at least by the end record: one that reaches the archive's
-    // end is no entry (the lister's walk takes none there either).
-    const int64_t archiveSize = archive.GetSize();
-    for (;;) {
-      if (archiveSize > 0 && position + static_cast<int64_t>(sizeof header) >= archiveSize) break;
-      std::memset(header, 0, sizeof header);
-      if (archive.ReadAt(position, header, sizeof header) != static_cast<int32_t>(sizeof header))
-        break;
-      const TZipSignature sig = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Central);
-      if (!sig || FCancel) break;
-      if (sig.Enciphered) DecipherZipHeader(header, TZipRecordKind::Central);
-      const TCentralFileHeader central = TCentralFileHeader::Decode(header);
-      ++walked;
-      // The name and the extra field in one read.
-      const uint32_t nameLength = central.NameLength;
-      const uint32_t extraLength = central.ExtraLength;
-      FVariable.resize(nameLength + extraLength);
-      const int32_t got = FVariable.empty() ? 0
-                                            : archive.Read(FVariable.data(),
-                                                           static_cast<int32_t>(FVariable.size()));
-      std::string rawName, unicodeName;
-      TZipExtra extra;
-      TakeNameAndExtra(FVariable.data(), got > 0 ? static_cast<uint32_t>(got) : 0, nameLength,
-                       extraLength, sig.Enciphered, true, Zip64Wanted(central), rawName, extra,
-                       unicodeName);
-      const std::string name =
-          MemberName(unicodeName, rawName, FTranslateOemChar, central.Flags, central.VersionMadeBy);
-      if (MatchesFileSpec(name)) {
-        const int64_t local =
-            extra.LocalOffset(central.LocalHeaderOffset, ExtendedEndRecord()) + OffsetAdjustment();
-        bool listed = true;
-        if (!FDiskSpanned && FArcType != atZipMV) {
-          uint8_t probe[TLocalFileHeader::kSize] = {};
-          if (archive.ReadAt(local, probe, sizeof probe) != static_cast<int32_t>(sizeof probe) ||
-              !IsLocalSignature(GetLe32(probe))) {
-            ReportError(name, "", "0", kErrBadFileHeader);
-            MemberFailed(false);
-            listed = false;
-          }
-        }
-        if (listed) {
-          TUnBaseHeaderRec rec;
-          rec.Attributes = central.ExternalAttributes;
-          rec.VolumeNumber = static_cast<uint16_t>(
-              std::min<uint32_t>(extra.DiskStart(central.DiskNumberStart), 0xFFFE) + 1);
-          rec.LocalOffset = local;
-          if (FList->Add(rec, header, nullptr, &name)) {
-            TMemberSizes sizes;
-            sizes.Flags = central.Flags;
-            sizes.Method = central.Method;
-            sizes.PackedSize = extra.PackedSize(central.PackedSize);
-            sizes.UnpackedSize = extra.UnpackedSize(central.UnpackedSize);
-            AddToTotals(sizes, central.DosDateTime);
-            TZipEntryExtra kept;
-            kept.HasPackedSize = extra.HasPacked64;
-            kept.HasUnpackedSize = extra.HasUnpacked64;
-            kept.PackedSize = sizes.PackedSize;
-            kept.UnpackedSize = sizes.UnpackedSize;
-            kept.HasModTime = extra.HasModTime;
-            kept.ModTime = extra.ModTime;
-            kept.ModTimeNanos = extra.ModTimeNanos;
-            kept.UnicodeName = std::move(unicodeName);
-            if (!kept.Empty()) FList->AttachExtra(kept);
-          }
-        }
-      }
-      position += static_cast<int64_t>(TCentralFileHeader::kSize) + nameLength + extraLength +
-                  central.CommentLength;
-    }
-  } catch (const std::exception&) {
-    // A read that fails, or no memory for the list: the directory ends at the last whole entry.
-  }
-  // A directory that ends before the number of entries its end record announces is damaged: said,
-  // and the members it lost are looked for through their local headers. Sets on several volumes
-  // keep their directory elsewhere; an extended end record holds no count; a count of 65,535 may
-  // stand for a larger one kept in a zip64 record.
-  const int64_t announced = ZipLocation().AnnouncedEntries();
-  const bool countable = !FDiskSpanned && FArcType != atZipMV && !FCancel && announced >= 0;
-  if (countable && walked < announced) {
-    FDirectoryDamaged = true;
-    // Members it lost may be lost for good: a failure of the archive, not a mere warning.
-    ReportError(TReportSeverity::Failed, TReportSubject::Archive, FArchiveFile,
-                "the central directory holds " + std::to_string(walked) + " of " +
-                    std::to_string(announced) +
-                    " entries; the others are looked for through their local headers",
-                kErrReadingFileList);
-    std::vector<int64_t> listed;
-    listed.reserve(static_cast<size_t>(FList->Count()));
-    for (int i = 0; i < FList->Count(); ++i) listed.push_back(FList->Header(i).LocalOffset);
-    std::sort(listed.begin(), listed.end());
-    CollectLocalMembers(archive, &listed);
-  }
-  return FList->Count();
-}
-
-int TUnZip::ScanLocalHeaders(TStream32& archive) {
-  TTimerPause pause(FTimer);
-  if (OnCorruptZipHeader) {
-    bool cancel = true;
-    OnCorruptZipHeader(this, HeaderState(), cancel);
-    if (cancel) return 0;
-  }
-  CollectLocalMembers(archive, nullptr);
-  return FList->Count();
-}
-
-bool TUnZip::CollectLocalMembers(TStream32& archive, const std::vector<int64_t>* listed) {
-  // Without a directory the walk starts where detection found the first local header; a damaged
-  // directory's members are looked for from the archive's start.
-  int64_t position = listed ? std::max<int64_t>(OffsetAdjustment(), 0) : FStartOffset;
-  uint8_t header[TLocalFileHeader::kSize];
-  try {
-    std::memset(header, 0, sizeof header);
-    int32_t got = archive.ReadAt(position, header, sizeof header);
-    if (listed && !listed->empty() && !IsLocalSignature(GetLe32(header))) {
-      // A stub in front whose offsets the directory records absolutely: start at a listed member.
-      position = listed->front();
-      got = archive.ReadAt(position, header, sizeof header);
-    }
-    if (got >= 4 && GetLe32(header) == kSpanMarkerSig) {
-      position += 4;
-      got = archive.ReadAt(position, header, sizeof header);
-    }
-    while (got == static_cast<int32_t>(sizeof header) && !FCancel) {
-      const TZipSignature sig = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local);
-      if (!sig) break;
-      std::string rawName;
-      ReadLocalHeader(archive, position, rawName);
-      const TLocalFileHeader local = FLocal;
-      const std::string name =
-          MemberName(FLocalUnicodeName, rawName, FTranslateOemChar, local.Flags, -1);
-      TMemberSizes sizes;
-      sizes.Flags = local.Flags;
-      sizes.Method = local.Method;
-      sizes.PackedSize = FLocalExtra.PackedSize(local.PackedSize);
-      sizes.UnpackedSize = FLocalExtra.UnpackedSize(local.UnpackedSize);
-      const int64_t dataStart = position + static_cast<int64_t>(TLocalFileHeader::kSize) +
-                                local.NameLength + local.ExtraLength;
-      TLocalMemberEnd end;
-      if (!FindLocalMemberEnd(archive, local, sizes.PackedSize, sizes.UnpackedSize, dataStart, end,
-                              &FCancel)) {
+    while (reader.Next(member)) {
+      if (!member.EndFound) {
         // Where this member ends is unknown: what follows cannot be found safely.
-        if (!FCancel) {
-          ReportError(name, "", "0", kErrBadFileHeader);
-          MemberFailed(false);
-        }
-        return false;
+        ReportError(member.Name, "", "0", kErrBadFileHeader);
+        MemberFailed(false);
+        break;
       }
-      if (end.HasDescriptor) {
-        sizes.PackedSize = end.Descriptor.PackedSize;
-        sizes.UnpackedSize = end.Descriptor.UnpackedSize;
-      }
-      const bool known =
-          listed != nullptr && std::binary_search(listed->begin(), listed->end(), position);
-      if (!known && !name.empty() && MatchesFileSpec(name)) {
+      if (member.Listed || member.Name.empty() || !MatchesFileSpec(member.Name)) continue;
+      if (member.FromDirectory) {
+        ListCentralMember(archive, reader, member, spanned);
+      } else {
         TUnBaseHeaderRec rec;
-        rec.Attributes = 0;
         rec.VolumeNumber = 1;
-        rec.LocalOffset = position;
-        if (FList->Add(rec, nullptr, end.HasDescriptor ? &end.Descriptor : nullptr))
-          AddToTotals(sizes, local.DosDateTime);
+        rec.LocalOffset = member.LocalOffset;
+        if (FList->Add(rec, nullptr, member.HasDescriptor ? &member.Descriptor : nullptr)) {
+          TMemberSizes sizes;
+          sizes.Flags = member.Local.Flags;
+          sizes.Method = member.Local.Method;
+          sizes.PackedSize = member.PackedSize;
+          sizes.UnpackedSize = member.UnpackedSize;
+          AddToTotals(sizes, member.Local.DosDateTime);
+        }
       }
-      if (end.Next <= position) break;  // never walk backwards
-      position = end.Next;
-      std::memset(header, 0, sizeof header);
-      got = archive.ReadAt(position, header, sizeof header);
     }
   } catch (const std::exception&) {
-    // A read that fails, or no memory for the list: the walk keeps the members found so far.
+    // No memory for the list: the walk keeps the members found so far.
   }
-  return true;
+  return FList->Count();
+}
+
+void TUnZip::ListCentralMember(TStream32& archive, TZipDirectoryReader& reader,
+                               TZipDirMember& member, bool spanned) {
+  const TCentralFileHeader& central = member.Central;
+  // A selected entry whose local header is not where the directory says cannot be extracted (a
+  // spanned set's local headers lie on other disks: there the directory is taken on trust).
+  if (!spanned && !TZipDirectoryReader::LocalHeaderPresent(archive, member.LocalOffset)) {
+    ReportError(member.Name, "", "0", kErrBadFileHeader);
+    MemberFailed(false);
+    return;
+  }
+  if (!spanned) reader.MarkListed(member.LocalOffset);
+  TUnBaseHeaderRec rec;
+  rec.Attributes = central.ExternalAttributes;
+  rec.VolumeNumber = static_cast<uint16_t>(
+      std::min<uint32_t>(member.Extra.DiskStart(central.DiskNumberStart), 0xFFFE) + 1);
+  rec.LocalOffset = member.LocalOffset;
+  if (!FList->Add(rec, member.CentralBytes, nullptr, &member.Name)) return;
+  TMemberSizes sizes;
+  sizes.Flags = central.Flags;
+  sizes.Method = central.Method;
+  sizes.PackedSize = member.PackedSize;
+  sizes.UnpackedSize = member.UnpackedSize;
+  AddToTotals(sizes, central.DosDateTime);
+  TZipEntryExtra kept;
+  kept.HasPackedSize = member.Extra.HasPacked64;
+  kept.HasUnpackedSize = member.Extra.HasUnpacked64;
+  kept.PackedSize = sizes.PackedSize;
+  kept.UnpackedSize = sizes.UnpackedSize;
+  kept.HasModTime = member.Extra.HasModTime;
+  kept.ModTime = member.Extra.ModTime;
+  kept.ModTimeNanos = member.Extra.ModTimeNanos;
+  kept.UnicodeName = std::move(member.UnicodeName);
+  if (!kept.Empty()) FList->AttachExtra(kept);
 }
 
 bool TUnZip::ReadLocalHeader(TStream32& archive, int64_t position, std::string& rawName) {
@@ -359,40 +269,15 @@ bool TUnZip::ReadLocalHeader(TStream32& archive, int64_t position, std::string& 
   const uint32_t length = uint32_t{FLocal.NameLength} + FLocal.ExtraLength;
   FVariable.resize(length);
   const int32_t have = length ? archive.Read(FVariable.data(), static_cast<int32_t>(length)) : 0;
-  TakeNameAndExtra(FVariable.data(), have > 0 ? static_cast<uint32_t>(have) : 0, FLocal.NameLength,
-                   FLocal.ExtraLength, sig.Enciphered, false, Zip64Wanted(FLocal), rawName,
-                   FLocalExtra, FLocalUnicodeName);
+  TakeZipNameAndExtra(FVariable.data(), have > 0 ? static_cast<uint32_t>(have) : 0,
+                      FLocal.NameLength, FLocal.ExtraLength,
+                      sig.Enciphered ? &HeaderCipher() : nullptr, false, Zip64Wanted(FLocal),
+                      rawName, FLocalExtra, FLocalUnicodeName);
   FHighWords = FLocalExtra.High;
   if (have != static_cast<int32_t>(length))
     archive.Seek64(position + static_cast<int64_t>(TLocalFileHeader::kSize) + length,
                    host::kSeekBegin);
   return got == static_cast<int32_t>(sizeof header);
-}
-
-void TUnZip::TakeNameAndExtra(uint8_t* bytes, uint32_t have, uint32_t nameLength,
-                              uint32_t extraLength, bool enciphered, bool central,
-                              TZip64Wanted wanted, std::string& rawName, TZipExtra& extra,
-                              std::string& unicodeName) {
-  uint32_t kept = std::min({nameLength, kMaxZipNameKept, have});
-  if (enciphered) DecipherZipName(bytes, kept);
-  extra = have > nameLength
-              ? ParseZipExtraFields(bytes + nameLength, std::min(extraLength, have - nameLength),
-                                    central, wanted)
-              : TZipExtra{};
-  // The Unicode Path's CRC covers the whole stored name (headers the engine enciphers carry none).
-  unicodeName.clear();
-  if (extra.HasUnicodePath && !enciphered && have >= nameLength)
-    unicodeName = extra.UnicodeNameFor(bytes, nameLength);
-  kept = static_cast<uint32_t>(std::find(bytes, bytes + kept, uint8_t{0}) - bytes);
-  rawName.assign(reinterpret_cast<const char*>(bytes), kept);
-}
-
-void TUnZip::ExtractCentralMembers(std::unique_ptr<TStream32>& archive) {
-  ExtractMembers(archive, true);
-}
-
-void TUnZip::ExtractLocalMembers(std::unique_ptr<TStream32>& archive) {
-  ExtractMembers(archive, false);
 }
 
 void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
@@ -711,7 +596,6 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
   bool ok = false;
   while (FRemainingOutput > 0) {
     if (FCancel) break;
-    host::ProcessMessages();
     const uint32_t chunk =
         static_cast<uint32_t>(std::min<int64_t>(FRemainingOutput, kInflateOutputSize));
     const TInflateStep step = FInflate->Run(output, chunk, source);

@@ -12,6 +12,7 @@
 #include "archive/codecs/arvInflate.h"
 #include "archive/driver/arvbase.h"
 #include "archive/records/arvSpan.h"
+#include "archive/records/arvZipDir.h"
 #include "archive/records/arvZipRecs.h"
 
 // ---- symbolic links ------------------------------------------------------------------------------
@@ -65,10 +66,9 @@ class TUnZip : public TUnBase {
   bool DecodeZipMember(const std::string& outputPath, TMemberSizes& sizes, host::THandle out,
                        std::unique_ptr<TStream32>& archive) override;
 
-  int ReadCentralDirectory(TStream32& archive);
-  int ScanLocalHeaders(TStream32& archive);
-  void ExtractCentralMembers(std::unique_ptr<TStream32>& archive);
-  void ExtractLocalMembers(std::unique_ptr<TStream32>& archive);
+  // Lists the selected members of the walk (the directory's, or the local headers') in archive
+  // order; their number.
+  int ListMembers(TStream32& archive);
   bool InflateMember(std::unique_ptr<TStream32>& archive, host::THandle out, bool deflate64);
   bool MethodSupported(const TMemberSizes& sizes) const override;
 
@@ -76,12 +76,6 @@ class TUnZip : public TUnBase {
   // Reads the local header at `position` (deciphered when enciphered), its name and its extra
   // field; leaves the archive at the member's data. False when not all 30 bytes arrived.
   bool ReadLocalHeader(TStream32& archive, int64_t position, std::string& rawName);
-  // The stored name (deciphered when the header was, whole, cut only at a zero byte) and the
-  // high words of the extra field, from the `have` bytes that followed a header.
-  // `unicodeName` gets the UTF-8 name of a Unicode Path subfield made for this stored name.
-  void TakeNameAndExtra(uint8_t* bytes, uint32_t have, uint32_t nameLength, uint32_t extraLength,
-                        bool enciphered, bool central, TZip64Wanted wanted, std::string& rawName,
-                        TZipExtra& extra, std::string& unicodeName);
   // A member stored as a Unix symbolic link: made a link when its target stays inside ExtractDir,
   // reported and left out otherwise.
   void ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& sizes, uint32_t expectedCrc);
@@ -94,10 +88,10 @@ class TUnZip : public TUnBase {
   bool DecodeLegacy(const std::string& outputPath, std::unique_ptr<TStream32>& archive,
                     host::THandle out);
   void ExtractMembers(std::unique_ptr<TStream32>& archive, bool central);
-  // Walks the local headers from the archive's start and lists the selected members found there;
-  // with `listed` (sorted local-header offsets), only those not listed yet. False when the walk
-  // met a member whose end could not be found (reported).
-  bool CollectLocalMembers(TStream32& archive, const std::vector<int64_t>* listed);
+  // Lists a selected central entry whose local header is where it says (reported and left out
+  // otherwise).
+  void ListCentralMember(TStream32& archive, TZipDirectoryReader& reader, TZipDirMember& member,
+                         bool spanned);
 
   TDiskSpannObj FSpan;
   TUnBaseHeaderObj* FList = nullptr;  // the pass's member list (owned by ExtractArchive)

@@ -1,0 +1,143 @@
+// The zip directory reader that the lister and the extractor share: one walk producing a zip
+// archive's members in archive order — the central directory entry by entry, the members that a
+// directory shorter than its end record announces has lost (looked for through the local headers
+// from the archive's start), or, without a directory, the local headers one after another (the
+// spanning marker stepped over). Each member comes with its stored and Unicode Path names, its
+// extra field (ZIP64 sizes and offset, exact times) and, for local headers, where its data ends.
+// What is selected, reported per member, listed or extracted stays the caller's: the reader only
+// says what is there. It reads through a TStream32 and never writes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "archive/codecs/arvCrypt.h"
+#include "archive/messages/arvReports.h"
+#include "archive/records/arvZipRecs.h"
+
+class TStream32;
+
+// An archive that holds nothing: an end record announcing no entry and nothing else found (a split
+// set keeps its members on other volumes whatever its last end record says).
+bool ZipArchiveIsEmpty(bool splitSet, const TZipLocation& location);
+
+// One member as the walk found it.
+struct TZipDirMember {
+  // Where it was found: a central entry, or a local header (with no directory, or recovered
+  // behind a short one).
+  bool FromDirectory = false;
+  bool Recovered = false;
+  // A recovered member that the caller listed already from the directory (only its end counts).
+  bool Listed = false;
+  bool Enciphered = false;    // the header and the name were enciphered
+  int64_t HeaderStart = 0;    // where its central or local header starts
+  int64_t LocalOffset = 0;    // where its local header is (a central entry's, adjusted)
+  // Central entries: the fixed header as read (deciphered) and decoded; the comment's place.
+  uint8_t CentralBytes[TCentralFileHeader::kSize] = {};
+  TCentralFileHeader Central;
+  int64_t CommentPosition = 0;
+  // Local headers: the fixed header decoded; the data descriptor when its sizes follow the data.
+  TLocalFileHeader Local;
+  bool HasDescriptor = false;
+  TDataDescriptor Descriptor;
+  // False when where a local member's data ends cannot be found: nothing behind it is read, the
+  // walk ends with it.
+  bool EndFound = true;
+  std::string RawName;      // the stored name, deciphered, kept whole, cut at a zero byte
+  std::string UnicodeName;  // UTF-8, from a Unicode Path made for this stored name, else empty
+  std::string Name;         // the system name (OEM translated when asked, "/" made "\")
+  TZipExtra Extra;          // what its extra field says
+  // Its sizes: ZIP64 values when present, else the fields with their high words; a local
+  // member's data descriptor's when it has one.
+  int64_t PackedSize = 0;
+  int64_t UnpackedSize = 0;
+  uint16_t Flags() const { return FromDirectory ? Central.Flags : Local.Flags; }
+  uint16_t Method() const { return FromDirectory ? Central.Method : Local.Method; }
+  uint32_t DosDateTime() const { return FromDirectory ? Central.DosDateTime : Local.DosDateTime; }
+  uint32_t Crc32() const {
+    return FromDirectory ? Central.Crc32 : HasDescriptor ? Descriptor.Crc32 : Local.Crc32;
+  }
+};
+
+// The stored name, the extra field and a Unicode Path's name made for the stored name, from the
+// `have` bytes that followed a header (`nameLength` + `extraLength` were wanted). The name is
+// deciphered first with `cipher` (continuing its header's key state) when given, kept whole and
+// cut only at a zero byte.
+void TakeZipNameAndExtra(uint8_t* bytes, uint32_t have, uint32_t nameLength, uint32_t extraLength,
+                         TZipCipher* cipher, bool central, TZip64Wanted wanted,
+                         std::string& rawName, TZipExtra& extra, std::string& unicodeName);
+
+// How the reader reports what it alone knows (a directory found short), fed into the owner's
+// report route.
+using TZipDirReport = std::function<void(TReportSeverity severity, TReportSubject subject,
+                                         const std::string& detail, int code)>;
+
+class TZipDirectoryReader {
+ public:
+  struct TSetup {
+    bool Directory = true;  // read the central directory; otherwise walk the local headers
+    int64_t Start = 0;      // the first central header, or where the first local header is
+    int64_t OffsetAdjustment = 0;  // added to every recorded local-header offset
+    bool ExtendedEnd = false;      // an extended end record: offsets' 0x0064 high words count
+    // Entries the end record announces; -1 when no count can be trusted (a set on several
+    // volumes, an extended end record). A directory that holds fewer is completed from the local
+    // headers.
+    int64_t Announced = -1;
+    bool TranslateOem = true;         // names written by DOS-like hosts are OEM text
+    const uint8_t* Cancel = nullptr;  // a non-zero flag ends the walk
+    // Say so (25114, the archive) when the walk meets something that is no header before it has
+    // found a single one.
+    bool SayNoHeader = false;
+    TZipDirReport Report;
+  };
+
+  TZipDirectoryReader(TStream32& archive, TSetup setup);
+
+  // The next member in archive order; false when there is none (the walk is over).
+  bool Next(TZipDirMember& member);
+  // The caller took a central entry whose local header is at `localOffset`: a completion of a
+  // short directory marks it Listed.
+  void MarkListed(int64_t localOffset);
+  // Whether the local header a central entry points to is there (read through `probe`, so the
+  // walk's own reads stay where they are); `localExtra`, when given, receives what that header's
+  // extra field says.
+  static bool LocalHeaderPresent(TStream32& probe, int64_t localOffset,
+                                 TZipExtra* localExtra = nullptr);
+
+  // Central or local headers recognised so far (a recovery's not counted).
+  int64_t HeadersSeen() const { return FHeadersSeen; }
+  // The directory held fewer entries than announced (reported when found).
+  bool DirectoryDamaged() const { return FDamaged; }
+
+ private:
+  enum class TPhase : uint8_t { Directory, Recovery, Local, Done };
+  bool NextCentral(TZipDirMember& member);
+  bool NextLocal(TZipDirMember& member);
+  // The end of the directory: a short one starts the recovery.
+  void EndDirectory();
+  // Positions a local walk at `position`, stepping over the spanning marker.
+  void StartLocalWalk(int64_t position);
+  void TakeNameAndExtra(uint32_t have, uint32_t nameLength, uint32_t extraLength, bool central,
+                        TZip64Wanted wanted, TZipDirMember& member) {
+    TakeZipNameAndExtra(FVariable.data(), have, nameLength, extraLength,
+                        member.Enciphered ? &FHeaderCipher : nullptr, central, wanted,
+                        member.RawName, member.Extra, member.UnicodeName);
+  }
+  // The archive-level 25114 of a walk that found no header at all.
+  void SayIfNoHeaderYet();
+  bool Cancelled() const { return FSetup.Cancel && *FSetup.Cancel; }
+
+  TStream32& FArchive;
+  TSetup FSetup;
+  TPhase FPhase;
+  int64_t FPosition = 0;
+  int64_t FArchiveSize = 0;
+  int64_t FHeadersSeen = 0;
+  bool FDamaged = false;
+  std::vector<int64_t> FListed;  // local-header offsets of the members the caller listed
+  bool FListedSorted = true;
+  std::vector<uint8_t> FVariable;  // a header's name and extra field as read
+  TZipCipher FHeaderCipher;        // key state for enciphered headers and their names
+};
