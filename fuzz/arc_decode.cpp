@@ -1,5 +1,5 @@
 // Fuzz harness for ARC's decoders. The first byte selects the method (1 to 9), the next three
-// give the original size (up to 16 MiB) and the read slice; the rest is the member's packed data.
+// give the original size (up to 4 MiB) and the read slice; the rest is the member's packed data.
 // It checks the output bound, the block bound and that the decoder ends with a status, never a
 // crash or an exception.
 #include <algorithm>
@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
   const uint8_t method = static_cast<uint8_t>(1 + data[0] % 9);
-  const uint64_t originalSize = (static_cast<uint64_t>(data[1]) << 8 | data[2]) << (data[3] & 8);
+  const uint64_t originalSize = (static_cast<uint64_t>(data[1]) << 8 | data[2]) << (data[3] & 8 ? 6 : 0);
   const size_t slice = 1 + (data[3] & 7) * 1531;
   const uint8_t* input = data + 4;
   const size_t inputSize = size - 4;

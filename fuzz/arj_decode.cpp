@@ -1,5 +1,5 @@
 // Fuzz harness for ARJ's decoders. The first byte selects the method (0 to 4) and whether the
-// packed bytes are garbled, the next three give the original size (up to 16 MiB) and the read
+// packed bytes are garbled, the next three give the original size (up to 4 MiB) and the read
 // slice; the rest is the member's packed data. It checks the output bound, the block bound and
 // that the decoder ends with a status, never a crash or an exception.
 #include <algorithm>
@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
   const uint8_t method = data[0] % 5;
   const bool garbled = (data[0] & 0x80) != 0;
-  const uint64_t originalSize = (static_cast<uint64_t>(data[1]) << 8 | data[2]) << (data[3] & 8);
+  const uint64_t originalSize = (static_cast<uint64_t>(data[1]) << 8 | data[2]) << (data[3] & 8 ? 6 : 0);
   const size_t slice = 1 + (data[3] & 7) * 1531;
   const uint8_t* input = data + 4;
   const size_t inputSize = size - 4;

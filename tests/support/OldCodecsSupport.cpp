@@ -1,12 +1,6 @@
 #include "support/OldCodecsSupport.h"
 
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 #include "archive/codecs/arvCrcTables.h"
@@ -97,26 +91,6 @@ TCodecRun RunCodec(const std::vector<uint8_t>& input, size_t slice,
   io.Cancel = &cancel;
   run.status = decode(io);
   return run;
-}
-
-bool HaveTool(const std::string& tool) {
-  return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-int RunIn(const std::string& dir, const std::string& command) {
-  const std::string line = "cd '" + dir + "' && " + command + " >/dev/null 2>&1 </dev/null";
-  const int status = std::system(line.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::vector<uint8_t> ReadBytes(const std::string& hostPath) {
-  std::ifstream in(hostPath, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const std::string& hostPath, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(hostPath, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 uint32_t Crc32Of(const std::vector<uint8_t>& bytes) {

@@ -1,6 +1,6 @@
 // Helpers for the tests of the old formats' decoders (ARJ, ARC): payloads that exercise the
 // methods, a most-significant-bit-first bit writer, running a codec over a byte vector with reads
-// cut into slices of a chosen size, and running the archivers that make fixtures at test time.
+// cut into slices of a chosen size, and the checksums of the formats.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/codecs/arvCodecIo.h"
+#include "support/ReaderFixture.h"  // ReadBytes, WriteBytes, HaveTool, RunIn
 
 namespace parcelo::test {
 
@@ -44,13 +45,6 @@ struct TCodecRun {
 TCodecRun RunCodec(const std::vector<uint8_t>& input, size_t slice,
                    const std::function<TCodecStatus(const TCodecIo&)>& decode,
                    int cancelAfterWrites = 0);
-
-// True when `tool` is on the PATH.
-bool HaveTool(const std::string& tool);
-// Runs a shell command in `dir`, its output discarded; its exit status.
-int RunIn(const std::string& dir, const std::string& command);
-std::vector<uint8_t> ReadBytes(const std::string& hostPath);
-void WriteBytes(const std::string& hostPath, const std::vector<uint8_t>& bytes);
 
 uint32_t Crc32Of(const std::vector<uint8_t>& bytes);
 uint16_t Crc16Of(const std::vector<uint8_t>& bytes);

@@ -91,7 +91,7 @@ class ArcArchiver : public ::testing::Test {
       names += " " + name;
     }
     const std::string archive = "t" + std::to_string(counter_++) + ".arc";
-    EXPECT_EQ(parcelo::test::RunIn(dir_.HostPath(), "arc " + command + " " + archive + names), 0);
+    EXPECT_TRUE(parcelo::test::RunIn(dir_.HostPath(), "arc " + command + " " + archive + names));
     return ParseArc(parcelo::test::ReadBytes(dir_.Host(archive)));
   }
 
@@ -300,7 +300,7 @@ TEST(ArcOldCrunch, OwnEncoderRoundTripsAndUnarAgrees) {
   if (!parcelo::test::HaveTool("unar")) GTEST_SKIP() << "unar is not installed";
   parcelo::test::TempDir dir("arcold");
   parcelo::test::WriteBytes(dir.Host("old.arc"), ArcArchive(members));
-  ASSERT_EQ(parcelo::test::RunIn(dir.HostPath(), "unar -q -o out -D old.arc"), 0);
+  ASSERT_TRUE(parcelo::test::RunIn(dir.HostPath(), "unar -q -o out -D old.arc"));
   for (const auto& [name, payload] : originals)
     EXPECT_EQ(parcelo::test::ReadBytes(dir.Host("out/" + name)), payload) << name;
 }
