@@ -142,7 +142,9 @@ TEST_F(ArjSource, GarbledMembersTakeTheirPasswordAndSayWhenItIsWrong) {
     const auto walked = Walk(*source, "OpenSesame");
     ExpectFiles(walked, 4);
     for (const auto& w : walked) {
-      if (w.Member.Kind == TMemberKind::File && w.Member.Size > 0) EXPECT_TRUE(w.Member.Encrypted);
+      if (w.Member.Kind == TMemberKind::File && w.Member.Size > 0) {
+        EXPECT_TRUE(w.Member.Encrypted) << w.Member.Name;
+      }
     }
   }
   for (const std::string wrong : {"opensesame", "", "OpenSesam"}) {
