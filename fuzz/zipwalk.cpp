@@ -69,7 +69,7 @@ void ListOnce(const std::vector<uint8_t>& bytes, bool showDirs) {
     if (filenum != arcova.NumFiles()) __builtin_trap();
     if (e.Ratio > 100) __builtin_trap();
     checksum += e.FileName.size() + e.MethodName.size() + e.Comment.size() +
-                static_cast<uint64_t>(e.Date) + e.Crc32;
+                static_cast<uint64_t>(static_cast<int64_t>(e.Date)) + e.Crc32;
     ++reported;
   };
   arcova.Scan();
