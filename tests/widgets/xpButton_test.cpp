@@ -2,6 +2,10 @@
 // QTest on the offscreen platform (mouse, keys, dialog keys, accelerators, focus, modal results).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
@@ -242,6 +246,12 @@ TEST(xpButtonPaint, TinyAndOddSizesDoNotFail) {
 
 // ---- input ----
 
+// The accessibility events a test saw (the update handler is a plain function).
+std::vector<QAccessible::Event>& AccessibilityEvents() {
+  static std::vector<QAccessible::Event> events;
+  return events;
+}
+
 struct Clicks {
   int count = 0;
   void Attach(TxpButton& button) {
@@ -474,6 +484,42 @@ TEST(xpButtonModal, ModalResultGoesToTheOwningDialog) {
   other.show();
   doomed->Click();
   EXPECT_EQ(other.result(), 0);
+}
+
+// What a screen reader hears of a button: its role, its caption without the "&", its Alt key, its
+// states, and a press action that clicks it; changes are announced.
+TEST_F(xpButtonInput, AssistiveTechnologyReadsAndPressesIt) {
+  QAccessible::installUpdateHandler(
+      [](QAccessibleEvent* event) { AccessibilityEvents().push_back(event->type()); });
+  QAccessible::setActive(true);
+  AccessibilityEvents().clear();
+  button->SetCaption("&Browse");
+  QAccessibleInterface* face = QAccessible::queryAccessibleInterface(button);
+  ASSERT_NE(face, nullptr);
+  EXPECT_EQ(face->role(), QAccessible::Button);
+  EXPECT_EQ(face->text(QAccessible::Name), "Browse");
+  EXPECT_EQ(face->text(QAccessible::Accelerator),
+            QKeySequence(Qt::ALT | Qt::Key_B).toString(QKeySequence::NativeText));
+  EXPECT_TRUE(face->state().focusable);
+  EXPECT_FALSE(face->state().pressed);
+  QTest::mousePress(button, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_TRUE(face->state().pressed);
+  QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_EQ(clicks.count, 1);
+  ASSERT_NE(face->actionInterface(), nullptr);
+  face->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  EXPECT_EQ(clicks.count, 2);
+  button->SetEnabled(false);
+  EXPECT_TRUE(face->state().disabled);
+  face->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  EXPECT_EQ(clicks.count, 2);  // a disabled button is not pressed by a robot either
+  button->setAccessibleName("Choose the archive");
+  EXPECT_EQ(face->text(QAccessible::Name), "Choose the archive");
+  const auto& seen = AccessibilityEvents();
+  EXPECT_NE(std::find(seen.begin(), seen.end(), QAccessible::NameChanged), seen.end());
+  EXPECT_NE(std::find(seen.begin(), seen.end(), QAccessible::StateChanged), seen.end());
+  QAccessible::installUpdateHandler(nullptr);
+  QAccessible::setActive(false);
 }
 
 }  // namespace
