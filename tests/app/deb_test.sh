@@ -48,7 +48,7 @@ id=org.parcelo.Parcelo
 for f in usr/bin/parcelo usr/bin/parcelo-cli usr/share/applications/$id.desktop \
          usr/share/metainfo/$id.metainfo.xml usr/share/kio/servicemenus/$id.extract.desktop \
          usr/share/nautilus-python/extensions/parcelo_extract.py usr/share/doc/parcelo/copyright \
-         usr/share/doc/parcelo/changelog.Debian.gz usr/share/man/man1/parcelo-cli.1*; do
+         usr/share/doc/parcelo/changelog.gz usr/share/man/man1/parcelo-cli.1.gz usr/share/man/man1/parcelo.1.gz; do
   compgen -G "$root/$f" >/dev/null || fail "$f is not in the package"
 done
 grep -q '^License: MIT' "$root/usr/share/doc/parcelo/copyright" || fail "the copyright file names no MIT license"

@@ -35,7 +35,8 @@ appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/n
 grep -q '<project_license>MIT</project_license>' "$prefix/share/metainfo/$id.metainfo.xml" ||
   fail "the metainfo names no project license"
 menu=$prefix/share/kio/servicemenus/$id.extract.desktop
-[ -x "$menu" ] || fail "the service menu is missing or not executable (Dolphin wants it so)"
+[ -s "$menu" ] || fail "the service menu is missing"
+[ -s "$prefix/share/man/man1/parcelo.1" ] || fail "the manual page of parcelo is missing"
 complaints=$(desktop-file-validate "$menu" 2>&1 |
   grep -v 'key "\(MimeType\|Actions\)" is present in group "Desktop Entry", but the type is "Service"' || true)
 [ -z "$complaints" ] || fail "the service menu: $complaints"
