@@ -41,6 +41,15 @@ struct TDrained {
   }
 };
 
+// Whole bytes compared without printing them: a difference says where and how long each is.
+inline ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want) {
+  if (got == want) return ::testing::AssertionSuccess();
+  size_t at = 0;
+  while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
+  return ::testing::AssertionFailure() << "got " << got.size() << " bytes, want " << want.size()
+                                       << ", first difference at " << at;
+}
+
 // Type detection of a host file: the type and where its first record starts.
 struct TDetected {
   TArcType type = atNA;
