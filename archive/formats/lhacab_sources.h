@@ -18,7 +18,7 @@ std::unique_ptr<TMemberSource> CreateCabSource(const std::string& hostPath, int6
 // An SZDD or KWAJ file (the MS-DOS COMPRESS.EXE forms): one member.
 std::unique_ptr<TMemberSource> CreateMsCompressSource(const std::string& hostPath, int64_t start,
                                                       const TSourceServices& services);
-// atUUE: every "begin" block of the file, one member each.
+// atUUE: the block of the first "begin" line (in the file's first 32 KiB), one member.
 std::unique_ptr<TMemberSource> CreateUueSource(const std::string& hostPath, int64_t start,
                                                const TSourceServices& services);
 // atZoo: stored, LZW (lzd) and lh5 members, folders; deleted entries are skipped.
