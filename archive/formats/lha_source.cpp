@@ -85,6 +85,27 @@ class TLhaSource final : public TMemberSource {
   bool FEnded = false;
 };
 
+// liblhasa lower-cases the names of MS-DOS archives; the engine keeps names as stored (so does the
+// lister). The text is looked up in the raw header, separators ("/", "\\", 0xFF) and ASCII case
+// aside, and takes the stored case back.
+void RestoreStoredCase(std::string& text, const uint8_t* raw, size_t rawLength) {
+  if (text.empty() || !raw || rawLength < text.size()) return;
+  auto fold = [](uint8_t c) -> uint8_t {
+    if (c == '\\' || c == 0xFF) return '/';
+    return c >= 'A' && c <= 'Z' ? static_cast<uint8_t>(c + 32) : c;
+  };
+  for (size_t at = 0; at + text.size() <= rawLength; ++at) {
+    size_t k = 0;
+    while (k < text.size() && fold(raw[at + k]) == fold(static_cast<uint8_t>(text[k]))) ++k;
+    if (k < text.size()) continue;
+    for (k = 0; k < text.size(); ++k) {
+      const uint8_t c = raw[at + k];
+      if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) text[k] = static_cast<char>(c);
+    }
+    return;
+  }
+}
+
 std::string StoredText(const char* text, bool oem) {
   if (!text) return {};
   return oem ? host::OemToAnsi(text) : std::string(text);
@@ -110,7 +131,13 @@ bool TLhaSource::Next(TSourceMember& member) {
   const LHAFileHeader& h = *FHeader;
   const bool oem = h.os_type != LHA_OS_TYPE_UNIX;
   member = TSourceMember{};
-  std::string name = StoredText(h.path, oem);
+  std::string path = h.path ? h.path : "";
+  std::string file = h.filename ? h.filename : "";
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  RestoreStoredCase(path, h.raw_data, h.raw_data_len);
+  RestoreStoredCase(file, h.raw_data, h.raw_data_len);
+  if (h.path && !path.empty()) path += '/';
+  std::string name = StoredText(path.c_str(), oem);
   const bool isDirEntry = std::strcmp(h.compress_method, LHA_COMPRESS_TYPE_DIR) == 0;
   if (h.symlink_target) {
     member.Kind = TMemberKind::Symlink;
@@ -120,7 +147,7 @@ bool TLhaSource::Next(TSourceMember& member) {
   }
   if (h.filename) {
     if (!name.empty() && name.back() != '/') name += '/';
-    name += StoredText(h.filename, oem);
+    name += StoredText(file.c_str(), oem);
   }
   if (member.Kind == TMemberKind::Folder && !name.empty() && name.back() != '/') name += '/';
   member.Name = std::move(name);
