@@ -5,6 +5,7 @@
 // again, granted a few times. The seeds in corpus/member_sources were made by jlha (-lh0-, -lh5-,
 // -lh6-, -lh7-; levels 0 to 2), gcab (stored, MSZIP), uuencode, and field by field as the tests
 // build them (LHA level 3, SZDD, KWAJ, ZOO with stored, LZW and lh5 members, LZW streams).
+// PARCELO_FUZZ_SOURCE=0..5 in the environment holds a run to one of them, whatever the first byte.
 #include <unistd.h>
 
 #include <cstddef>
@@ -45,7 +46,11 @@ bool WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  const int which = data[0] % 6;
+  static const int forced = [] {
+    const char* value = std::getenv("PARCELO_FUZZ_SOURCE");
+    return value && *value >= '0' && *value <= '5' ? *value - '0' : -1;
+  }();
+  const int which = forced >= 0 ? forced : data[0] % 6;
   ++data;
   --size;
   uint64_t total = 0;
