@@ -38,6 +38,10 @@ constexpr unsigned kBlockCountBits = 15;
 constexpr unsigned kModePlain = 0;
 constexpr unsigned kModeDelta = 1;
 constexpr unsigned kModeExe = 2;
+constexpr size_t kMaxDeltaLength = (1 << 17) - 1;
+// The smallest window: a delta chunk waiting for its last byte stays in it, with room for a match.
+constexpr unsigned kMinWindowBits = 18;
+static_assert((size_t{1} << kMinWindowBits) > kMaxDeltaLength + (1 << 16) + 260);
 
 // A decode table: for the next `width` bits of the stream, the symbol and its code width. A slot
 // no code reaches holds width 0 (the data cannot be valid there).
@@ -171,9 +175,10 @@ struct TAceDecoder::TState {
 
   // The blocked mode's filter over the output.
   unsigned Mode = kModePlain;
-  uint64_t FilterStart = 0;  // output position where the current filter began
-  uint64_t FilterEnd = 0;    // delta: where it ends
-  unsigned DeltaDistance = 0;
+  size_t DeltaDistance = 1;
+  size_t DeltaLength = 1;
+  uint8_t DeltaSum = 0;
+  std::vector<uint8_t> Chunk;  // one chunk of the delta filter
   unsigned ExeMode = 0;
   uint64_t ExeNext = 0;  // where the executable filter looks for the next call
   uint64_t PatchStart = 0;  // the last operand changed, for bytes of it still in the window
@@ -295,7 +300,7 @@ struct TAceDecoder::TState {
 
   // ---- the dictionary
   void EnsureWindow(unsigned dictionaryBits) {
-    const size_t size = size_t{1} << std::max<unsigned>(dictionaryBits, 17);
+    const size_t size = size_t{1} << std::max<unsigned>(dictionaryBits, kMinWindowBits);
     if (Window.size() >= size) return;
     std::vector<uint8_t> grown(size);
     const uint64_t keep = std::min<uint64_t>(Position, Window.size());
@@ -309,6 +314,10 @@ struct TAceDecoder::TState {
   // executable filter, the last bytes stay back until the operand of a call there is whole, unless
   // the stretch ends at `end`.
   void Flush(uint64_t end, bool stretchEnds = false) {
+    if (Mode == kModeDelta) {
+      FlushDelta(end, stretchEnds);
+      return;
+    }
     if (Mode == kModeExe && !stretchEnds) end = end > Flushed + 4 ? end - 4 : Flushed;
     while (Flushed < end) {
       const uint64_t at = Flushed & Mask;
@@ -318,6 +327,26 @@ struct TAceDecoder::TState {
       if (Mode == kModeExe) FilterExe(count, stretchEnds ? end : UINT64_MAX);
       Flushed += count;
       Io->Write(Out.data(), count);
+    }
+  }
+  // The delta filter works on chunks of DeltaLength bytes (the last one of a stretch may be
+  // shorter). The encoder split a chunk into DeltaDistance planes (bytes 0, d, 2d, ...; then 1,
+  // 1 + d, ...), put them one after the other and sent each byte's difference from the one before
+  // it, across chunks; this sums the differences up again and puts the planes back.
+  void FlushDelta(uint64_t end, bool stretchEnds) {
+    while (Flushed < end) {
+      const uint64_t left = end - Flushed;
+      if (left < DeltaLength && !stretchEnds) return;  // the chunk is not whole yet
+      const size_t count = static_cast<size_t>(std::min<uint64_t>(left, DeltaLength));
+      size_t k = 0;
+      for (size_t plane = 0; plane < DeltaDistance && plane < count; ++plane) {
+        for (size_t p = plane; p < count; p += DeltaDistance) {
+          DeltaSum = static_cast<uint8_t>(DeltaSum + Window[(Flushed + k++) & Mask]);
+          Chunk[p] = DeltaSum;
+        }
+      }
+      Flushed += count;
+      Io->Write(Chunk.data(), count);
     }
   }
   // The executable filter: the encoder turned the relative operand of each call (E8, 32 bits) and
@@ -441,7 +470,11 @@ struct TAceDecoder::TState {
         break;
       case kModeDelta:
         DeltaDistance = Get(8);
-        FilterEnd = Position + Get(17);
+        DeltaLength = Get(17);
+        if (DeltaDistance == 0 || DeltaLength == 0)
+          return Fail(TCodecStatus::Corrupt, "an empty delta filter");
+        DeltaSum = 0;
+        Chunk.resize(kMaxDeltaLength);
         break;
       case kModeExe:
         ExeMode = Get(8);
@@ -452,7 +485,6 @@ struct TAceDecoder::TState {
     }
     if (Overrun()) return Fail(TCodecStatus::Truncated, "the data ends early");
     Mode = mode;
-    FilterStart = Position;
     ExeNext = Position;
     PatchCount = 0;
     return TCodecStatus::Ok;
