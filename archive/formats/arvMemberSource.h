@@ -92,3 +92,6 @@ std::unique_ptr<TMemberSource> OpenMemberSource(TArcType type, const std::string
 // ACE 1.0 and 2.0 (plain, self-extracting, solid, multi-volume).
 std::unique_ptr<TMemberSource> CreateAceSource(const std::string& hostPath, int64_t start,
                                                const TSourceServices& services);
+// BH: members walked and named; their methods refused (Unsupported, the method named).
+std::unique_ptr<TMemberSource> CreateBhSource(const std::string& hostPath, int64_t start,
+                                              const TSourceServices& services);
