@@ -302,7 +302,9 @@ TEST(AceErrors, GarbageNeverRunsAwayAndCancelStops) {
     for (uint8_t& b : packed) b = static_cast<uint8_t>((seed = seed * 1664525 + 1013904223) >> 24);
     const TRun run = Decode(packed, 5000);
     EXPECT_LE(run.Out.size(), 5000u);
-    if (run.Status == TCodecStatus::Ok) EXPECT_EQ(run.Out.size(), 5000u);
+    if (run.Status == TCodecStatus::Ok) {
+      EXPECT_EQ(run.Out.size(), 5000u);
+    }
   }
   TAceStreamWriter w;
   for (int i = 0; i < 200000; ++i) w.Literal(static_cast<uint8_t>(i));

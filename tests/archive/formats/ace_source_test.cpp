@@ -332,8 +332,9 @@ TEST_F(AceSourceTest, CutArchivesNeverYieldMoreThanTheyHold) {
     const TWalk walk = Walk(path);
     EXPECT_LE(walk.Members.size(), 3u);
     for (const auto& m : walk.Members)
-      if (m.Result == TDecodeResult::Ok && m.Member.Kind == TMemberKind::File)
+      if (m.Result == TDecodeResult::Ok && m.Member.Kind == TMemberKind::File) {
         EXPECT_EQ(static_cast<int64_t>(m.Data.size()), m.Member.Size);
+      }
   }
 }
 
