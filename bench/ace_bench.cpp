@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/formats/arvMemberSource.h"
+#include "archive/formats/old_sources.h"
 #include "support/AceWriter.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "archive/codecs/arvAce.h"
-#include "archive/formats/arvMemberSource.h"
+#include "archive/formats/old_sources.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "archive/codecs/arvAce.h"
 #include "archive/codecs/arvBytes.h"
 #include "archive/common/arvStreams.h"
-#include "archive/formats/arvMemberSource.h"
+#include "archive/formats/old_sources.h"
 #include "archive/messages/Err_Msgs.h"
 #include "platform/host.h"
 

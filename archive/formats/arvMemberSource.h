@@ -87,11 +87,3 @@ class TMemberSource {
 // `hostPath` (a host path); nullptr when no source reads this type.
 std::unique_ptr<TMemberSource> OpenMemberSource(TArcType type, const std::string& hostPath,
                                                 int64_t start, const TSourceServices& services);
-
-// ---- the sources of the old formats whose decoders are our own ---------------------------------
-// ACE 1.0 and 2.0 (plain, self-extracting, solid, multi-volume).
-std::unique_ptr<TMemberSource> CreateAceSource(const std::string& hostPath, int64_t start,
-                                               const TSourceServices& services);
-// BH: members walked and named; their methods refused (Unsupported, the method named).
-std::unique_ptr<TMemberSource> CreateBhSource(const std::string& hostPath, int64_t start,
-                                              const TSourceServices& services);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/formats/arvMemberSource.h"
+#include "archive/formats/old_sources.h"
 #include "archive/messages/Err_Msgs.h"
 #include "support/AceWriter.h"
 #include "support/MiniZip.h"

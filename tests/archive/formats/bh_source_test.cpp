@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/formats/arvMemberSource.h"
+#include "archive/formats/old_sources.h"
 #include "archive/messages/Err_Msgs.h"
 #include "support/ReaderFixture.h"
 #include "support/TempDir.h"
