@@ -32,7 +32,7 @@ TRun Decode(TAceDecoder& decoder, const std::vector<uint8_t>& packed, uint64_t s
   TCodecIo io;
   io.Read = [&](uint8_t* buffer, size_t count) {
     const size_t n = std::min({count, piece, packed.size() - at});
-    std::memcpy(buffer, packed.data() + at, n);
+    if (n != 0) std::memcpy(buffer, packed.data() + at, n);
     at += n;
     return n;
   };
