@@ -1,5 +1,5 @@
-// parcelo-cli extract: unpacks a zip archive with the zip extractor (TUnZip) into a folder, the way
-// the wizard does, with terminal prompts for passwords, existing files and split volumes, and a
+// parcelo-cli extract: unpacks an archive into a folder, the way the wizard does: a zip with the zip
+// extractor (TUnZip), every other format with TUnArchive, with terminal prompts for passwords, existing files and split volumes, and a
 // progress bar on a terminal. Paths come in and go out as host paths; the engine sees system ones.
 // parcelo-cli test is the same run with the extractor testing only: every member is decoded and
 // its checksum checked, and nothing is written.
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive/messages/Err_Msgs.h"
+#include "archive/formats/arvUnArchive.h"
 #include "archive/zip/arvUnZip.h"
 #include "cli/commands.h"
 #include "cli/terminal_text.h"
@@ -120,12 +121,20 @@ int RunExtract(const TExtractOptions& options) {
     return path;
   };
 
-  TUnZip unzip;
-  unzip.SetArchiveFile(archive);
-  if (!IsZipFamily(unzip.ArcType())) {
+  // The extractor of the archive's type: the zip one, or the one of every other format.
+  TUnZip zipExtractor;
+  TUnArchive otherExtractor;
+  zipExtractor.SetArchiveFile(archive);
+  const bool isZip = IsZipFamily(zipExtractor.ArcType());
+  if (!isZip && !TUnArchive::ReadsType(zipExtractor.ArcType())) {
     printError(options.archive, LoadStr(kErrUnsupportedType), kErrUnsupportedType);
     return kExitErrors;
   }
+  if (!isZip) otherExtractor.SetArchiveFile(archive);
+  TUnBase& extractor = isZip ? static_cast<TUnBase&>(zipExtractor) : otherExtractor;
+  const auto selectedCount = [&] {
+    return isZip ? zipExtractor.SelectedCount() : otherExtractor.SelectedCount();
+  };
   if (!options.test && !MakeDirPath(destination)) {
     printError(destinationShown, LoadStr(kErrCreatingDirectory) + ": " + host::LastErrorText(),
                kErrCreatingDirectory);
@@ -135,18 +144,18 @@ int RunExtract(const TExtractOptions& options) {
   TStringList spec;
   for (const std::string& mask : options.masks) spec.Add(SlashToBackslash(mask));
   if (spec.Empty()) spec.Add("*.*");
-  unzip.SetFileSpec(spec);
-  unzip.SetExtractDir(destination);
-  unzip.SetCreateStoredDirs(true);
-  unzip.SetUseStoredDirs(!options.junkPaths);
+  extractor.SetFileSpec(spec);
+  extractor.SetExtractDir(destination);
+  extractor.SetCreateStoredDirs(true);
+  extractor.SetUseStoredDirs(!options.junkPaths);
   TStringList passwords;
   for (const std::string& password : options.passwords) passwords.Add(password);
-  unzip.SetPasswords(passwords);
-  unzip.SetTestOnly(options.test);
+  extractor.SetPasswords(passwords);
+  extractor.SetTestOnly(options.test);
 
   bool volumeMissing = false;
   bool passwordHint = false;
-  unzip.OnError = [&](TObject*, const std::string& fileName, const std::string& extendedMsg,
+  extractor.OnError = [&](TObject*, const std::string& fileName, const std::string& extendedMsg,
                       const std::string&, int code) {
     // After a volume could not be found every report says "User canceled"; one message is enough.
     if (volumeMissing && code == kErrUserCanceled) return;
@@ -155,7 +164,7 @@ int RunExtract(const TExtractOptions& options) {
     const bool isPath = extendedMsg.size() > 2 && extendedMsg[1] == ':' && extendedMsg[2] == '\\';
     if (!extendedMsg.empty()) message += ": " + (isPath ? ShowPath(extendedMsg) : extendedMsg);
     // The archive itself is named as the user named it, as list names it.
-    const bool isArchive = fileName.empty() || fileName == unzip.ArchiveFile();
+    const bool isArchive = fileName.empty() || fileName == extractor.ArchiveFile();
     printError(isArchive ? options.archive : shown(fileName), message, code);
     if (code == kErrPasswordFailed && !passwordHint) {
       std::fputs(
@@ -167,7 +176,7 @@ int RunExtract(const TExtractOptions& options) {
   };
 
   if (options.askPassword) {
-    unzip.OnGetPassword = [&](TObject*, const std::string& fileName, std::string& password,
+    extractor.OnGetPassword = [&](TObject*, const std::string& fileName, std::string& password,
                               bool& tryAgain) {
       bar.Clear();
       std::string line;
@@ -182,9 +191,9 @@ int RunExtract(const TExtractOptions& options) {
   }
 
   if (options.existing != TExistingFiles::Overwrite) {
-    unzip.SetConfirmOverwrites(true);
+    extractor.SetConfirmOverwrites(true);
     bool all = false, none = options.existing == TExistingFiles::Skip;
-    unzip.OnFileExists = [&, all, none](TObject*, const std::string& fileName, std::string& newName,
+    extractor.OnFileExists = [&, all, none](TObject*, const std::string& fileName, std::string& newName,
                                         TOverwriteMode& mode) mutable {
       if (none || all) {
         mode = none ? omSkip : omOverwrite;
@@ -232,7 +241,7 @@ int RunExtract(const TExtractOptions& options) {
     };
   }
 
-  unzip.OnNextVolume = [&](TObject*, std::string& volumeName, const std::string& volumeId,
+  extractor.OnNextVolume = [&](TObject*, std::string& volumeName, const std::string& volumeId,
                            bool exists, bool& cancel) {
     if (exists) {
       cancel = false;
@@ -247,9 +256,9 @@ int RunExtract(const TExtractOptions& options) {
 
   if (!options.quiet && host::IsTerminal(2)) {
     std::string lastPath, lastShown;
-    unzip.OnProgress = [&, lastPath, lastShown](TObject* sender, uint8_t byFile,
+    extractor.OnProgress = [&, lastPath, lastShown](TObject* sender, uint8_t byFile,
                                                 uint8_t byArchive) mutable {
-      const std::string& path = static_cast<TUnZip*>(sender)->OutputPath();
+      const std::string& path = static_cast<TZipCommon*>(sender)->OutputPath();
       if (path != lastPath) {
         lastPath = path;
         lastShown = Printable(shown(path));
@@ -258,19 +267,21 @@ int RunExtract(const TExtractOptions& options) {
     };
   }
 
-  const int count = unzip.Extract();
+  const int count = extractor.Extract();
   bar.Clear();
-  const int failed = unzip.FailedCount();
+  const int failed = extractor.FailedCount();
   // Nothing selected: masks that match no member are said to (unzip's status 11); an archive
   // without members is a warning.
-  const bool nothingMatched = unzip.SelectedCount() == 0 && failed == 0 && !options.masks.empty();
-  if (unzip.SelectedCount() == 0 && failed == 0) {
+  const bool nothingMatched = selectedCount() == 0 && failed == 0 && !options.masks.empty();
+  const bool damaged = isZip ? zipExtractor.DirectoryDamaged() : otherExtractor.ArchiveDamaged();
+  const bool directoryMissing = isZip && zipExtractor.DirectoryMissing();
+  if (selectedCount() == 0 && failed == 0) {
     if (nothingMatched) {
       std::string masks;
       for (const std::string& mask : options.masks) masks += (masks.empty() ? "" : " ") + mask;
       std::fprintf(stderr, "parcelo-cli: %s: no member matches %s\n",
                    Printable(options.archive).c_str(), Printable(masks).c_str());
-    } else if (!unzip.DirectoryDamaged() && !unzip.DirectoryMissing() && errors == 0) {
+    } else if (!damaged && !directoryMissing && errors == 0) {
       std::fprintf(stderr, "parcelo-cli: %s: the archive holds no members\n",
                    Printable(options.archive).c_str());
       ++errors;
@@ -288,6 +299,6 @@ int RunExtract(const TExtractOptions& options) {
     std::printf("%d file(s) extracted to %s\n", count, Printable(destinationShown).c_str());
   }
   if (nothingMatched) return kExitNothingMatched;
-  if (failed > 0 || unzip.DirectoryDamaged()) return kExitErrors;
+  if (failed > 0 || damaged) return kExitErrors;
   return errors == 0 ? kExitOk : kExitWarnings;
 }

@@ -9,6 +9,9 @@ packages=(
   clang libclang-rt-14-dev
   # the header-only command-line parser of parcelo-cli
   libcli11-dev
+  # product libraries: the readers of the other archive formats (TAR family, 7z, RAR, ISO, cpio,
+  # compressed files)
+  libarchive-dev
   # oracles and baselines for tests and benchmarks (never linked into the product)
   zlib1g-dev libdeflate-dev
   # archivers that make the test fixtures and race us in the benchmarks

@@ -69,6 +69,31 @@ uint32_t NowAsDosDateTime() {
 
 }  // namespace
 
+// ---- symbolic links ------------------------------------------------------------------------------
+bool SymlinkStaysInside(const std::string& linkName, const std::string& target) {
+  if (target.empty() || target[0] == '/' || target.find('\0') != std::string::npos) return false;
+  // The link's folder, as a depth below the destination.
+  int depth = 0;
+  size_t start = 0;
+  for (size_t end; (end = linkName.find('\\', start)) != std::string::npos; start = end + 1) {
+    if (end > start) ++depth;
+  }
+  bool named = false;  // a name has been passed: no ".." may follow
+  start = 0;
+  while (start <= target.size()) {
+    size_t end = target.find('/', start);
+    if (end == std::string::npos) end = target.size();
+    const std::string part = target.substr(start, end - start);
+    if (part == "..") {
+      if (named || --depth < 0) return false;
+    } else if (!part.empty() && part != ".") {
+      named = true;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
 // ---- TarvTimer ----------------------------------------------------------------------------------
 void TarvTimer::Start() {
   FElapsed = 0.0f;
@@ -494,6 +519,7 @@ int TUnBase::Extract() {
       FPassword.clear();  // nothing carried over from an earlier run
       FOutputPath.clear();
       FFolderTimes.clear();
+      FLinksMade.clear();
       try {
         ExtractArchive(archive);
       } catch (...) {
@@ -1014,6 +1040,37 @@ bool TUnBase::ChangeVolume(std::unique_ptr<TStream32>& archive, int index, int l
     return false;
   }
   FCurrentVolumeName = volumeName;
+  return true;
+}
+
+bool TUnBase::BelowLinkMade() const {
+  return std::any_of(FLinksMade.begin(), FLinksMade.end(), [this](const std::string& made) {
+    return FOutputPath.size() > made.size() && FOutputPath.compare(0, made.size(), made) == 0 &&
+           FOutputPath[made.size()] == '\\';
+  });
+}
+
+bool TUnBase::MakeSymlink(const std::string& target, std::string& reason) {
+  if (FTestOnly) return true;  // its target was read and checked; nothing is made
+  // The link's name below the destination, as the walk that makes it takes it.
+  std::string linkName;
+  if (FOutputPath.size() > FExtractDir.size() &&
+      FOutputPath.compare(0, FExtractDir.size(), FExtractDir) == 0)
+    linkName = FOutputPath.substr(FExtractDir.size());
+  if (linkName.empty() || !SymlinkStaysInside(linkName, target)) {
+    reason = "symbolic link to \"" + target + "\" leads outside the destination; not created";
+    return false;
+  }
+  MakeDirPath(FExtractDir);  // the destination itself is taken as given
+  if (!FOutputFolder.CreateSymlink(FExtractDir, linkName, target)) {
+    reason = "symbolic link to \"" + target + "\" not created: " + host::LastErrorText();
+    return false;
+  }
+  try {
+    FLinksMade.push_back(FOutputPath);
+  } catch (const std::bad_alloc&) {
+    // Unremembered, the link is only not guarded against later members writing through it.
+  }
   return true;
 }
 

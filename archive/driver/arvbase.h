@@ -141,6 +141,15 @@ struct TExactTime {
   uint32_t Nanoseconds = 0;
 };
 
+// ---- symbolic links ------------------------------------------------------------------------------
+// The longest link target any extractor reads.
+constexpr int64_t kMaxLinkTarget = 4095;
+// Whether the link `linkName` (relative to the destination, "\"-separated, its folders real ones)
+// pointing at `target` (host text, "/"-separated) leads to a place inside the destination, read
+// from the link's own folder: not absolute, never above the destination, and no ".." after a name
+// (which could climb out of another link it passes through).
+bool SymlinkStaysInside(const std::string& linkName, const std::string& target);
+
 // ---- TZipCommon ---------------------------------------------------------------------------------
 // Everything the lister (TArcova) and the extractors share.
 // How a block is read or written.
@@ -402,6 +411,14 @@ class TUnBase : public TZipCommon {
   // A scratch buffer of at least `size` bytes kept for the run (no allocation per member).
   uint8_t* RunBuffer(size_t size);
 
+  // ---- links
+  // Whether the output path lies below a symbolic link this run made: nothing is written there.
+  bool BelowLinkMade() const;
+  // Makes the output path (approved) a symbolic link holding `target` when the link stays inside
+  // ExtractDir; false with the reason (for the member's one report) otherwise. Test runs make
+  // nothing and pass.
+  bool MakeSymlink(const std::string& target, std::string& reason);
+
   // properties
   std::string FExtractDir;
   bool FUseStoredDirs = true;
@@ -445,6 +462,7 @@ class TUnBase : public TZipCommon {
     TExactTime Exact;
   };
   std::vector<TFolderTime> FFolderTimes;  // stored folders made by the run
+  std::vector<std::string> FLinksMade;    // output paths of the links the run made
 
  private:
   std::unique_ptr<uint8_t[]> FRunBuffer;

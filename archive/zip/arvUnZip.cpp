@@ -39,30 +39,6 @@ bool IsZipSymlink(const TCentralFileHeader& central) {
   return unixMode && ((central.ExternalAttributes >> 16) & kUnixFileType) == kUnixSymlink;
 }
 
-bool SymlinkStaysInside(const std::string& linkName, const std::string& target) {
-  if (target.empty() || target[0] == '/' || target.find('\0') != std::string::npos) return false;
-  // The link's folder, as a depth below the destination.
-  int depth = 0;
-  size_t start = 0;
-  for (size_t end; (end = linkName.find('\\', start)) != std::string::npos; start = end + 1) {
-    if (end > start) ++depth;
-  }
-  bool named = false;  // a name has been passed: no ".." may follow
-  start = 0;
-  while (start <= target.size()) {
-    size_t end = target.find('/', start);
-    if (end == std::string::npos) end = target.size();
-    const std::string part = target.substr(start, end - start);
-    if (part == "..") {
-      if (named || --depth < 0) return false;
-    } else if (!part.empty() && part != ".") {
-      named = true;
-    }
-    start = end + 1;
-  }
-  return true;
-}
-
 // ---- TUnZip -------------------------------------------------------------------------------------
 TUnZip::TUnZip(TComponent* owner) : TUnBase(owner) {}
 
@@ -91,7 +67,6 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
   }
   TUnBaseHeaderObj list;
   FList = &list;
-  FLinksMade.clear();
   const TScopeExit forget([this] { FList = nullptr; });
   try {
     // Without a central directory where the end record leads (or without an end record) the
@@ -437,11 +412,7 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
     FStoredName = name;
     BuildOutputName(FStoredName);
     // Nothing is written through a link this pass made: a member below one is reported.
-    const auto below = [this](const std::string& made) {
-      return FOutputPath.size() > made.size() && FOutputPath.compare(0, made.size(), made) == 0 &&
-             FOutputPath[made.size()] == '\\';
-    };
-    if (std::any_of(FLinksMade.begin(), FLinksMade.end(), below)) {
+    if (BelowLinkMade()) {
       ReportError(FOutputPath, "lies below a symbolic link made from the archive; not written", "0",
                   kErrInvalidFileName);
       SkipEntry(sizes);
@@ -466,11 +437,6 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
     SkipEntry(sizes);
     return;
   }
-  // The link's name below the destination, as the walk that makes it takes it.
-  std::string linkName;
-  if (FOutputPath.size() > FExtractDir.size() &&
-      FOutputPath.compare(0, FExtractDir.size(), FExtractDir) == 0)
-    linkName = FOutputPath.substr(FExtractDir.size());
   std::string target, reason;
   bool made = false;
   if (archive && ReadLinkTarget(*archive, sizes, target, reason)) {
@@ -481,21 +447,7 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
       MemberFailed(true);  // reported by the checksum test; nothing is made from a damaged target
       return;
     }
-    if (FTestOnly) {
-      made = true;  // its target was read and checked; nothing is made
-    } else if (linkName.empty() || !SymlinkStaysInside(linkName, target)) {
-      reason = "symbolic link to \"" + target + "\" leads outside the destination; not created";
-    } else if (MakeDirPath(FExtractDir),  // the destination itself is taken as given
-               !FOutputFolder.CreateSymlink(FExtractDir, linkName, target)) {
-      reason = "symbolic link to \"" + target + "\" not created: " + host::LastErrorText();
-    } else {
-      made = true;
-      try {
-        FLinksMade.push_back(FOutputPath);
-      } catch (const std::bad_alloc&) {
-        // Unremembered, the link is only not guarded against later members writing through it.
-      }
-    }
+    made = MakeSymlink(target, reason);
   } else {
     SkipEntry(sizes);
   }

@@ -159,7 +159,10 @@ TEST(ArcTypeNames, DisplayNamesAreTheLibraryTexts) {
   for (int t = 1; t < kArcTypeCount; ++t) {
     EXPECT_EQ(std::strlen(ArcTypeDisplayName(static_cast<TArcType>(t))), 10u) << t;
   }
-  EXPECT_STREQ(ArcTypeDisplayName(static_cast<TArcType>(34)), "");
+  EXPECT_STREQ(ArcTypeDisplayName(at7Zip), "7-Zip     ");
+  EXPECT_STREQ(ArcTypeDisplayName(atIso9660), "ISO 9660  ");
+  EXPECT_STREQ(ArcTypeDisplayName(static_cast<TArcType>(kArcTypeCount)), "");
+  EXPECT_EQ(static_cast<int>(at7Zip), 34);  // the new types come after the 34 of old
   EXPECT_STREQ(ArcTypeEnumName(atZipExe), "atZipExe");
   EXPECT_STREQ(ArcTypeEnumName(atTarGZip), "atTarGZip");
   EXPECT_EQ(static_cast<int>(atZoo), 33);

@@ -1,0 +1,30 @@
+// Which member source reads which archive type: one case per type, each calling its family's
+// Create<Family>Source. The sources live one family per file beside this one; this file only
+// dispatches.
+#include "archive/formats/arvMemberSource.h"
+
+std::unique_ptr<TMemberSource> OpenMemberSource(TArcType type, const std::string& hostPath,
+                                                int64_t start, const TSourceServices& services) {
+  switch (type) {
+    case atTar:
+    case atTarGZip:
+    case atGZip:
+    case atRar:
+    case atRarExe:
+    case at7Zip:
+    case atXz:
+    case atBZip2:
+    case atZstd:
+    case atLz4:
+    case atLzip:
+    case atCpio:
+    case atIso9660:
+      return CreateLibarchiveSource(type, hostPath, start, services);
+    default:
+      return nullptr;
+  }
+}
+
+bool HasMemberSource(TArcType type) {
+  return OpenMemberSource(type, std::string(), 0, TSourceServices{}) != nullptr;
+}
