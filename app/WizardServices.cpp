@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 
+#include "archive/formats/arvUnArchive.h"
 #include "platform/host.h"
 
 namespace wizard {
@@ -51,6 +52,15 @@ class TDesktopWizardServices : public TWizardServices {
 TWizardServices& DesktopWizardServices() {
   static TDesktopWizardServices services;
   return services;
+}
+
+std::string ArchiveDialogFilter() {
+  std::string masks, pattern;
+  for (const std::string& extension : ExtractedExtensions()) {
+    masks += (masks.empty() ? "*." : " *.") + extension;
+    pattern += (pattern.empty() ? "*." : ";*.") + extension;
+  }
+  return "Zip Files (*.zip)|*.zip|All archives (" + masks + ")|" + pattern + "|All files (*)|*";
 }
 
 std::string QtFileFilter(const std::string& filter) {

@@ -25,6 +25,39 @@ std::string MemberNameOf(const TSourceMember& member) {
 
 }  // namespace
 
+std::vector<std::string> ExtractedExtensions() {
+  struct TTypeExtensions {
+    TArcType Type;
+    const char* Extensions;  // space-separated
+  };
+  // Self-extracting forms are programs (".exe"): no extension of their own.
+  static constexpr TTypeExtensions kTable[] = {
+      {atZip, "zip"},         {atJar, "jar"},         {at7Zip, "7z"},
+      {atRar, "rar"},         {atTar, "tar"},         {atTarGZip, "tar.gz tgz"},
+      {atGZip, "gz z taz"},   {atXz, "xz txz"},       {atBZip2, "bz2 tbz2 tbz"},
+      {atZstd, "zst tzst"},   {atLz4, "lz4"},         {atLzip, "lz tlz"},
+      {atCpio, "cpio"},       {atIso9660, "iso"},     {atLha, "lha"},
+      {atLzh, "lzh"},         {atCab, "cab"},         {atArj, "arj"},
+      {atArc, "arc"},         {atPak, "pak"},         {atZoo, "zoo"},
+      {atHA, "ha"},           {atAce, "ace"},         {atBh, "bh"},
+      {atUUE, "uue uu"},
+  };
+  std::vector<std::string> extensions;
+  for (const TTypeExtensions& entry : kTable) {
+    if (!IsZipFamily(entry.Type) && !TUnArchive::ReadsType(entry.Type)) continue;
+    std::string list = entry.Extensions;
+    for (size_t start = 0; start < list.size();) {
+      size_t end = list.find(' ', start);
+      if (end == std::string::npos) end = list.size();
+      const std::string extension = list.substr(start, end - start);
+      if (std::find(extensions.begin(), extensions.end(), extension) == extensions.end())
+        extensions.push_back(extension);
+      start = end + 1;
+    }
+  }
+  return extensions;
+}
+
 TUnArchive::TUnArchive(TComponent* owner) : TUnBase(owner) {}
 
 TUnArchive::~TUnArchive() = default;

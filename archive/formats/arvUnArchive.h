@@ -9,9 +9,14 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "archive/driver/arvbase.h"
 #include "archive/formats/arvMemberSource.h"
+
+// The file-name extensions ("zip", "tar.gz", "7z", ...) of every archive type Parcelo extracts, the
+// zip family's first, each once: for file dialogs and desktop integration.
+std::vector<std::string> ExtractedExtensions();
 
 class TUnArchive : public TUnBase {
  public:
