@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/codecs/arvInflate.h"
 #include "archive/common/arvGbls.h"
+#include "archive/common/arvStreams.h"
 #include "archive/formats/arvMemberSource.h"
 #include "archive/formats/format_dates.h"
 #include "archive/messages/Err_Msgs.h"
@@ -200,6 +202,152 @@ uint64_t LzipDictionary(const uint8_t* bytes, size_t count) {
   return size - (size / 16) * ((coded >> 5) & 7);
 }
 
+// ---- gzip streams, inflated by our own engine ---------------------------------------------------
+// A gzip file (RFC 1952, members one after another) read from its start: the engine inflates each
+// member's deflate data, and the member's CRC-32 and length are checked against its trailer, which
+// libarchive's own gzip reader leaves unchecked. What it hands out is the uncompressed stream;
+// libarchive reads the TAR (or the one file) in it.
+class TGzipInflater {
+ public:
+  static constexpr size_t kInputSize = 1 << 16;
+
+  explicit TGzipInflater(std::FILE* file) : FFile(file), FInput(kInputSize) {}
+  ~TGzipInflater() {
+    if (FMade) InflateEnd(FStream);
+  }
+  TGzipInflater(const TGzipInflater&) = delete;
+  TGzipInflater& operator=(const TGzipInflater&) = delete;
+
+  // Up to `room` bytes of the uncompressed stream; 0 at its end; -1 on a failure (Error()).
+  int64_t Read(uint8_t* out, size_t room) {
+    // A failed check is said at the read after the member's last bytes went out, so that it
+    // belongs to the member they made up.
+    if (!FError.empty()) return -1;
+    size_t done = 0;
+    while (done < room && !FEnded) {
+      if (!FInMember) {
+        if (!StartMember()) return FError.empty() ? static_cast<int64_t>(done) : -1;
+        continue;
+      }
+      if (FStream.avail_in == 0 && !Refill()) {
+        Fail("the gzip data ends early");
+        return done > 0 ? static_cast<int64_t>(done) : -1;
+      }
+      FStream.next_out = out + done;
+      FStream.avail_out = static_cast<uint32_t>(std::min<size_t>(room - done, 1u << 30));
+      const uint32_t before = FStream.avail_out;
+      const int rc = Inflate(FStream, kInflateNoFlush);
+      const size_t produced = before - FStream.avail_out;
+      FCrc = Crc32Update(FCrc, out + done, produced);
+      FLength += produced;
+      done += produced;
+      if (rc == kInflateStreamEnd) {
+        if (!EndMember()) return done > 0 ? static_cast<int64_t>(done) : -1;
+      } else if (rc != kInflateOk && !(rc == kInflateBufError && produced > 0)) {
+        Fail("the deflate data of the gzip stream is damaged");
+        return done > 0 ? static_cast<int64_t>(done) : -1;
+      }
+    }
+    return static_cast<int64_t>(done);
+  }
+  const std::string& Error() const { return FError; }
+  // Reads the stream to its end, so that the checks of its last member are made also when the
+  // archive inside ended before it (a TAR's end blocks); false when one fails.
+  bool Drain(uint8_t* scratch, size_t size) {
+    int64_t got = 0;
+    while ((got = Read(scratch, size)) > 0) {
+    }
+    return got == 0;
+  }
+
+ private:
+  bool Refill() {
+    const size_t got = std::fread(FInput.data(), 1, FInput.size(), FFile);
+    FStream.next_in = FInput.data();
+    FStream.avail_in = static_cast<uint32_t>(got);
+    return got > 0;
+  }
+  // One byte of the stream outside deflate data; -1 at the end of the file.
+  int Byte() {
+    if (FStream.avail_in == 0 && !Refill()) return -1;
+    --FStream.avail_in;
+    return *FStream.next_in++;
+  }
+  int64_t Fail(const std::string& text) {
+    FError = text;
+    return -1;
+  }
+  bool StartMember() {
+    // After a member: the end of the file, or padding of zeros, ends the stream.
+    const int id1 = Byte();
+    if (id1 <= 0 && FMembers > 0) {
+      FEnded = true;
+      return false;
+    }
+    const int id2 = Byte(), method = Byte(), flags = Byte();
+    if (id1 != 0x1F || id2 != 0x8B || method != 8 || flags < 0 || (flags & 0xE0)) {
+      if (FMembers > 0) {
+        FEnded = true;  // trailing bytes after the last member, as gzip takes them
+        return false;
+      }
+      Fail("not a gzip stream of deflate data");
+      return false;
+    }
+    constexpr int kFlagCrc = 0x02, kFlagExtra = 0x04, kFlagName = 0x08, kFlagComment = 0x10;
+    for (int i = 0; i < 6; ++i)
+      if (Byte() < 0) return Fail("the gzip header ends early"), false;
+    if (flags & kFlagExtra) {
+      const int low = Byte(), high = Byte();
+      if (high < 0) return Fail("the gzip header ends early"), false;
+      for (int n = low | high << 8; n > 0; --n)
+        if (Byte() < 0) return Fail("the gzip header ends early"), false;
+    }
+    for (const int flag : {kFlagName, kFlagComment}) {
+      if (!(flags & flag)) continue;
+      for (int c; (c = Byte()) != 0;)
+        if (c < 0) return Fail("the gzip header ends early"), false;
+    }
+    if ((flags & kFlagCrc) && (Byte() < 0 || Byte() < 0))
+      return Fail("the gzip header ends early"), false;
+    const int rc = FMade ? InflateReset(FStream)
+                         : InflateInit(FStream, -15, kInflateStreamSize);
+    if (rc != kInflateOk) return Fail("out of memory"), false;
+    FMade = true;
+    FCrc = 0xFFFFFFFF;
+    FLength = 0;
+    FInMember = true;
+    ++FMembers;
+    return true;
+  }
+  bool EndMember() {
+    FInMember = false;
+    uint8_t trailer[8];
+    for (uint8_t& b : trailer) {
+      const int c = Byte();
+      if (c < 0) return Fail("the gzip data ends early"), false;
+      b = static_cast<uint8_t>(c);
+    }
+    const uint32_t crc = trailer[0] | trailer[1] << 8 | trailer[2] << 16 | uint32_t{trailer[3]} << 24;
+    const uint32_t length =
+        trailer[4] | trailer[5] << 8 | trailer[6] << 16 | uint32_t{trailer[7]} << 24;
+    if (crc != ~FCrc) return Fail("the gzip stream fails its CRC-32 check"), false;
+    if (length != static_cast<uint32_t>(FLength))
+      return Fail("the gzip stream fails its length check"), false;
+    return true;
+  }
+
+  std::FILE* FFile;
+  std::vector<uint8_t> FInput;
+  TInflateStream FStream{};
+  bool FMade = false;
+  bool FInMember = false;
+  bool FEnded = false;
+  int FMembers = 0;
+  uint32_t FCrc = 0;
+  uint64_t FLength = 0;
+  std::string FError;
+};
+
 // ---- the source ----------------------------------------------------------------------------------
 class TLibarchiveSource;
 
@@ -209,6 +357,8 @@ struct TCallbackData {
   TVolumeFile* Volume;
   std::vector<uint8_t>* Buffer;
   int64_t* BytesRead;
+  TGzipInflater* Gzip;  // the volume is a gzip stream we inflate ourselves, else nullptr
+  std::vector<uint8_t>* Inflated;
 };
 
 class TLibarchiveSource final : public TMemberSource {
@@ -246,6 +396,8 @@ class TLibarchiveSource final : public TMemberSource {
   struct archive* FArchive = nullptr;
   std::vector<TVolumeFile> FVolumes;
   std::vector<TCallbackData> FCallbacks;
+  std::unique_ptr<TGzipInflater> FGzip;
+  std::vector<uint8_t> FInflated;
   std::vector<uint8_t> FBuffer;
   std::vector<uint8_t> FZeros;
   int64_t FBytesRead = 0;
@@ -270,6 +422,16 @@ la_ssize_t TLibarchiveSource::ReadCallback(struct archive* a, void* data, const 
   if (!f) {
     archive_set_error(a, EIO, "the volume could not be opened");
     return -1;
+  }
+  if (d->Gzip) {
+    const int64_t made = d->Gzip->Read(d->Inflated->data(), d->Inflated->size());
+    if (made < 0) {
+      archive_set_error(a, EINVAL, "%s", d->Gzip->Error().c_str());
+      return -1;
+    }
+    *buffer = d->Inflated->data();
+    *d->BytesRead = static_cast<int64_t>(std::ftell(f)) - d->Volume->Start;
+    return static_cast<la_ssize_t>(made);
   }
   const size_t got = std::fread(d->Buffer->data(), 1, d->Buffer->size(), f);
   if (got == 0 && std::ferror(f)) {
@@ -387,7 +549,40 @@ bool TLibarchiveSource::Open(const std::string& hostPath, int64_t start) {
     Pend(kErrReadingFileList, "out of memory");
     return false;
   }
-  archive_read_support_filter_all(FArchive);
+  // A gzip stream of deflate data is inflated by our own engine, which checks each member's CRC-32;
+  // other compressed files take their own filter only, so that the one file a compressed file
+  // holds comes out as it is, even when it is itself compressed.
+  bool ownGzip = false;
+  if (FType == atGZip || FType == atTarGZip) {
+    if (std::FILE* f = std::fopen(hostPath.c_str(), "rb")) {
+      uint8_t magic[3] = {};
+      ownGzip = std::fseek(f, static_cast<long>(start), SEEK_SET) == 0 &&
+                std::fread(magic, 1, 3, f) == 3 && magic[0] == 0x1F && magic[1] == 0x8B &&
+                magic[2] == 8;
+      std::fclose(f);
+    }
+  }
+  switch (FType) {
+    case atXz:
+      archive_read_support_filter_xz(FArchive);
+      archive_read_support_filter_lzma(FArchive);
+      break;
+    case atBZip2:
+      archive_read_support_filter_bzip2(FArchive);
+      break;
+    case atZstd:
+      archive_read_support_filter_zstd(FArchive);
+      break;
+    case atLz4:
+      archive_read_support_filter_lz4(FArchive);
+      break;
+    case atLzip:
+      archive_read_support_filter_lzip(FArchive);
+      break;
+    default:
+      if (!ownGzip) archive_read_support_filter_all(FArchive);
+      break;
+  }
   switch (FType) {
     case at7Zip:
       archive_read_support_format_7zip(FArchive);
@@ -424,13 +619,20 @@ bool TLibarchiveSource::Open(const std::string& hostPath, int64_t start) {
     Pend(kErrOpeningFile, hostPath);
     return false;
   }
+  if (ownGzip) {
+    FGzip = std::make_unique<TGzipInflater>(FVolumes.front().File);
+    FInflated.resize(kReadBlock);
+  }
   // Every volume shares the one read buffer; libarchive reads them in turn.
   FCallbacks.reserve(FVolumes.size());
   for (TVolumeFile& volume : FVolumes)
-    FCallbacks.push_back(TCallbackData{this, &volume, &FBuffer, &FBytesRead});
+    FCallbacks.push_back(TCallbackData{this, &volume, &FBuffer, &FBytesRead, FGzip.get(), &FInflated});
   archive_read_set_read_callback(FArchive, ReadCallback);
-  archive_read_set_seek_callback(FArchive, SeekCallback);
-  archive_read_set_skip_callback(FArchive, SkipCallback);
+  if (!ownGzip) {
+    // Inflated data is read in turn; only the file itself can be skipped through or sought in.
+    archive_read_set_seek_callback(FArchive, SeekCallback);
+    archive_read_set_skip_callback(FArchive, SkipCallback);
+  }
   archive_read_set_switch_callback(FArchive, SwitchCallback);
   archive_read_set_callback_data(FArchive, &FCallbacks[0]);
   for (size_t i = 1; i < FCallbacks.size(); ++i)
@@ -457,7 +659,13 @@ bool TLibarchiveSource::Next(TSourceMember& member) {
   if (FDead || !FArchive) return false;
   struct archive_entry* entry = nullptr;
   int rc = archive_read_next_header(FArchive, &entry);
-  if (rc == ARCHIVE_EOF) return false;
+  if (rc == ARCHIVE_EOF) {
+    FDead = true;
+    if (FGzip && !FGzip->Drain(FInflated.data(), FInflated.size()))
+      SetError(ContainsText(FGzip->Error().c_str(), "check") ? kErrCrcCheck : kErrReadingFile,
+               FGzip->Error());
+    return false;
+  }
   // A name the library could not convert to the locale's character set is no loss: we take it
   // in UTF-8 (or convert it ourselves) below.
   if (rc == ARCHIVE_WARN && FServices.Warning &&
@@ -530,7 +738,8 @@ TDecodeResult TLibarchiveSource::Failure(TDecodeResult otherwise) {
     SetError(kErrUnsupportedMethod, kCannotDecrypt);
     return TDecodeResult::EncryptedUnsupported;
   }
-  if (ContainsText(text, "crc") || ContainsText(text, "checksum")) {
+  if (ContainsText(text, "crc") || ContainsText(text, "checksum") ||
+      ContainsText(text, "length check")) {
     SetError(kErrCrcCheck, detail);
     return TDecodeResult::ChecksumFailed;
   }
@@ -539,7 +748,7 @@ TDecodeResult TLibarchiveSource::Failure(TDecodeResult otherwise) {
     return TDecodeResult::Unsupported;
   }
   if (ContainsText(text, "truncated") || ContainsText(text, "premature") ||
-      ContainsText(text, "unexpected end")) {
+      ContainsText(text, "unexpected end") || ContainsText(text, "ends early")) {
     SetError(kErrReadingFile, detail);
     return TDecodeResult::Truncated;
   }
@@ -586,11 +795,14 @@ TDecodeResult TLibarchiveSource::Decode(const std::function<void(const uint8_t*,
         FServices.Warning(kErrBadFileHeader, text ? text : "");
       }
     } else if (rc < ARCHIVE_WARN) {
+      const TDecodeResult result = Failure(TDecodeResult::Damaged);
       if (rc == ARCHIVE_FATAL) {
         FDead = true;
-        Pend(kErrReadingFileList, "the archive cannot be read past the member before");
+        // A checksum that fails at the end of the data has lost nothing after it.
+        if (result != TDecodeResult::ChecksumFailed)
+          Pend(kErrReadingFileList, "the archive cannot be read past the member before");
       }
-      return Failure(TDecodeResult::Damaged);
+      return result;
     }
     // A hole of a sparse file comes out as zeros.
     if (offset > position) {

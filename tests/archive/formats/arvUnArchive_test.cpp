@@ -249,6 +249,31 @@ open('cut.tar.gz', 'wb').write(b[:len(b) // 2])
   EXPECT_FALSE(errors.empty());
 }
 
+TEST_F(UnArchiveTest, AGzipMemberThatFailsItsCrcIsTheEnginesCrcFailure) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += std::to_string(i) + "\n";
+  dir.WriteFile("n.txt", text);
+  Run("gzip -k -n n.txt && tar -czf t.tar.gz n.txt");
+  // The CRC-32 of the trailer changed, of a plain gzip file and of a TAR in gzip.
+  Python(R"(
+for name, bad in (('n.txt.gz', 'bad.gz'), ('t.tar.gz', 'bad.tar.gz')):
+    b = bytearray(open(name, 'rb').read()); b[-8] ^= 1; open(bad, 'wb').write(bytes(b))
+)");
+  EXPECT_EQ(Extract("n.txt.gz"), 1);
+  EXPECT_EQ(Out("n.txt"), text);
+  EXPECT_EQ(Errors(), "");
+  EXPECT_EQ(Extract("bad.gz"), 0);
+  EXPECT_NE(Errors().find("25151 bad [the gzip stream fails its CRC-32 check]"), std::string::npos)
+      << Errors();
+  // The TAR inside ends before the gzip stream does: its check is made at the end of the archive.
+  errors.clear();
+  Extract("bad.tar.gz");
+  EXPECT_NE(Errors().find("25151 " + dir.System("bad.tar.gz") + " [the gzip stream fails its CRC-32"),
+            std::string::npos)
+      << Errors();
+  EXPECT_TRUE(un.ArchiveDamaged());
+}
+
 TEST_F(UnArchiveTest, SevenZipCpioAndIsoImages) {
   if (!HaveTool("7zz") || !HaveTool("cpio") || !HaveTool("genisoimage")) GTEST_SKIP();
   dir.WriteFile("src/a.txt", "alpha");
