@@ -366,15 +366,15 @@ class TLibarchiveSource final : public TMemberSource {
   TLibarchiveSource(TArcType type, const TSourceServices& services)
       : FType(type), FServices(services) {}
   // Before Open, or after it failed, the source has no member.
-  ~TLibarchiveSource() override {
-    if (FArchive) archive_read_free(FArchive);
-    for (TVolumeFile& volume : FVolumes)
-      if (volume.File) std::fclose(volume.File);
-  }
+  ~TLibarchiveSource() override { CloseLibrary(); }
   TLibarchiveSource(const TLibarchiveSource&) = delete;
   TLibarchiveSource& operator=(const TLibarchiveSource&) = delete;
 
   bool Open(const std::string& hostPath, int64_t start);
+  // Opens the archive with libarchive (`rawOnly`: a compressed file read as the one file it holds,
+  // never as a TAR or cpio); CloseLibrary lets go of it and of the files.
+  bool OpenLibrary(bool rawOnly);
+  void CloseLibrary();
   bool Next(TSourceMember& member) override;
   TDecodeResult Decode(const std::function<void(const uint8_t*, size_t)>& sink,
                        const std::string& password) override;
@@ -402,6 +402,10 @@ class TLibarchiveSource final : public TMemberSource {
   std::vector<uint8_t> FZeros;
   int64_t FBytesRead = 0;
   bool FSingle = false;  // a single compressed file: one member, named by us
+  bool FRawOnly = false;
+  int FMembersSeen = 0;
+  std::string FHostPath;
+  int64_t FStart = 0;
   std::string FSingleName;
   bool FStanding = false;  // Next stands on a member not decoded yet
   bool FEncrypted = false;
@@ -543,7 +547,27 @@ bool TLibarchiveSource::Open(const std::string& hostPath, int64_t start) {
   const host::TUtf8TextScope utf8;
   FSingle = IsSingleStreamType(FType);
   FDead = true;  // until the library has opened the archive
+  FHostPath = hostPath;
+  FStart = start;
   if (DictionaryTooLarge(hostPath, start)) return false;
+  return OpenLibrary(false);
+}
+
+void TLibarchiveSource::CloseLibrary() {
+  if (FArchive) archive_read_free(FArchive);
+  FArchive = nullptr;
+  FCallbacks.clear();
+  FGzip.reset();
+  for (TVolumeFile& volume : FVolumes)
+    if (volume.File) std::fclose(volume.File);
+  FVolumes.clear();
+  FBytesRead = 0;
+}
+
+bool TLibarchiveSource::OpenLibrary(bool rawOnly) {
+  const std::string& hostPath = FHostPath;
+  const int64_t start = FStart;
+  FRawOnly = rawOnly;
   FArchive = archive_read_new();
   if (!FArchive) {
     Pend(kErrReadingFileList, "out of memory");
@@ -600,10 +624,12 @@ bool TLibarchiveSource::Open(const std::string& hostPath, int64_t start) {
       break;
     default:
       // TAR in every dialect; a compressed stream holds a TAR or cpio, or is one file (raw).
-      archive_read_support_format_tar(FArchive);
-      archive_read_support_format_gnutar(FArchive);
+      if (!rawOnly) {
+        archive_read_support_format_tar(FArchive);
+        archive_read_support_format_gnutar(FArchive);
+      }
       if (FSingle) {
-        archive_read_support_format_cpio(FArchive);
+        if (!rawOnly) archive_read_support_format_cpio(FArchive);
         archive_read_support_format_raw(FArchive);
       }
       break;
@@ -659,6 +685,19 @@ bool TLibarchiveSource::Next(TSourceMember& member) {
   if (FDead || !FArchive) return false;
   struct archive_entry* entry = nullptr;
   int rc = archive_read_next_header(FArchive, &entry);
+  if (rc == ARCHIVE_EOF && FSingle && !FRawOnly && FMembersSeen == 0 &&
+      archive_format(FArchive) != ARCHIVE_FORMAT_RAW) {
+    // What looked like an empty TAR (a compressed file that begins with zero blocks, a disk
+    // image say) is one file after all.
+    CloseLibrary();
+    if (!OpenLibrary(true)) {
+      FDead = true;
+      SetError(FPendingCode, FPendingDetail);
+      FPendingCode = 0;
+      return false;
+    }
+    rc = archive_read_next_header(FArchive, &entry);
+  }
   if (rc == ARCHIVE_EOF) {
     FDead = true;
     if (FGzip && !FGzip->Drain(FInflated.data(), FInflated.size()))
@@ -683,6 +722,7 @@ bool TLibarchiveSource::Next(TSourceMember& member) {
     FDead = true;
     return false;
   }
+  ++FMembersSeen;
   member = TSourceMember{};
   const bool raw = archive_format(FArchive) == ARCHIVE_FORMAT_RAW;
   if (raw) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "archive/formats/arvUnArchive.h"
+#include "platform/seams.h"
 #include "support/ExtractFixture.h"
 #include "support/TempDir.h"
 
@@ -272,6 +273,21 @@ for name, bad in (('n.txt.gz', 'bad.gz'), ('t.tar.gz', 'bad.tar.gz')):
             std::string::npos)
       << Errors();
   EXPECT_TRUE(un.ArchiveDamaged());
+}
+
+TEST_F(UnArchiveTest, ABombOnAFullDiskEndsWithDiskFullAndLeavesNothing) {
+  // 64 MiB of zeros in a few KiB; the disk "fills" after 1 MiB.
+  Run("head -c 67108864 /dev/zero | gzip -1 > zeros.gz && head -c 67108864 /dev/zero | xz -0 -T1 > zeros.xz");
+  for (const char* name : {"zeros.gz", "zeros.xz"}) {
+    SCOPED_TRACE(name);
+    errors.clear();
+    host::TSeams seams;
+    seams.DiskFullAfter = 1 << 20;
+    host::ScopedSeams scope(seams);
+    EXPECT_EQ(Extract(name), 0);
+    EXPECT_EQ(Errors(), "25160 zeros [No space left on device]\n");
+    EXPECT_FALSE(OutExists("zeros"));
+  }
 }
 
 TEST_F(UnArchiveTest, SevenZipCpioAndIsoImages) {
