@@ -200,6 +200,30 @@ with tarfile.open('evil.tar', 'w', format=tarfile.GNU_FORMAT) as t:
   EXPECT_EQ(un.FailedCount(), 6);
 }
 
+TEST_F(UnArchiveTest, HostileCpioMembersStayInsideToo) {
+  // A newc cpio written field by field: names leading out, a link out, a device, a set-uid file.
+  Python(R"(
+def member(name, mode, data=b''):
+    n = name.encode() + b'\0'
+    head = b'070701' + b''.join(b'%08X' % v for v in (1, mode, 0, 0, 1, 1700000000, len(data), 0, 0, 0, 0, len(n), 0))
+    out = head + n
+    out += b'\0' * (-len(out) % 4) + data
+    return out + b'\0' * (-len(out) % 4)
+body = member('../up.txt', 0o100644, b'up') + member('/abs.txt', 0o100644, b'abs')
+body += member('out', 0o120777, b'../../etc') + member('dev', 0o020644) + member('suid', 0o104755, b'x')
+body += member('TRAILER!!!', 0)
+open('evil.cpio', 'wb').write(body + b'\0' * (-len(body) % 512))
+)");
+  EXPECT_EQ(Extract("evil.cpio"), 3) << Errors();
+  EXPECT_EQ(Files(), (std::vector<std::string>{"abs.txt", "suid", "up.txt"}));
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.Host("out/suid").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
+  EXPECT_NE(Errors().find("out [symbolic link to \"../../etc\" leads outside"), std::string::npos)
+      << Errors();
+  EXPECT_NE(Errors().find("dev [a device node; not created]"), std::string::npos);
+}
+
 TEST_F(UnArchiveTest, MasksOverwriteModesAndTestRuns) {
   Python(kMakeTar);
   EXPECT_EQ(Extract("a.tar.gz", {"*.sh"}), 1);
