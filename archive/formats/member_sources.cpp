@@ -2,6 +2,7 @@
 // Create<Family>Source. The sources live one family per file beside this one; this file only
 // dispatches.
 #include "archive/formats/arvMemberSource.h"
+#include "archive/formats/old_sources.h"
 
 std::unique_ptr<TMemberSource> OpenMemberSource(TArcType type, const std::string& hostPath,
                                                 int64_t start, const TSourceServices& services) {
@@ -20,6 +21,15 @@ std::unique_ptr<TMemberSource> OpenMemberSource(TArcType type, const std::string
     case atCpio:
     case atIso9660:
       return CreateLibarchiveSource(type, hostPath, start, services);
+    case atArj:
+    case atArjExe:
+      return CreateArjSource(hostPath, start, services);
+    case atArc:
+    case atArcExe:
+      return CreateArcSource(hostPath, start, false, services);
+    case atPak:
+    case atPakExe:
+      return CreateArcSource(hostPath, start, true, services);
     default:
       return nullptr;
   }
