@@ -9,13 +9,13 @@ packages=(
   clang libclang-rt-14-dev
   # the header-only command-line parser of parcelo-cli
   libcli11-dev
-  # product libraries: the readers of the other archive formats (TAR family, 7z, RAR, ISO, cpio,
-  # compressed files)
-  libarchive-dev
+  # product libraries: libarchive (the TAR family, 7z, RAR, ISO 9660, cpio, compressed files),
+  # liblhasa (LHA/LZH members), libmspack (cabinets, SZDD and KWAJ)
+  libarchive-dev liblhasa-dev libmspack-dev
   # oracles and baselines for tests and benchmarks (never linked into the product)
   zlib1g-dev libdeflate-dev
   # archivers that make the test fixtures and race us in the benchmarks
-  zip unzip p7zip-full 7zip libarchive-tools arj arc lhasa jlha-utils gcab sharutils ncompress hyperfine
+  zip unzip p7zip-full 7zip libarchive-tools arj arc lhasa jlha-utils gcab cabextract sharutils ncompress hyperfine
   unar unrar-free
   # Python's zipfile writes ZIP64 fixtures; man renders the installed manual page in a test
   python3 man-db
@@ -23,10 +23,13 @@ packages=(
 # the wizard and its controls (built unless PARCELO_BUILD_GUI=OFF): Qt 6 Widgets and Test, the
 # JPEG decoder, a sans font for the offscreen platform the GUI tests run on, and a virtual display;
 # for the wizard's end-to-end test xdotool to drive the real program and ImageMagick's import for
-# screenshots, and the desktop's validators of the installed desktop entry and metainfo
+# screenshots, the desktop's validators of the installed desktop entry and metainfo, and what
+# builds and checks the Debian package
 if [ "${PARCELO_BUILD_GUI:-ON}" = "ON" ]; then
   packages+=(qt6-base-dev libjpeg-dev xvfb xauth fonts-dejavu-core xdotool imagemagick
-             desktop-file-utils appstream)
+             desktop-file-utils appstream
+             # a private session bus for the notification test; the Debian package's checks
+             dbus-daemon dpkg-dev fakeroot lintian)
 fi
 
 missing=()

@@ -2,6 +2,7 @@
 // Create<Family>Source. The sources live one family per file beside this one; this file only
 // dispatches.
 #include "archive/formats/arvMemberSource.h"
+#include "archive/formats/lhacab_sources.h"
 #include "archive/formats/old_sources.h"
 
 std::unique_ptr<TMemberSource> OpenMemberSource(TArcType type, const std::string& hostPath,
@@ -30,6 +31,17 @@ std::unique_ptr<TMemberSource> OpenMemberSource(TArcType type, const std::string
     case atPak:
     case atPakExe:
       return CreateArcSource(hostPath, start, true, services);
+    case atLha:
+    case atLhaExe:
+    case atLzh:
+    case atLzhExe:
+      return CreateLhaSource(hostPath, start, services);
+    case atCab:
+      return CreateCabSource(hostPath, start, services);
+    case atUUE:
+      return CreateUueSource(hostPath, start, services);
+    case atZoo:
+      return CreateZooSource(hostPath, start, services);
     default:
       return nullptr;
   }
