@@ -73,6 +73,8 @@ constexpr char kFormatsRead[] =
     "compressed with gzip, bzip2, xz, lzma, zstd, lz4, lzip or compress, 7z (LZMA, LZMA2, PPMd, "
     "BCJ, BCJ2, Deflate, BZip2, Copy; solid), RAR (the methods of RAR 2.9 to 5; solid, "
     "multi-volume), cpio, ISO 9660, "
+    "ARJ (methods 0 to 4; garbled with a password, multi-volume, self-extracting), ARC and PAK "
+    "(methods 1 to 9: stored, packed, squeezed, crunched, squashed), "
     "and single files compressed with gzip, bzip2, xz, zstd, lz4, lzip or compress.";
 
 void AddExtract(CLI::App& app, TExtractOptions& options) {
