@@ -13,6 +13,7 @@
 
 #include "app/WizardNotify.h"
 
+#include "archive/formats/arvUnArchive.h"
 #include "platform/host.h"
 
 namespace wizard {
@@ -105,6 +106,15 @@ TDesktopNotifier& DesktopNotifier() {
 TWizardServices& DesktopWizardServices() {
   static TDesktopWizardServices services;
   return services;
+}
+
+std::string ArchiveDialogFilter() {
+  std::string masks, pattern;
+  for (const std::string& extension : ExtractedExtensions()) {
+    masks += (masks.empty() ? "*." : " *.") + extension;
+    pattern += (pattern.empty() ? "*." : ";*.") + extension;
+  }
+  return "Zip Files (*.zip)|*.zip|All archives (" + masks + ")|" + pattern + "|All files (*)|*";
 }
 
 std::string QtFileFilter(const std::string& filter) {

@@ -14,9 +14,13 @@ class QWidget;
 
 namespace wizard {
 
+// "Zip Files (*.zip)|*.zip", then "All archives (...)" with every extension the engine extracts,
+// then "All files (*)|*".
+std::string ArchiveDialogFilter();
+
 // The settings of the file-open dialog, as the window stores them.
 struct TOpenDialog {
-  std::string Filter = "Zip Files (*.zip)|*.zip";  // description|mask pairs
+  std::string Filter = ArchiveDialogFilter();  // description|mask pairs
   std::string FileName = "*.zip";
   std::string InitialDir = "C:\\";  // the window's path syntax
 };

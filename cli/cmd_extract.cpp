@@ -1,5 +1,5 @@
-// parcelo-cli extract: unpacks a zip archive with the zip extractor (TUnZip) into a folder, the way
-// the wizard does, with terminal prompts for passwords, existing files and split volumes, and a
+// parcelo-cli extract: unpacks an archive into a folder, the way the wizard does: a zip with the zip
+// extractor (TUnZip), every other format with TUnArchive, with terminal prompts for passwords, existing files and split volumes, and a
 // progress bar on a terminal. Paths come in and go out as host paths; the engine sees system ones.
 // parcelo-cli test is the same run with the extractor testing only: every member is decoded and
 // its checksum checked, and nothing is written.
@@ -10,6 +10,7 @@
 
 #include "archive/driver/arvExtractJob.h"
 #include "archive/messages/Err_Msgs.h"
+#include "archive/formats/arvUnArchive.h"
 #include "archive/zip/arvUnZip.h"
 #include "cli/commands.h"
 #include "cli/terminal_text.h"
@@ -147,6 +148,7 @@ int RunExtract(const TExtractOptions& options) {
   // The extractor of the archive's type, with the terminal's prompts and progress bar.
   const TExtractorFactory factory = [](TArcType type) -> std::unique_ptr<TUnBase> {
     if (IsZipFamily(type)) return std::make_unique<TUnZip>();
+    if (TUnArchive::ReadsType(type)) return std::make_unique<TUnArchive>();
     return nullptr;
   };
   const TExtractorSetup setup = [&](TUnBase& extractor) {

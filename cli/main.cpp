@@ -66,13 +66,26 @@ void AddList(CLI::App& app, TListOptions& options) {
                  "print names as the engine keeps them, with \"\\\" separators");
 }
 
+// The formats extract and test read, said the same way in both helps.
+constexpr char kFormatsRead[] =
+    "Formats: zip (stored, deflate, Deflate64, shrink, reduce, implode; traditional encryption; "
+    "self-extracting, split and spanned sets), TAR (v7, ustar, GNU, pax, sparse files) plain or "
+    "compressed with gzip, bzip2, xz, lzma, zstd, lz4, lzip or compress, 7z (LZMA, LZMA2, PPMd, "
+    "BCJ, BCJ2, Deflate, BZip2, Copy; solid), RAR (the methods of RAR 2.9 to 5; solid, "
+    "multi-volume), cpio, ISO 9660, "
+    "ARJ (methods 0 to 4; garbled with a password, multi-volume, self-extracting), ARC and PAK "
+    "(methods 1 to 9: stored, packed, squeezed, crunched, squashed), "
+    "and single files compressed with gzip, bzip2, xz, zstd, lz4, lzip or compress.";
+
 void AddExtract(CLI::App& app, TExtractOptions& options) {
-  CLI::App* extract = app.add_subcommand("extract", "extract a zip archive into a folder");
+  CLI::App* extract = app.add_subcommand("extract", "extract an archive into a folder");
   extract->footer(
-      Wrap("Extracts all members of ARCHIVE, or those matching a MASK, into DIR, by default a "
-           "folder named after the archive in the current folder. With --ask-password and --ask "
-           "the terminal is asked for passwords and about existing files."));
-  extract->add_option("ARCHIVE", options.archive, "the zip archive to extract")
+      Wrap(std::string("Extracts all members of ARCHIVE, or those matching a MASK, into DIR, by "
+                       "default a folder named after the archive in the current folder. With "
+                       "--ask-password and --ask the terminal is asked for passwords and about "
+                       "existing files. ") +
+           kFormatsRead));
+  extract->add_option("ARCHIVE", options.archive, "the archive to extract")
       ->required()
       ->type_name("");
   extract
@@ -110,11 +123,13 @@ void AddExtract(CLI::App& app, TExtractOptions& options) {
 
 void AddTest(CLI::App& app, TExtractOptions& options) {
   options.test = true;
-  CLI::App* test = app.add_subcommand("test", "check the members of a zip archive");
+  CLI::App* test = app.add_subcommand("test", "check the members of an archive");
   test->footer(
-      Wrap("Decodes every member of ARCHIVE (or those matching a MASK) and checks its CRC-32, "
-           "writing nothing. Exit status 0 only when every member passes."));
-  test->add_option("ARCHIVE", options.archive, "the zip archive to test")
+      Wrap(std::string("Decodes every member of ARCHIVE (or those matching a MASK) and checks its "
+                       "format's checksum, writing nothing. Exit status 0 only when every member "
+                       "passes. ") +
+           kFormatsRead));
+  test->add_option("ARCHIVE", options.archive, "the archive to test")
       ->required()
       ->type_name("");
   test->add_option("MASK", options.masks, "test only the members matching these wildcard masks")

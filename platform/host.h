@@ -135,6 +135,9 @@ class TBelowFolder {
   bool CreateSymlink(const std::string& directory, const std::string& relative,
                      const std::string& target);
   bool DeleteFile(const std::string& directory, const std::string& relative);
+  // Opens the existing regular file `relative` below `directory` for reading, walking the levels
+  // the same way and following no link in the last place either (kErrorStoppedOnSymlink).
+  THandle FileOpen(const std::string& directory, const std::string& relative);
   void Close();
 
  private:
@@ -278,6 +281,20 @@ std::vector<TMountedVolume> MountedVolumes();
 bool HasLegacyDriveKindService();
 
 // ---- text and time ------------------------------------------------------------------------------
+// For as long as it lives, the calling thread's C library converts multibyte text as UTF-8 (the
+// engine's code page), whatever locale the process runs in: a library that converts names through
+// the locale (libarchive) then gives them in UTF-8. Other threads are not touched.
+class TUtf8TextScope {
+ public:
+  TUtf8TextScope();
+  ~TUtf8TextScope();
+  TUtf8TextScope(const TUtf8TextScope&) = delete;
+  TUtf8TextScope& operator=(const TUtf8TextScope&) = delete;
+
+ private:
+  void* FPrevious = nullptr;  // the thread's locale before, restored at the end
+};
+
 // OEM code page 437 bytes -> UTF-8 (bytes below 0x80 unchanged).
 std::string OemToAnsi(const std::string& oem);
 

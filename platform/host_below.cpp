@@ -292,6 +292,47 @@ bool TBelowFolder::DeleteFile(const std::string& directory, const std::string& r
   return true;
 }
 
+THandle TBelowFolder::FileOpen(const std::string& directory, const std::string& relative) {
+  std::vector<std::string> parts;
+  if (!SplitRelative(relative, parts) || parts.empty()) {
+    SetLastError(kErrorInvalidName);
+    return kInvalidHandle;
+  }
+  bool missing = false;
+  if (!FState->OpenBase(directory, false, missing)) return kInvalidHandle;
+  if (missing) {
+    errno = ENOENT;
+    detail::FailFromErrno(FState->Base);
+    return kInvalidHandle;
+  }
+  const std::string hostPath = FState->HostPath(parts);
+  TDirFd deep;
+  int dirFd = -1;
+  if (!FState->Walk(parts, parts.size() - 1, false, hostPath, deep, dirFd)) return kInvalidHandle;
+  int fd = -1;
+  do {
+    fd = ::openat(dirFd, parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    if (errno == ELOOP) {
+      SetLastError(kErrorStoppedOnSymlink);
+    } else {
+      detail::FailFromErrno(hostPath);
+    }
+    return kInvalidHandle;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    SetLastError(kErrorAccessDenied);
+    return kInvalidHandle;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  SetLastError(kErrorSuccess);
+  return fd;
+}
+
 THandle FileCreateBelow(const std::string& directory, const std::string& relative) {
   return TBelowFolder().FileCreate(directory, relative);
 }

@@ -1,6 +1,7 @@
 // Text and time: code page 437 to UTF-8, the Windows time-zone record built from the host's zone
 // rules (TZ, the zone files' POSIX rule footers), and local-time conversions for file dates. Zone
 // history is not modelled in the record: like Windows, it carries the current rules only.
+#include <locale.h>
 #include <stdlib.h>
 
 #include <array>
@@ -577,5 +578,33 @@ uint32_t DosFromUnixTime(int64_t seconds) {
 }
 
 }  // namespace detail
+
+}  // namespace host
+
+namespace host {
+
+namespace {
+
+// A UTF-8 character-type locale, made once for the process and kept (0 when none can be had).
+locale_t Utf8Locale() {
+  static const locale_t locale = [] {
+    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+      if (const locale_t made = ::newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(nullptr)))
+        return made;
+    }
+    return static_cast<locale_t>(nullptr);
+  }();
+  return locale;
+}
+
+}  // namespace
+
+TUtf8TextScope::TUtf8TextScope() {
+  if (const locale_t locale = Utf8Locale()) FPrevious = ::uselocale(locale);
+}
+
+TUtf8TextScope::~TUtf8TextScope() {
+  if (FPrevious) ::uselocale(static_cast<locale_t>(FPrevious));
+}
 
 }  // namespace host

@@ -9,8 +9,9 @@ packages=(
   clang libclang-rt-14-dev
   # the header-only command-line parser of parcelo-cli
   libcli11-dev
-  # product libraries: liblhasa (LHA/LZH members), libmspack (cabinets, SZDD and KWAJ)
-  liblhasa-dev libmspack-dev
+  # product libraries: libarchive (the TAR family, 7z, RAR, ISO 9660, cpio, compressed files),
+  # liblhasa (LHA/LZH members), libmspack (cabinets, SZDD and KWAJ)
+  libarchive-dev liblhasa-dev libmspack-dev
   # oracles and baselines for tests and benchmarks (never linked into the product)
   zlib1g-dev libdeflate-dev
   # archivers that make the test fixtures and race us in the benchmarks

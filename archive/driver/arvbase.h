@@ -144,6 +144,29 @@ struct TExactTime {
   uint32_t Nanoseconds = 0;
 };
 
+// ---- symbolic links ------------------------------------------------------------------------------
+// The longest link target any extractor reads.
+constexpr int64_t kMaxLinkTarget = 4095;
+// Whether the link `linkName` (relative to the destination, "\"-separated, its folders real ones)
+// pointing at `target` (host text, "/"-separated) leads to a place inside the destination, read
+// from the link's own folder: not absolute, never above the destination, and no ".." after a name
+// (which could climb out of another link it passes through).
+bool SymlinkStaysInside(const std::string& linkName, const std::string& target);
+// Where such a link leads, read from its folder without following anything: a "\"-separated
+// path below the destination (empty for the destination itself).
+std::string SymlinkLeadsTo(const std::string& linkName, const std::string& target);
+// A link made from an archive: its name below the destination and where it leads (both as above).
+struct TLinkMade {
+  std::string Name;
+  std::string LeadsTo;
+};
+// Whether a link `linkName` leading to `leadsTo` can only loop: it leads to itself or below
+// itself, directly or through the links made before it (`made`), so no system call could ever
+// resolve it. Such a link is refused: it writes nothing anywhere, and nobody gains anything from
+// it.
+bool SymlinkOnlyLoops(const std::string& linkName, const std::string& leadsTo,
+                      const std::vector<TLinkMade>& made);
+
 // ---- TZipCommon ---------------------------------------------------------------------------------
 // Everything the lister (TArcova) and the extractors share.
 // How a block is read or written.
@@ -424,6 +447,14 @@ class TUnBase : public TZipCommon {
   // A scratch buffer of at least `size` bytes kept for the run (no allocation per member).
   uint8_t* RunBuffer(size_t size);
 
+  // ---- links
+  // Whether the output path lies below a symbolic link this run made: nothing is written there.
+  bool BelowLinkMade() const;
+  // Makes the output path (approved) a symbolic link holding `target` when the link stays inside
+  // ExtractDir; false with the reason (for the member's one report) otherwise. Test runs make
+  // nothing and pass.
+  bool MakeSymlink(const std::string& target, std::string& reason);
+
   // properties
   std::string FExtractDir;
   bool FUseStoredDirs = true;
@@ -468,6 +499,8 @@ class TUnBase : public TZipCommon {
     TExactTime Exact;
   };
   std::vector<TFolderTime> FFolderTimes;  // stored folders made by the run
+  std::vector<std::string> FLinksMade;    // output paths of the links the run made
+  std::vector<TLinkMade> FLinkTargets;    // the same links below the destination, and where to
 
  private:
   std::unique_ptr<uint8_t[]> FRunBuffer;

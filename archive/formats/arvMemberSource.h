@@ -64,11 +64,17 @@ class TMemberSource {
   // Moves to the next member; false at the end of the archive, or when the archive cannot be read
   // further (ErrorCode() is then non-zero). Members not decoded are skipped.
   virtual bool Next(TSourceMember& member) = 0;
-  // Decodes the member Next stands on, at most once, handing its bytes to `sink` in blocks (the
-  // sink may raise; the exception passes on). `password` is empty when none was given.
+  // Decodes the member Next stands on, handing its bytes to `sink` in blocks (the sink may raise;
+  // the exception passes on). `password` is empty when none was given. A member is decoded once;
+  // only after WrongPassword may Decode be called again for it, with another password (the source
+  // starts the member over; one that cannot says WrongPassword again without decoding).
   virtual TDecodeResult Decode(const std::function<void(const uint8_t*, size_t)>& sink,
                                const std::string& password) = 0;
-  // The engine message code and detail of the last failure of Next or Decode (0: none).
+  // How many bytes of the archive file(s) the source has read so far, for the progress through
+  // the archive; -1 when it cannot tell.
+  virtual int64_t BytesRead() const { return -1; }
+  // The engine message code and detail of the last failure of Next or Decode (0: none); each call
+  // of Next or Decode clears it first.
   int ErrorCode() const { return FErrorCode; }
   const std::string& ErrorDetail() const { return FErrorDetail; }
 
@@ -83,7 +89,18 @@ class TMemberSource {
   std::string FErrorDetail;
 };
 
+// ---- the sources, one format family each (archive/formats/<family>_source.cpp) ----------------
+// TAR (and its compressed forms), cpio, ISO 9660, 7z, RAR and single compressed files, read with
+// libarchive.
+std::unique_ptr<TMemberSource> CreateLibarchiveSource(TArcType type, const std::string& hostPath,
+                                                      int64_t start,
+                                                      const TSourceServices& services);
+
 // The source for an archive of `type` whose first record starts at `start` in the file at
-// `hostPath` (a host path); nullptr when no source reads this type.
+// `hostPath` (a host path); nullptr when no source reads this type. A source is made whether or not
+// its file can be read (a file that cannot is its Next's failure); with an empty `hostPath` it opens
+// nothing at all.
 std::unique_ptr<TMemberSource> OpenMemberSource(TArcType type, const std::string& hostPath,
                                                 int64_t start, const TSourceServices& services);
+// Whether a source reads this type.
+bool HasMemberSource(TArcType type);

@@ -232,3 +232,6 @@ std::unique_ptr<TListerFormat> CreateMsGzLister();     // atMsGZ
 std::unique_ptr<TListerFormat> CreateRarLister();      // atRar, atRarExe (RAR 1.5 to 5)
 std::unique_ptr<TListerFormat> CreateTarLister();      // atTar
 std::unique_ptr<TListerFormat> CreateUueLister();      // atUUE
+// The types read only through a member source (at7Zip, atXz, atBZip2, atZstd, atLz4, atLzip,
+// atCpio, atIso9660): the walk is the extractor's own reading of the archive.
+std::unique_ptr<TListerFormat> CreateSourceLister();

@@ -20,5 +20,6 @@ std::unique_ptr<TListerFormat> CreateListerFormat(TArcType type) {
   if (type == atRar || type == atRarExe) return CreateRarLister();
   if (type == atTar) return CreateTarLister();
   if (type == atUUE) return CreateUueLister();
+  if (type >= at7Zip && type <= atIso9660) return CreateSourceLister();
   return nullptr;  // no reader: the walk opens the file and lists nothing
 }

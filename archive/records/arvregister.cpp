@@ -21,7 +21,8 @@ constexpr const char* kDisplayNames[kArcTypeCount] = {
     "CAB       ",  "GZip      ", "HA        ", "Java JAR  ",  "JJAR SFX  ", "LHA       ",
     "LHA SFX   ",  "LZH       ", "LZH SFX   ", "MsGZ     \t", "PAK       ", "PAK SFX   ",
     "RAR       ",  "RAR SFX   ", "TAR       ", "TarGzip   ",  "UUE       ", "ZIP       ",
-    "ZIP SFX   ",  "Zip Span  ", "Zip MVol  ", "ZOO       ",
+    "ZIP SFX   ",  "Zip Span  ", "Zip MVol  ", "ZOO       ",  "7-Zip     ", "XZ        ",
+    "BZip2     ",  "Zstandard ", "LZ4       ", "LZip      ",  "CPIO      ", "ISO 9660  ",
 };
 
 constexpr const char* kEnumNames[kArcTypeCount] = {
@@ -30,6 +31,8 @@ constexpr const char* kEnumNames[kArcTypeCount] = {
     "atHA",     "atJar",         "atJarExe",      "atLha",     "atLhaExe", "atLzh",    "atLzhExe",
     "atMsGZ",   "atPak",         "atPakExe",      "atRar",     "atRarExe", "atTar",    "atTarGZip",
     "atUUE",    "atZip",         "atZipExe",      "atZipDS",   "atZipMV",  "atZoo",
+    "at7Zip",   "atXz",          "atBZip2",       "atZstd",    "atLz4",    "atLzip",   "atCpio",
+    "atIso9660",
 };
 
 // Known self-extracting stubs: the ARC and PAK programs end at one of these sizes.
@@ -334,6 +337,12 @@ void TRegisterArcova::DetectPlain(TStream32& stream, const uint8_t* head, int32_
     result = head[p + 1] == 10 || head[p + 1] == 11 ? atPak : atArc;
   }
   if (IsFoundType(result)) return;
+  // (An ISO 9660 image begins with zeros, stepped over above; the other signatures at byte 0.)
+  if (const TArcType other = ClassifyStreamSignature(stream, head, headCount); other != atNA) {
+    result = other;
+    FStartOffset = 0;
+    return;
+  }
 
   if (aceMark) {
     result = atAce;
@@ -386,6 +395,36 @@ TArcType TRegisterArcova::ClassifyArcSignature(TSignatureMode mode, const uint8_
     if (Bytes2(b + 2, 'G', '4') || Bytes2(b + 2, 'C', 'I')) return atNA;
     return exe ? atZipExe : atZip;
   }
+  return atNA;
+}
+
+TArcType TRegisterArcova::ClassifyStreamSignature(TStream32& stream, const uint8_t* head,
+                                                  int32_t count) {
+  auto starts = [&](const char* magic, int32_t length) {
+    return count >= length && std::memcmp(head, magic, static_cast<size_t>(length)) == 0;
+  };
+  if (starts("7z\xBC\xAF\x27\x1C", 6)) return at7Zip;
+  if (starts("\xFD" "7zXZ\0", 6)) return atXz;
+  // "BZh", the block size digit, then a block's or the end of stream's magic number.
+  if (starts("BZh", 3) && count >= 10 && head[3] >= '1' && head[3] <= '9' &&
+      (std::memcmp(head + 4, "\x31\x41\x59\x26\x53\x59", 6) == 0 ||
+       std::memcmp(head + 4, "\x17\x72\x45\x38\x50\x90", 6) == 0))
+    return atBZip2;
+  if (starts("\x28\xB5\x2F\xFD", 4)) return atZstd;
+  if (starts("\x04\x22\x4D\x18", 4) || starts("\x02\x21\x4C\x18", 4)) return atLz4;
+  if (starts("LZIP", 4) && count >= 6 && (head[4] == 0 || head[4] == 1)) return atLzip;
+  // cpio: the portable ASCII headers ("070707", "070701", "070702") and the old binary one (its
+  // magic 070707 in either byte order).
+  if (starts("070707", 6) || starts("070701", 6) || starts("070702", 6)) return atCpio;
+  if (count >= 26 && (Bytes2(head, 0xC7, 0x71) || Bytes2(head, 0x71, 0xC7))) return atCpio;
+  // ISO 9660: 16 sectors of system area, then volume descriptors "\x01CD001\x01" (primary).
+  constexpr int64_t kIsoDescriptor = 16 * 2048;
+  uint8_t descriptor[7] = {};
+  if (FArchiveSize >= kIsoDescriptor + 2048 &&
+      stream.ReadAt(kIsoDescriptor, descriptor, 7) == 7 &&
+      std::memcmp(descriptor + 1, "CD001\x01", 6) == 0 &&
+      (descriptor[0] == 1 || descriptor[0] == 0 || descriptor[0] == 2))
+    return atIso9660;
   return atNA;
 }
 

@@ -72,9 +72,19 @@ enum TArcType : uint8_t {
   atZipDS,
   atZipMV,
   atZoo,
+  // Types found by their own signatures after the 34 above: archives and single compressed files
+  // that the extractor of the other formats reads with libarchive.
+  at7Zip,
+  atXz,
+  atBZip2,
+  atZstd,
+  atLz4,
+  atLzip,
+  atCpio,
+  atIso9660,
 };
-constexpr int kArcTypeCount = 34;
-static_assert(atZoo + 1 == kArcTypeCount);
+constexpr int kArcTypeCount = 42;
+static_assert(atIso9660 + 1 == kArcTypeCount);
 
 // The library's constant text for each type ("ZIP SFX   "; spaces included). Out of range: "".
 const char* ArcTypeDisplayName(TArcType type);
@@ -149,6 +159,10 @@ class TRegisterArcova : public TComponent {
 
   // The signature table. In Exe mode a B7 DF 54 57 / B7 92 / B7 DF hit also sets the start offset.
   TArcType ClassifyArcSignature(TSignatureMode mode, const uint8_t bytes[4]);
+  // The signatures of the types after atZoo at the start of a plain file (7z, xz, bzip2, zstd, lz4,
+  // lzip, cpio; `count` bytes of `head`) and, for ISO 9660, in its first volume descriptor;
+  // atNA when none is there.
+  TArcType ClassifyStreamSignature(TStream32& stream, const uint8_t* head, int32_t count);
   // Fixed stub sizes of known self-extracting programs.
   TArcType ProbeSfxStub(TStream32& stream);
   // Searches six blocks of 32768 bytes from `start` for an embedded archive header; `position`

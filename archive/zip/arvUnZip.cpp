@@ -31,25 +31,6 @@ constexpr uint32_t kUnixModeMarker = 0x8000;  // low attribute word: the high wo
 constexpr uint32_t kUnixFileType = 0170000;
 constexpr uint32_t kUnixSymlink = 0120000;
 
-// The parts of a path between its separators, empty ones included.
-std::vector<std::string> PathParts(const std::string& path, char separator) {
-  std::vector<std::string> parts;
-  for (size_t start = 0;;) {
-    const size_t end = path.find(separator, start);
-    parts.push_back(path.substr(start, end == std::string::npos ? end : end - start));
-    if (end == std::string::npos) return parts;
-    start = end + 1;
-  }
-}
-
-// The folders a link's name ("\"-separated, below the destination) lies in, empty names left out.
-std::vector<std::string> LinkFolders(const std::string& linkName) {
-  std::vector<std::string> folders = PathParts(linkName, '\\');
-  folders.pop_back();  // the link's own name
-  folders.erase(std::remove(folders.begin(), folders.end(), std::string()), folders.end());
-  return folders;
-}
-
 }  // namespace
 
 // ---- symbolic links -----------------------------------------------------------------------------
@@ -57,59 +38,6 @@ bool IsZipSymlink(const TCentralFileHeader& central) {
   const bool unixMode = (central.VersionMadeBy >> 8) == kUnixHost ||
                         (central.ExternalAttributes & kUnixModeMarker) != 0;
   return unixMode && ((central.ExternalAttributes >> 16) & kUnixFileType) == kUnixSymlink;
-}
-
-bool SymlinkStaysInside(const std::string& linkName, const std::string& target) {
-  if (target.empty() || target[0] == '/' || target.find('\0') != std::string::npos) return false;
-  // The link's folder, as a depth below the destination.
-  int depth = static_cast<int>(LinkFolders(linkName).size());
-  bool named = false;  // a name has been passed: no ".." may follow
-  for (const std::string& part : PathParts(target, '/')) {
-    if (part == "..") {
-      if (named || --depth < 0) return false;
-    } else if (!part.empty() && part != ".") {
-      named = true;
-    }
-  }
-  return true;
-}
-
-std::string SymlinkLeadsTo(const std::string& linkName, const std::string& target) {
-  std::vector<std::string> parts = LinkFolders(linkName);
-  for (const std::string& part : PathParts(target, '/')) {
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-  }
-  std::string path;
-  for (const std::string& part : parts) path += (path.empty() ? "" : "\\") + part;
-  return path;
-}
-
-bool SymlinkOnlyLoops(const std::string& linkName, const std::string& leadsTo,
-                      const std::vector<TLinkMade>& made) {
-  // `path` is `name` itself or lies below it.
-  const auto within = [](const std::string& path, const std::string& name) {
-    return !name.empty() && path.compare(0, name.size(), name) == 0 &&
-           (path.size() == name.size() || path[name.size()] == '\\');
-  };
-  // The link's own name without empty components: its folders' path with itself as one more.
-  const std::string name = SymlinkLeadsTo(linkName + "\\", "");
-  std::string path = leadsTo;
-  // Each step replaces a made link by where it leads; more steps than links means a cycle among
-  // them, which the same rule kept from being made.
-  for (size_t step = 0; step <= made.size(); ++step) {
-    if (within(path, name)) return true;
-    const auto through = std::find_if(made.begin(), made.end(), [&](const TLinkMade& link) {
-      return within(path, link.Name);
-    });
-    if (through == made.end()) return false;
-    const std::string rest = path.substr(through->Name.size());  // empty, or "\\" and more
-    path = through->LeadsTo.empty() ? rest.substr(rest.empty() ? 0 : 1) : through->LeadsTo + rest;
-  }
-  return false;
 }
 
 // ---- TUnZip -------------------------------------------------------------------------------------
@@ -140,8 +68,6 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
   }
   TUnBaseHeaderObj list;
   FList = &list;
-  FLinksMade.clear();
-  FLinkTargets.clear();
   const TScopeExit forget([this] { FList = nullptr; });
   try {
     // Without a central directory where the end record leads (or without an end record) the
@@ -376,11 +302,7 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
     FStoredName = name;
     BuildOutputName(FStoredName);
     // Nothing is written through a link this pass made: a member below one is reported.
-    const auto below = [this](const std::string& made) {
-      return FOutputPath.size() > made.size() && FOutputPath.compare(0, made.size(), made) == 0 &&
-             FOutputPath[made.size()] == '\\';
-    };
-    if (std::any_of(FLinksMade.begin(), FLinksMade.end(), below)) {
+    if (BelowLinkMade()) {
       ReportError(FOutputPath, "lies below a symbolic link made from the archive; not written", "0",
                   kErrInvalidFileName);
       SkipEntry(sizes);
@@ -405,11 +327,6 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
     SkipEntry(sizes);
     return;
   }
-  // The link's name below the destination, as the walk that makes it takes it.
-  std::string linkName;
-  if (FOutputPath.size() > FExtractDir.size() &&
-      FOutputPath.compare(0, FExtractDir.size(), FExtractDir) == 0)
-    linkName = FOutputPath.substr(FExtractDir.size());
   std::string target, reason;
   bool made = false;
   if (archive && ReadLinkTarget(*archive, sizes, target, reason)) {
@@ -420,24 +337,7 @@ void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& size
       MemberFailed(true);  // reported by the checksum test; nothing is made from a damaged target
       return;
     }
-    if (FTestOnly) {
-      made = true;  // its target was read and checked; nothing is made
-    } else if (linkName.empty() || !SymlinkStaysInside(linkName, target)) {
-      reason = "symbolic link to \"" + target + "\" leads outside the destination; not created";
-    } else if (SymlinkOnlyLoops(linkName, SymlinkLeadsTo(linkName, target), FLinkTargets)) {
-      reason = "symbolic link to \"" + target + "\" leads back to itself; not created";
-    } else if (MakeDirPath(FExtractDir),  // the destination itself is taken as given
-               !FOutputFolder.CreateSymlink(FExtractDir, linkName, target)) {
-      reason = "symbolic link to \"" + target + "\" not created: " + host::LastErrorText();
-    } else {
-      made = true;
-      try {
-        FLinksMade.push_back(FOutputPath);
-        FLinkTargets.push_back({SymlinkLeadsTo(linkName + "\\", ""), SymlinkLeadsTo(linkName, target)});
-      } catch (const std::bad_alloc&) {
-        // Unremembered, the link is only not guarded against later members writing through it.
-      }
-    }
+    made = MakeSymlink(target, reason);
   } else {
     SkipEntry(sizes);
   }

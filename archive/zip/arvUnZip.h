@@ -19,26 +19,7 @@
 // Whether a central entry holds a Unix symbolic link: made on Unix, or by a writer that marks Unix
 // modes in the attribute word (bit 15), with the link type in the mode's file-type bits.
 bool IsZipSymlink(const TCentralFileHeader& central);
-constexpr int64_t kMaxLinkTarget = 4095;
-// Whether the link `linkName` (relative to the destination, "\"-separated, its folders real ones)
-// pointing at `target` (host text, "/"-separated) leads to a place inside the destination, read
-// from the link's own folder: not absolute, never above the destination, and no ".." after a name
-// (which could climb out of another link it passes through).
-bool SymlinkStaysInside(const std::string& linkName, const std::string& target);
-// Where such a link leads, read from its folder without following anything: a "\"-separated
-// path below the destination (empty for the destination itself).
-std::string SymlinkLeadsTo(const std::string& linkName, const std::string& target);
-// A link made from an archive: its name below the destination and where it leads (both as above).
-struct TLinkMade {
-  std::string Name;
-  std::string LeadsTo;
-};
-// Whether a link `linkName` leading to `leadsTo` can only loop: it leads to itself or below
-// itself, directly or through the links made before it (`made`), so no system call could ever
-// resolve it. Such a link is refused: it writes nothing anywhere, and nobody gains anything from
-// it.
-bool SymlinkOnlyLoops(const std::string& linkName, const std::string& leadsTo,
-                      const std::vector<TLinkMade>& made);
+// (kMaxLinkTarget and SymlinkStaysInside, the rules every extractor shares, are the driver's.)
 
 // ---- TUnZip -------------------------------------------------------------------------------------
 class TUnZip : public TUnBase {
@@ -101,8 +82,6 @@ class TUnZip : public TUnBase {
   TZipHighWords FHighWords;             // the local header's 0x0064 words
   TZipExtra FLocalExtra;                // everything the local header's extra field says
   std::string FLocalUnicodeName;        // from the local header's Unicode Path, when it matches
-  std::vector<std::string> FLinksMade;  // output paths of the links this pass made
-  std::vector<TLinkMade> FLinkTargets;  // the same links below the destination, and where to
   std::vector<uint8_t> FVariable;       // a header's name and extra field as read
   int64_t FRemainingInput = 0;
   int64_t FRemainingOutput = 0;

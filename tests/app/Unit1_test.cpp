@@ -266,7 +266,7 @@ TEST_F(Wizard, WindowAndPagesAreLaidOutAsDesigned) {
   EXPECT_EQ(form->KvDirTree211->SelectedPath(), "c:\\");
   EXPECT_FALSE(form->KvDirTree211->HideSelection());
   EXPECT_EQ(form->KvDirTree211->Indent(), 19);
-  EXPECT_EQ(form->OpenDialog1.Filter, "Zip Files (*.zip)|*.zip");
+  EXPECT_EQ(form->OpenDialog1.Filter, wizard::ArchiveDialogFilter());
   EXPECT_EQ(form->OpenDialog1.FileName, "*.zip");
   EXPECT_EQ(form->OpenDialog1.InitialDir, "C:\\");
   EXPECT_TRUE(form->UnZip1.CreateStoredDirs());
@@ -358,7 +358,7 @@ TEST_F(Wizard, BrowseTakesAListableZipAndDerivesTheFolderName) {
     EXPECT_EQ(Text(form->Edit1), shown);
   }
   EXPECT_TRUE(services.Messages.empty());
-  EXPECT_EQ(services.LastDialog.Filter, "Zip Files (*.zip)|*.zip");
+  EXPECT_EQ(services.LastDialog.Filter, wizard::ArchiveDialogFilter());
   EXPECT_EQ(form->CurrentPage(), 1);  // Browse stays on its page
 }
 

@@ -78,6 +78,13 @@ TEST(WizardLauncher, FoldersBecomeFileUrlsAndWebAddressesStayAsTheyAre) {
   EXPECT_FALSE(wizard::UrlOfTarget("\\\\server\\share").isValid());  // nothing here
   EXPECT_EQ(wizard::QtFileFilter("Zip Files (*.zip)|*.zip"), "Zip Files (*.zip)");
   EXPECT_EQ(wizard::QtFileFilter("A (*.a)|*.a|B (*.b)|*.b"), "A (*.a);;B (*.b)");
+  // Zip files first as designed, then every archive the engine extracts, then everything.
+  const std::string filter = wizard::ArchiveDialogFilter();
+  EXPECT_EQ(filter.rfind("Zip Files (*.zip)|*.zip|All archives (*.zip *.jar *.7z ", 0), 0u) << filter;
+  for (const char* mask : {" *.rar", " *.tar.gz", " *.tgz", " *.xz", " *.iso", " *.cpio", " *.zst"})
+    EXPECT_NE(filter.find(mask), std::string::npos) << mask;
+  EXPECT_NE(filter.find(")|*.zip;*.jar;*.7z;"), std::string::npos);
+  EXPECT_EQ(filter.substr(filter.size() - 16), "|All files (*)|*");
 
   // The hooks hand the desktop a URL; a refusal reaches the caller.
   std::vector<QUrl> opened;

@@ -28,6 +28,10 @@ for size in 16 24 32 48 64 128 256; do
 done
 desktop-file-validate "$prefix/share/applications/$id.desktop"
 grep -q '^MimeType=application/zip;' "$prefix/share/applications/$id.desktop" || fail "no zip type"
+for type in application/x-7z-compressed application/vnd.rar application/x-compressed-tar \
+            application/x-xz-compressed-tar application/gzip application/x-cd-image; do
+  grep -q "^MimeType=.*$type;" "$prefix/share/applications/$id.desktop" || fail "no $type"
+done
 grep -q '^Categories=Qt;Utility;Archiving;Compression;$' \
   "$prefix/share/applications/$id.desktop" || fail "categories"
 grep -q '^Exec=parcelo %u$' "$prefix/share/applications/$id.desktop" || fail "Exec line"
