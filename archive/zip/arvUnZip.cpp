@@ -408,7 +408,11 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
       sizes.UnpackedSize =
           size(kept && kept->HasUnpackedSize, kept ? kept->UnpackedSize : 0, FCentral.UnpackedSize,
                FLocalExtra.HasUnpacked64, FLocalExtra.Unpacked64, FLocalExtra.High.UnpackedHigh);
-      if (FLocal.Crc32 == 0 && FCentral.PackedSize != 0) expectedCrc = FCentral.Crc32;
+      // A member written with a data descriptor (flag bit 3) has its CRC after the data and in the
+      // directory; the local field is 0, or (Info-ZIP writing to a pipe) holds the time for the
+      // password check byte in its high half: it is never the member's checksum.
+      const bool streamed = ((FLocal.Flags | FCentral.Flags) & kFlagDataDescriptor) != 0;
+      if (streamed || (FLocal.Crc32 == 0 && FCentral.PackedSize != 0)) expectedCrc = FCentral.Crc32;
       // The member is written under the name that was listed and selected; a local header that
       // names it otherwise is reported (it is not what the person chose).
       const std::string localName =
