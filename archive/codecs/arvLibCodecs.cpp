@@ -47,6 +47,7 @@ class TPipe {
   bool Cancelled() const { return FIo.Cancel && *FIo.Cancel; }
   bool InputEnded() const { return FInputEnded; }
   uint64_t Produced() const { return FProduced; }
+  bool Full() const { return FProduced == FMember.Size; }
 
   // Reads the next input block; 0 at the end of the data.
   size_t Refill() {
@@ -201,6 +202,8 @@ TCodecStatus RunLzma(TPipe& pipe, lzma_stream& s, const char* what) {
       return pipe.Refuse(std::string(what) + " data needs " + MiB(lzma_memusage(&s)) +
                          " of memory: Parcelo decodes dictionaries up to 1 GiB");
     if (rc == LZMA_BUF_ERROR) return pipe.Truncated();
+    if (rc == LZMA_DATA_ERROR && pipe.Full())
+      return pipe.Fail(TCodecStatus::Corrupt, "the data goes on past the member's size");
     if (rc != LZMA_OK) return pipe.Fail(TCodecStatus::Corrupt, LzmaError(rc, what));
   }
 }
@@ -231,13 +234,19 @@ TCodecStatus DecodeLzma(TPipe& pipe, const TLibMember& member) {
     return pipe.Refuse("LZMA properties lc=" + std::to_string(options.lc) +
                        " lp=" + std::to_string(options.lp) + " (their sum is at most 4)");
   options.dict_size = std::max<uint32_t>(dictionary, LZMA_DICT_SIZE_MIN);
-  // The size is known, so the decoder stops there; an end marker right after it is taken (bit 1
-  // says one is there; some writers add one without saying so), anywhere else it is an error.
-  options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
-  options.ext_size_low = static_cast<uint32_t>(member.Size);
-  options.ext_size_high = static_cast<uint32_t>(member.Size >> 32);
-  const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options},
-                                 {LZMA_VLI_UNKNOWN, nullptr}};
+  // Bit 1: the data ends with an end marker, which ends decoding (output past the size is
+  // refused as it comes). Otherwise the decoder is told the size and stops there. (liblzma 5.4's
+  // decoder that takes both, a size and an optional marker, fails on a marker whose bytes arrive
+  // in separate reads, so the two cases stay apart.)
+  const bool endMarker = (member.Flags & kFlagLzmaEndMarker) != 0;
+  if (!endMarker) {
+    options.ext_flags = 0;
+    options.ext_size_low = static_cast<uint32_t>(member.Size);
+    options.ext_size_high = static_cast<uint32_t>(member.Size >> 32);
+  }
+  const lzma_filter filters[] = {
+      {endMarker ? LZMA_FILTER_LZMA1 : LZMA_FILTER_LZMA1EXT, &options},
+      {LZMA_VLI_UNKNOWN, nullptr}};
   lzma_stream s = LZMA_STREAM_INIT;
   const lzma_ret rc = lzma_raw_decoder(&s, filters);
   struct TEnd {
@@ -291,13 +300,13 @@ TCodecStatus DecodeZstd(TPipe& pipe) {
     if (!pipe.Emit(pipe.Output(), out.pos)) return TCodecStatus::Corrupt;
     // A full output block may hold back more of the frame: run again before reading on.
     while (out.pos == out.size) {
+      if (pipe.Cancelled()) return TCodecStatus::Cancelled;
       out.pos = 0;
       hint = ZSTD_decompressStream(context, &out, &in);
       if (ZSTD_isError(hint))
         return pipe.Fail(TCodecStatus::Corrupt,
                          std::string("Zstandard data is damaged: ") + ZSTD_getErrorName(hint));
       if (!pipe.Emit(pipe.Output(), out.pos)) return TCodecStatus::Corrupt;
-      if (pipe.Cancelled()) return TCodecStatus::Cancelled;
     }
   }
 }

@@ -22,6 +22,18 @@ static_assert(kLocalHeaderSize == TLocalFileHeader::kSize);
 constexpr int32_t kSpanMarkerSize = 4;
 constexpr uint32_t kDirectoryAttribute = 0x10;  // external attributes: a directory entry
 
+// A WinZip AES member is named by its key size and the method its field names inside:
+// "AES-256 DeflateN".
+void NameAesMethod(TArcova& arcova, TArcovaEntry& entry, const TZipExtra& extra) {
+  if (entry.Method != kMethodAes || !extra.HasAes) return;
+  const std::string inner = extra.AesMethod == kMethodAes
+                                ? std::string("AES")
+                                : arcova.MethodName(extra.AesMethod, entry.Flags, false);
+  const bool known = extra.AesStrength >= 1 && extra.AesStrength <= 3;
+  entry.MethodName = (known ? "AES-" + std::to_string(64 + 64 * extra.AesStrength) : "AES") +
+                     " " + inner;
+}
+
 class TZipLister final : public TListerFormat {
  public:
   void FirstHeader(TArcovaWalk& walk) override;
@@ -263,6 +275,7 @@ void TZipLister::CentralHeader(TArcovaWalk& walk) {
   entry.Attributes = central.ExternalAttributes;
   entry.IsDirectory = isDirectory;
   entry.Encrypted = (central.Flags & kFlagEncrypted) != 0;
+  NameAesMethod(arcova, entry, extra);
 
   walk.FireReadFile();
 
@@ -381,6 +394,7 @@ int64_t TZipLister::LocalMember(TArcovaWalk& walk, bool recovering) {
   entry.Method = local.Method;
   entry.Flags = local.Flags;
   entry.Encrypted = (local.Flags & kFlagEncrypted) != 0;
+  NameAesMethod(arcova, entry, extra);
   if (extra.HasModTime) entry.ExactTime = {true, extra.ModTime, extra.ModTimeNanos};
 
   // Where the member ends: behind its data, or behind the data descriptor that holds its sizes.

@@ -136,6 +136,27 @@ TEST_F(CliMethodsTest, SevenZipEveryMethodPlainAndEncrypted) {
   }
 }
 
+// list -v names each method, and an AES member by its key size and the method inside.
+TEST_F(CliMethodsTest, ListNamesTheMethods) {
+  if (!HaveTool("7zz")) GTEST_SKIP() << "7zz is not installed";
+  const std::pair<const char*, const char*> cases[] = {
+      {"-mm=BZip2", " BZip2 "},   {"-mm=LZMA", " LZMA "},
+      {"-mm=XZ", " XZ "},         {"-mm=PPMd", " PPMd "},
+      {"-mm=Deflate -mem=AES256 -pS3cret", " AES-256 Deflate"},
+      {"-mm=LZMA -mem=AES128 -pS3cret", " AES-128 LZMA "},
+      {"-mm=BZip2 -mem=AES192 -pS3cret", " AES-192 BZip2 "}};
+  int n = 0;
+  for (const auto& [options, says] : cases) {
+    SCOPED_TRACE(options);
+    const std::string name = "l" + std::to_string(n++) + ".zip";
+    ASSERT_TRUE(Shell("cd src && 7zz a -tzip " + std::string(options) + " ../" + name +
+                      " docs/lines.txt >/dev/null"));
+    const TRun run = Cli("list -v " + name);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(says), std::string::npos) << run.out;
+  }
+}
+
 // AES: the verifier refuses a wrong password before anything is written; the person's next answer
 // opens the member; a code that does not match is damage, said, and its output removed.
 TEST_F(CliMethodsTest, AesPasswordsAndAuthentication) {
