@@ -11,10 +11,12 @@ packages=(
   libcli11-dev
   # product libraries: the zip methods BZip2, LZMA and XZ, Zstandard, and WinZip AES (libcrypto)
   libbz2-dev liblzma-dev libzstd-dev libssl-dev
+  # product libraries: liblhasa (LHA/LZH members), libmspack (cabinets, SZDD and KWAJ)
+  liblhasa-dev libmspack-dev
   # oracles and baselines for tests and benchmarks (never linked into the product)
   zlib1g-dev libdeflate-dev
   # archivers that make the test fixtures and race us in the benchmarks
-  zip unzip p7zip-full 7zip libarchive-tools arj arc lhasa jlha-utils gcab sharutils ncompress hyperfine
+  zip unzip p7zip-full 7zip libarchive-tools arj arc lhasa jlha-utils gcab cabextract sharutils ncompress hyperfine
   unar unrar-free
   # Python's zipfile writes ZIP64 fixtures; man renders the installed manual page in a test;
   # python3-zstandard writes Zstandard members for the tests and benchmarks
