@@ -143,8 +143,8 @@ TEST_F(CliMethodsTest, ListNamesTheMethods) {
       {"-mm=BZip2", " BZip2 "},   {"-mm=LZMA", " LZMA "},
       {"-mm=XZ", " XZ "},         {"-mm=PPMd", " PPMd "},
       {"-mm=Deflate -mem=AES256 -pS3cret", " AES-256 Deflate"},
-      {"-mm=LZMA -mem=AES128 -pS3cret", " AES-128 LZMA "},
-      {"-mm=BZip2 -mem=AES192 -pS3cret", " AES-192 BZip2 "}};
+      {"-mm=LZMA -mem=AES128 -pS3cret", " AES-128 LZMA*"},
+      {"-mm=BZip2 -mem=AES192 -pS3cret", " AES-192 BZip2*"}};
   int n = 0;
   for (const auto& [options, says] : cases) {
     SCOPED_TRACE(options);
