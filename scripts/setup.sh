@@ -10,15 +10,17 @@ packages=(
   # the header-only command-line parser of parcelo-cli
   libcli11-dev
   # product libraries: libarchive (the TAR family, 7z, RAR, ISO 9660, cpio, compressed files),
-  # liblhasa (LHA/LZH members), libmspack (cabinets, SZDD and KWAJ)
-  libarchive-dev liblhasa-dev libmspack-dev
+  # liblhasa (LHA/LZH members), libmspack (cabinets, SZDD and KWAJ), and the zip methods BZip2,
+  # LZMA and XZ, Zstandard, and WinZip AES (libcrypto)
+  libarchive-dev liblhasa-dev libmspack-dev libbz2-dev liblzma-dev libzstd-dev libssl-dev
   # oracles and baselines for tests and benchmarks (never linked into the product)
   zlib1g-dev libdeflate-dev
   # archivers that make the test fixtures and race us in the benchmarks
   zip unzip p7zip-full 7zip libarchive-tools arj arc lhasa jlha-utils gcab cabextract sharutils ncompress hyperfine
   unar unrar-free
-  # Python's zipfile writes ZIP64 fixtures; man renders the installed manual page in a test
-  python3 man-db
+  # Python's zipfile writes ZIP64 fixtures; man renders the installed manual page in a test;
+  # python3-zstandard writes Zstandard members for the tests and benchmarks
+  python3 man-db python3-zstandard
 )
 # the wizard and its controls (built unless PARCELO_BUILD_GUI=OFF): Qt 6 Widgets and Test, the
 # JPEG decoder, a sans font for the offscreen platform the GUI tests run on, and a virtual display;

@@ -770,6 +770,14 @@ bool TUnBase::MethodSupported(const TMemberSizes&) const {
   return true;
 }
 
+std::string TUnBase::UnsupportedDetail(const TMemberSizes&) const {
+  return {};
+}
+
+size_t TUnBase::EncryptionHeaderSize(const TMemberSizes&) const {
+  return kZipEncryptionHeaderSize;
+}
+
 void TUnBase::MemberFailed(bool counted) {
   if (counted && FFileCount > 0) --FFileCount;
   ++FFailedCount;
@@ -840,10 +848,13 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
   bool wrongKey = false;  // deciphered with a password that only seemed right
   FEncrypted = (sizes.Flags & kFlagEncrypted) != 0;
   host::THandle out = host::kInvalidHandle;
+  FDiscardOutput = false;
+  FAuthenticated = false;
+  FExpectedCrc = expectedCrc;
   if (!MethodSupported(sizes)) {
-    ReportError(FOutputPath, "", "0", kErrUnsupportedMethod);
+    ReportError(FOutputPath, UnsupportedDetail(sizes), "0", kErrUnsupportedMethod);
     SkipEntry(sizes);
-  } else if (FEncrypted && archive && !ResolvePassword(*archive)) {
+  } else if (FEncrypted && archive && !ResolvePassword(*archive, EncryptionHeaderSize(sizes))) {
     SkipEntry(sizes);
   } else if (!OpenOutput(out)) {
     SkipEntry(sizes);
@@ -864,7 +875,7 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
       incomplete = true;
       ReportError(FOutputPath, FWriteErrorText, "0",
                   FWriteError == host::kErrorDiskFull ? kErrDiskFull : kErrWritingFile);
-    } else if (FVolumeMissing || FCancel) {
+    } else if (FVolumeMissing || FCancel || FDiscardOutput) {
       incomplete = true;
       if (FVolumeMissing)
         ReportErrorAsIs(FOutputPath, "a volume of the set is missing", kErrReadingFile);
@@ -877,7 +888,8 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
     // With the zip cipher about one wrong password in 256 passes the check byte and deciphers
     // the member into noise: its checksum fails, and the noise is not the member. Damaged data
     // deciphered with the right password fails the same way, and nothing tells the two apart.
-    if (!incomplete && FEncrypted && UsesZipCipher() && FReportCount == reportsBefore &&
+    if (!incomplete && FEncrypted && !FAuthenticated && UsesZipCipher() &&
+        FReportCount == reportsBefore &&
         FChecksums.Crc32 != expectedCrc && FChecksums.Crc32 != ~expectedCrc) {
       wrongKey = true;
       ReportError(FOutputPath, "wrong password, or damaged data", "0", kErrInvalidPassword);
@@ -965,12 +977,12 @@ bool TUnBase::ApproveEntry(bool isDirectory) {
   return approved;
 }
 
-bool TUnBase::ResolvePassword(TStream32& archive) {
+bool TUnBase::ResolvePassword(TStream32& archive, size_t headerSize) {
   TTimerPause pause(FTimer);
+  headerSize = std::min(headerSize, kMaxEncryptionHeader);
   std::memset(FPasswordHeader, 0, sizeof FPasswordHeader);
-  ReadBlock(&archive, FPasswordHeader, static_cast<int32_t>(kZipEncryptionHeaderSize));
-  std::memcpy(FPasswordHeader + kZipEncryptionHeaderSize, FPasswordHeader,
-              kZipEncryptionHeaderSize);
+  ReadBlock(&archive, FPasswordHeader, static_cast<int32_t>(headerSize));
+  std::memcpy(FPasswordHeader + headerSize, FPasswordHeader, headerSize);
 
   // Every member is tried with every password known so far, also after a prompt has failed: one
   // member that nobody could open must not cost the members that a known password opens.

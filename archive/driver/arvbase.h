@@ -411,13 +411,21 @@ class TUnBase : public TZipCommon {
   // Whether the format part can decode a member of this method (else it is reported and no file
   // is made). TUnBase: every method.
   virtual bool MethodSupported(const TMemberSizes& sizes) const;
+  // What the report of an unsupported member says besides the code: the method's name, or the
+  // encryption that cannot be undone. TUnBase: nothing.
+  virtual std::string UnsupportedDetail(const TMemberSizes& sizes) const;
+  // Bytes of the member's encryption header that the password test reads (at most
+  // kMaxEncryptionHeader). TUnBase: the traditional cipher's 12.
+  virtual size_t EncryptionHeaderSize(const TMemberSizes& sizes) const;
+  static constexpr size_t kMaxEncryptionHeader = 18;  // WinZip AES-256: 16-byte salt, verifier
   // The output path still lies below ExtractDir as BuildOutputName made it (a rename by
   // OnFileExists may have moved it): it is then created without following links.
   bool OutputIsBelowBase() const;
   // A selected member was not extracted: out of the count (when it was counted) and into the
   // failures.
   void MemberFailed(bool counted);
-  bool ResolvePassword(TStream32& archive);
+  // Reads the member's `headerSize` encryption-header bytes and finds the password that opens it.
+  bool ResolvePassword(TStream32& archive, size_t headerSize = kZipEncryptionHeaderSize);
   bool OpenOutput(host::THandle& out);
   void CloseOutput(host::THandle out, uint32_t attributes, uint32_t dosDateTime,
                    const std::string& outputPath);
@@ -489,7 +497,15 @@ class TUnBase : public TZipCommon {
   std::string FVolumeBaseName;       // ArchiveFile as the run started
   std::string FCurrentVolumeName;    // the volume the archive stream is open on
   bool FLocalHeaderMode = false;     // the archive is read through its local headers
-  uint8_t FPasswordHeader[24] = {};  // the member's encryption header, twice
+  // The member's encryption header, twice (the second copy from its size on).
+  uint8_t FPasswordHeader[2 * kMaxEncryptionHeader] = {};
+  // Set by the format part while decoding: the member's data was found damaged after bytes were
+  // written (an authentication code that fails), and reported; its output is removed.
+  bool FDiscardOutput = false;
+  // Set by the format part: the data was authenticated (a code that matched), so a checksum that
+  // fails afterwards is damage, never a password that only seemed right.
+  bool FAuthenticated = false;
+  uint32_t FExpectedCrc = 0;  // the member in work's expected CRC-32
   // The member's exact time, when its format gives one (set by the format part before
   // ExtractEntry); it wins over the DOS date-time when files get their own date.
   TExactTime FMemberTime;

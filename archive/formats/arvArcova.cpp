@@ -220,7 +220,8 @@ void TArcovaWalk::ReportEntry(int64_t offset) {
   e.Ratio = static_cast<uint8_t>(PercentSaved(e.UnpackedSize, e.PackedSize));
   e.Date = e.ExactTime.Valid ? UnixTimeToLocal(e.ExactTime.Seconds, e.ExactTime.Nanoseconds)
                              : FOwner.DosDateToDateTime(e.DosDateTime);
-  e.MethodName = FOwner.MethodName(e.Method, e.Flags, e.IsDirectory);
+  // A reader may have named the method itself (a zip member's AES field names the real one).
+  if (e.MethodName.empty()) e.MethodName = FOwner.MethodName(e.Method, e.Flags, e.IsDirectory);
   e.VolumeName = FVolumeName;
   if (FOwner.OnReadBegin) FOwner.OnReadBegin(&FOwner);
   FOwner.OnRead(&FOwner, offset, FNumFiles);

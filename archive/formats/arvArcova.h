@@ -37,7 +37,8 @@ struct TArcovaEntry {
   uint32_t Crc32 = 0;
   uint32_t Method = 0;      // the format's method number
   uint32_t Flags = 0;       // the format's flag word (zip: general-purpose flags)
-  std::string MethodName;   // MethodName(Method, Flags) of the archive type
+  std::string MethodName;   // MethodName(Method, Flags) of the archive type, unless the reader
+                            // named it (zip: "AES-256 DeflateN")
   uint32_t Attributes = 0;  // the format's attribute word (zip central mode: external attributes)
   bool IsDirectory = false;
   bool Encrypted = false;

@@ -18,6 +18,18 @@ namespace {
 
 constexpr uint32_t kDirectoryAttribute = 0x10;  // external attributes: a directory entry
 
+// A WinZip AES member is named by its key size and the method its field names inside:
+// "AES-256 DeflateN".
+void NameAesMethod(TArcova& arcova, TArcovaEntry& entry, const TZipExtra& extra) {
+  if (entry.Method != kMethodAes || !extra.HasAes) return;
+  const std::string inner = extra.AesMethod == kMethodAes
+                                ? std::string("AES")
+                                : arcova.MethodName(extra.AesMethod, entry.Flags, false);
+  const bool known = extra.AesStrength >= 1 && extra.AesStrength <= 3;
+  entry.MethodName = (known ? "AES-" + std::to_string(64 + 64 * extra.AesStrength) : "AES") +
+                     " " + inner;
+}
+
 class TZipLister final : public TListerFormat {
  public:
   void FirstHeader(TArcovaWalk& walk) override;
@@ -153,6 +165,8 @@ void TZipLister::DirectoryEntry(TArcovaWalk& walk, TZipDirectoryReader& reader,
   entry.Attributes = central.ExternalAttributes;
   entry.IsDirectory = isDirectory;
   entry.Encrypted = (central.Flags & kFlagEncrypted) != 0;
+  const TZipExtra& extra = member.Extra;
+  NameAesMethod(arcova, entry, extra);
 
   walk.FireReadFile();
 
@@ -164,7 +178,6 @@ void TZipLister::DirectoryEntry(TArcovaWalk& walk, TZipDirectoryReader& reader,
 
   // An exact time is extraction's: the local header's, else the directory's (only an entry's
   // details want it, so a list fill does not look).
-  const TZipExtra& extra = member.Extra;
   if (extra.HasModTime) entry.ExactTime = {true, extra.ModTime, extra.ModTimeNanos};
   if (!walk.MatchesFileSpec(walk.FileName())) return;
   // A selected entry whose local header is not where the directory says cannot be extracted: it
@@ -209,6 +222,7 @@ void TZipLister::LocalEntry(TArcovaWalk& walk, const TZipDirMember& member) {
   entry.Method = local.Method;
   entry.Flags = local.Flags;
   entry.Encrypted = (local.Flags & kFlagEncrypted) != 0;
+  NameAesMethod(arcova, entry, member.Extra);
   if (member.Extra.HasModTime)
     entry.ExactTime = {true, member.Extra.ModTime, member.Extra.ModTimeNanos};
 

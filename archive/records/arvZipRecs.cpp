@@ -367,6 +367,17 @@ TZipExtra ParseZipExtraFields(const uint8_t* bytes, size_t length, bool central,
           x.UnicodePath.assign(reinterpret_cast<const char*>(d + 5), size - 5);
         }
         break;
+      case kWinZipAesExtraId:
+        if (size >= 7) {
+          x.HasAes = true;
+          x.AesVersion = GetLe16(d);
+          x.AesStrength = d[4];
+          x.AesMethod = GetLe16(d + 5);
+        }
+        break;
+      case kStrongEncryptionExtraId:
+        x.HasStrongEncryption = true;
+        break;
       default:
         break;
     }

@@ -131,6 +131,8 @@ constexpr uint16_t kZip64ExtraId = 0x0001;
 constexpr uint16_t kNtfsExtraId = 0x000A;
 constexpr uint16_t kUnixTimeExtraId = 0x5455;
 constexpr uint16_t kUnicodePathExtraId = 0x7075;
+constexpr uint16_t kWinZipAesExtraId = 0x9901;       // WinZip AES: version, vendor, strength, method
+constexpr uint16_t kStrongEncryptionExtraId = 0x0017;  // PKWARE's strong encryption header
 constexpr uint32_t kZip64Marker32 = 0xFFFFFFFF;  // the 32-bit field's value lives in 0x0001
 constexpr uint16_t kZip64Marker16 = 0xFFFF;
 // The largest ZIP64 size or offset the engine takes (2^62 bytes): larger ones are cut to it, so
@@ -172,6 +174,13 @@ struct TZipExtra {
   bool HasUnicodePath = false;
   uint32_t UnicodePathCrc = 0;
   std::string UnicodePath;
+  // 0x9901 (7 bytes): AE-1 or AE-2, the vendor "AE", the key strength (1, 2, 3: AES-128, 192,
+  // 256) and the method the data is compressed with. Taken as written; the extractor judges it.
+  bool HasAes = false;
+  uint16_t AesVersion = 0;
+  uint8_t AesStrength = 0;
+  uint16_t AesMethod = 0;
+  bool HasStrongEncryption = false;  // 0x0017
 
   // A member's values: the 0x0001 value when present (cut to kMaxZip64Value), else the header
   // field with the 0x0064 high word.

@@ -698,6 +698,9 @@ std::string TRegisterArcova::MethodName(uint32_t m, uint32_t f, bool entryIsDire
         name = deflateName("Def-64");
       } else if (m == 10) {
         name = "DCL-implode";
+      } else if (m == kMethodBzip2 || m == kMethodLzma || m == kMethodTerse ||
+                 m == kMethodZstdOld || (m >= kMethodZstd && m <= kMethodAes)) {
+        name = ZipMethodName(m);  // today's methods: "BZip2", "LZMA", "Zstd", "XZ", "PPMd", ...
       } else if (entryIsDirectory) {
         name = "<Dir>";
       }

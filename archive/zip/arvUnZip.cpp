@@ -11,12 +11,15 @@
 
 #include "archive/codecs/arvInflate.h"
 #include "archive/codecs/arvLegacy.h"
+#include "archive/codecs/arvLibCodecs.h"
 #include "archive/common/arvScopeExit.h"
 #include "archive/records/arvZipDir.h"
 
 namespace {
 
 constexpr int kRawDeflateWindowBits = -15;  // raw deflate data: no zlib header or trailer
+constexpr int kErrDecompression = 25153;    // "Decompression error"
+constexpr int32_t kCodecInputLimit = 1 << 20;  // the most a decoder's read asks of the archive
 
 // The system name of a member: a matching Unicode Path's UTF-8 name as it is, else the stored
 // name converted.
@@ -46,6 +49,11 @@ TUnZip::TUnZip(TComponent* owner) : TUnBase(owner) {}
 TUnZip::~TUnZip() = default;
 
 bool TUnZip::CheckPassword(uint8_t header[24]) {
+  if (FLocal.Method == kMethodAes && FLocalExtra.HasAes) {
+    // Salt, then the verifier; nothing is deciphered, so the header stays as read.
+    const unsigned strength = FLocalExtra.AesStrength;
+    return FAes.Start(FPassword, strength, header, header + AesSaltSize(strength));
+  }
   return TestZipPassword(FCipher, FPassword, header, FLocal.Flags, FLocal.Time(), FLocal.Crc32);
 }
 
@@ -271,7 +279,11 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
       sizes.UnpackedSize =
           size(kept && kept->HasUnpackedSize, kept ? kept->UnpackedSize : 0, FCentral.UnpackedSize,
                FLocalExtra.HasUnpacked64, FLocalExtra.Unpacked64, FLocalExtra.High.UnpackedHigh);
-      if (FLocal.Crc32 == 0 && FCentral.PackedSize != 0) expectedCrc = FCentral.Crc32;
+      // A member written with a data descriptor (flag bit 3) has its CRC after the data and in the
+      // directory; the local field is 0, or (Info-ZIP writing to a pipe) holds the time for the
+      // password check byte in its high half: it is never the member's checksum.
+      const bool streamed = ((FLocal.Flags | FCentral.Flags) & kFlagDataDescriptor) != 0;
+      if (streamed || (FLocal.Crc32 == 0 && FCentral.PackedSize != 0)) expectedCrc = FCentral.Crc32;
       // The member is written under the name that was listed and selected; a local header that
       // names it otherwise is reported (it is not what the person chose).
       const std::string localName =
@@ -316,9 +328,54 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
   FCurrentEntry = -1;
 }
 
+bool TUnZip::IsCodecMethod(uint32_t method) {
+  // Method 98 (PPMd) joins here once its decoder exists; until then it is unsupported.
+  return IsLibraryMethod(method);
+}
+
+bool TUnZip::AesFieldValid(const TMemberSizes& sizes) const {
+  const TZipExtra& x = FLocalExtra;
+  return (sizes.Flags & kFlagEncrypted) && x.HasAes && (x.AesVersion == 1 || x.AesVersion == 2) &&
+         AesKeySize(x.AesStrength) != 0 && x.AesMethod != kMethodAes &&
+         sizes.PackedSize >= static_cast<int64_t>(AesOverhead(x.AesStrength));
+}
+
 bool TUnZip::MethodSupported(const TMemberSizes& sizes) const {
-  return sizes.Method == kMethodStored || sizes.Method == kMethodDeflated ||
-         sizes.Method == kMethodDeflate64 || IsLegacyMethod(sizes.Method);
+  if ((sizes.Flags & kFlagEncrypted) &&
+      ((sizes.Flags & kFlagStrongEncryption) || FLocalExtra.HasStrongEncryption))
+    return false;
+  uint32_t method = sizes.Method;
+  if (IsAesMember(sizes)) {
+    if (!AesFieldValid(sizes)) return false;
+    method = FLocalExtra.AesMethod;
+  }
+  return method == kMethodStored || method == kMethodDeflated || method == kMethodDeflate64 ||
+         IsLegacyMethod(method) || IsCodecMethod(method);
+}
+
+std::string TUnZip::UnsupportedDetail(const TMemberSizes& sizes) const {
+  if ((sizes.Flags & kFlagEncrypted) &&
+      ((sizes.Flags & kFlagStrongEncryption) || FLocalExtra.HasStrongEncryption))
+    return "encrypted with a method Parcelo cannot decrypt (PKWARE strong encryption)";
+  if (IsAesMember(sizes)) {
+    const TZipExtra& x = FLocalExtra;
+    if (!x.HasAes) return "AES encrypted, but its AES extra field is missing";
+    if (!(sizes.Flags & kFlagEncrypted)) return "AES extra field on a member not marked encrypted";
+    if (x.AesVersion != 1 && x.AesVersion != 2)
+      return "AES extra field of version " + std::to_string(x.AesVersion) + " (AE-1, AE-2 known)";
+    if (AesKeySize(x.AesStrength) == 0)
+      return "AES key strength " + std::to_string(x.AesStrength) + " (1, 2, 3 known)";
+    if (x.AesMethod == kMethodAes) return "AES extra field names AES as its method";
+    if (sizes.PackedSize < static_cast<int64_t>(AesOverhead(x.AesStrength)))
+      return "AES member shorter than its salt, verifier and authentication code";
+    return ZipMethodName(x.AesMethod) + " inside AES-" + std::to_string(64 + 64 * x.AesStrength);
+  }
+  return ZipMethodName(sizes.Method);
+}
+
+size_t TUnZip::EncryptionHeaderSize(const TMemberSizes& sizes) const {
+  if (IsAesMember(sizes)) return AesSaltSize(FLocalExtra.AesStrength) + kAesVerifierSize;
+  return kZipEncryptionHeaderSize;
 }
 
 void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& sizes,
@@ -396,11 +453,39 @@ bool TUnZip::DecodeZipMember(const std::string& outputPath, TMemberSizes& sizes,
                              std::unique_ptr<TStream32>& archive) {
   FSizes = sizes;
   FChecksums.Crc32 = 0xFFFFFFFF;
+  FAesActive = IsAesMember(sizes);
+  if (FAesActive) {
+    // The password test has read the salt and the verifier and keyed FAes; the data is what
+    // lies between them and the authentication code, compressed with the field's method.
+    FSizes.Method = FLocalExtra.AesMethod;
+    FSizes.PackedSize -= static_cast<int64_t>(AesOverhead(FLocalExtra.AesStrength));
+    const int64_t reportsBefore = FReportCount;
+    const bool decoded = DecodeMemberData(outputPath, archive, out);
+    FAesActive = false;
+    const bool authentic = FinishAes(archive, FSizes.PackedSize) && !FCancel;
+    if (!authentic && !FCancel) {
+      if (FReportCount == reportsBefore)
+        ReportError(outputPath, "the AES authentication code does not match: the data is damaged",
+                    "0", kErrCrcCheck);
+      FDiscardOutput = true;
+      return false;
+    }
+    FAuthenticated = authentic;
+    // AE-2 carries no CRC-32 (its field is 0): the authentication code stands for it.
+    if (authentic && decoded && FLocalExtra.AesVersion == 2) FChecksums.Crc32 = ~FExpectedCrc;
+    return decoded;
+  }
   if (FSizes.Flags & kFlagEncrypted) FSizes.PackedSize -= kZipEncryptionHeaderSize;
+  return DecodeMemberData(outputPath, archive, out);
+}
+
+bool TUnZip::DecodeMemberData(const std::string& outputPath, std::unique_ptr<TStream32>& archive,
+                              host::THandle out) {
   FRemainingInput = FSizes.PackedSize;
   FRemainingOutput = FSizes.UnpackedSize;
   switch (FSizes.Method) {
     case kMethodStored: {
+      if (FAesActive) return DecodeWithCodec(outputPath, archive, out);
       int64_t left = CopyStored(*archive, out, FSizes, kCrcKind32);
       while (left > 0 && (FDiskSpanned || FArcType == atZipMV) && !FCancel) {
         if (!ContinueOnNextPart(archive)) break;
@@ -415,9 +500,147 @@ bool TUnZip::DecodeZipMember(const std::string& outputPath, TMemberSizes& sizes,
       return InflateMember(archive, out, true);
     default:
       if (IsLegacyMethod(FSizes.Method)) return DecodeLegacy(outputPath, archive, out);
-      ReportError(outputPath, "", "0", kErrUnsupportedMethod);
+      if (IsCodecMethod(FSizes.Method)) return DecodeWithCodec(outputPath, archive, out);
+      ReportError(outputPath, ZipMethodName(FSizes.Method), "0", kErrUnsupportedMethod);
       return false;
   }
+}
+
+int32_t TUnZip::ReadMemberBytes(std::unique_ptr<TStream32>& archive, uint8_t* buffer,
+                                int32_t count) {
+  int32_t got = archive ? archive->ReadUpTo(buffer, count) : 0;
+  while (got <= 0 && (FDiskSpanned || FArcType == atZipMV) && !FCancel) {
+    if (!ContinueOnNextPart(archive)) return 0;
+    got = archive->ReadUpTo(buffer, count);
+  }
+  return std::max(got, 0);
+}
+
+TCodecStatus TUnZip::RunCodec(uint32_t method, const TCodecIo& io, std::string& detail,
+                              bool& refused) {
+  refused = false;
+  if (IsLibraryMethod(method)) {
+    TLibMember member;
+    member.Method = method;
+    member.Flags = FSizes.Flags;
+    member.Size = static_cast<uint64_t>(std::max<int64_t>(FSizes.UnpackedSize, 0));
+    const TCodecStatus status = DecodeLibraryMember(member, io);
+    detail = member.Detail;
+    refused = member.Refused;
+    return status;
+  }
+  // Method 98 (PPMd): its decoder is called here, through the same io.
+  detail = ZipMethodName(method);
+  return TCodecStatus::Unsupported;
+}
+
+bool TUnZip::DecodeWithCodec(const std::string& outputPath, std::unique_ptr<TStream32>& archive,
+                             host::THandle out) {
+  const int64_t size = FSizes.UnpackedSize;
+  const bool decipher = !FAesActive && (FSizes.Flags & kFlagEncrypted) != 0;
+  TCodecIo io;
+  io.Read = [&](uint8_t* buffer, size_t count) -> size_t {
+    if (FRemainingInput <= 0) return 0;
+    const int32_t want = static_cast<int32_t>(
+        std::min<int64_t>({FRemainingInput, static_cast<int64_t>(count), kCodecInputLimit}));
+    const int32_t got = ReadMemberBytes(archive, buffer, want);
+    if (got <= 0) return 0;
+    if (FAesActive) {
+      FAes.Decrypt(buffer, static_cast<size_t>(got));
+    } else if (decipher) {
+      FCipher.DecipherBuffer(buffer, static_cast<size_t>(got));
+    }
+    FRemainingInput -= got;
+    return static_cast<size_t>(got);
+  };
+  io.Write = [&](const uint8_t* bytes, size_t count) {
+    // No deciphering on this path, so the block is not changed.
+    WriteBlock(out, const_cast<uint8_t*>(bytes), static_cast<int32_t>(count),
+               {.CrcKind = kCrcKind32});
+    FRemaining -= static_cast<int64_t>(count);
+    FRemainingOutput -= static_cast<int64_t>(count);
+    ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
+  };
+  io.Cancel = &FCancel;
+
+  std::string detail;
+  bool refused = false;
+  TCodecStatus status;
+  if (FSizes.Method == kMethodStored) {
+    // Stored data inside AES: copied through the same pipes.
+    uint8_t* buffer = RunBuffer(static_cast<size_t>(kCopyBlockSize));
+    status = TCodecStatus::Ok;
+    while (FRemainingOutput > 0) {
+      if (FCancel) {
+        status = TCodecStatus::Cancelled;
+        break;
+      }
+      const size_t want = static_cast<size_t>(std::min<int64_t>(FRemainingOutput, kCopyBlockSize));
+      const size_t got = io.Read(buffer, want);
+      if (got == 0) {
+        status = TCodecStatus::Truncated;
+        detail = "the data ends before the member does";
+        break;
+      }
+      io.Write(buffer, got);
+    }
+  } else {
+    status = RunCodec(FSizes.Method, io, detail, refused);
+  }
+  switch (status) {
+    case TCodecStatus::Ok:
+      return true;
+    case TCodecStatus::Cancelled:
+      return false;
+    case TCodecStatus::Unsupported:
+      ReportError(outputPath, detail, "0", kErrUnsupportedMethod);
+      break;
+    case TCodecStatus::Truncated:
+      ReportError(outputPath, detail, "0", kErrReadingFile);
+      break;
+    case TCodecStatus::Corrupt:
+      // A password that only passed the zip cipher's check byte deciphers into noise that no
+      // decoder takes: the person is told it may be the password.
+      if (decipher) {
+        ReportError(outputPath, "wrong password, or damaged data: " + detail, "0",
+                    kErrInvalidPassword);
+      } else {
+        ReportError(outputPath, detail, "0", kErrDecompression);
+      }
+      break;
+  }
+  (void)refused;  // a refusal is said through its detail; the output goes like any failure's
+  // Nothing that looks complete is left behind.
+  FDiscardOutput = true;
+  FRemaining -= std::max<int64_t>(FRemainingOutput, 0);
+  FRemainingOutput = 0;
+  return false;
+}
+
+bool TUnZip::FinishAes(std::unique_ptr<TStream32>& archive, int64_t dataSize) {
+  // The decoder may stop before the data does (a member whose data runs on past its end): the
+  // code covers all of it.
+  int64_t left = dataSize - static_cast<int64_t>(FAes.Processed());
+  if (left > 0) {
+    uint8_t* buffer = RunBuffer(static_cast<size_t>(kCopyBlockSize));
+    while (left > 0 && !FCancel) {
+      const int32_t want = static_cast<int32_t>(std::min<int64_t>(left, kCopyBlockSize));
+      const int32_t got = ReadMemberBytes(archive, buffer, want);
+      if (got <= 0) return false;
+      FAes.Decrypt(buffer, static_cast<size_t>(got));
+      left -= got;
+    }
+  }
+  if (left < 0) return false;
+  uint8_t code[kAesMacSize];
+  int32_t have = 0;
+  while (have < static_cast<int32_t>(kAesMacSize)) {
+    const int32_t got =
+        ReadMemberBytes(archive, code + have, static_cast<int32_t>(kAesMacSize) - have);
+    if (got <= 0) return false;
+    have += got;
+  }
+  return FAes.MacMatches(code);
 }
 
 bool TUnZip::ContinueOnNextPart(std::unique_ptr<TStream32>& archive) {
@@ -449,7 +672,14 @@ bool TUnZip::DecodeLegacy(const std::string& outputPath, std::unique_ptr<TStream
   const int64_t size = FSizes.UnpackedSize;
   TLegacyContext context;
   context.ReadBlock = [this, source](uint8_t* buffer, size_t count) -> size_t {
+    if (FAesActive) {
+      // AES data ends before its authentication code: nothing past it is read.
+      count = static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(FRemainingInput, 0),
+                                                    static_cast<int64_t>(count)));
+      if (count == 0) return 0;
+    }
     const int32_t got = ReadBlock(source, buffer, static_cast<int32_t>(count));
+    if (FAesActive && got > 0) FAes.Decrypt(buffer, static_cast<size_t>(got));
     FRemainingInput -= got;
     return static_cast<size_t>(got);
   };
@@ -463,7 +693,7 @@ bool TUnZip::DecodeLegacy(const std::string& outputPath, std::unique_ptr<TStream
   };
   context.ReportError = [this, &outputPath](int code) { ReportError(outputPath, "", "0", code); };
   context.RaiseError = [this, &outputPath](int code) { RaiseError(outputPath, "", "0", code); };
-  context.Cipher = (FSizes.Flags & kFlagEncrypted) ? &FCipher : nullptr;
+  context.Cipher = (FSizes.Flags & kFlagEncrypted) && !FAesActive ? &FCipher : nullptr;
   context.Cancel = &FCancel;
   return DecodeLegacyMember(member, context);
 }
@@ -478,16 +708,19 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
   uint8_t* const output = FInflateOutput.get();
   if (FInflate->Start(kRawDeflateWindowBits, deflate64) != kInflateOk) return false;
 
-  const bool decipher = (FSizes.Flags & kFlagEncrypted) != 0;
+  const bool decipher = (FSizes.Flags & kFlagEncrypted) != 0 && !FAesActive;
   const int64_t size = FSizes.UnpackedSize;
   // Input is read up to the member's compressed size, so nothing behind the member is read or
   // deciphered; a member whose data runs on (a wrong size, or a continuation) reads on in blocks.
+  // AES data never does: its authentication code follows it.
   int64_t inputLeft = FRemainingInput;
   const TInflateSource source = [&](uint8_t* input, int32_t room) {
+    if (FAesActive && inputLeft <= 0) return 0;
     const int32_t want =
         inputLeft > 0 ? static_cast<int32_t>(std::min<int64_t>(inputLeft, room)) : room;
     const int32_t got = archive ? archive->ReadUpTo(input, want) : 0;
     if (got <= 0) return 0;
+    if (FAesActive) FAes.Decrypt(input, static_cast<size_t>(got));
     if (decipher) FCipher.DecipherBuffer(input, static_cast<size_t>(got));
     inputLeft -= got;
     FRemainingInput = std::max<int64_t>(inputLeft, 0);

@@ -1,7 +1,8 @@
 // TUnZip, the zip extractor: the zip pass of an extraction run (the central-directory walk or,
 // without a directory, the local-header walk), the member loop, the method dispatch (stored,
-// deflate, Deflate64, the legacy methods) and the continuation of members across split volumes
-// and spanned disks. Approval, passwords and output files are the driver's (arvbase).
+// deflate, Deflate64, the legacy methods, the library methods BZip2, LZMA, XZ and Zstandard, and
+// the decoders of our own behind TCodecIo), WinZip AES, and the continuation of members across
+// split volumes and spanned disks. Approval, passwords and output files are the driver's (arvbase).
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/codecs/arvCodecIo.h"
 #include "archive/codecs/arvInflate.h"
+#include "archive/codecs/arvWinZipAes.h"
 #include "archive/driver/arvbase.h"
 #include "archive/records/arvSpan.h"
 #include "archive/records/arvZipDir.h"
@@ -52,6 +55,8 @@ class TUnZip : public TUnBase {
   int ListMembers(TStream32& archive);
   bool InflateMember(std::unique_ptr<TStream32>& archive, host::THandle out, bool deflate64);
   bool MethodSupported(const TMemberSizes& sizes) const override;
+  std::string UnsupportedDetail(const TMemberSizes& sizes) const override;
+  size_t EncryptionHeaderSize(const TMemberSizes& sizes) const override;
 
  private:
   // Reads the local header at `position` (deciphered when enciphered), its name and its extra
@@ -68,6 +73,28 @@ class TUnZip : public TUnBase {
   bool ContinueOnNextPart(std::unique_ptr<TStream32>& archive);
   bool DecodeLegacy(const std::string& outputPath, std::unique_ptr<TStream32>& archive,
                     host::THandle out);
+  // The method dispatch over the member's data (after any encryption header).
+  bool DecodeMemberData(const std::string& outputPath, std::unique_ptr<TStream32>& archive,
+                        host::THandle out);
+  // Whether the member is WinZip AES encrypted (method 99), and whether its 0x9901 field can be
+  // believed: a strength of 1 to 3, a real method inside, room for salt, verifier and code.
+  static bool IsAesMember(const TMemberSizes& sizes) { return sizes.Method == kMethodAes; }
+  bool AesFieldValid(const TMemberSizes& sizes) const;
+  // Whether `method` is decoded through a TCodecIo decoder (the library methods, PPMd).
+  static bool IsCodecMethod(uint32_t method);
+  // Decodes the member in work with a TCodecIo decoder: input bounded by the compressed size and
+  // deciphered (zip cipher or AES), output written, checksummed and reported per block. A failure
+  // is reported here, once, with what the decoder said.
+  bool DecodeWithCodec(const std::string& outputPath, std::unique_ptr<TStream32>& archive,
+                       host::THandle out);
+  // The decoders behind DecodeWithCodec, by method.
+  TCodecStatus RunCodec(uint32_t method, const TCodecIo& io, std::string& detail, bool& refused);
+  // Reads what the decoder left of an AES member's data and its authentication code from where
+  // the decoder stopped, and checks the code.
+  bool FinishAes(std::unique_ptr<TStream32>& archive, int64_t dataSize);
+  // Reads up to `count` bytes of the member's data, going on in the next part of a split or
+  // spanned set when the current one ends.
+  int32_t ReadMemberBytes(std::unique_ptr<TStream32>& archive, uint8_t* buffer, int32_t count);
   void ExtractMembers(std::unique_ptr<TStream32>& archive, bool central);
   // Lists a selected central entry whose local header is where it says (reported and left out
   // otherwise).
@@ -95,4 +122,6 @@ class TUnZip : public TUnBase {
   // The inflate driver, made on first use; its engine is reset per member (made again when the
   // mode changes between Deflate and Deflate64).
   std::unique_ptr<TInflateDriver> FInflate;
+  TWinZipAes FAes;      // the AES state of the member in work, keyed by its password test
+  bool FAesActive = false;  // the member in work's data passes through FAes
 };

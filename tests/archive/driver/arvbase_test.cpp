@@ -436,7 +436,7 @@ TEST_F(DriverTest, ChecksumFailuresKeepTheFileButAreNotCounted) {
 
 TEST_F(DriverTest, UnsupportedMethodIsOneMessageAndNoFile) {
   ZipBuilder b;
-  for (uint16_t method : {7, 12}) {
+  for (uint16_t method : {7, 18}) {
     ZipMember m = Stored("m" + std::to_string(method), "xyz");
     m.method = method;
     b.Add(m);
@@ -444,10 +444,12 @@ TEST_F(DriverTest, UnsupportedMethodIsOneMessageAndNoFile) {
   Use(b);
   RecordErrors();
   EXPECT_EQ(unzip.Extract(), 0);
-  EXPECT_EQ(log, (std::vector<std::string>{"Error 25326 m7", "Error 25326 m12"}));
+  // Each named by its method.
+  EXPECT_EQ(log, (std::vector<std::string>{"Error 25326 m7 [Tokenized]",
+                                           "Error 25326 m18 [IBM TERSE]"}));
   EXPECT_EQ(unzip.FailedCount(), 2);
   EXPECT_FALSE(OutExists("m7"));
-  EXPECT_FALSE(OutExists("m12"));
+  EXPECT_FALSE(OutExists("m18"));
 }
 
 // ---- passwords ----------------------------------------------------------------------------------

@@ -679,8 +679,13 @@ TEST_F(Detect, MethodNamesByType) {
   EXPECT_EQ(arc_.MethodName(8, 1), "DeflateN");
   EXPECT_EQ(arc_.MethodName(9, 4), "Def-64F");
   EXPECT_EQ(arc_.MethodName(10, 0), "DCL-implode");
-  EXPECT_EQ(arc_.MethodName(99, 0), "Unsupported");
-  EXPECT_EQ(arc_.MethodName(99, 0, true), "<Dir>");
+  EXPECT_EQ(arc_.MethodName(12, 0), "BZip2");
+  EXPECT_EQ(arc_.MethodName(14, 2), "LZMA");
+  EXPECT_EQ(arc_.MethodName(93, 0), "Zstd");
+  EXPECT_EQ(arc_.MethodName(95, 0), "XZ");
+  EXPECT_EQ(arc_.MethodName(98, 0), "PPMd");
+  EXPECT_EQ(arc_.MethodName(77, 0), "Unsupported");
+  EXPECT_EQ(arc_.MethodName(77, 0, true), "<Dir>");
   Bytes cab(40, 0);
   Place(cab, 0, "MSCF");
   Assign("m.cab", cab);
