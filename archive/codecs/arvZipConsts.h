@@ -14,6 +14,7 @@ constexpr uint32_t kMethodReduced4 = 5;  // ... up to factor 4
 constexpr uint32_t kMethodImploded = 6;
 constexpr uint32_t kMethodDeflated = 8;
 constexpr uint32_t kMethodDeflate64 = 9;
+constexpr uint32_t kMethodPpmd = 98;  // PPMd variant I revision 1
 
 // ---- general-purpose flag bits ------------------------------------------------------------------
 constexpr uint16_t kFlagEncrypted = 0x0001;       // 12-byte encryption header before the data

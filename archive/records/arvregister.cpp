@@ -659,6 +659,8 @@ std::string TRegisterArcova::MethodName(uint32_t m, uint32_t f, bool entryIsDire
         name = deflateName("Def-64");
       } else if (m == 10) {
         name = "DCL-implode";
+      } else if (m == 98) {
+        name = "PPMd";
       } else if (entryIsDirectory) {
         name = "<Dir>";
       }

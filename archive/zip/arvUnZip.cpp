@@ -11,6 +11,7 @@
 
 #include "archive/codecs/arvInflate.h"
 #include "archive/codecs/arvLegacy.h"
+#include "archive/codecs/arvPpmd.h"
 #include "archive/common/arvScopeExit.h"
 
 namespace {
@@ -457,7 +458,8 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
 
 bool TUnZip::MethodSupported(const TMemberSizes& sizes) const {
   return sizes.Method == kMethodStored || sizes.Method == kMethodDeflated ||
-         sizes.Method == kMethodDeflate64 || IsLegacyMethod(sizes.Method);
+         sizes.Method == kMethodDeflate64 || IsLegacyMethod(sizes.Method) ||
+         sizes.Method == kMethodPpmd;
 }
 
 void TUnZip::ExtractLink(std::unique_ptr<TStream32>& archive, TMemberSizes& sizes,
@@ -571,6 +573,8 @@ bool TUnZip::DecodeZipMember(const std::string& outputPath, TMemberSizes& sizes,
       return InflateMember(archive, out, false);
     case kMethodDeflate64:
       return InflateMember(archive, out, true);
+    case kMethodPpmd:
+      return DecodePpmd(outputPath, archive, out);
     default:
       if (IsLegacyMethod(FSizes.Method)) return DecodeLegacy(outputPath, archive, out);
       ReportError(outputPath, "", "0", kErrUnsupportedMethod);
@@ -624,6 +628,55 @@ bool TUnZip::DecodeLegacy(const std::string& outputPath, std::unique_ptr<TStream
   context.Cipher = (FSizes.Flags & kFlagEncrypted) ? &FCipher : nullptr;
   context.Cancel = &FCancel;
   return DecodeLegacyMember(member, context);
+}
+
+bool TUnZip::DecodePpmd(const std::string& outputPath, std::unique_ptr<TStream32>& archive,
+                        host::THandle out) {
+  const bool decipher = (FSizes.Flags & kFlagEncrypted) != 0;
+  const int64_t size = FSizes.UnpackedSize;
+  TCodecIo io;
+  // Input is read up to the member's compressed size; a member that goes on in the next part of
+  // a split or spanned set is continued there.
+  io.Read = [&](uint8_t* buffer, size_t count) -> size_t {
+    for (;;) {
+      if (FRemainingInput <= 0 || !archive) return 0;
+      const auto want = static_cast<int32_t>(
+          std::min<int64_t>({FRemainingInput, static_cast<int64_t>(count), 1 << 20}));
+      const int32_t got = archive->ReadUpTo(buffer, want);
+      if (got > 0) {
+        if (decipher) FCipher.DecipherBuffer(buffer, static_cast<size_t>(got));
+        FRemainingInput -= got;
+        return static_cast<size_t>(got);
+      }
+      if (!(FDiskSpanned || FArcType == atZipMV) || FCancel || !ContinueOnNextPart(archive))
+        return 0;
+    }
+  };
+  io.Write = [&](const uint8_t* bytes, size_t count) {
+    host::ProcessMessages();
+    WriteBlock(out, const_cast<uint8_t*>(bytes), static_cast<int32_t>(count),
+               {.CrcKind = kCrcKind32});
+    FRemaining -= static_cast<int64_t>(count);
+    FRemainingOutput -= static_cast<int64_t>(count);
+    ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
+  };
+  io.Cancel = &FCancel;
+  const TPpmdResult result =
+      DecodePpmdMember(io, static_cast<uint64_t>(std::max<int64_t>(size, 0)));
+  if (result.Header != TPpmdHeaderCheck::Ok) {
+    ReportError(outputPath, PpmdHeaderProblem(result.Header, result.Params), "0",
+                kErrUnsupportedMethod);
+  } else if (result.NoMemory) {
+    ReportError(outputPath,
+                "no memory for the PPMd model (" + std::to_string(result.Params.MemoryMiB) +
+                    " MiB)",
+                "0", kErrUnsupportedMethod);
+  }
+  if (result.Status == TCodecStatus::Ok) return FRemainingOutput == 0;
+  // Broken or cut-short data: the member's checksum test reports it.
+  FRemaining -= std::max<int64_t>(FRemainingOutput, 0);
+  FRemainingOutput = 0;
+  return false;
 }
 
 bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle out, bool deflate64) {

@@ -81,6 +81,9 @@ class TUnZip : public TUnBase {
   bool ContinueOnNextPart(std::unique_ptr<TStream32>& archive);
   bool DecodeLegacy(const std::string& outputPath, std::unique_ptr<TStream32>& archive,
                     host::THandle out);
+  // Method 98, PPMd variant I revision 1.
+  bool DecodePpmd(const std::string& outputPath, std::unique_ptr<TStream32>& archive,
+                  host::THandle out);
   void ExtractMembers(std::unique_ptr<TStream32>& archive, bool central);
   // Walks the local headers from the archive's start and lists the selected members found there;
   // with `listed` (sorted local-header offsets), only those not listed yet. False when the walk
