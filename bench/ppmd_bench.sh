@@ -5,7 +5,7 @@
 # corpus (text, headers, compressed files and binaries); both outputs are checked against it first.
 #   BUILD_DIR  build folder holding cli/parcelo-cli (default: build-bench, configured Release here)
 #   BENCH_DIR  work folder (default: /dev/shm/parcelo-ppmd-bench; the corpus stays for reruns)
-#   MIB        corpus size in MiB (default: 64)
+#   MIB        corpus size in MiB (default: 32)
 #   LEVEL      7-Zip's -mx level (default: 9: order 32 is capped to the zip's 16, cut-off)
 #   RUNS       runs of each command (default: 5)
 set -euo pipefail
@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 build_dir=${BUILD_DIR:-build-bench}
 work=${BENCH_DIR:-/dev/shm/parcelo-ppmd-bench}
-mib=${MIB:-64}
+mib=${MIB:-32}
 level=${LEVEL:-9}
 runs=${RUNS:-5}
 

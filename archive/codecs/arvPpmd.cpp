@@ -177,6 +177,7 @@ class TModel {
   // Whether the coder stands exactly where an encoder's final flush leaves it.
   bool CoderClosed() const { return FCode == 0; }
   bool Overrun() const { return FOverrun; }
+  bool Broken() const { return FBroken; }
   uint64_t Consumed() const { return FConsumed - static_cast<uint64_t>(FInEnd - FInPos); }
   // Takes bytes the caller read before the coder started (the header) into the count.
   void CountHeader(uint64_t bytes) { FConsumed += bytes; }
@@ -343,7 +344,15 @@ class TModel {
     FInEnd = FInput + got;
     return *FInPos++;
   }
-  uint32_t Threshold(uint32_t total) { return FCode / (FRange /= total); }
+  // Totals stay below the least range in streams an encoder can write; damaged data that drives
+  // the model past that is caught here instead of dividing by zero.
+  uint32_t Threshold(uint32_t total) {
+    if ((FRange /= total) == 0) {
+      FBroken = true;
+      FRange = 1;
+    }
+    return FCode / FRange;
+  }
   void Decode(uint32_t start, uint32_t size) {
     start *= FRange;
     FLow += start;
@@ -394,6 +403,7 @@ class TModel {
   const uint8_t* FInEnd = FInput;
   uint64_t FConsumed = 0;
   bool FOverrun = false;
+  bool FBroken = false;
 };
 
 // ---- allocator -----------------------------------------------------------------------------------
@@ -1144,7 +1154,7 @@ TPpmdResult DecodePpmdMember(const TCodecIo& io, uint64_t size) {
         const int symbol = model->DecodeSymbol();
         if (model->Overrun())
           status = TCodecStatus::Truncated;
-        else if (symbol != -1)
+        else if (symbol != -1 || model->Broken())
           status = TCodecStatus::Corrupt;
       }
       break;
@@ -1159,6 +1169,10 @@ TPpmdResult DecodePpmdMember(const TCodecIo& io, uint64_t size) {
     const int symbol = model->DecodeSymbol();
     if (model->Overrun()) {
       status = TCodecStatus::Truncated;
+      break;
+    }
+    if (model->Broken()) {
+      status = TCodecStatus::Corrupt;
       break;
     }
     if (symbol < 0) {
