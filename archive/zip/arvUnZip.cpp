@@ -12,6 +12,7 @@
 #include "archive/codecs/arvInflate.h"
 #include "archive/codecs/arvLegacy.h"
 #include "archive/codecs/arvLibCodecs.h"
+#include "archive/codecs/arvPpmd.h"
 #include "archive/common/arvScopeExit.h"
 #include "archive/records/arvZipDir.h"
 
@@ -329,8 +330,7 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
 }
 
 bool TUnZip::IsCodecMethod(uint32_t method) {
-  // Method 98 (PPMd) joins here once its decoder exists; until then it is unsupported.
-  return IsLibraryMethod(method);
+  return IsLibraryMethod(method) || method == kMethodPpmd;
 }
 
 bool TUnZip::AesFieldValid(const TMemberSizes& sizes) const {
@@ -529,7 +529,22 @@ TCodecStatus TUnZip::RunCodec(uint32_t method, const TCodecIo& io, std::string& 
     refused = member.Refused;
     return status;
   }
-  // Method 98 (PPMd): its decoder is called here, through the same io.
+  if (method == kMethodPpmd) {
+    const TPpmdResult result =
+        DecodePpmdMember(io, static_cast<uint64_t>(std::max<int64_t>(FSizes.UnpackedSize, 0)));
+    if (result.Header != TPpmdHeaderCheck::Ok) {
+      detail = PpmdHeaderProblem(result.Header, result.Params);
+      refused = true;
+    } else if (result.NoMemory) {
+      detail = "no memory for the PPMd model (" + std::to_string(result.Params.MemoryMiB) + " MiB)";
+      refused = true;
+    } else if (result.Status == TCodecStatus::Corrupt) {
+      detail = "the PPMd data is damaged";
+    } else if (result.Status == TCodecStatus::Truncated) {
+      detail = "the data ends before the member does";
+    }
+    return result.Status;
+  }
   detail = ZipMethodName(method);
   return TCodecStatus::Unsupported;
 }

@@ -119,7 +119,7 @@ class CliMethodsTest : public CliWritersTest {
 
 TEST_F(CliMethodsTest, SevenZipEveryMethodPlainAndEncrypted) {
   if (!HaveTool("7zz")) GTEST_SKIP() << "7zz is not installed";
-  for (const char* method : {"Copy", "Deflate", "Deflate64", "BZip2", "LZMA", "XZ"}) {
+  for (const char* method : {"Copy", "Deflate", "Deflate64", "BZip2", "LZMA", "XZ", "PPMd"}) {
     for (const char* encryption : {"", "ZipCrypto", "AES128", "AES192", "AES256"}) {
       const std::string name = std::string(method) + encryption;
       SCOPED_TRACE(name);
