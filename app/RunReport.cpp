@@ -145,4 +145,15 @@ std::string TRunReport::Text() const {
   return text;
 }
 
+std::string TRunReport::ResultSentence(const std::string& destination) const {
+  const int failed = FailedCount();
+  if (failed == 0)
+    return "Congratulations, you have successfully extracted " + std::to_string(Extracted) +
+           " file(s) to the folder " + destination +
+           ". Click the Goto Folder button to view your extracted files.";
+  return "Parcelo extracted " + std::to_string(Extracted) + " of " +
+         std::to_string(Extracted + failed) + " files to the folder " + destination + "; " +
+         std::to_string(failed) + " could not be extracted.";
+}
+
 }  // namespace wizard

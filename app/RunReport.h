@@ -32,6 +32,9 @@ struct TRunReport {
   bool PasswordFailed() const;
   // The error box's text; empty when nothing went wrong.
   std::string Text() const;
+  // Page 3's sentence: the designed one when every file came out; else how many of how many,
+  // and how many could not be extracted.
+  std::string ResultSentence(const std::string& destination) const;
 };
 
 }  // namespace wizard

@@ -4,6 +4,10 @@
 // runs on this thread; the progress handler keeps the window painting. Message boxes, the file
 // dialog and the launches go through TWizardServices and the host layer, so tests drive the
 // window headless. The window does not decode archives itself: the engine's TArcova and TUnZip do.
+//
+// Where things are: the controls' places, sizes and fonts in WizardLayout.cpp; the page flow (the
+// designed handlers) in Unit1.cpp; the extraction run and what it gathers in WizardRun.cpp; the
+// texts of a run's problems in RunReport.cpp; typed paths and folder names in WizardPaths.cpp.
 #pragma once
 
 #include <QWidget>
@@ -29,6 +33,7 @@ class QPlainTextEdit;
 extern const char* const kMsgNoFilesInZip;
 extern const char* const kMsgZipMissing;
 extern const char* const kMsgNoDirectory;
+extern const char* const kMsgIsAFolder;  // after the folder's path
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -51,9 +56,11 @@ class TForm1 : public QWidget {
   void xpButton7Click(QObject* Sender);  // Close
   void Image1Click(QObject* Sender);     // the banner
 
-  // Takes an archive as if Browse had chosen it: a path in the window's syntax, a host path or a
-  // file:// URL (what a file manager's "Open with" or a drop hands over).
-  void ChooseArchive(const std::string& typedPath);
+  // Takes an archive as Browse does: a path in the window's syntax, a host path or a file://
+  // URL (what a file manager's "Open with", the command line or a drop hands over). What is wrong
+  // with it is said in a message box (the one Continue gives for the same file), and false
+  // returned; the archive box and the folder name then keep what they held.
+  bool ChooseArchive(const std::string& typedPath);
 
   // ---- state
   const std::string& DestinationPath() const { return FDestinationPath; }
@@ -63,6 +70,9 @@ class TForm1 : public QWidget {
   // The About page the banner opens (a file:// address).
   std::string BannerAddress() const { return FBannerAddress; }
   void SetBannerAddress(const std::string& value) { FBannerAddress = value; }
+  // A run that takes at least this long and ends while the window is not active is told by a
+  // desktop notification too.
+  void SetNotifyAfterMs(qint64 value) { FNotifyAfterMs = value; }
   // The report of the last extraction.
   const wizard::TRunReport& LastRun() const { return FRun; }
 
@@ -109,35 +119,48 @@ class TForm1 : public QWidget {
   bool event(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // ---- the layout (WizardLayout.cpp): controls at their designed places, fonts fitted
+  void SetWindowLook();
   void CreatePage1();
   void CreatePage2();
   void CreatePage3();
   void SetTabOrders();
   void SetClientSize(int width, int height);
+  // Page 3's sentence, its font fitted to the room above the banner.
+  void SetResultSentence(const std::string& sentence);
+
+  // ---- the page flow (Unit1.cpp)
+  void ConnectHandlers();
+  // The one check of a chosen archive, whichever way it came: the message for what is wrong with
+  // it, or empty when the lister finds at least one file in it.
+  std::string ArchiveProblem(const std::string& path);
+  // The archive's name without its extension into "Destination Folder Name": always (Browse and
+  // the other ways of choosing), or only when the box is empty or holds the last proposal.
+  void ProposeFolderName(const std::string& archive, bool always);
+  void ShowSelectedDirectory();
+  // Puts the tree's highlight on the home drive, which "Selected Directory" starts with.
+  void HighlightHomeDrive();
   void ShowError(const std::string& text);
-  // How many of the archive's file entries would land on files that exist below `destination`.
-  int CountExisting(const std::string& archive, const std::string& destination);
   void ShowPage2Buttons();
   void ShowBanner(bool running);
-  void OnExtractError(const std::string& fileName, const std::string& extendedMsg, int code);
-  // Whether an error the engine reports names a member (as listed, or its output path) rather
-  // than the archive or one of its volumes.
-  bool NamesAMember(const std::string& fileName) const;
+  // The message for a folder (the destination) or the About page that the desktop could not open.
+  void SayCannotOpen(const std::string& target);
 
   wizard::TWizardServices* FServices;
   std::string FDestinationPath;
   std::string FBannerAddress;
+  std::string FProposedFolderName;
+  qint64 FNotifyAfterMs = 5000;
   QMovie* FBanner = nullptr;
   bool FShownOnce = false;
   bool FExtracting = false;
   bool FCloseRequested = false;
-  // What the run in work has seen of its members.
+  // What the last run came to.
   wizard::TRunReport FRun;
-  int FCurrent = -1;      // index in FRun.Members of the member in work
-  int FEarlyReport = -1;  // index of a member reported on before it began, until the next one
 };

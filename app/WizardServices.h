@@ -25,10 +25,19 @@ class TWizardServices : public TGuiServices {
  public:
   // Runs the file-open dialog; the chosen file as a host path, or empty when cancelled.
   virtual std::string ChooseArchive(QWidget* parent, const TOpenDialog& dialog) = 0;
+  // Tells the desktop that a run has ended (a notification with an "Open folder" action that
+  // opens `folder`, a path in the window's syntax). Nothing when no notification service runs.
+  virtual void NotifyRunEnded(const std::string& summary, const std::string& body,
+                              const std::string& folder) = 0;
 };
 
 // The desktop's own: QFileDialog for the archive, the widgets' desktop services for the rest.
 TWizardServices& DesktopWizardServices();
+
+class TDesktopNotifier;
+// The notifier the desktop's services send through (its "Open folder" actions work while the
+// program runs).
+TDesktopNotifier& DesktopNotifier();
 
 // "Zip Files (*.zip)|*.zip" -> "Zip Files (*.zip)" as QFileDialog wants its filters.
 std::string QtFileFilter(const std::string& filter);
@@ -38,7 +47,14 @@ std::string QtFileFilter(const std::string& filter);
 // names with blanks survive), and pumping processes the application's pending events, at most
 // once every few milliseconds so that a run of many small files is not slowed down by it.
 void InstallDesktopHooks(std::function<bool(const QUrl&)> openUrl);
-void InstallDesktopHooks();  // with QDesktopServices::openUrl
+// With the desktop's opener program (`opener`, "xdg-open" by default; QDesktopServices::openUrl
+// when it is not installed), watched for a while: an opener that ends with a failure (no program
+// for folders, no web browser) is said through the launch-failure handler.
+void InstallDesktopHooks(const QString& opener = QStringLiteral("xdg-open"));
+
+// Who is told when an opener that was started fails later: `target` is what ShellOpen was given.
+// One handler at a time; an empty function removes it.
+void SetLaunchFailureHandler(std::function<void(const std::string& target)> handler);
 
 // Processes pending events unless that was done within the last few milliseconds.
 void PumpEvents();

@@ -3,6 +3,7 @@
 // paths (or exactly as the engine gives them, with --engine-names); -v walks in event mode and
 // prints a table of the entry details and a totals line. It never extracts.
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -46,8 +47,18 @@ void PutLine(const std::string& raw) {
   std::fputc('\n', stdout);
 }
 
-// One row of the -v table: date and time, unpacked, packed, ratio, method, CRC-32, name. The time
-// is the entry's exact one where the archive holds it (a DOS time has even seconds only).
+// The ratio column: the percentage saved as the engine gives it, and for a member that grew in
+// the archive (stored with an encryption header, or deflated random data) how much it grew, as a
+// negative percentage, as unzip shows it.
+int ShownRatio(int64_t unpacked, int64_t packed, int engineRatio) {
+  if (unpacked <= 0 || packed <= unpacked) return engineRatio;
+  return -static_cast<int>(std::llround(static_cast<long double>(packed - unpacked) * 100 /
+                                        static_cast<long double>(unpacked)));
+}
+
+// One row of the -v table: date and time, unpacked, packed, ratio, method (with "*" after it for
+// an encrypted member), CRC-32, name. The time is the entry's exact one where the archive holds it
+// (a DOS time has even seconds only).
 void PrintRow(const TArcovaEntry& entry, bool engineNames) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
   DecodeDate(entry.Date, year, month, day);
@@ -57,9 +68,10 @@ void PrintRow(const TArcovaEntry& entry, bool engineNames) {
   } else {
     std::printf("%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
   }
-  std::printf(" %12" PRId64 " %12" PRId64 " %4u%% %-11s %08" PRIx32 "  ", entry.UnpackedSize,
-              entry.PackedSize, static_cast<unsigned>(entry.Ratio), entry.MethodName.c_str(),
-              entry.Crc32);
+  const std::string method = entry.MethodName + (entry.Encrypted ? "*" : "");
+  std::printf(" %12" PRId64 " %12" PRId64 " %4d%% %-11s %08" PRIx32 "  ", entry.UnpackedSize,
+              entry.PackedSize, ShownRatio(entry.UnpackedSize, entry.PackedSize, entry.Ratio),
+              method.c_str(), entry.Crc32);
   PutLine(HostName(entry.FileName, engineNames));
 }
 
@@ -152,9 +164,10 @@ int RunList(const TListOptions& options) {
     arcova.OnTotals = [&](TObject*, int64_t unpacked, int64_t packed, uint8_t ratio, int files) {
       std::printf(
           "                    ------------ ------------ -----                        ----\n");
-      std::printf(
-          "                    %12" PRId64 " %12" PRId64 " %4u%%                        %d %s\n",
-          unpacked, packed, static_cast<unsigned>(ratio), files, files == 1 ? "file" : "files");
+      std::printf("                    %12" PRId64 " %12" PRId64
+                  " %4d%%                        %d %s\n",
+                  unpacked, packed, ShownRatio(unpacked, packed, ratio), files,
+                  files == 1 ? "file" : "files");
     };
     if (!arcova.Scan()) errorReported = true;
   }

@@ -54,7 +54,9 @@ void AddList(CLI::App& app, TListOptions& options) {
   CLI::App* list = app.add_subcommand("list", "list the members of an archive");
   list->footer(
       Wrap("Prints one name per line, or (-v) a table of dates, sizes, ratios, methods and CRC-32 "
-           "values with a totals line. Control characters in names are shown as ^[, ^G, ..."));
+           "values with a totals line; a \"*\" after the method marks an encrypted member, a "
+           "negative ratio a member that grew. Control characters in names are shown as ^[, ^G, "
+           "..."));
   list->add_option("ARCHIVE", options.archive, "the archive to list")->required()->type_name("");
   list->add_option("MASK", options.masks, "list only the members matching these wildcard masks")
       ->type_name("");

@@ -22,10 +22,13 @@ packages=(
 # the wizard and its controls (built unless PARCELO_BUILD_GUI=OFF): Qt 6 Widgets and Test, the
 # JPEG decoder, a sans font for the offscreen platform the GUI tests run on, and a virtual display;
 # for the wizard's end-to-end test xdotool to drive the real program and ImageMagick's import for
-# screenshots, and the desktop's validators of the installed desktop entry and metainfo
+# screenshots, the desktop's validators of the installed desktop entry and metainfo, and what
+# builds and checks the Debian package
 if [ "${PARCELO_BUILD_GUI:-ON}" = "ON" ]; then
   packages+=(qt6-base-dev libjpeg-dev xvfb xauth fonts-dejavu-core xdotool imagemagick
-             desktop-file-utils appstream)
+             desktop-file-utils appstream
+             # a private session bus for the notification test; the Debian package's checks
+             dbus-daemon dpkg-dev fakeroot lintian)
 fi
 
 missing=()

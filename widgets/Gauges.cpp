@@ -3,6 +3,7 @@
 // with the shape by exclusive-or, so each digit pixel shows the inverse of what lies beneath it.
 #include "widgets/Gauges.h"
 
+#include <QAccessible>
 #include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
@@ -10,6 +11,8 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+
+#include "widgets/wgtAccessible.h"
 
 namespace {
 
@@ -154,6 +157,7 @@ QImage RenderGauge(const TGaugeState& state) {
 // ---- TGauge -------------------------------------------------------------------------------------
 
 TGauge::TGauge(QWidget* parent) : QWidget(parent) {
+  widgets::InstallAccessibility();
   setAttribute(Qt::WA_OpaquePaintEvent);  // every pixel comes from the off-screen image
   resize(100, 100);
 }
@@ -187,7 +191,11 @@ void TGauge::SetProgress(int value) {
   if (value == FProgress) return;
   const int before = PercentDone();
   FProgress = value;
-  if (PercentDone() != before) repaint();
+  if (PercentDone() != before) {
+    repaint();
+    QAccessibleValueChangeEvent event(this, FProgress);
+    QAccessible::updateAccessibility(&event);
+  }
 }
 
 void TGauge::SetShowText(bool value) {

@@ -303,6 +303,13 @@ TKvDirTree21::TKvDirTree21(QWidget* parent) : QTreeWidget(parent) {
   SetHideSelection(true);
   BuildMenu();
   BuildTree();
+  setAccessibleName("Folders");
+}
+
+void TKvDirTree21::StoreSelectedPath(const std::string& value) {
+  FSelectedPath = value;
+  // A screen reader hears the folder that was chosen, not only the caption of its node.
+  setAccessibleDescription(Q(value));
 }
 
 TKvDirTree21::~TKvDirTree21() {
@@ -310,7 +317,7 @@ TKvDirTree21::~TKvDirTree21() {
 }
 
 void TKvDirTree21::SetSelectedPath(const std::string& value) {
-  if (!SameText(value, FSelectedPath)) FSelectedPath = value;
+  if (!SameText(value, FSelectedPath)) StoreSelectedPath(value);
 }
 
 void TKvDirTree21::SetFileList(QListWidget* value) {
@@ -474,9 +481,9 @@ void TKvDirTree21::SelectionChangedBy(QTreeWidgetItem* node) {
       BuildTree();
       setCurrentItem(RootNode());
     }
-    FSelectedPath = kDrivesPath;
+    StoreSelectedPath(kDrivesPath);
   } else {
-    FSelectedPath = NodePath(node);
+    StoreSelectedPath(NodePath(node));
   }
   if (level == 1) {
     const host::TDriveType type = host::GetDriveType(FSelectedPath);
@@ -525,7 +532,7 @@ void TKvDirTree21::NavigateTo(const std::string& requested) {
   node->setExpanded(true);
   setCurrentItem(node);
   scrollToItem(node);
-  FSelectedPath = path.back() == '\\' ? path : path + "\\";
+  StoreSelectedPath(path.back() == '\\' ? path : path + "\\");
   if (OnDirChange) OnDirChange(this, FSelectedPath);
   UpdateFileList();
 }
@@ -535,6 +542,7 @@ void TKvDirTree21::NavigateTo(const std::string& requested) {
 void TKvDirTree21::mousePressEvent(QMouseEvent* event) {
   QTreeWidgetItem* hit = itemAt(event->position().toPoint());
   const bool onItem = hit && visualItemRect(hit).contains(event->position().toPoint());
+  if (event->button() == Qt::LeftButton) FPressedOnNode = onItem;
   QTreeWidget::mousePressEvent(event);
   if (onItem && (event->button() == Qt::LeftButton || event->button() == Qt::RightButton)) {
     setCurrentItem(hit);
@@ -544,10 +552,21 @@ void TKvDirTree21::mousePressEvent(QMouseEvent* event) {
 
 void TKvDirTree21::mouseReleaseEvent(QMouseEvent* event) {
   QTreeWidget::mouseReleaseEvent(event);
-  if (event->button() == Qt::LeftButton && OnClick) OnClick(this);
+  // A click chooses a node; one on an expand arrow or on the empty space below the nodes only
+  // opens or closes a branch, and the caller is not told of it as a choice.
+  if (event->button() != Qt::LeftButton || !FPressedOnNode) return;
+  FPressedOnNode = false;
+  if (OnClick) OnClick(this);
 }
 
 void TKvDirTree21::keyPressEvent(QKeyEvent* event) {
+  // Space chooses the highlighted node (when it is released). It is not a search for a caption
+  // beginning with a blank, as an item view makes of it: every drive's caption begins with one.
+  if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier &&
+      state() != QAbstractItemView::EditingState) {
+    event->accept();
+    return;
+  }
   QTreeWidget::keyPressEvent(event);
 }
 
@@ -561,6 +580,16 @@ void TKvDirTree21::keyReleaseEvent(QKeyEvent* event) {
     case Qt::Key_Down:
       SelectionChangedBy(currentItem());
       break;
+    // The other ways a keyboard moves or confirms the selection choose the node as well.
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+      if (state() != QAbstractItemView::EditingState) SelectionChangedBy(currentItem());
+      break;
     case Qt::Key_F5: {
       const std::string path = FSelectedPath;
       BuildTree();
@@ -569,6 +598,10 @@ void TKvDirTree21::keyReleaseEvent(QKeyEvent* event) {
     }
     default:
       break;
+  }
+  if (OnKeyUp) {
+    int key = event->key();
+    OnKeyUp(this, key, static_cast<int>(event->modifiers()));
   }
 }
 

@@ -63,7 +63,10 @@ class TKvDirTree21 : public QTreeWidget {
   void SetServices(TGuiServices* value) { FServices = value; }
 
   // ---- events ----
-  TWidgetEvent OnClick;
+  TWidgetEvent OnClick;  // a left click on a node (not on an expand arrow or below the nodes)
+  // A key released in the tree, after the tree has dealt with it (a selection the keyboard made
+  // is in SelectedPath by then).
+  TWidgetKeyEvent OnKeyUp;
   TDirChangeEvent OnDirChange;
   TFileChangeEvent OnFileChange;
 
@@ -117,6 +120,7 @@ class TKvDirTree21 : public QTreeWidget {
   void ExpandNode(QTreeWidgetItem* node);
   void SelectionChangedBy(QTreeWidgetItem* node);
   void UpdateFileList();
+  void StoreSelectedPath(const std::string& value);
 
   std::string FSelectedPath;
   std::string FSelectedFile;
@@ -135,5 +139,6 @@ class TKvDirTree21 : public QTreeWidget {
   std::string FPendingRenameName;
   bool FRenamePending = false;
   bool FBuilt = false;
-  uint32_t FRemoteDrives = 0;  // bit per letter, A = bit 0
+  bool FPressedOnNode = false;  // the left button went down on a node's caption or icon
+  uint32_t FRemoteDrives = 0;   // bit per letter, A = bit 0
 };

@@ -3,6 +3,7 @@
 // to r - 1 and the rows t to b - 1, and a line (x0, y)-(x1, y) leaves out its last pixel.
 #include "widgets/xpButton.h"
 
+#include <QAccessible>
 #include <QDialog>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -12,6 +13,8 @@
 #include <QShortcut>
 #include <algorithm>
 #include <cmath>
+
+#include "widgets/wgtAccessible.h"
 
 namespace {
 
@@ -183,6 +186,7 @@ void PaintXpButton(QPainter& painter, const TxpButtonState& state) {
 // ---- TxpButton ----------------------------------------------------------------------------------
 
 TxpButton::TxpButton(QWidget* parent) : QWidget(parent) {
+  widgets::InstallAccessibility();
   setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_Hover, false);
   resize(75, 25);
@@ -201,6 +205,8 @@ void TxpButton::SetCaption(const std::string& value) {
   }
   UpdateShortcuts();
   update();
+  QAccessibleEvent event(this, QAccessible::NameChanged);
+  QAccessible::updateAccessibility(&event);
 }
 
 void TxpButton::SetFont(const QFont& value) {
@@ -268,6 +274,10 @@ void TxpButton::SetPressed(bool value) {
   if (FPressed == value) return;
   FPressed = value;
   repaint();
+  QAccessible::State changed;
+  changed.pressed = true;
+  QAccessibleStateChangeEvent event(this, changed);
+  QAccessible::updateAccessibility(&event);
 }
 
 void TxpButton::SetMouseInside(bool value) {

@@ -5,6 +5,7 @@
 // the error box after a run that went wrong, the replace question, the refused destination, a
 // close during the extraction, launches the desktop cannot do, the command line and drops.
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDropEvent>
 #include <QGroupBox>
@@ -26,6 +27,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/ExtractHere.h"
 #include "app/Unit1.h"
 #include "app/WizardServices.h"
 #include "platform/host.h"
@@ -69,6 +71,11 @@ class TFakeServices : public wizard::TWizardServices {
   std::string ChooseArchive(QWidget*, const wizard::TOpenDialog& dialog) override {
     LastDialog = dialog;
     return ChosenFile;
+  }
+  std::vector<std::string> Notifications;  // "summary|body|folder"
+  void NotifyRunEnded(const std::string& summary, const std::string& body,
+                      const std::string& folder) override {
+    Notifications.push_back(summary + "|" + body + "|" + folder);
   }
 };
 
@@ -403,9 +410,8 @@ TEST_F(Wizard, ContinueNeedsAnExistingFileAndTakesAPathTypedByHand) {
   EXPECT_EQ(services.Messages.size(), 2u);
   EXPECT_EQ(form->CurrentPage(), 1);
 
-  // Typed by hand, as a host path: accepted on existence alone (no lister check), and shown in
-  // the window's syntax.
-  home.WriteFile("typed by hand.zip", "anything");
+  // Typed by hand, as a host path: the check Browse runs, and shown in the window's syntax.
+  ziptest::ZipBuilder().AddStored("a.txt", "a").WriteTo(home.Host("typed by hand.zip"));
   form->Edit1->setText(QString::fromStdString(home.Host("typed by hand.zip")));
   form->xpButton2->Click();
   EXPECT_EQ(services.Messages.size(), 2u);
@@ -727,7 +733,8 @@ TEST_F(Wizard, MembersThatFailBeforeTheyBeginAreNamedLikeTheOthers) {
             "folder (is it writable, is the disk full?): sub\\x.txt.\n\n1 file could not be read "
             "from the archive, which is damaged: b.txt.");
   EXPECT_EQ(form->CurrentPage(), 3);
-  EXPECT_NE(form->Label2->text().indexOf("extracted 2 file(s)"), -1);
+  EXPECT_EQ(form->Label2->text().toStdString(),
+            "Parcelo extracted 2 of 4 files to the folder C:\\out; 2 could not be extracted.");
   EXPECT_EQ(ReadHome("out/a.txt"), "alpha");
   EXPECT_EQ(ReadHome("out/c.txt"), "gamma");
   EXPECT_TRUE(fs::is_empty(home.Host("elsewhere")));
@@ -762,18 +769,64 @@ TEST_F(Wizard, AnUnwritableDestinationIsReported) {
   EXPECT_EQ(ReadHome("out/b.txt"), "beta");
 }
 
-TEST_F(Wizard, AnArchiveThatCannotBeReadStillReachesThePageWithZeroFiles) {
-  home.WriteFile("typed.zip", "not an archive, typed into the box by hand");
+// An archive that cannot be read by the time Unzip runs (it was replaced after Continue): the
+// error box, and the page stays, with no folder left behind, so that another archive or folder
+// can be chosen. Never a page that calls it a success.
+TEST_F(Wizard, ARunThatExtractsNothingStaysOnItsPageAndLeavesNoFolder) {
+  const std::string archive = home.Host("typed.zip");
+  ziptest::ZipBuilder().AddStored("a.txt", "alpha").WriteTo(archive);
   form->Edit1->setText("C:\\typed.zip");
   form->xpButton2->Click();
   ASSERT_EQ(form->CurrentPage(), 2);
+  home.WriteFile("typed.zip", "not an archive any more");
   Unzip("C:\\", "nothing");
-  EXPECT_EQ(form->CurrentPage(), 3);
-  EXPECT_EQ(form->Label2->text().toStdString(),
-            "Congratulations, you have successfully extracted 0 file(s) to the folder "
-            "C:\\nothing. Click the Goto Folder button to view your extracted files.");
+  EXPECT_EQ(form->CurrentPage(), 2);
+  EXPECT_FALSE(form->xpButton5->isHidden());
+  EXPECT_TRUE(form->Gauge1->isHidden());
   ASSERT_EQ(services.Messages.size(), 1u);
   EXPECT_EQ(services.Messages[0], "The archive could not be read: it is not a zip archive.");
+  EXPECT_FALSE(fs::exists(home.Host("nothing")));
+
+  // Only members of a method nobody knows, below folders of their own: nothing comes out, and
+  // neither the destination nor the folders made for them stay; a folder that was there stays.
+  ziptest::ZipMember unknown;
+  unknown.name = "deep/er/future.bin";
+  unknown.data = ziptest::ToBytes("packed with a method from the future");
+  unknown.method = 99;
+  ziptest::ZipBuilder().Add(unknown).WriteTo(archive);
+  fs::create_directories(home.Host("kept"));
+  services.Messages.clear();
+  Unzip("C:\\kept", "new\\levels");
+  EXPECT_EQ(form->CurrentPage(), 2);
+  ASSERT_EQ(services.Messages.size(), 1u);
+  EXPECT_NE(services.Messages[0].find("does not know: deep\\er\\future.bin."), std::string::npos)
+      << services.Messages[0];
+  EXPECT_TRUE(fs::is_directory(home.Host("kept")));
+  EXPECT_FALSE(fs::exists(home.Host("kept/new")));
+}
+
+// A run that extracted some files and not others ends on page 3 with a sentence that says both;
+// folders made only for the members that were refused do not stay.
+TEST_F(Wizard, APartialRunSaysHowManyOfHowManyAndKeepsNoEmptyFolders) {
+  ziptest::ZipMember unknown;
+  unknown.name = "later/future.bin";
+  unknown.data = ziptest::ToBytes("packed with a method from the future");
+  unknown.method = 99;
+  const std::string archive = home.Host("part.zip");
+  ziptest::ZipBuilder()
+      .AddStored("one.txt", "1")
+      .Add(unknown)
+      .AddStored("kept/two.txt", "2")
+      .WriteTo(archive);
+  ToPage2(archive);
+  Unzip("C:\\", "part");
+  ASSERT_EQ(services.Messages.size(), 1u);
+  EXPECT_EQ(form->CurrentPage(), 3);
+  EXPECT_EQ(form->Label2->text().toStdString(),
+            "Parcelo extracted 2 of 3 files to the folder C:\\part; 1 could not be extracted.");
+  EXPECT_EQ(ReadHome("part/one.txt"), "1");
+  EXPECT_EQ(ReadHome("part/kept/two.txt"), "2");
+  EXPECT_FALSE(fs::exists(home.Host("part/later")));
 }
 
 TEST_F(Wizard, ClosingDuringTheExtractionCancelsItAndLeavesNoHalfWrittenFile) {
@@ -882,6 +935,280 @@ TEST_F(Wizard, CloseEndsTheProgram) {
   EXPECT_TRUE(form->isVisible());
   form->xpButton7->Click();
   EXPECT_FALSE(form->isVisible());
+}
+
+// ---- the same check and folder name for every way in -------------------------------------------
+
+// Continue runs the check Browse runs and proposes the folder name when the box is empty (or still
+// holds the name proposed for an archive before); a name the person typed stays.
+TEST_F(Wizard, ContinueChecksATypedPathAndProposesItsFolderName) {
+  const std::string archive = home.Host("Résumé files.zip");
+  ziptest::ZipBuilder().AddStored("a.txt", "a").WriteTo(archive);
+  ASSERT_EQ(Text(form->Edit3), "");
+  form->Edit1->setText(QString::fromStdString(archive));
+  QTest::keyClick(form->Edit1, Qt::Key_Return);  // Enter in the path box is Continue
+  ASSERT_EQ(form->CurrentPage(), 2) << (services.Messages.empty() ? "" : services.Messages[0]);
+  EXPECT_EQ(Text(form->Edit3), "Résumé files");
+  Unzip("C:\\", Text(form->Edit3));
+  EXPECT_EQ(ReadHome("Résumé files/a.txt"), "a");
+
+  // Another archive typed after Another?: the proposal follows it...
+  form->xpButton4->Click();
+  const std::string other = home.Host("other.zip");
+  ziptest::ZipBuilder().AddStored("b.txt", "b").WriteTo(other);
+  form->Edit1->setText(QString::fromStdString(other));
+  form->xpButton2->Click();
+  EXPECT_EQ(Text(form->Edit3), "other");
+  // ... but a name the person typed is theirs.
+  form->xpButton6->Click();
+  form->Edit3->setText("mine");
+  form->xpButton2->Click();
+  EXPECT_EQ(Text(form->Edit3), "mine");
+  EXPECT_TRUE(services.Messages.empty());
+}
+
+// Typed, pasted, dropped, given on the command line or chosen through Browse: the same file gets
+// the same message, and the page and boxes stay as they were.
+TEST_F(Wizard, EveryWayInGivesTheSameMessageForTheSameFile) {
+  home.WriteFile("notes.zip", "this is not an archive at all, just words in a file\n");
+  fs::create_directories(home.Host("Music"));
+  const struct {
+    std::string hostPath, message;
+  } cases[] = {
+      {home.Host("notes.zip"), kMsgNoFilesInZip},
+      {home.Host("Music"), std::string("C:\\Music") + kMsgIsAFolder},
+      {home.Host("missing.zip"), kMsgZipMissing},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> said;
+    // Typed, then Continue.
+    services.Messages.clear();
+    form->Edit1->setText(QString::fromStdString(c.hostPath));
+    form->xpButton2->Click();
+    EXPECT_EQ(form->CurrentPage(), 1);
+    said.insert(said.end(), services.Messages.begin(), services.Messages.end());
+    // The command line and a drop (a file:// address).
+    services.Messages.clear();
+    EXPECT_FALSE(form->ChooseArchive(c.hostPath));
+    EXPECT_FALSE(form->ChooseArchive(
+        QUrl::fromLocalFile(QString::fromStdString(c.hostPath)).toString().toStdString()));
+    said.insert(said.end(), services.Messages.begin(), services.Messages.end());
+    ASSERT_EQ(said.size(), 3u) << c.hostPath;
+    for (const std::string& message : said) EXPECT_EQ(message, c.message) << c.hostPath;
+  }
+  // Browse says it too (a file that vanished after the dialog is passed over, as designed).
+  services.Messages.clear();
+  services.ChosenFile = home.Host("notes.zip");
+  form->xpButton1->Click();
+  ASSERT_EQ(services.Messages.size(), 1u);
+  EXPECT_EQ(services.Messages[0], kMsgNoFilesInZip);
+  EXPECT_EQ(Text(form->Edit3), "");
+}
+
+// ---- the keyboard --------------------------------------------------------------------------------
+
+TEST_F(Wizard, EnterContinuesAndUnzipsAndEscGoesBack) {
+  QApplication::setActiveWindow(form.get());
+  const std::string archive = home.Host("keys.zip");
+  ziptest::ZipBuilder().AddStored("k.txt", "k").WriteTo(archive);
+  form->Edit1->setText(QString::fromStdString(archive));
+  form->Edit1->setFocus();
+  QTest::keyClick(form->Edit1, Qt::Key_Return);
+  ASSERT_EQ(form->CurrentPage(), 2);
+  // Esc anywhere on page 2 goes back, as Go Back does.
+  QTest::keyClick(form->KvDirTree211, Qt::Key_Escape);
+  ASSERT_EQ(form->CurrentPage(), 1);
+  QTest::keyClick(form->Edit1, Qt::Key_Return);
+  ASSERT_EQ(form->CurrentPage(), 2);
+  form->Edit3->setText("by keys");
+  QTest::keyClick(form->Edit3, Qt::Key_Escape);
+  EXPECT_EQ(form->CurrentPage(), 1);
+  QTest::keyClick(form->Edit1, Qt::Key_Return);
+  // Esc while files are being written does nothing.
+  auto progress = form->UnZip1.OnProgress;
+  form->UnZip1.OnProgress = [&](TObject* sender, uint8_t byFile, uint8_t byArchive) {
+    QTest::keyClick(form->Edit4, Qt::Key_Escape);
+    progress(sender, byFile, byArchive);
+  };
+  QTest::keyClick(form->Edit4, Qt::Key_Return);  // Enter in the password box is Unzip
+  EXPECT_EQ(form->CurrentPage(), 3);
+  EXPECT_EQ(ReadHome("by keys/k.txt"), "k");
+}
+
+// The tree's highlight and "Selected Directory" agree: at the start, after keyboard moves, after
+// Enter and Space, and a click on an expand arrow chooses nothing.
+TEST_F(Wizard, TheTreeHighlightAndSelectedDirectoryAgree) {
+  fs::create_directories(home.Host("Alpha"));
+  fs::create_directories(home.Host("Beta"));
+  form->KvDirTree211->BuildTree();
+  form->KvDirTree211->SetSelectedPath("c:\\");
+  QApplication::setActiveWindow(form.get());
+  const std::string archive = home.Host("t.zip");
+  ziptest::ZipBuilder().AddStored("t.txt", "t").WriteTo(archive);
+  form->Edit1->setText(QString::fromStdString(archive));
+  form->xpButton2->Click();
+  ASSERT_EQ(form->CurrentPage(), 2);
+  TKvDirTree21* tree = form->KvDirTree211;
+  QTreeWidgetItem* homeNode = tree->FindNode("C:\\");
+  ASSERT_NE(homeNode, nullptr);
+  tree->setCurrentItem(homeNode);
+  EXPECT_EQ(Text(form->Edit2), "C:\\");
+
+  // A click on the expand arrow only opens the branch.
+  const QRect row = tree->visualItemRect(homeNode);
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    QPoint(row.left() - tree->indentation() / 2, row.center().y()));
+  EXPECT_EQ(Text(form->Edit2), "C:\\");
+
+  tree->setFocus();
+  tree->expandItem(homeNode);
+  QTest::keyClick(tree, Qt::Key_Down);  // the first folder below the home drive
+  EXPECT_EQ(Text(form->Edit2), "C:\\Alpha");
+  QTest::keyClick(tree, Qt::Key_Down);
+  EXPECT_EQ(Text(form->Edit2), "C:\\Beta");
+  QTest::keyClick(tree, Qt::Key_Up);
+  EXPECT_EQ(Text(form->Edit2), "C:\\Alpha");
+  form->Edit2->setText("C:\\");
+  QTest::keyClick(tree, Qt::Key_Space);  // chooses the highlighted node (no search for a blank)
+  EXPECT_EQ(Text(form->Edit2), "C:\\Alpha");
+  // Unzip goes where the keyboard chose.
+  form->Edit3->setText("chosen by keys");
+  form->xpButton5->Click();
+  EXPECT_EQ(ReadHome("Alpha/chosen by keys/t.txt"), "t");
+}
+
+// ---- assistive technology ------------------------------------------------------------------------
+
+// What a screen reader hears, read back through QAccessible: the buttons' names, role, states and
+// press action; the gauges' role and values; the tree's role, name and the chosen folder.
+TEST_F(Wizard, ThePaintedControlsSayWhatTheyAreToAssistiveTechnology) {
+  QAccessibleInterface* browse = QAccessible::queryAccessibleInterface(form->xpButton1);
+  ASSERT_NE(browse, nullptr);
+  EXPECT_EQ(browse->role(), QAccessible::Button);
+  EXPECT_EQ(browse->text(QAccessible::Name), "Browse");
+  EXPECT_FALSE(browse->state().disabled);
+  EXPECT_TRUE(browse->state().focusable);
+  ASSERT_NE(browse->actionInterface(), nullptr);
+  EXPECT_TRUE(
+      browse->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+  services.ChosenFile.clear();
+  int dialogs = 0;
+  form->xpButton1->OnClick = [&](QObject*) { ++dialogs; };
+  browse->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  EXPECT_EQ(dialogs, 1);
+  form->xpButton1->SetEnabled(false);
+  EXPECT_TRUE(browse->state().disabled);
+  form->xpButton1->SetEnabled(true);
+  form->xpButton3->SetCaption("&Goto Folder");
+  QAccessibleInterface* gotoFolder = QAccessible::queryAccessibleInterface(form->xpButton3);
+  EXPECT_EQ(gotoFolder->text(QAccessible::Name), "Goto Folder");
+  EXPECT_FALSE(gotoFolder->text(QAccessible::Accelerator).isEmpty());
+
+  QAccessibleInterface* gauge = QAccessible::queryAccessibleInterface(form->Gauge2);
+  ASSERT_NE(gauge, nullptr);
+  EXPECT_EQ(gauge->role(), QAccessible::ProgressBar);
+  EXPECT_EQ(gauge->text(QAccessible::Name), "Progress of the whole archive");
+  form->Gauge2->SetProgress(42);
+  ASSERT_NE(gauge->valueInterface(), nullptr);
+  EXPECT_EQ(gauge->valueInterface()->currentValue().toInt(), 42);
+  EXPECT_EQ(gauge->valueInterface()->maximumValue().toInt(), 100);
+  EXPECT_EQ(gauge->text(QAccessible::Value), "42%");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(form->Gauge1)->text(QAccessible::Name),
+            "Progress of the current file");
+
+  QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(form->KvDirTree211);
+  ASSERT_NE(tree, nullptr);
+  EXPECT_EQ(tree->role(), QAccessible::Tree);
+  EXPECT_EQ(tree->text(QAccessible::Name), "Folders");
+  EXPECT_GT(tree->childCount(), 0);  // its nodes, with their own states
+  form->KvDirTree211->NavigateTo("C:\\");
+  EXPECT_EQ(tree->text(QAccessible::Description), "C:\\");
+
+  QAccessibleInterface* archiveBox = QAccessible::queryAccessibleInterface(form->Edit1);
+  EXPECT_EQ(archiveBox->text(QAccessible::Name), "Archive");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(form->Edit2)->text(QAccessible::Name),
+            "Selected Directory");
+}
+
+// ---- the desktop around the window -------------------------------------------------------------
+
+// A long run that ends while the window is not active is told by a desktop notification; a short
+// one, or one the person watched, is not.
+TEST_F(Wizard, ALongRunEndingInTheBackgroundIsNotified) {
+  const std::string archive = home.Host("n.zip");
+  ziptest::ZipBuilder().AddStored("n.txt", "n").WriteTo(archive);
+  ToPage2(archive);
+  Unzip("C:\\", "quick");
+  EXPECT_TRUE(services.Notifications.empty());
+  form->xpButton4->Click();
+  ToPage2(archive);
+  form->SetNotifyAfterMs(0);
+  QApplication::setActiveWindow(nullptr);  // the person is in another program
+  ASSERT_FALSE(form->isActiveWindow());
+  Unzip("C:\\", "slow");
+  ASSERT_EQ(services.Notifications.size(), 1u);
+  EXPECT_EQ(services.Notifications[0],
+            "Extraction finished|Congratulations, you have successfully extracted 1 file(s) to the "
+            "folder C:\\slow. Click the Goto Folder button to view your extracted files.|C:\\slow");
+}
+
+// The banner and Goto Folder: an opener that starts and then fails (no browser, no program for
+// folders) is said, as a launch that cannot start is.
+TEST_F(Wizard, AnOpenerThatFailsLaterIsSaidForTheBannerAndTheFolder) {
+  const std::string archive = home.Host("o.zip");
+  ziptest::ZipBuilder().AddStored("o.txt", "o").WriteTo(archive);
+  ToPage2(archive);
+  Unzip("C:\\", "opened");
+  ASSERT_EQ(form->CurrentPage(), 3);
+  wizard::InstallDesktopHooks(QStringLiteral("false"));  // an opener that always fails
+  form->Image1Click(form->Image1);
+  QTRY_COMPARE_WITH_TIMEOUT(services.Messages.size(), size_t{1}, 5000);
+  EXPECT_NE(services.Messages[0].find("The page " + form->BannerAddress() + " could not be opened"),
+            std::string::npos)
+      << services.Messages[0];
+  form->xpButton3->Click();
+  QTRY_COMPARE_WITH_TIMEOUT(services.Messages.size(), size_t{2}, 5000);
+  EXPECT_NE(services.Messages[1].find("The folder C:\\opened"), std::string::npos)
+      << services.Messages[1];
+  // An opener that succeeds says nothing.
+  wizard::InstallDesktopHooks(QStringLiteral("true"));
+  form->Image1Click(form->Image1);
+  QTest::qWait(300);
+  EXPECT_EQ(services.Messages.size(), 2u);
+}
+
+// `parcelo --extract-here`: beside the archive, into a new folder named after it; the check and the
+// honesty of the wizard; nothing left behind when nothing came out.
+TEST_F(Wizard, ExtractHereUnpacksBesideTheArchiveIntoANewFolder) {
+  fs::create_directories(home.Host("Downloads"));
+  const std::string archive = home.Host("Downloads/photos.zip");
+  ziptest::ZipBuilder().AddStored("a.jpg", "A").AddStored("sub/b.jpg", "B").WriteTo(archive);
+  EXPECT_EQ(wizard::ExtractHere({archive}, services), 0);
+  EXPECT_EQ(ReadHome("Downloads/photos/a.jpg"), "A");
+  EXPECT_EQ(ReadHome("Downloads/photos/sub/b.jpg"), "B");
+  EXPECT_TRUE(services.Messages.empty()) << services.Messages[0];
+  ASSERT_EQ(services.Notifications.size(), 1u);
+  // Again: the folder is there, a new one is made beside it.
+  EXPECT_EQ(wizard::ExtractHere({"file://" + archive}, services), 0);
+  EXPECT_EQ(ReadHome("Downloads/photos (2)/a.jpg"), "A");
+
+  // An archive of members nobody can extract, and a file that is no archive.
+  ziptest::ZipMember unknown;
+  unknown.name = "x/future.bin";
+  unknown.data = ziptest::ToBytes("future");
+  unknown.method = 99;
+  ziptest::ZipBuilder().Add(unknown).WriteTo(home.Host("Downloads/future.zip"));
+  home.WriteFile("Downloads/words.zip", "words");
+  services.Messages.clear();
+  EXPECT_EQ(wizard::ExtractHere(
+                {home.Host("Downloads/future.zip"), home.Host("Downloads/words.zip")}, services),
+            2);
+  ASSERT_EQ(services.Messages.size(), 2u);
+  EXPECT_NE(services.Messages[0].find("Nothing was extracted from future.zip."), std::string::npos)
+      << services.Messages[0];
+  EXPECT_NE(services.Messages[1].find("contains no files or is corrupt"), std::string::npos);
+  EXPECT_FALSE(fs::exists(home.Host("Downloads/future")));
+  EXPECT_FALSE(fs::exists(home.Host("Downloads/words")));
 }
 
 }  // namespace

@@ -32,6 +32,19 @@ grep -q '^Categories=Qt;Utility;Archiving;Compression;$' \
   "$prefix/share/applications/$id.desktop" || fail "categories"
 grep -q '^Exec=parcelo %u$' "$prefix/share/applications/$id.desktop" || fail "Exec line"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null
+grep -q '<project_license>MIT</project_license>' "$prefix/share/metainfo/$id.metainfo.xml" ||
+  fail "the metainfo names no project license"
+menu=$prefix/share/kio/servicemenus/$id.extract.desktop
+[ -s "$menu" ] || fail "the service menu is missing"
+[ -s "$prefix/share/man/man1/parcelo.1" ] || fail "the manual page of parcelo is missing"
+complaints=$(desktop-file-validate "$menu" 2>&1 |
+  grep -v 'key "\(MimeType\|Actions\)" is present in group "Desktop Entry", but the type is "Service"' || true)
+[ -z "$complaints" ] || fail "the service menu: $complaints"
+grep -q '^Exec=parcelo --extract-here %F$' "$menu" || fail "the service menu's Extract Here"
+extension=$prefix/share/nautilus-python/extensions/parcelo_extract.py
+[ -s "$extension" ] || fail "the Files extension is missing"
+python3 -c 'import ast, sys; ast.parse(open(sys.argv[1]).read())' "$extension" ||
+  fail "the Files extension does not compile"
 # The About page's picture is the one beside it.
 grep -q 'src="banner.gif"' "$prefix/share/parcelo/about.html" || fail "the About page lost its banner"
 echo "install_test: $(find "$prefix" -type f | wc -l) files installed and validated"

@@ -103,6 +103,59 @@ TEST_F(CliListTest, VerboseTableHasDetailsAndTotals) {
   EXPECT_NE(run.out.find("1002"), std::string::npos) << "unpacked total";
 }
 
+// -v marks an encrypted member with "*" after its method, and shows a member that grew in the
+// archive with a negative ratio, the one unzip -v shows (Python's zipfile deflates random bytes,
+// which grow; Info-ZIP's zip encrypts a member).
+TEST_F(CliListTest, VerboseMarksEncryptedMembersAndNegativeRatios) {
+  if (std::system("command -v zip >/dev/null 2>&1 && command -v unzip >/dev/null 2>&1 && "
+                  "command -v python3 >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "Info-ZIP zip, unzip or python3 is not installed";
+  const std::string archive = dir.Host("mixed.zip");
+  const std::string make =
+      "python3 -c \"import random, zipfile; random.seed(7); z = zipfile.ZipFile('" + archive +
+      "', 'w', zipfile.ZIP_DEFLATED); z.writestr('random.bin', bytes(random.getrandbits(8) for _ "
+      "in range(300))); z.close()\"";
+  ASSERT_EQ(std::system(make.c_str()), 0) << make;
+  dir.WriteFile("src/secret.txt", std::string(100, 's'));
+  ASSERT_EQ(
+      std::system(
+          ("cd '" + dir.Host("src") + "' && zip -q -X -P pw '" + archive + "' secret.txt").c_str()),
+      0);
+  const TRun run = Run("-v '" + archive + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  const auto lineOf = [](const std::string& text, const std::string& name) {
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+      if (line.find(name) != std::string::npos) return line;
+    return std::string();
+  };
+  const std::string secret = lineOf(run.out, "secret.txt");
+  const std::string random = lineOf(run.out, "random.bin");
+  const auto methodOf = [](const std::string& line) {
+    const size_t start = line.find("% ") + 2;
+    return line.substr(start, line.find(' ', start) - start);
+  };
+  EXPECT_EQ(methodOf(secret).substr(0, 7), "Deflate") << secret;
+  EXPECT_EQ(methodOf(secret).back(), '*') << secret;
+  EXPECT_EQ(random.find('*'), std::string::npos) << random;
+  // The ratio of the member that grew, as unzip -v gives it ("-3%").
+  FILE* unzip = popen(("unzip -v '" + archive + "' random.bin").c_str(), "r");
+  ASSERT_NE(unzip, nullptr);
+  std::string oracle;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, unzip)) oracle += buffer;
+  pclose(unzip);
+  const std::string oracleLine = lineOf(oracle, "random.bin");
+  const size_t percent = oracleLine.find('%');
+  ASSERT_NE(percent, std::string::npos) << oracle;
+  const size_t start = oracleLine.rfind(' ', percent) + 1;
+  const std::string ratio = oracleLine.substr(start, percent - start + 1);
+  ASSERT_EQ(ratio.front(), '-') << oracleLine;
+  EXPECT_NE(random.find(" " + ratio + " Deflate"), std::string::npos)
+      << random << " / unzip: " << oracleLine;
+}
+
 // -v shows a member's exact time where the archive holds one (Info-ZIP's extended timestamp,
 // 7-Zip's NTFS times), in the local zone; a DOS time has even seconds only (Info-ZIP rounds up).
 TEST_F(CliListTest, VerboseTimesAreExactWhereTheArchiveHoldsThem) {

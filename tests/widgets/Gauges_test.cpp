@@ -2,6 +2,7 @@
 // image, clamping, range errors and the repaints the control makes (counted on a shown widget).
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QTest>
 #include <climits>
@@ -239,6 +240,27 @@ TEST_F(GaugeControl, RangeErrorsNameTheirBoundsAndChangeNothing) {
   gauge.SetMaxValue(150);
   EXPECT_EQ(gauge.Progress(), 150);
   EXPECT_EQ(gauge.PercentDone(), 100);
+}
+
+// What a screen reader hears of a gauge: a progress bar with its range, its value and its
+// percentage.
+TEST_F(GaugeControl, AssistiveTechnologyReadsItsRangeAndValue) {
+  QAccessibleInterface* face = QAccessible::queryAccessibleInterface(&gauge);
+  ASSERT_NE(face, nullptr);
+  EXPECT_EQ(face->role(), QAccessible::ProgressBar);
+  EXPECT_EQ(face->text(QAccessible::Name), "Progress");
+  gauge.setAccessibleName("Progress of the current file");
+  EXPECT_EQ(face->text(QAccessible::Name), "Progress of the current file");
+  gauge.SetMaxValue(200);
+  gauge.SetProgress(50);
+  ASSERT_NE(face->valueInterface(), nullptr);
+  EXPECT_EQ(face->valueInterface()->currentValue().toInt(), 50);
+  EXPECT_EQ(face->valueInterface()->minimumValue().toInt(), 0);
+  EXPECT_EQ(face->valueInterface()->maximumValue().toInt(), 200);
+  EXPECT_EQ(face->text(QAccessible::Value), "25%");
+  EXPECT_TRUE(face->state().readOnly);
+  gauge.SetProgress(51);  // 25.5 %, shown as 26 %
+  EXPECT_EQ(face->text(QAccessible::Value), "26%");
 }
 
 }  // namespace

@@ -266,6 +266,51 @@ TEST_F(DirTree, ArrowKeyReleaseSelectsAndTheSetterOnlyStores) {
   EXPECT_TRUE(log.empty());
 }
 
+// Every way a keyboard moves or confirms the highlight chooses the node, as a click does; OnKeyUp
+// follows with SelectedPath already set. Space chooses the node rather than searching for a
+// caption that begins with a blank (every drive's does). A click on an expand arrow only opens
+// the branch: no click event, SelectedPath unchanged.
+TEST_F(DirTree, KeyboardChoosesNodesAndAnExpandArrowChoosesNothing) {
+  QTreeWidgetItem* alpha = Node("C:\\Alpha");
+  ASSERT_NE(alpha, nullptr);
+  tree->setFocus();
+  std::vector<std::string> keysUp;
+  tree->OnKeyUp = [&](QObject*, int& key, int) {
+    keysUp.push_back(std::to_string(key) + " " + tree->SelectedPath());
+  };
+  tree->setCurrentItem(alpha);
+  QTest::keyClick(tree.get(), Qt::Key_End);
+  const std::string last = tree->NodePath(tree->currentItem());
+  EXPECT_EQ(tree->SelectedPath(), last);
+  QTest::keyClick(tree.get(), Qt::Key_Home);
+  EXPECT_EQ(tree->SelectedPath(), "Drives");
+  tree->setCurrentItem(alpha);
+  QTest::keyClick(tree.get(), Qt::Key_Space);
+  EXPECT_EQ(tree->SelectedPath(), "C:\\Alpha");
+  EXPECT_EQ(tree->currentItem(), alpha);
+  tree->setCurrentItem(tree->FindNode("C:\\beta"));
+  QTest::keyClick(tree.get(), Qt::Key_Return);
+  EXPECT_EQ(tree->SelectedPath(), "C:\\beta");
+  ASSERT_EQ(keysUp.size(), 4u);
+  EXPECT_EQ(keysUp.back(), std::to_string(Qt::Key_Return) + " C:\\beta");
+  EXPECT_EQ(tree->accessibleDescription().toStdString(), "C:\\beta");
+  EXPECT_EQ(tree->accessibleName().toStdString(), "Folders");
+
+  // The expand arrow of "gamma", left of its icon.
+  log.clear();
+  QTreeWidgetItem* gamma = tree->FindNode("C:\\gamma");
+  ASSERT_NE(gamma, nullptr);
+  tree->collapseItem(gamma);
+  const QRect row = tree->visualItemRect(gamma);
+  const QPoint arrow(row.left() - tree->indentation() / 2, row.center().y());
+  QTest::mousePress(tree->viewport(), Qt::LeftButton, {}, arrow);
+  QTest::mouseRelease(tree->viewport(), Qt::LeftButton, {}, arrow);
+  EXPECT_TRUE(log.empty()) << log.front();
+  EXPECT_EQ(tree->SelectedPath(), "C:\\beta");
+  Click(gamma);
+  EXPECT_EQ(log, (std::vector<std::string>{"dir C:\\gamma", "click C:\\gamma"}));
+}
+
 TEST_F(DirTree, NavigationAndF5) {
   log.clear();
   tree->NavigateTo("c:\\Alpha\\sub");

@@ -2,6 +2,7 @@
 // QTest on the offscreen platform (mouse, keys, dialog keys, accelerators, focus, modal results).
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
@@ -474,6 +475,33 @@ TEST(xpButtonModal, ModalResultGoesToTheOwningDialog) {
   other.show();
   doomed->Click();
   EXPECT_EQ(other.result(), 0);
+}
+
+// What a screen reader hears of a button: its role, its caption without the "&", its Alt key, its
+// states, and a press action that clicks it.
+TEST_F(xpButtonInput, AssistiveTechnologyReadsAndPressesIt) {
+  button->SetCaption("&Browse");
+  QAccessibleInterface* face = QAccessible::queryAccessibleInterface(button);
+  ASSERT_NE(face, nullptr);
+  EXPECT_EQ(face->role(), QAccessible::Button);
+  EXPECT_EQ(face->text(QAccessible::Name), "Browse");
+  EXPECT_EQ(face->text(QAccessible::Accelerator),
+            QKeySequence(Qt::ALT | Qt::Key_B).toString(QKeySequence::NativeText));
+  EXPECT_TRUE(face->state().focusable);
+  EXPECT_FALSE(face->state().pressed);
+  QTest::mousePress(button, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_TRUE(face->state().pressed);
+  QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_EQ(clicks.count, 1);
+  ASSERT_NE(face->actionInterface(), nullptr);
+  face->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  EXPECT_EQ(clicks.count, 2);
+  button->SetEnabled(false);
+  EXPECT_TRUE(face->state().disabled);
+  face->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  EXPECT_EQ(clicks.count, 2);  // a disabled button is not pressed by a robot either
+  button->setAccessibleName("Choose the archive");
+  EXPECT_EQ(face->text(QAccessible::Name), "Choose the archive");
 }
 
 }  // namespace

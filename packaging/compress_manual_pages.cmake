@@ -1,0 +1,10 @@
+# Run by CPack after the install into its staging folder: gzip -9n every manual page there.
+file(GLOB_RECURSE _files "${CPACK_TEMPORARY_DIRECTORY}/*")
+foreach(_page IN LISTS _files)
+  if(_page MATCHES "/share/man/man[1-9]/[^/]+\\.[1-9]$")
+    execute_process(COMMAND gzip -9nf "${_page}" RESULT_VARIABLE _result)
+    if(NOT _result EQUAL 0)
+      message(FATAL_ERROR "could not compress ${_page}")
+    endif()
+  endif()
+endforeach()
