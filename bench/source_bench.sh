@@ -68,7 +68,7 @@ for archive in "$archives"/*; do
   echo "== $base ($(du -h "$archive" | cut -f1))"
   if [[ $kind == lha ]]; then rcmd="cd $out/r && lhasa xq $archive"; else rcmd="cabextract -q -d $out/r $archive"; fi
   hyperfine -N -w 1 -r "$runs" --export-json "$work/$base.json" \
-    --prepare "rm -rf $out/p $out/r; mkdir -p $out/p $out/r" \
+    --prepare "sh -c 'rm -rf $out/p $out/r && mkdir -p $out/p $out/r'" \
     -n parcelo "$tool $kind $archive $out/p" -n "$rival" "bash -c '$rcmd'" >/dev/null
   python3 - "$work/$base.json" <<'PY'
 import json, statistics, sys

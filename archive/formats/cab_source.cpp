@@ -130,7 +130,9 @@ struct TMsSystem {
   }
   static off_t Tell(mspack_file* handle) { return static_cast<off_t>(FileOf(handle)->Position); }
   static void Message(mspack_file*, const char*, ...) {}
-  static void* Alloc(mspack_system*, size_t bytes) { return std::malloc(bytes); }
+  // Zeroed: libmspack's KWAJ reader frees the name fields of a header it gave up on before it set
+  // them, so they must start out null.
+  static void* Alloc(mspack_system*, size_t bytes) { return std::calloc(1, bytes); }
   static void Free(void* pointer) { std::free(pointer); }
   static void Copy(void* from, void* to, size_t bytes) { std::memmove(to, from, bytes); }
 
@@ -454,17 +456,19 @@ class TMsCompressSource final : public TMemberSource {
       : FPath(hostPath), FServices(services) {
     FSystem.FirstPath = hostPath;
     FSystem.Start = start;
-    uint8_t magic[4] = {};
+    uint8_t magic[8] = {};
     TSourceFile file(hostPath);
     if (!file.Open()) {
       SetError(kErrOpeningFile, hostPath);
       return;
     }
     file.ReadAt(start, magic, sizeof magic);
-    if (std::memcmp(magic, "SZDD", 4) == 0) {
+    // The whole signatures are checked before libmspack sees the file.
+    if (std::memcmp(magic, "SZDD\x88\xF0\x27\x33", 8) == 0 ||
+        std::memcmp(magic, "SZ \x88\xF0\x27\x33\xD1", 8) == 0) {
       FSzdd = mspack_create_szdd_decompressor(&FSystem.Calls);
       if (FSzdd) FSzddHeader = FSzdd->open(FSzdd, FPath.c_str());
-    } else if (std::memcmp(magic, "KWAJ", 4) == 0) {
+    } else if (std::memcmp(magic, "KWAJ\x88\xF0\x27\xD1", 8) == 0) {
       FKwaj = mspack_create_kwaj_decompressor(&FSystem.Calls);
       if (FKwaj) FKwajHeader = FKwaj->open(FKwaj, FPath.c_str());
     }

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/common/arvStreams.h"
 
@@ -26,8 +28,27 @@ class TSourceFile {
   bool Open() const { return FStream != nullptr; }
   int64_t Size() const { return FSize; }
   // Up to `count` bytes at `position`; fewer only at the end of the file or on a failed read.
+  // Small reads (liblhasa asks for a few bytes at a time) are served from a read-ahead window.
   size_t ReadAt(int64_t position, void* buffer, size_t count) {
     if (!FStream || position < 0 || position >= FSize) return 0;
+    if (count < kWindowSize / 4) {
+      if (position < FWindowStart || position + static_cast<int64_t>(count) > FWindowStart + static_cast<int64_t>(FWindowLength)) {
+        FWindow.resize(kWindowSize);
+        FWindowStart = position;
+        FWindowLength = ReadDirect(position, FWindow.data(), kWindowSize);
+      }
+      const int64_t offset = position - FWindowStart;
+      const size_t have = std::min(count, FWindowLength - static_cast<size_t>(std::min<int64_t>(offset, static_cast<int64_t>(FWindowLength))));
+      std::memcpy(buffer, FWindow.data() + offset, have);
+      return have;
+    }
+    return ReadDirect(position, buffer, count);
+  }
+
+ private:
+  static constexpr size_t kWindowSize = 1 << 16;
+
+  size_t ReadDirect(int64_t position, void* buffer, size_t count) {
     size_t done = 0;
     auto* out = static_cast<uint8_t*>(buffer);
     while (done < count) {
@@ -39,9 +60,11 @@ class TSourceFile {
     return done;
   }
 
- private:
   std::unique_ptr<TFileStream32> FStream;
   int64_t FSize = 0;
+  std::vector<uint8_t> FWindow;
+  int64_t FWindowStart = -1;
+  size_t FWindowLength = 0;
 };
 
 inline bool SourceCancelled(const uint8_t* cancel) {

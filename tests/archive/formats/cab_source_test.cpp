@@ -213,4 +213,17 @@ TEST(MsCompressSource, SzddAndKwajFilesExpandUnderTheNamesTheyGive) {
   EXPECT_NE(drained.endError, 0);
 }
 
+// Found by fuzzing: KWAJ headers that libmspack gives up on (a wrong signature, a header cut
+// short) made it free name fields it had not set.
+TEST(MsCompressSource, RegressionKwajHeadersThatEndEarlyAreRefusedCleanly) {
+  TempDir dir;
+  for (const Bytes& file : {Bytes{'K', 'W', 'A', 'J', 0x88, 0, 0, ' ', 's', 't', 'o', 't', 0x9A, 0x9B, 0x9E, 0xF5},
+                            Bytes{'K', 'W', 'A', 'J', 0x88, 0xF0, 0x27, 0xD1, 's', 't', 'o', 't', 0x9A, 0x9B, 0x9E, 0xF5}}) {
+    WriteBytes(dir.Host("k.tx_"), file);
+    auto source = CreateMsCompressSource(dir.Host("k.tx_"), 0, TSourceServices{});
+    const TDrained drained = Drain(source.get());
+    for (const TDrainedMember& m : drained.members) EXPECT_NE(m.result, TDecodeResult::Ok);
+  }
+}
+
 }  // namespace
