@@ -2,6 +2,7 @@
 // Create<Family>Source. The sources live one family per file beside this one; this file only
 // dispatches.
 #include "archive/formats/arvMemberSource.h"
+#include "archive/formats/ha_source.h"
 #include "archive/formats/lhacab_sources.h"
 #include "archive/formats/old_sources.h"
 
@@ -44,6 +45,8 @@ std::unique_ptr<TMemberSource> OpenMemberSource(TArcType type, const std::string
     case atBh:
     case atBhExe:
       return CreateBhSource(hostPath, start, services);
+    case atHA:
+      return CreateHaSource(hostPath, start, services);
     case atUUE:
       return CreateUueSource(hostPath, start, services);
     case atZoo:
