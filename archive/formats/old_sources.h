@@ -1,5 +1,6 @@
 // The member sources of the old formats whose decoders are our own (archive/codecs/arvArj,
-// arvArc): ARJ (volume sets and self-extracting forms included), ARC and PAK. OpenMemberSource
+// arvArc, arvAce): ARJ (volume sets and self-extracting forms included), ARC and PAK, ACE (solid,
+// volume sets, self-extracting), and BH (walked, its methods refused). OpenMemberSource
 // dispatches to them by the archive type.
 #pragma once
 
@@ -14,3 +15,9 @@ std::unique_ptr<TMemberSource> CreateArjSource(const std::string& hostPath, int6
 // `pak`: the archive was found as PAK, whose methods 30 and 31 are no folders.
 std::unique_ptr<TMemberSource> CreateArcSource(const std::string& hostPath, int64_t start,
                                                bool pak, const TSourceServices& services);
+// ACE 1.0 and 2.0.
+std::unique_ptr<TMemberSource> CreateAceSource(const std::string& hostPath, int64_t start,
+                                               const TSourceServices& services);
+// BH: members walked and named; their methods refused (Unsupported, the method named).
+std::unique_ptr<TMemberSource> CreateBhSource(const std::string& hostPath, int64_t start,
+                                              const TSourceServices& services);
