@@ -29,6 +29,28 @@ std::string NameList(const std::vector<std::string>& names) {
 
 }  // namespace
 
+std::string WriteReasonText(const std::string& systemReason) {
+  static const struct {
+    const char* system;
+    const char* shown;
+  } kReasons[] = {
+      {"Read-only file system", "the disk is read-only"},
+      {"No space left on device", "the disk is full"},
+      {"Disk full", "the disk is full"},
+      {"Permission denied", "you may not write there"},
+      {"Is a directory", "a folder of that name is in the way"},
+      {"Not a directory", "a file stands where a folder is needed"},
+      {"File exists", "a file of that name is in the way"},
+  };
+  for (const auto& reason : kReasons)
+    if (systemReason == reason.system) return reason.shown;
+  std::string shown = systemReason;
+  if (!shown.empty() && shown[0] >= 'A' && shown[0] <= 'Z' &&
+      (shown.size() < 2 || !(shown[1] >= 'A' && shown[1] <= 'Z')))
+    shown[0] = static_cast<char>(shown[0] - 'A' + 'a');
+  return shown;
+}
+
 TFailure FailureOfCode(int code, const std::string& extendedMsg) {
   switch (code) {
     case kErrInvalidPassword:  // a password was tried and is wrong
@@ -85,17 +107,27 @@ std::string TRunReport::Text() const {
   struct TReason {
     TFailure failure;
     std::vector<std::string> names;
+    std::string writeReason;  // a write failure: one group per reason the system gave
   };
-  std::vector<TReason> reasons = {{TFailure::Password, {}}, {TFailure::Checksum, {}},
-                                  {TFailure::Write, {}},    {TFailure::Method, {}},
-                                  {TFailure::Damaged, {}},  {TFailure::Other, {}}};
+  std::vector<TReason> reasons = {{TFailure::Password, {}, {}}, {TFailure::Checksum, {}, {}},
+                                  {TFailure::Write, {}, {}},    {TFailure::Method, {}, {}},
+                                  {TFailure::Damaged, {}, {}},  {TFailure::Other, {}, {}}};
   int explained = 0;
   for (const auto& member : Members) {
-    for (auto& reason : reasons)
-      if (reason.failure == member.Failure) {
-        reason.names.push_back(member.Name);
-        ++explained;
-      }
+    if (member.Failure == TFailure::None) continue;
+    const std::string writeReason =
+        member.Failure == TFailure::Write ? WriteReasonText(member.Reason) : std::string();
+    auto reason = std::find_if(reasons.begin(), reasons.end(), [&](const TReason& r) {
+      return r.failure == member.Failure && r.writeReason == writeReason;
+    });
+    if (reason == reasons.end()) {
+      // Another reason for a write: its group follows the other write failures.
+      auto after = std::find_if(reasons.begin(), reasons.end(),
+                                [](const TReason& r) { return r.failure == TFailure::Method; });
+      reason = reasons.insert(after, {member.Failure, {}, writeReason});
+    }
+    reason->names.push_back(member.Name);
+    ++explained;
   }
 
   text += Files(failed) + (failed == 1 ? " was" : " were") + " not extracted.";
@@ -117,10 +149,9 @@ std::string TRunReport::Text() const {
                 names + ".";
         break;
       case TFailure::Write:
-        text += Files(n) +
-                " could not be written to the destination folder (is it writable, "
-                "is the disk full?): " +
-                names + ".";
+        text += Files(n) + " could not be written to the destination folder" +
+                (reason.writeReason.empty() ? "" : " (" + reason.writeReason + ")") + ": " + names +
+                ".";
         break;
       case TFailure::Method:
         text += Files(n) + (n == 1 ? " is" : " are") +

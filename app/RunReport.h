@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace wizard {
@@ -17,9 +18,18 @@ enum class TFailure { None, Password, Checksum, Write, Method, Damaged, Other };
 TFailure FailureOfCode(int code, const std::string& extendedMsg);
 
 struct TMemberResult {
+  TMemberResult(std::string name = {}, TFailure failure = TFailure::None, std::string reason = {})
+      : Name(std::move(name)), Failure(failure), Reason(std::move(reason)) {}
+
   std::string Name;  // as the person knows it: the path below the destination folder
   TFailure Failure = TFailure::None;
+  std::string Reason;  // for a file that could not be written: the reason the system gave
 };
+
+// The system's reason for a failed write ("Read-only file system", "No space left on device",
+// "Is a directory", ...) in the words of the error box: "the disk is read-only", "the disk is
+// full", "a folder of that name is in the way"; another reason as given; empty stays empty.
+std::string WriteReasonText(const std::string& systemReason);
 
 struct TRunReport {
   std::vector<TMemberResult> Members;  // every file member the run took up, in archive order

@@ -94,7 +94,10 @@ void TWizardRun::ErrorReported(const std::string& fileName, const std::string& e
     // The engine names each member that fails once, with its reason (an encrypted member
     // without its password included); the first reason is the one the person is told.
     if (SameTextAscii(fileName, member.Name)) {
-      if (member.Failure == TFailure::None) member.Failure = failure;
+      if (member.Failure == TFailure::None) {
+        member.Failure = failure;
+        if (failure == TFailure::Write) member.Reason = extendedMsg;
+      }
       return;
     }
   }
@@ -103,7 +106,8 @@ void TWizardRun::ErrorReported(const std::string& fileName, const std::string& e
     // A member that failed before it began (a damaged header, a name that leaves nothing to
     // write, a link planted where it goes): a file that was not extracted, not a fault of the
     // whole archive.
-    FReport.Members.push_back({fileName, failure});
+    FReport.Members.push_back(
+        {fileName, failure, failure == TFailure::Write ? extendedMsg : std::string()});
     FEarlyReport = static_cast<int>(FReport.Members.size()) - 1;
     return;
   }

@@ -730,8 +730,8 @@ TEST_F(Wizard, MembersThatFailBeforeTheyBeginAreNamedLikeTheOthers) {
   ASSERT_EQ(services.Messages.size(), 1u);
   EXPECT_EQ(services.Messages[0],
             "2 files were not extracted.\n\n1 file could not be written to the destination "
-            "folder (is it writable, is the disk full?): sub\\x.txt.\n\n1 file could not be read "
-            "from the archive, which is damaged: b.txt.");
+            "folder (a symbolic link or a file stands where a folder is expected): sub\\x.txt."
+            "\n\n1 file could not be read from the archive, which is damaged: b.txt.");
   EXPECT_EQ(form->CurrentPage(), 3);
   EXPECT_EQ(form->Label2->text().toStdString(),
             "Parcelo extracted 2 of 4 files to the folder C:\\out; 2 could not be extracted.");

@@ -155,6 +155,24 @@ TEST(RunReport, AShortfallWithoutAReasonAndAnUnreadableArchiveAreStillReported) 
   EXPECT_EQ(unreadable.Text(), "The archive could not be read: " + LoadStr(kErrReadingFile) + ".");
 }
 
+// A file that could not be written is told with the reason the system gave, in plain words;
+// files that failed for different reasons are told apart.
+TEST(RunReport, WriteFailuresSayTheSystemsReason) {
+  EXPECT_EQ(wizard::WriteReasonText("Read-only file system"), "the disk is read-only");
+  EXPECT_EQ(wizard::WriteReasonText("No space left on device"), "the disk is full");
+  EXPECT_EQ(wizard::WriteReasonText("Is a directory"), "a folder of that name is in the way");
+  EXPECT_EQ(wizard::WriteReasonText("Something else"), "something else");
+  wizard::TRunReport run;
+  run.Members = {{"a.txt", TFailure::Write, "Read-only file system"},
+                 {"b.txt", TFailure::Write, "No space left on device"},
+                 {"c.txt", TFailure::Write, "Read-only file system"}};
+  EXPECT_EQ(run.Text(),
+            "3 files were not extracted.\n\n"
+            "2 files could not be written to the destination folder (the disk is read-only): "
+            "a.txt and c.txt.\n\n"
+            "1 file could not be written to the destination folder (the disk is full): b.txt.");
+}
+
 // At every width the sentence is shown whole, and a line never ends with a drive's bare "C:"
 // torn from the rest of its path.
 TEST(WizardPathLabel, ADriveStaysWithItsPathAndNoWordIsLost) {
