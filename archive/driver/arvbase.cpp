@@ -523,6 +523,11 @@ bool TUnBase::CheckCrc(int kind, uint32_t expected) {
     const uint32_t running = kind == kCrcKind16 ? FChecksums.Crc16 : FChecksums.Crc32;
     pass = running == expected || running == ~expected;
   }
+  // The output takes its place before anyone hears it passed; a failed one goes.
+  if (FOutputMade) {
+    const bool keep = pass && FOutputWhole;
+    if (!SettleOutput(keep) && keep) pass = false;
+  }
   if (OnEnd) {
     OnEnd(this, FOutputPath, pass);
   } else if (!pass && OnError) {
@@ -722,17 +727,12 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
       wrongKey = true;
       ReportError(FOutputPath, "wrong password, or damaged data", "0", kErrInvalidPassword);
     }
-    if ((incomplete || wrongKey) && !FTestOnly) {
-      if (OutputIsBelowBase()) {
-        FOutputFolder.DeleteFile(FOutputBase, FOutputRelative);
-      } else {
-        host::DeleteFile(FOutputPath);
-      }
-    }
+    if (incomplete || wrongKey) SettleOutput(false);
   }
 
   bool pass = false;
   if (FReportCount == reportsBefore && !incomplete && archive) {
+    FOutputWhole = decoded;
     try {
       pass = CheckCrc(kCrcKind32, expectedCrc);
     } catch (...) {
@@ -751,8 +751,10 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
       // A handler's exception would end the run; the member has failed already.
     }
   }
-  // The count is the number of files extracted whole: a member that failed is not in it (a file
-  // that fails its checksum is kept, as other tools keep it, but not counted).
+  // Whatever failed leaves nothing of itself behind: a file the run made is removed, and a file
+  // that was there before keeps its bytes (the output went beside it).
+  SettleOutput(false);
+  // The count is the number of files extracted whole: a member that failed is not in it.
   if (!pass) MemberFailed(true);
   return pass;
 }
@@ -851,8 +853,9 @@ bool TUnBase::OpenOutput(host::THandle& out) {
   out = host::kInvalidHandle;
   if (FOutputPath.empty()) return false;
   if (FTestOnly) return true;  // decoded into nothing
+  FStaged.clear();
   if (OutputIsBelowBase()) {
-    out = FOutputFolder.FileCreate(FOutputBase, FOutputRelative);
+    out = FOutputFolder.FileCreateStaged(FOutputBase, FOutputRelative, FStaged);
   } else {
     // A name the person chose (a rename when the file existed) is taken as given.
     const std::string directory = DirectoryOf(FOutputPath);
@@ -863,7 +866,26 @@ bool TUnBase::OpenOutput(host::THandle& out) {
     ReportError(FOutputPath, host::LastErrorText(), "0", kErrOpeningFile);
     return false;
   }
+  FOutputMade = true;
+  FOutputWhole = true;
   return true;
+}
+
+bool TUnBase::SettleOutput(bool keep) {
+  if (!FOutputMade) return false;
+  FOutputMade = false;
+  if (OutputIsBelowBase()) {
+    if (!keep) {
+      FOutputFolder.Discard(FOutputBase, FOutputRelative, FStaged);
+      return false;
+    }
+    if (FOutputFolder.Commit(FOutputBase, FOutputRelative, FStaged)) return true;
+    ReportError(FOutputPath, host::LastErrorText(), "0", kErrWritingFile);
+    return false;
+  }
+  // A name the person chose outside the destination was written in place.
+  if (!keep) host::DeleteFile(FOutputPath);
+  return keep;
 }
 
 void TUnBase::CloseOutput(host::THandle out, uint32_t attributes, uint32_t dosDateTime,

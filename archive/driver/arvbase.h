@@ -373,7 +373,12 @@ class TUnBase : public TZipCommon {
   // failures.
   void MemberFailed(bool counted);
   bool ResolvePassword(TStream32& archive);
+  // Makes the member's output file: in its place when the name is free, else staged beside what
+  // is there (which stays untouched until the output is known good).
   bool OpenOutput(host::THandle& out);
+  // Puts the output made by OpenOutput in its place (`keep`) or removes it; true when it was kept.
+  // A failure to put it in place is reported. Nothing happens when no output is open.
+  bool SettleOutput(bool keep);
   void CloseOutput(host::THandle out, uint32_t attributes, uint32_t dosDateTime,
                    const std::string& outputPath);
   uint32_t SelectFileDate(uint32_t dosDateTime);
@@ -423,6 +428,9 @@ class TUnBase : public TZipCommon {
   std::string FOutputBase;           // ExtractDir with its "\", when the output lies below it
   std::string FOutputRelative;       // the output path below FOutputBase
   host::TBelowFolder FOutputFolder;  // the folders below FOutputBase walked last, held for a run
+  std::string FStaged;               // the hidden name the output is written to, when staged
+  bool FOutputMade = false;          // an output file was made and is not settled yet
+  bool FOutputWhole = true;          // its decoder delivered everything the member holds
   bool FNameRefused = false;         // the stored name leaves no file name to write
   bool FVolumeMissing = false;       // a volume that a member needs could not be had
   int64_t FTotalPacked = 0;
