@@ -9,10 +9,12 @@ packages=(
   clang libclang-rt-14-dev
   # the header-only command-line parser of parcelo-cli
   libcli11-dev
+  # product libraries: liblhasa (LHA/LZH members), libmspack (cabinets, SZDD and KWAJ)
+  liblhasa-dev libmspack-dev
   # oracles and baselines for tests and benchmarks (never linked into the product)
   zlib1g-dev libdeflate-dev
   # archivers that make the test fixtures and race us in the benchmarks
-  zip unzip p7zip-full 7zip libarchive-tools arj arc lhasa jlha-utils gcab sharutils ncompress hyperfine
+  zip unzip p7zip-full 7zip libarchive-tools arj arc lhasa jlha-utils gcab cabextract sharutils ncompress hyperfine
   unar unrar-free
   # Python's zipfile writes ZIP64 fixtures; man renders the installed manual page in a test
   python3 man-db

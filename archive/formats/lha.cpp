@@ -1,4 +1,4 @@
-// The lister's reader for LHA and LZH archives, header levels 0, 1 and 2, also behind a 128-byte
+// The lister's reader for LHA and LZH archives, header levels 0 to 3, also behind a 128-byte
 // prefix: the base header, then the chain of extended headers, where the file name (type 1) and
 // the folder name (type 2) are found wherever they stand in the chain. Entry data is skipped.
 #include <algorithm>
@@ -24,6 +24,9 @@ constexpr int kLevelOffset = 20;
 constexpr int kNameLengthOffset = 21;  // levels 0 and 1
 // Level 2: total header size (2) at 0; CRC-16 (2) at 21, OS (1) at 23, first extended size at 24.
 constexpr int32_t kLevel2FixedSize = 26;
+// Level 3: the size field at 0 holds 4 (the width of its sizes); CRC-16 at 21, OS at 23, total
+// header size (4) at 24, first extended size (4) at 28.
+constexpr int32_t kLevel3FixedSize = 32;
 constexpr uint8_t kExtFileName = 0x01;
 constexpr uint8_t kExtFolderName = 0x02;
 constexpr uint8_t kOsUnix = 'U';
@@ -42,21 +45,27 @@ class TLhaLister final : public TListerFormat {
 
  private:
   // Walks the extended headers from `position` (the first announced `size`) up to `limit`,
-  // taking the file and folder names; false when the chain leaves the header.
-  bool ReadExtended(TArcovaWalk& walk, int64_t position, uint32_t size, int64_t limit);
+  // taking the file and folder names; false when the chain leaves the header. Each header ends
+  // with the size of the next, `sizeWidth` bytes (4 at level 3, else 2).
+  bool ReadExtended(TArcovaWalk& walk, int64_t position, uint32_t size, int64_t limit,
+                    uint32_t sizeWidth = 2);
 
   std::string FName;
   std::string FFolder;
   bool FHaveExtName = false;
 };
 
-bool TLhaLister::ReadExtended(TArcovaWalk& walk, int64_t position, uint32_t size, int64_t limit) {
+bool TLhaLister::ReadExtended(TArcovaWalk& walk, int64_t position, uint32_t size, int64_t limit,
+                              uint32_t sizeWidth) {
   for (int32_t count = 0; size != 0; ++count) {
-    if (size < 3 || count >= kMaxExtendedHeaders || position + size > limit) return false;
+    if (size < 1 + sizeWidth || size > 0xFFFF || count >= kMaxExtendedHeaders ||
+        position + size > limit) {
+      return false;
+    }
     int32_t got = 0;
     const uint8_t* ext = walk.Stream().Peek(position, static_cast<int32_t>(size), got);
     if (!ext || got != static_cast<int32_t>(size)) return false;
-    const std::string data(reinterpret_cast<const char*>(ext + 1), size - 3);
+    const std::string data(reinterpret_cast<const char*>(ext + 1), size - 1 - sizeWidth);
     if (ext[0] == kExtFileName) {
       FName = data.substr(0, data.find('\0'));
       FHaveExtName = true;
@@ -65,7 +74,7 @@ bool TLhaLister::ReadExtended(TArcovaWalk& walk, int64_t position, uint32_t size
       while (!FFolder.empty() && FFolder.back() == '\\') FFolder.pop_back();
     }
     position += size;
-    size = GetLe16(ext + size - 2);
+    size = sizeWidth == 4 ? GetLe32(ext + size - 4) : GetLe16(ext + size - 2);
   }
   return true;
 }
@@ -76,8 +85,10 @@ void TLhaLister::Header(TArcovaWalk& walk) {
   const uint8_t level = h[kLevelOffset];
   const int64_t packed = GetLe32(h + kPackedOffset);
   const int64_t unpacked = GetLe32(h + kUnpackedOffset);
-  // A level-2 header's size is 16 bits, so its first byte may be 0 without ending the archive.
-  if (level > 2 || (level < 2 && h[0] == 0) || (level == 2 && GetLe16(h) == 0)) {
+  // A level-2 header's size is 16 bits, so its first byte may be 0 without ending the archive; a
+  // level-3 header's size field holds the width of its sizes.
+  if (level > 3 || (level < 2 && h[0] == 0) || (level == 2 && GetLe16(h) == 0) ||
+      (level == 3 && GetLe16(h) != 4)) {
     walk.EndWalk();
     return;
   }
@@ -104,6 +115,18 @@ void TLhaLister::Header(TArcovaWalk& walk) {
       // The extended headers of level 1 count in the packed size, before the data.
       chainOk = ReadExtended(walk, start + want, firstSize, next);
     }
+  } else if (level == 3) {
+    uint8_t fixed[kLevel3FixedSize];
+    if (walk.Stream().ReadAt(start, fixed, kLevel3FixedSize) != kLevel3FixedSize) {
+      walk.EndWalk();
+      return;
+    }
+    os = fixed[23];
+    const int64_t headerSize = GetLe32(fixed + 24);
+    next = start + headerSize + packed;
+    chainOk = headerSize >= kLevel3FixedSize &&
+              ReadExtended(walk, start + kLevel3FixedSize, GetLe32(fixed + 28), start + headerSize,
+                           4);
   } else {
     next = start + GetLe16(h) + packed;
     uint8_t fixed[kLevel2FixedSize];
@@ -125,6 +148,8 @@ void TLhaLister::Header(TArcovaWalk& walk) {
   // the name or, from LHa for Unix, in the folder.
   walk.ClearEntry();
   walk.SetFileName(FName, os != kOsUnix);
+  // The folder is text of the same system as the name.
+  if (!FFolder.empty()) FFolder = walk.Owner().EntryName(FFolder, os != kOsUnix);
   std::string full = walk.FileName();
   if (!FFolder.empty()) full = FFolder + "\\" + full;
   const size_t bar = full.find('|');
@@ -140,7 +165,7 @@ void TLhaLister::Header(TArcovaWalk& walk) {
   entry.Method = h[kMethodChar];
   entry.Attributes = h[kAttributeOffset];
   const uint32_t stamp = GetLe32(h + kDateTimeOffset);
-  entry.DosDateTime = level < 2 ? stamp : UnixToDosDateTime(stamp);
+  entry.DosDateTime = level < 2 ? stamp : UnixToDosDateTime(stamp);  // levels 2 and 3: Unix
   entry.IsDirectory = directory;
   walk.FireReadFile();
 

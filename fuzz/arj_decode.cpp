@@ -1,0 +1,46 @@
+// Fuzz harness for ARJ's decoders. The first byte selects the method (0 to 4) and whether the
+// packed bytes are garbled, the next three give the original size (up to 4 MiB) and the read
+// slice; the rest is the member's packed data. It checks the output bound, the block bound and
+// that the decoder ends with a status, never a crash or an exception.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/codecs/arvArj.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 4) return 0;
+  const uint8_t method = data[0] % 5;
+  const bool garbled = (data[0] & 0x80) != 0;
+  const uint64_t originalSize = (static_cast<uint64_t>(data[1]) << 8 | data[2]) << (data[3] & 8 ? 6 : 0);
+  const size_t slice = 1 + (data[3] & 7) * 1531;
+  const uint8_t* input = data + 4;
+  const size_t inputSize = size - 4;
+
+  size_t at = 0;
+  uint64_t written = 0;
+  uint8_t cancel = 0;
+  TArjGarble garble("fuzz", data[3]);
+  TCodecIo io;
+  io.Read = [&](uint8_t* buffer, size_t count) {
+    if (count == 0 || count > kArjInputBlock) std::abort();
+    const size_t n = std::min({count, slice, inputSize - at});
+    std::memcpy(buffer, input + at, n);
+    at += n;
+    if (garbled) garble.Apply(buffer, n);
+    return n;
+  };
+  io.Write = [&](const uint8_t* bytes, size_t count) {
+    if (count == 0 || count > std::max(kArjOutputBlock, kArjInputBlock)) std::abort();
+    volatile uint8_t sink = bytes[0] ^ bytes[count - 1];
+    (void)sink;
+    written += count;
+  };
+  io.Cancel = &cancel;
+  const TCodecStatus status = DecodeArj(method, originalSize, io);
+  if (written > originalSize) std::abort();
+  if (status == TCodecStatus::Ok && written != originalSize) std::abort();
+  if (status == TCodecStatus::Unsupported || status == TCodecStatus::Cancelled) std::abort();
+  return 0;
+}
