@@ -67,6 +67,8 @@ std::string LastErrorText() {
       break;
     case kErrorStoppedOnSymlink:
       return "a symbolic link or a file stands where a folder is expected";
+    case kErrorFolderChanged:
+      return "the folder changed during extraction; not written";
     default:
       return SysErrorMessage(tLastError);
   }
@@ -125,6 +127,8 @@ std::string SysErrorMessage(uint32_t code) {
       return "The request could not be performed because of an I/O device error.";
     case kErrorStoppedOnSymlink:
       return "The path goes through a symbolic link, which is not followed.";
+    case kErrorFolderChanged:
+      return "The folder changed during extraction.";
     default:
       return "System error " + std::to_string(code) + ".";
   }

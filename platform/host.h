@@ -47,6 +47,9 @@ constexpr uint32_t kErrorFilenameExcedRange = 206;
 constexpr uint32_t kErrorIoDevice = 1117;
 // A level of a path below an output folder is a symbolic link (or not a folder): never followed.
 constexpr uint32_t kErrorStoppedOnSymlink = 681;
+// A folder level held for a run of outputs is no longer the folder of that name (it was renamed or
+// replaced during the run). An application-defined code (bit 29), as the system has none.
+constexpr uint32_t kErrorFolderChanged = 0x20000001;
 
 uint32_t LastError();  // per thread
 void SetLastError(uint32_t code);
@@ -120,7 +123,9 @@ bool DeleteFileBelow(const std::string& directory, const std::string& relative);
 // last stay open, so a member whose folder the previous one shared is checked and created without
 // walking the levels again (a few dozen levels at most are held; deeper ones are walked each
 // time). Each level is opened without following a link when it is first walked; a held level is
-// the folder that was found then, whatever is done to its name afterwards. Close() lets go of the
+// used again only while it is still the folder of that name in its parent: when it was renamed
+// away or replaced during the run, the held levels are let go and the name fails with
+// kErrorFolderChanged (the next name is walked afresh). Close() lets go of the
 // held folders (the destructor does too); a call with another `directory` starts over.
 class TBelowFolder {
  public:
@@ -130,6 +135,22 @@ class TBelowFolder {
   TBelowFolder& operator=(const TBelowFolder&) = delete;
 
   THandle FileCreate(const std::string& directory, const std::string& relative);
+  // Creates the output file `relative` so that nothing in its place is lost before the output is
+  // known good. A free name is made as the file itself (one exclusive open) and `staged` is left
+  // empty. When something already has the name (a person's file, a file written earlier in the
+  // run, a link), a new hidden file is made beside it instead and `staged` gets its name:
+  // Commit then puts it in the target's place in one rename, Discard removes it, and what stood
+  // there is untouched until Commit. A folder in the place fails with kErrorAccessDenied.
+  THandle FileCreateStaged(const std::string& directory, const std::string& relative,
+                           std::string& staged);
+  // Renames the staged file over `relative` (whatever stands there and is not a folder is
+  // replaced, never written through); on failure the staged file is removed.
+  bool Commit(const std::string& directory, const std::string& relative,
+              const std::string& staged);
+  // Removes the output of `relative`: the staged file, or, when `staged` is empty, the file that
+  // was made in the free name.
+  bool Discard(const std::string& directory, const std::string& relative,
+               const std::string& staged);
   bool CreateDirectory(const std::string& directory, const std::string& relative);
   bool PathIsPlain(const std::string& directory, const std::string& relative);
   bool CreateSymlink(const std::string& directory, const std::string& relative,

@@ -85,6 +85,12 @@ bool MakeHostFolder(const std::string& path) {
 
 constexpr size_t kMaxHeldLevels = 48;  // deeper levels are opened and closed on each walk
 
+// Which folder a held descriptor is.
+struct TFolderId {
+  dev_t Device = 0;
+  ino_t Inode = 0;
+};
+
 }  // namespace
 
 struct TBelowFolder::TState {
@@ -95,14 +101,19 @@ struct TBelowFolder::TState {
   TDirFd BaseFd;
   std::vector<std::string> Names;  // the held levels below Base, outermost first
   std::vector<int> Fds;            // and their descriptors
+  std::vector<TFolderId> Ids;      // and the folders they were when walked
 
-  TState() { Fds.reserve(kMaxHeldLevels); }
+  TState() {
+    Fds.reserve(kMaxHeldLevels);
+    Ids.reserve(kMaxHeldLevels);
+  }
   ~TState() { CloseLevels(0); }
 
   void CloseLevels(size_t keep) {
     while (Fds.size() > keep) {
       ::close(Fds.back());
       Fds.pop_back();
+      Ids.pop_back();
       Names.pop_back();
     }
   }
@@ -163,21 +174,43 @@ struct TBelowFolder::TState {
   // Opens the first `levels` of `parts` below the base (creating missing ones when `create`),
   // starting from the deepest held level the name shares. On success `dirFd` is the deepest level:
   // held here, or owned by `deep` when it lies deeper than the levels that are held.
+  //
+  // A held level is used again only while it is still the folder of that name in its parent: a
+  // folder renamed away (and maybe replaced) since it was walked would otherwise take the rest of
+  // the run's output with it, out of the destination. Then every held level is let go and the
+  // name fails with kErrorFolderChanged; the next name is walked afresh from the base.
   bool Walk(const std::vector<std::string>& parts, size_t levels, bool create,
             const std::string& hostPath, TDirFd& deep, int& dirFd) {
     size_t shared = 0;
     while (shared < Names.size() && shared < levels && Names[shared] == parts[shared]) ++shared;
     if (shared < levels) CloseLevels(shared);
+    for (size_t i = 0; i < shared; ++i) {
+      const int parent = i > 0 ? Fds[i - 1] : BaseFd.Get();
+      struct stat st {};
+      if (::fstatat(parent, Names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+          !S_ISDIR(st.st_mode) || st.st_dev != Ids[i].Device || st.st_ino != Ids[i].Inode) {
+        CloseLevels(0);
+        SetLastError(kErrorFolderChanged);
+        return false;
+      }
+    }
     int current = shared > 0 ? Fds[shared - 1] : BaseFd.Get();
     for (size_t i = shared; i < levels; ++i) {
       const int next = OpenLevel(current, parts[i], create, hostPath);
       if (next < 0) return false;
       if (i < kMaxHeldLevels) {
+        struct stat st {};
+        if (::fstat(next, &st) != 0) {
+          ::close(next);
+          return detail::FailFromErrno(hostPath);
+        }
         Fds.push_back(next);  // the room is reserved: cannot throw
+        Ids.push_back({st.st_dev, st.st_ino});
         try {
           Names.push_back(parts[i]);
         } catch (const std::bad_alloc&) {
           Fds.pop_back();
+          Ids.pop_back();
           ::close(next);
           throw;
         }
@@ -220,6 +253,95 @@ THandle TBelowFolder::FileCreate(const std::string& directory, const std::string
   if (!FState->WalkToParent(directory, parts, hostPath, deep, dirFd)) return kInvalidHandle;
   if (detail::SeamsFailOpen(hostPath)) return kInvalidHandle;
   return detail::CreateReplacingAt(dirFd, parts.back(), hostPath);
+}
+
+THandle TBelowFolder::FileCreateStaged(const std::string& directory, const std::string& relative,
+                                       std::string& staged) {
+  staged.clear();
+  std::vector<std::string> parts;
+  if (!SplitRelative(relative, parts) || parts.empty()) {
+    SetLastError(kErrorInvalidName);
+    return kInvalidHandle;
+  }
+  std::string hostPath;
+  TDirFd deep;
+  int dirFd = -1;
+  if (!FState->WalkToParent(directory, parts, hostPath, deep, dirFd)) return kInvalidHandle;
+  if (detail::SeamsFailOpen(hostPath)) return kInvalidHandle;
+  const std::string& name = parts.back();
+  // Most names are new: made exclusively, and a failure later removes only what the run made.
+  int fd = -1;
+  do {
+    fd = ::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) {
+    SetLastError(kErrorSuccess);
+    return static_cast<THandle>(fd);
+  }
+  if (errno != EEXIST) {
+    detail::FailFromErrno(hostPath);
+    return kInvalidHandle;
+  }
+  struct stat st {};
+  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
+    SetLastError(kErrorAccessDenied);
+    return kInvalidHandle;
+  }
+  // A hidden name of its own beside the target: the rename that puts it in place stays inside
+  // the folder (and the file system), so it is one atomic step.
+  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  uint64_t seed = static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^
+                  reinterpret_cast<uintptr_t>(&staged) ^ static_cast<uint64_t>(st.st_ino);
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    std::string candidate = ".parcelo-";
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    for (uint64_t bits = seed >> 16, i = 0; i < 8; ++i, bits /= 36) candidate += kDigits[bits % 36];
+    do {
+      fd = ::openat(dirFd, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) {
+      staged = std::move(candidate);
+      SetLastError(kErrorSuccess);
+      return static_cast<THandle>(fd);
+    }
+    if (errno != EEXIST) break;
+  }
+  detail::FailFromErrno(hostPath);
+  return kInvalidHandle;
+}
+
+bool TBelowFolder::Commit(const std::string& directory, const std::string& relative,
+                          const std::string& staged) {
+  if (staged.empty()) return true;  // the output was made in its place
+  std::vector<std::string> parts;
+  if (!SplitRelative(relative, parts) || parts.empty()) return detail::Fail(kErrorInvalidName);
+  bool missing = false;
+  if (!FState->OpenBase(directory, false, missing)) return false;
+  if (missing) return detail::Fail(kErrorPathNotFound);
+  const std::string hostPath = FState->HostPath(parts);
+  TDirFd deep;
+  int dirFd = -1;
+  if (!FState->Walk(parts, parts.size() - 1, false, hostPath, deep, dirFd)) return false;
+  if (::renameat(dirFd, staged.c_str(), dirFd, parts.back().c_str()) != 0) {
+    const int err = errno;
+    ::unlinkat(dirFd, staged.c_str(), 0);
+    errno = err;
+    return detail::FailFromErrno(hostPath);
+  }
+  SetLastError(kErrorSuccess);
+  return true;
+}
+
+bool TBelowFolder::Discard(const std::string& directory, const std::string& relative,
+                           const std::string& staged) {
+  if (staged.empty()) return DeleteFile(directory, relative);
+  std::vector<std::string> parts;
+  if (!SplitRelative(relative, parts) || parts.empty()) return detail::Fail(kErrorInvalidName);
+  parts.back() = staged;
+  std::string joined;
+  for (const std::string& part : parts) joined += (joined.empty() ? "" : "\\") + part;
+  return DeleteFile(directory, joined);
 }
 
 bool TBelowFolder::CreateDirectory(const std::string& directory, const std::string& relative) {

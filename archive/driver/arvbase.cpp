@@ -680,10 +680,21 @@ bool TUnBase::CheckCrc(int kind, uint32_t expected) {
     const uint32_t running = kind == kCrcKind16 ? FChecksums.Crc16 : FChecksums.Crc32;
     pass = running == expected || running == ~expected;
   }
+  return SettleChecked(pass);
+}
+
+bool TUnBase::SettleChecked(bool checksumPassed, const std::string& detail) {
+  bool pass = checksumPassed;
+  // The output takes its place before anyone hears it passed; a failed one goes (a failure to
+  // put it in place is reported by SettleOutput).
+  if (FOutputMade) {
+    const bool keep = pass && FOutputWhole;
+    if (!SettleOutput(keep) && keep) pass = false;
+  }
   // The designed events say a failed checksum through OnEnd when it is assigned, else through
   // OnError; the typed report says it always.
-  if (!pass) {
-    TReport report = ReportOf(FOutputPath, "", "0", kErrCrcCheck);
+  if (!checksumPassed) {
+    TReport report = ReportOf(FOutputPath, detail, "0", kErrCrcCheck);
     ClassifyReport(report);
     Report(std::move(report), !OnEnd && OnError);
   }
@@ -894,17 +905,12 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
       wrongKey = true;
       ReportError(FOutputPath, "wrong password, or damaged data", "0", kErrInvalidPassword);
     }
-    if ((incomplete || wrongKey) && !FTestOnly) {
-      if (OutputIsBelowBase()) {
-        FOutputFolder.DeleteFile(FOutputBase, FOutputRelative);
-      } else {
-        host::DeleteFile(FOutputPath);
-      }
-    }
+    if (incomplete || wrongKey) SettleOutput(false);
   }
 
   bool pass = false;
   if (FReportCount == reportsBefore && !incomplete && archive) {
+    FOutputWhole = decoded;
     try {
       pass = CheckCrc(kCrcKind32, expectedCrc);
     } catch (...) {
@@ -923,8 +929,10 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
       // A handler's exception would end the run; the member has failed already.
     }
   }
-  // The count is the number of files extracted whole: a member that failed is not in it (a file
-  // that fails its checksum is kept, as other tools keep it, but not counted).
+  // Whatever failed leaves nothing of itself behind: a file the run made is removed, and a file
+  // that was there before keeps its bytes (the output went beside it).
+  SettleOutput(false);
+  // The count is the number of files extracted whole: a member that failed is not in it.
   if (!pass) MemberFailed(true);
   return pass;
 }
@@ -1023,8 +1031,9 @@ bool TUnBase::OpenOutput(host::THandle& out) {
   out = host::kInvalidHandle;
   if (FOutputPath.empty()) return false;
   if (FTestOnly) return true;  // decoded into nothing
+  FStaged.clear();
   if (OutputIsBelowBase()) {
-    out = FOutputFolder.FileCreate(FOutputBase, FOutputRelative);
+    out = FOutputFolder.FileCreateStaged(FOutputBase, FOutputRelative, FStaged);
   } else {
     // A name the person chose (a rename when the file existed) is taken as given.
     const std::string directory = DirectoryOf(FOutputPath);
@@ -1035,7 +1044,26 @@ bool TUnBase::OpenOutput(host::THandle& out) {
     ReportError(FOutputPath, host::LastErrorText(), "0", kErrOpeningFile);
     return false;
   }
+  FOutputMade = true;
+  FOutputWhole = true;
   return true;
+}
+
+bool TUnBase::SettleOutput(bool keep) {
+  if (!FOutputMade) return false;
+  FOutputMade = false;
+  if (OutputIsBelowBase()) {
+    if (!keep) {
+      FOutputFolder.Discard(FOutputBase, FOutputRelative, FStaged);
+      return false;
+    }
+    if (FOutputFolder.Commit(FOutputBase, FOutputRelative, FStaged)) return true;
+    ReportError(FOutputPath, host::LastErrorText(), "0", kErrWritingFile);
+    return false;
+  }
+  // A name the person chose outside the destination was written in place.
+  if (!keep) host::DeleteFile(FOutputPath);
+  return keep;
 }
 
 void TUnBase::CloseOutput(host::THandle out, uint32_t attributes, uint32_t dosDateTime,

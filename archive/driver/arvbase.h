@@ -396,7 +396,12 @@ class TUnBase : public TZipCommon {
 
   // ---- the format part
   virtual void ExtractArchive(std::unique_ptr<TStream32>& archive);
+  // Checks the member's running checksum against `expected` and settles its output (SettleChecked).
   virtual bool CheckCrc(int kind, uint32_t expected);
+  // The end of every member's check: the output is put in its place when the checksum passed and
+  // the member was decoded whole, removed otherwise; a failed checksum is reported (with
+  // `detail`); OnEnd hears the verdict, which is returned.
+  bool SettleChecked(bool checksumPassed, const std::string& detail = {});
   // `header`: the 12 encryption-header bytes twice. TUnBase knows no cipher: False.
   virtual bool CheckPassword(uint8_t header[24]);
   // Decodes the current member into `out`; the running CRC-32 starts at all ones.
@@ -426,7 +431,12 @@ class TUnBase : public TZipCommon {
   void MemberFailed(bool counted);
   // Reads the member's `headerSize` encryption-header bytes and finds the password that opens it.
   bool ResolvePassword(TStream32& archive, size_t headerSize = kZipEncryptionHeaderSize);
+  // Makes the member's output file: in its place when the name is free, else staged beside what
+  // is there (which stays untouched until the output is known good).
   bool OpenOutput(host::THandle& out);
+  // Puts the output made by OpenOutput in its place (`keep`) or removes it; true when it was kept.
+  // A failure to put it in place is reported. Nothing happens when no output is open.
+  bool SettleOutput(bool keep);
   void CloseOutput(host::THandle out, uint32_t attributes, uint32_t dosDateTime,
                    const std::string& outputPath);
   uint32_t SelectFileDate(uint32_t dosDateTime);
@@ -485,6 +495,9 @@ class TUnBase : public TZipCommon {
   std::string FOutputBase;           // ExtractDir with its "\", when the output lies below it
   std::string FOutputRelative;       // the output path below FOutputBase
   host::TBelowFolder FOutputFolder;  // the folders below FOutputBase walked last, held for a run
+  std::string FStaged;               // the hidden name the output is written to, when staged
+  bool FOutputMade = false;          // an output file was made and is not settled yet
+  bool FOutputWhole = true;          // its decoder delivered everything the member holds
   bool FNameRefused = false;         // the stored name leaves no file name to write
   bool FVolumeMissing = false;       // a volume that a member needs could not be had
   int64_t FTotalPacked = 0;

@@ -188,8 +188,6 @@ void TUnArchive::ExtractFile(std::unique_ptr<TStream32>& archive, const TSourceM
   FMemberSize = member.Size;
   FMemberDone = 0;
   FEncryptedMember = member.Encrypted;
-  FDecodeRan = false;
-  FRemoveOutput = false;
   FResult = TDecodeResult::Ok;
   const bool whole = ExtractEntry(archive, MemberAttributes(member), sizes, 0, member.DosDateTime);
   if (whole) {
@@ -198,19 +196,13 @@ void TUnArchive::ExtractFile(std::unique_ptr<TStream32>& archive, const TSourceM
     } catch (const std::bad_alloc&) {
       // Unremembered, the file only cannot be the target of a hard link.
     }
-  } else if (FDecodeRan && FRemoveOutput && !FTestOnly) {
-    // What was written of a member that could not be decoded is no file of the archive.
-    if (OutputIsBelowBase()) {
-      FOutputFolder.DeleteFile(FOutputBase, FOutputRelative);
-    } else {
-      host::DeleteFile(FOutputPath);
-    }
   }
+  // What was written of a member that failed is gone already (the driver settles every output),
+  // and a file that was there before keeps its bytes.
 }
 
 bool TUnArchive::DecodeZipMember(const std::string& outputPath, TMemberSizes&, host::THandle out,
                                  std::unique_ptr<TStream32>&) {
-  FDecodeRan = true;
   const auto sink = [this, out](const uint8_t* bytes, size_t count) {
     while (count > 0) {
       const int32_t chunk = static_cast<int32_t>(std::min<size_t>(count, 1u << 30));
@@ -269,7 +261,6 @@ bool TUnArchive::DecodeZipMember(const std::string& outputPath, TMemberSizes&, h
     }
     if (!opened) {
       FPassword.clear();
-      FRemoveOutput = true;
       if (tried) {
         ReportError(outputPath, "wrong password", "0", kErrInvalidPassword);
       } else {
@@ -291,7 +282,6 @@ bool TUnArchive::DecodeZipMember(const std::string& outputPath, TMemberSizes&, h
     case TDecodeResult::Truncated:
       break;
   }
-  FRemoveOutput = true;
   int code = FSource->ErrorCode();
   if (code == 0) {
     code = FResult == TDecodeResult::Truncated ? kErrReadingFile
@@ -303,16 +293,9 @@ bool TUnArchive::DecodeZipMember(const std::string& outputPath, TMemberSizes&, h
 }
 
 bool TUnArchive::CheckCrc(int, uint32_t) {
-  const bool pass = !FCancel && FResult == TDecodeResult::Ok;
-  if (OnEnd) {
-    OnEnd(this, FOutputPath, pass);
-  } else if (!pass && OnError) {
-    const std::string detail = FResult == TDecodeResult::ChecksumFailed && FSource
-                                   ? FSource->ErrorDetail()
-                                   : std::string();
-    ReportError(FOutputPath, detail, "0", kErrCrcCheck);
-  }
-  return pass;
+  const std::string detail =
+      FResult == TDecodeResult::ChecksumFailed && FSource ? FSource->ErrorDetail() : std::string();
+  return SettleChecked(!FCancel && FResult == TDecodeResult::Ok, detail);
 }
 
 void TUnArchive::ExtractSymlink(const TSourceMember& member) {
@@ -408,6 +391,7 @@ void TUnArchive::ExtractHardlink(const TSourceMember& member) {
     copied = false;
   }
   CloseOutput(out, MemberAttributes(member), member.DosDateTime, FOutputPath);
+  if (FWriteError != host::kErrorSuccess) copied = false;
   if (!copied) {
     if (FWriteError != host::kErrorSuccess) {
       ReportError(FOutputPath, FWriteErrorText, "0",
@@ -415,7 +399,10 @@ void TUnArchive::ExtractHardlink(const TSourceMember& member) {
     } else if (!FCancel) {
       ReportError(FOutputPath, host::LastErrorText(), "0", kErrReadingFile);
     }
-    FOutputFolder.DeleteFile(FOutputBase, FOutputRelative);
+  }
+  // The copy takes its place only whole; a file that was there before stays otherwise.
+  if (FOutputMade && !SettleOutput(copied)) copied = false;
+  if (!copied) {
     MemberFailed(true);
     if (OnEnd) OnEnd(this, FOutputPath, false);
     return;

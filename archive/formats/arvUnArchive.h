@@ -59,6 +59,4 @@ class TUnArchive : public TUnBase {
   int64_t FMemberSize = 0;
   int64_t FMemberDone = 0;
   bool FEncryptedMember = false;
-  bool FDecodeRan = false;    // the member's output was opened and decoding began
-  bool FRemoveOutput = false;  // what decoding wrote is no file of the archive
 };

@@ -253,8 +253,11 @@ TEST_F(CliExtractTest, ControlCharactersAreShownNotSentAndNamesOnDiskStayWhole) 
       "31m.txt";
   csi.data = ziptest::ToBytes("c");
   csi.flags = 0x0800;  // a UTF-8 name
+  ZipMember whole;  // the same name, whole, in a folder of its own
+  whole.name = "ok/" + evil;
+  whole.data = ziptest::ToBytes("data");
   ZipBuilder b;
-  b.Add(bad).Add(csi);
+  b.Add(bad).Add(csi).Add(whole);
   Write(b);
   const TRun run = Extract("set.zip -d out");
   EXPECT_EQ(run.status, 2);
@@ -264,14 +267,14 @@ TEST_F(CliExtractTest, ControlCharactersAreShownNotSentAndNamesOnDiskStayWhole) 
     EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int(c);
     EXPECT_NE(c, '\x7f');
   }
-  EXPECT_EQ(Read("out/" + evil), "data");  // the file keeps its stored name
+  EXPECT_EQ(Read("out/ok/" + evil), "data");  // the file keeps its stored name
   EXPECT_EQ(Read("out/csi\xc2\x9b"
                  "31m.txt"),
             "c");
 
   const TRun listed = parcelo::test::RunCli("list " + Quote(dir.Host("set.zip")));
   ASSERT_EQ(listed.status, 0);
-  EXPECT_EQ(listed.out, "evil^[[2J^G^Mred^?.txt\ncsi\\u009b31m.txt\n");
+  EXPECT_EQ(listed.out, "evil^[[2J^G^Mred^?.txt\ncsi\\u009b31m.txt\nok/evil^[[2J^G^Mred^?.txt\n");
 }
 
 TEST_F(CliExtractTest, EveryEndIsSaidWithItsStatus) {

@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -402,6 +404,108 @@ TEST(HostFilesBelow, AHeldWalkChecksEveryNewLevelAndLetsGoOfItsFolders) {
   EXPECT_EQ(std::filesystem::read_symlink(dir.Host("d0/made/ln")), "below");
   EXPECT_TRUE(std::filesystem::is_regular_file(other.Host("d0/d1/x.txt")));
   EXPECT_TRUE(std::filesystem::is_empty(outside.HostPath()));
+}
+
+// Names in a folder, hidden ones included.
+std::vector<std::string> NamesIn(const std::string& hostPath) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(hostPath))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(HostFilesBelow, AStagedOutputLeavesWhatWasThereUntilItIsCommitted) {
+  TempDir dir, outside;
+  const std::string base = dir.SystemPath();
+  host::TBelowFolder folder;
+  std::string staged;
+  // A free name is made in place: nothing to stage, and discarding removes only what was made.
+  {
+    HandleGuard made(folder.FileCreateStaged(base, "new.txt", staged));
+    ASSERT_GE(made.get(), 0) << host::LastErrorText();
+    EXPECT_TRUE(staged.empty());
+  }
+  EXPECT_TRUE(folder.Discard(base, "new.txt", staged));
+  EXPECT_FALSE(std::filesystem::exists(dir.Host("new.txt")));
+
+  // A person's file: the output goes beside it, and a discarded output leaves it as it was.
+  dir.WriteFile("sub/keep.txt", "mine");
+  {
+    HandleGuard out(folder.FileCreateStaged(base, "sub\\keep.txt", staged));
+    ASSERT_GE(out.get(), 0) << host::LastErrorText();
+    ASSERT_FALSE(staged.empty());
+    EXPECT_EQ(staged[0], '.');
+    EXPECT_EQ(Write(out.get(), "damaged"), 7);
+    EXPECT_EQ(dir.ReadFile("sub/keep.txt"), "mine");
+  }
+  EXPECT_TRUE(folder.Discard(base, "sub\\keep.txt", staged));
+  EXPECT_EQ(NamesIn(dir.Host("sub")), std::vector<std::string>{"keep.txt"});
+  EXPECT_EQ(dir.ReadFile("sub/keep.txt"), "mine");
+
+  // A good output replaces it in one rename; another name of the old file keeps the old bytes.
+  ASSERT_EQ(::link(dir.Host("sub/keep.txt").c_str(), outside.Host("other-name").c_str()), 0);
+  {
+    HandleGuard out(folder.FileCreateStaged(base, "sub\\keep.txt", staged));
+    ASSERT_GE(out.get(), 0);
+    EXPECT_EQ(Write(out.get(), "theirs"), 6);
+  }
+  EXPECT_TRUE(folder.Commit(base, "sub\\keep.txt", staged));
+  EXPECT_EQ(dir.ReadFile("sub/keep.txt"), "theirs");
+  EXPECT_EQ(outside.ReadFile("other-name"), "mine");
+  EXPECT_EQ(NamesIn(dir.Host("sub")), std::vector<std::string>{"keep.txt"});
+
+  // A link in the place is replaced by the file, never written through.
+  outside.WriteFile("target.txt", "outside");
+  std::filesystem::create_symlink(outside.Host("target.txt"), dir.Host("sub/link.txt"));
+  {
+    HandleGuard out(folder.FileCreateStaged(base, "sub\\link.txt", staged));
+    ASSERT_GE(out.get(), 0);
+    EXPECT_EQ(Write(out.get(), "inside"), 6);
+  }
+  EXPECT_TRUE(folder.Commit(base, "sub\\link.txt", staged));
+  EXPECT_FALSE(std::filesystem::is_symlink(dir.Host("sub/link.txt")));
+  EXPECT_EQ(dir.ReadFile("sub/link.txt"), "inside");
+  EXPECT_EQ(outside.ReadFile("target.txt"), "outside");
+
+  // A folder in the place is refused before anything is written.
+  std::filesystem::create_directory(dir.Host("sub/folder"));
+  EXPECT_LT(folder.FileCreateStaged(base, "sub\\folder", staged), 0);
+  EXPECT_EQ(host::LastError(), host::kErrorAccessDenied);
+}
+
+TEST(HostFilesBelow, AHeldFolderMovedAwayDuringARunReceivesNothingMore) {
+  TempDir dir, outside;
+  const std::string base = dir.SystemPath();
+  host::TBelowFolder folder;
+  {
+    HandleGuard first(folder.FileCreate(base, "docs\\deep\\one.txt"));
+    ASSERT_GE(first.get(), 0) << host::LastErrorText();
+  }
+  // Another process moves the folder out of the destination and leaves a link in its place.
+  std::filesystem::rename(dir.Host("docs"), outside.Host("docs"));
+  std::filesystem::create_directory_symlink(outside.Host("docs"), dir.Host("docs"));
+  EXPECT_LT(folder.FileCreate(base, "docs\\deep\\two.txt"), 0);
+  EXPECT_EQ(host::LastError(), host::kErrorFolderChanged);
+  EXPECT_EQ(host::LastErrorText(), "the folder changed during extraction; not written");
+  // Walked afresh, the link stops the next name.
+  EXPECT_LT(folder.FileCreate(base, "docs\\deep\\three.txt"), 0);
+  EXPECT_EQ(host::LastError(), host::kErrorStoppedOnSymlink);
+  EXPECT_EQ(NamesIn(outside.Host("docs/deep")), std::vector<std::string>{"one.txt"});
+
+  // A folder replaced by a real one: the name in work is refused, the next lands in the new one.
+  std::filesystem::remove(dir.Host("docs"));
+  {
+    HandleGuard again(folder.FileCreate(base, "docs\\a.txt"));
+    ASSERT_GE(again.get(), 0);
+  }
+  std::filesystem::rename(dir.Host("docs"), dir.Host("old"));
+  std::filesystem::create_directory(dir.Host("docs"));
+  EXPECT_FALSE(folder.CreateDirectory(base, "docs\\sub"));
+  EXPECT_EQ(host::LastError(), host::kErrorFolderChanged);
+  EXPECT_TRUE(folder.CreateDirectory(base, "docs\\sub"));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.Host("docs/sub")));
+  EXPECT_FALSE(std::filesystem::exists(dir.Host("old/sub")));
 }
 
 TEST(HostFilesBelow, LongNamesAreWholeOrRefusedNeverCut) {

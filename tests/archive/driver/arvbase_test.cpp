@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -419,19 +420,59 @@ TEST_F(DriverTest, CancelFromProgressStopsAfterTheBlock) {
   EXPECT_TRUE(unzip.Cancel());  // cleared only when the next run starts
 }
 
-TEST_F(DriverTest, ChecksumFailuresKeepTheFileButAreNotCounted) {
+TEST_F(DriverTest, ChecksumFailuresLeaveNoFileAndAreNotCounted) {
   ZipBuilder b;
   ZipMember bad = Stored("bad.txt", "data");
   bad.crcOverride = 0x12345678;
   b.Add(bad).AddStored("good.txt", "ok");
   Use(b);
   RecordErrors();
-  // The count says how many files were extracted whole; the damaged one stays for inspection.
+  // The count says how many files were extracted whole; nothing of the damaged one looks whole.
   EXPECT_EQ(unzip.Extract(), 1);
   EXPECT_EQ(log, (std::vector<std::string>{"Error 25151 bad.txt"}));
   EXPECT_EQ(unzip.FailedCount(), 1);
-  EXPECT_EQ(Out("bad.txt"), "data");
+  EXPECT_FALSE(OutExists("bad.txt"));
   EXPECT_EQ(Out("good.txt"), "ok");
+}
+
+TEST_F(DriverTest, ADamagedMemberNeverReplacesWhatWasThere) {
+  // The same name twice, the good copy first; and a person's own file under a damaged member's
+  // name, with the default overwrite mode.
+  ZipBuilder b;
+  ZipMember badCopy = Stored("twice.txt", "damaged copy");
+  badCopy.crcOverride = 0x12345678;
+  ZipMember badMine = Stored("mine.txt", "damaged");
+  badMine.crcOverride = 1;
+  b.AddStored("twice.txt", "good copy").Add(badCopy).Add(badMine).AddStored("theirs.txt", "new");
+  Use(b);
+  dir.WriteFile("out/mine.txt", "my own words");
+  dir.WriteFile("out/theirs.txt", "old");
+  RecordErrors();
+  EXPECT_EQ(unzip.Extract(), 2);  // the good copy and theirs.txt
+  EXPECT_EQ(log, (std::vector<std::string>{"Error 25151 twice.txt", "Error 25151 mine.txt"}));
+  EXPECT_EQ(Out("twice.txt"), "good copy");
+  EXPECT_EQ(Out("mine.txt"), "my own words");
+  EXPECT_EQ(Out("theirs.txt"), "new");  // a good member still replaces what was there
+  // No hidden leftovers beside them.
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(OutHost("")))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"mine.txt", "theirs.txt", "twice.txt"}));
+}
+
+TEST_F(DriverTest, ACutShortMemberLeavesAnExistingFileAsItWas) {
+  ZipBuilder b;
+  b.AddStored("big.txt", std::string(1000, 'b'));
+  Use(b);
+  dir.WriteFile("out/big.txt", "before");
+  RecordErrors();
+  host::TSeams seams;
+  seams.DiskFullAfter = 100;
+  host::ScopedSeams scope(seams);
+  EXPECT_EQ(unzip.Extract(), 0);
+  EXPECT_EQ(Count("Error 25160 big.txt"), 1);
+  EXPECT_EQ(Out("big.txt"), "before");
 }
 
 TEST_F(DriverTest, UnsupportedMethodIsOneMessageAndNoFile) {
