@@ -34,7 +34,7 @@ void FuzzDecoder(const uint8_t* data, size_t size) {
     TCodecIo io;
     io.Read = [&](uint8_t* buffer, size_t count) {
       const size_t n = std::min({count, piece, halves[member] - at});
-      std::memcpy(buffer, starts[member] + at, n);
+      if (n != 0) std::memcpy(buffer, starts[member] + at, n);
       at += n;
       return n;
     };

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   io.Read = [&](uint8_t* buffer, size_t count) {
     if (count == 0 || count > kArjInputBlock) std::abort();
     const size_t n = std::min({count, slice, inputSize - at});
-    std::memcpy(buffer, input + at, n);
+    if (n != 0) std::memcpy(buffer, input + at, n);
     at += n;
     if (garbled) garble.Apply(buffer, n);
     return n;

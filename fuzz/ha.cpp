@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   io.Read = [&](uint8_t* buffer, size_t count) {
     if (count == 0) std::abort();
     const size_t n = std::min({count, chunk, inputSize - at});
-    std::memcpy(buffer, input + at, n);
+    if (n != 0) std::memcpy(buffer, input + at, n);
     at += n;
     return n;
   };

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   context.ReadBlock = [&](uint8_t* buffer, size_t count) {
     if (count > kLegacyInputBlock) std::abort();
     const size_t n = std::min({count, readChunk, inputSize - at});
-    std::memcpy(buffer, input + at, n);
+    if (n != 0) std::memcpy(buffer, input + at, n);
     at += n;
     return n;
   };

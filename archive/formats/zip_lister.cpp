@@ -222,7 +222,7 @@ void TZipLister::LocalEntry(TArcovaWalk& walk, const TZipDirMember& member) {
   entry.Method = local.Method;
   entry.Flags = local.Flags;
   entry.Encrypted = (local.Flags & kFlagEncrypted) != 0;
-  NameAesMethod(arcova, entry, member.Extra);
+  NameAesMethod(walk.Owner(), entry, member.Extra);
   if (member.Extra.HasModTime)
     entry.ExactTime = {true, member.Extra.ModTime, member.Extra.ModTimeNanos};
 

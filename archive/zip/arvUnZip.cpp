@@ -532,13 +532,19 @@ TCodecStatus TUnZip::RunCodec(uint32_t method, const TCodecIo& io, std::string& 
   if (method == kMethodPpmd) {
     const TPpmdResult result =
         DecodePpmdMember(io, static_cast<uint64_t>(std::max<int64_t>(FSizes.UnpackedSize, 0)));
+    // A header the decoder refuses, or a model it cannot have memory for, is a method it cannot
+    // decode, whatever the decoder's status.
     if (result.Header != TPpmdHeaderCheck::Ok) {
       detail = PpmdHeaderProblem(result.Header, result.Params);
       refused = true;
-    } else if (result.NoMemory) {
+      return TCodecStatus::Unsupported;
+    }
+    if (result.NoMemory) {
       detail = "no memory for the PPMd model (" + std::to_string(result.Params.MemoryMiB) + " MiB)";
       refused = true;
-    } else if (result.Status == TCodecStatus::Corrupt) {
+      return TCodecStatus::Unsupported;
+    }
+    if (result.Status == TCodecStatus::Corrupt) {
       detail = "the PPMd data is damaged";
     } else if (result.Status == TCodecStatus::Truncated) {
       detail = "the data ends before the member does";

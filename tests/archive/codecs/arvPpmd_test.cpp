@@ -100,7 +100,7 @@ TRun Decode(const Bytes& data, uint64_t size, size_t chunk = 1 << 20,
   TCodecIo io;
   io.Read = [&](uint8_t* buffer, size_t count) {
     const size_t n = std::min({count, chunk, data.size() - at});
-    std::memcpy(buffer, data.data() + at, n);
+    if (n != 0) std::memcpy(buffer, data.data() + at, n);
     at += n;
     return n;
   };
@@ -213,7 +213,7 @@ TEST_F(PpmdOracle, CancelStopsBeforeTheNextBlock) {
   TCodecIo io;
   io.Read = [&](uint8_t* buffer, size_t count) {
     const size_t n = std::min(count, m.Data.size() - at);
-    std::memcpy(buffer, m.Data.data() + at, n);
+    if (n != 0) std::memcpy(buffer, m.Data.data() + at, n);
     at += n;
     return n;
   };
