@@ -57,7 +57,7 @@ int ShownRatio(int64_t unpacked, int64_t packed, int engineRatio) {
 }
 
 // One row of the -v table: date and time, unpacked, packed, ratio, method (with "*" after it for
-// an encrypted member), CRC-32, name. The time is the entry's exact one where the archive holds it
+// an encrypted member, "!" for one that extraction refuses), CRC-32, name. The time is the entry's exact one where the archive holds it
 // (a DOS time has even seconds only).
 void PrintRow(const TArcovaEntry& entry, bool engineNames) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
@@ -68,7 +68,8 @@ void PrintRow(const TArcovaEntry& entry, bool engineNames) {
   } else {
     std::printf("%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
   }
-  const std::string method = entry.MethodName + (entry.Encrypted ? "*" : "");
+  const std::string method =
+      entry.MethodName + (entry.Encrypted ? "*" : "") + (entry.Refused.empty() ? "" : "!");
   std::printf(" %12" PRId64 " %12" PRId64 " %4d%% %-11s %08" PRIx32 "  ", entry.UnpackedSize,
               entry.PackedSize, ShownRatio(entry.UnpackedSize, entry.PackedSize, entry.Ratio),
               method.c_str(), entry.Crc32);
@@ -98,11 +99,15 @@ int RunList(const TListOptions& options) {
   TArcova arcova;
   bool errorReported = false;
   bool recovered = false;  // read through the local headers: said, a warning
-  arcova.OnError = [&](TObject*, const std::string& fileName, const std::string& extendedMsg,
-                       const std::string&, int code) {
-    errorReported = true;
-    const bool isArchive = fileName.empty() || fileName == arcova.ArchiveFile();
-    PrintError(isArchive ? options.archive : ShowName(fileName), code, extendedMsg);
+  bool warned = false;     // something said that loses nothing (a name set aside for another)
+  arcova.OnReport = [&](TObject*, const TReport& report) {
+    if (report.Severity == TReportSeverity::Warning || report.Severity == TReportSeverity::Info) {
+      warned = true;
+    } else {
+      errorReported = true;
+    }
+    const bool isArchive = report.FileName.empty() || report.FileName == arcova.ArchiveFile();
+    PrintError(isArchive ? options.archive : ShowName(report.FileName), report.Code, report.Detail);
   };
   // A zip whose directory is gone is still read through its local headers, but it is damaged:
   // said in extract's words, a warning.
@@ -185,5 +190,5 @@ int RunList(const TListOptions& options) {
                  Printable(options.archive).c_str());
     return kExitWarnings;
   }
-  return recovered ? kExitWarnings : kExitOk;
+  return recovered || warned ? kExitWarnings : kExitOk;
 }

@@ -55,8 +55,9 @@ void AddList(CLI::App& app, TListOptions& options) {
   list->footer(
       Wrap("Prints one name per line, or (-v) a table of dates, sizes, ratios, methods and CRC-32 "
            "values with a totals line; a \"*\" after the method marks an encrypted member, a "
-           "negative ratio a member that grew. Control characters in names are shown as ^[, ^G, "
-           "..."));
+           "\"!\" a member that extraction refuses (overlapping another, a name that is empty, "
+           "holds a zero byte or names nothing), a negative ratio a member that grew. Control "
+           "characters in names are shown as ^[, ^G, ..."));
   list->add_option("ARCHIVE", options.archive, "the archive to list")->required()->type_name("");
   list->add_option("MASK", options.masks, "list only the members matching these wildcard masks")
       ->type_name("");
@@ -126,8 +127,9 @@ void AddTest(CLI::App& app, TExtractOptions& options) {
   CLI::App* test = app.add_subcommand("test", "check the members of an archive");
   test->footer(
       Wrap(std::string("Decodes every member of ARCHIVE (or those matching a MASK) and checks its "
-                       "format's checksum, writing nothing. Exit status 0 only when every member "
-                       "passes. ") +
+                       "format's checksum, writing nothing, and reports what extraction would "
+                       "refuse (overlapping members, names that cannot be written, links leading "
+                       "out or below a link). Exit status 0 only when every member passes. ") +
            kFormatsRead));
   test->add_option("ARCHIVE", options.archive, "the archive to test")
       ->required()
@@ -166,9 +168,11 @@ int main(int argc, char** argv) {
   app.footer(Wrap(
       "Run 'parcelo-cli COMMAND --help' for the options of a command. Exit status: 0 all went "
       "well; 1 warnings (something was said, nothing was lost: a directory recovered from the "
-      "local headers, a local header naming a member otherwise, an empty archive); 2 errors (a "
-      "member not extracted, listed or tested, each named once with its reason; an archive that "
-      "cannot be read; a mistake on the command line); 11 no member matches the masks given."));
+      "local headers, a local header naming a member otherwise, a Unicode Path set aside for the "
+      "header's name, an empty archive); 2 errors (a member not extracted, listed or tested, each "
+      "named once with its reason, members refused as overlapping or below a link included; an "
+      "archive that cannot be read; a mistake on the command line); 11 no member matches the "
+      "masks given."));
 
   try {
     app.parse(argc, argv);

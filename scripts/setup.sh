@@ -18,6 +18,8 @@ packages=(
   # archivers that make the test fixtures and race us in the benchmarks
   zip unzip p7zip-full 7zip libarchive-tools arj arc lhasa jlha-utils gcab cabextract sharutils ncompress hyperfine
   unar unrar-free
+  # a Java archiver (jar files as Java tools write them: the overlap check must let them pass)
+  fastjar
   # Python's zipfile writes ZIP64 fixtures; man renders the installed manual page in a test;
   # python3-zstandard writes Zstandard members for the tests and benchmarks
   python3 man-db python3-zstandard

@@ -1225,7 +1225,6 @@ bool TUnBase::BelowLinkMade() const {
 }
 
 bool TUnBase::MakeSymlink(const std::string& target, std::string& reason) {
-  if (FTestOnly) return true;  // its target was read and checked; nothing is made
   // The link's name below the destination, as the walk that makes it takes it.
   std::string linkName;
   if (FOutputPath.size() > FExtractDir.size() &&
@@ -1239,10 +1238,13 @@ bool TUnBase::MakeSymlink(const std::string& target, std::string& reason) {
     reason = "symbolic link to \"" + target + "\" leads back to itself; not created";
     return false;
   }
-  MakeDirPath(FExtractDir);  // the destination itself is taken as given
-  if (!FOutputFolder.CreateSymlink(FExtractDir, linkName, target)) {
-    reason = "symbolic link to \"" + target + "\" not created: " + host::LastErrorText();
-    return false;
+  // A test makes nothing, but judges the link as extraction would, and what lies below it too.
+  if (!FTestOnly) {
+    MakeDirPath(FExtractDir);  // the destination itself is taken as given
+    if (!FOutputFolder.CreateSymlink(FExtractDir, linkName, target)) {
+      reason = "symbolic link to \"" + target + "\" not created: " + host::LastErrorText();
+      return false;
+    }
   }
   try {
     FLinksMade.push_back(FOutputPath);

@@ -167,6 +167,7 @@ void TArcovaWalk::ClearEntry() {
   e.MethodName.clear();
   e.IsDirectory = e.Encrypted = false;
   e.Comment.clear();
+  e.Refused.clear();
 }
 
 void TArcovaWalk::FireReadFile() {

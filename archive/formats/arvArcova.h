@@ -44,6 +44,9 @@ struct TArcovaEntry {
   bool Encrypted = false;
   std::string VolumeName;  // the file the entry was read from
   std::string Comment;     // the entry's comment, when the format records one (at most 32767)
+  // Why extraction will refuse this entry whatever is asked (empty when it will not): a zip
+  // member overlapping another, a name that is empty, holds a zero byte or names nothing.
+  std::string Refused;
 };
 
 class TArcova;

@@ -48,6 +48,18 @@ class TZipLister final : public TListerFormat {
   // directory's rule when recovering members that a short directory lost (members the directory
   // listed are passed over then).
   void LocalEntry(TArcovaWalk& walk, const TZipDirMember& member);
+  // Whether the selection takes the member (one without a name when it takes everything).
+  static bool Selected(TArcovaWalk& walk, const TZipDirMember& member) {
+    return member.Name.empty() ? ZipSelectsEveryName(walk.Owner().FileSpec())
+                               : walk.MatchesFileSpec(member.Name);
+  }
+  // The name shown for a member: a name with a zero byte whole, as stored.
+  static std::string ShownName(const TZipDirMember& member);
+  // A selected member that extraction refuses: listed, marked with its reason, and reported as
+  // extraction reports it.
+  static void ListRefused(TArcovaWalk& walk, const TZipDirMember& member, TZipRefusal refusal);
+  // A Unicode Path set aside for the stored name: said, a warning.
+  static void SayUnicodePathRefused(TArcovaWalk& walk, const TZipDirMember& member);
 
   bool FWalk = false;        // the first step found something to walk
   bool FLocalMode = false;   // no directory: the local headers are walked
@@ -55,6 +67,37 @@ class TZipLister final : public TListerFormat {
   int64_t FStart = 0;        // where the walk starts
   std::unique_ptr<TWalkStream> FProbe;
 };
+
+// ---- refused members ----------------------------------------------------------------------------
+std::string TZipLister::ShownName(const TZipDirMember& member) {
+  if (!member.NameFacts.NulInName) return member.Name;
+  std::string whole = member.NameFacts.WholeName;
+  for (char& c : whole)
+    if (c == '/') c = '\\';
+  return whole;
+}
+
+void TZipLister::ListRefused(TArcovaWalk& walk, const TZipDirMember& member, TZipRefusal refusal) {
+  TArcova& arcova = walk.Owner();
+  TArcovaEntry& entry = walk.Entry();
+  entry.Refused = ZipRefusalText(refusal, member);
+  if (ZipRefusalNamesMember(refusal)) {
+    walk.ReportError(walk.FileName(), ZipRefusalCode(refusal), entry.Refused);
+  } else {
+    arcova.ReportError(TReportSeverity::Failed, TReportSubject::Member, arcova.ArchiveFile(),
+                       entry.Refused, ZipRefusalCode(refusal), VisibleZipName(walk.FileName()));
+  }
+  // Shown as what it holds, never as a folder: nothing of it will be written.
+  entry.IsDirectory = false;
+  walk.CountEntry();
+  walk.AddSizes(entry.UnpackedSize, entry.PackedSize);
+  walk.ReportEntry(member.HeaderStart);
+}
+
+void TZipLister::SayUnicodePathRefused(TArcovaWalk& walk, const TZipDirMember& member) {
+  walk.Owner().ReportError(TReportSeverity::Warning, TReportSubject::Member, walk.FileName(),
+                           ZipUnicodePathText(member.NameFacts), kErrBadFileHeader);
+}
 
 // ---- first step ---------------------------------------------------------------------------------
 bool TZipLister::OpenLastDisk(TArcovaWalk& walk) {
@@ -153,7 +196,7 @@ void TZipLister::DirectoryEntry(TArcovaWalk& walk, TZipDirectoryReader& reader,
   const bool isDirectory = (central.ExternalAttributes & kDirectoryAttribute) != 0;
   // Directory names are converted like file names, so a directory listed here is named as the
   // extractor names it.
-  walk.SetFileNameRaw(member.Name);
+  walk.SetFileNameRaw(ShownName(member));
   walk.ClearEntry();
   TArcovaEntry& entry = walk.Entry();
   entry.PackedSize = member.PackedSize;
@@ -179,7 +222,8 @@ void TZipLister::DirectoryEntry(TArcovaWalk& walk, TZipDirectoryReader& reader,
   // An exact time is extraction's: the local header's, else the directory's (only an entry's
   // details want it, so a list fill does not look).
   if (extra.HasModTime) entry.ExactTime = {true, extra.ModTime, extra.ModTimeNanos};
-  if (!walk.MatchesFileSpec(walk.FileName())) return;
+  if (!Selected(walk, member)) return;
+  TZipRefusal refusal = ZipMemberRefusal(member);
   // A selected entry whose local header is not where the directory says cannot be extracted: it
   // is reported under its own name and left out, as the extractor leaves it out. (A spanned set's
   // local headers lie on other disks; there the directory is taken on trust.) Local headers are
@@ -188,15 +232,22 @@ void TZipLister::DirectoryEntry(TArcovaWalk& walk, TZipDirectoryReader& reader,
     if (!FProbe) FProbe = std::make_unique<TWalkStream>(walk.ArchiveSlot());
     TZipExtra localExtra;
     const bool wantTime = arcova.ReadMode() == rmEvent;
+    int64_t dataStart = 0;
     if (!TZipDirectoryReader::LocalHeaderPresent(*FProbe, member.LocalOffset,
-                                                 wantTime ? &localExtra : nullptr)) {
+                                                 wantTime ? &localExtra : nullptr, &dataStart)) {
       walk.ReportError(walk.FileName(), kErrBadFileHeader);
       return;
     }
     if (localExtra.HasModTime)
       entry.ExactTime = {true, localExtra.ModTime, localExtra.ModTimeNanos};
+    // A local header whose name and extra field push the data into what follows overlaps it.
+    if (refusal == TZipRefusal::None && member.DataLimit != INT64_MAX &&
+        (dataStart > member.DataLimit || member.PackedSize > member.DataLimit - dataStart))
+      refusal = TZipRefusal::Overlapping;
     reader.MarkListed(member.LocalOffset);
   }
+  if (refusal != TZipRefusal::None) return ListRefused(walk, member, refusal);
+  if (member.NameFacts.UnicodePathRefused) SayUnicodePathRefused(walk, member);
   if (isDirectory) {
     if (walk.ShowEmptyDirs()) {
       walk.CountEntry();
@@ -211,7 +262,7 @@ void TZipLister::DirectoryEntry(TArcovaWalk& walk, TZipDirectoryReader& reader,
 
 void TZipLister::LocalEntry(TArcovaWalk& walk, const TZipDirMember& member) {
   // No directory test in a local walk: a directory entry is listed like a file.
-  walk.SetFileNameRaw(member.Name);
+  walk.SetFileNameRaw(ShownName(member));
   walk.ClearEntry();
   TArcovaEntry& entry = walk.Entry();
   const TLocalFileHeader& local = member.Local;
@@ -233,13 +284,19 @@ void TZipLister::LocalEntry(TArcovaWalk& walk, const TZipDirMember& member) {
     walk.ReportError(walk.FileName(), kErrBadFileHeader);
     return;
   }
+  const TZipRefusal refusal = ZipMemberRefusal(member);
   if (!member.Recovered) {
-    if (walk.SimpleMatch(walk.FileName())) {
+    if (member.Name.empty() ? ZipSelectsEveryName(walk.Owner().FileSpec())
+                            : walk.SimpleMatch(member.Name)) {
+      if (refusal != TZipRefusal::None) return ListRefused(walk, member, refusal);
+      if (member.NameFacts.UnicodePathRefused) SayUnicodePathRefused(walk, member);
       walk.CountEntry();
       walk.AddSizes(entry.UnpackedSize, entry.PackedSize);
       walk.ReportEntry(member.HeaderStart);
     }
-  } else if (!member.Listed && !walk.FileName().empty() && walk.MatchesFileSpec(walk.FileName())) {
+  } else if (!member.Listed && Selected(walk, member)) {
+    if (refusal != TZipRefusal::None) return ListRefused(walk, member, refusal);
+    if (member.NameFacts.UnicodePathRefused) SayUnicodePathRefused(walk, member);
     // Selected as the directory's entries are, and named a directory by its closing separator
     // (a local header has no attributes), so a recovered folder is shown as a listed one is.
     entry.IsDirectory = walk.FileName().back() == '\\';

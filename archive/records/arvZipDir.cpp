@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <string_view>
 
 #include "archive/common/arvGbls.h"
 #include "archive/common/arvStreams.h"
 #include "archive/messages/Err_Msgs.h"
+#include "archive/records/arvZipOverlap.h"
 
 bool ZipArchiveIsEmpty(bool splitSet, const TZipLocation& location) {
   return !splitSet && location.HeaderState == kHeaderEnd && location.AnnouncedEntries() == 0;
@@ -58,6 +60,7 @@ bool TZipDirectoryReader::NextCentral(TZipDirMember& member) {
   // A central header is followed at least by the end record: one that reaches the archive's end
   // is no entry.
   if (Cancelled()) return false;
+  if (!FSpansScanned) ScanDirectorySpans();
   if (FArchiveSize > 0 && FPosition + static_cast<int64_t>(TCentralFileHeader::kSize) >= FArchiveSize)
     return false;
   member = TZipDirMember{};
@@ -96,10 +99,79 @@ bool TZipDirectoryReader::NextCentral(TZipDirMember& member) {
                        FSetup.OffsetAdjustment;
   member.PackedSize = member.Extra.PackedSize(central.PackedSize);
   member.UnpackedSize = member.Extra.UnpackedSize(central.UnpackedSize);
+  // An entry the scan did not see (the file changed under the walk) is taken for an overlap.
+  const size_t index = static_cast<size_t>(FCentralIndex++);
+  member.Overlapping = index >= FOverlapping.size() || FOverlapping[index];
+  if (index < FLimits.size()) member.DataLimit = FLimits[index];
   member.CommentPosition =
       FPosition + static_cast<int64_t>(TCentralFileHeader::kSize) + nameLength + extraLength;
   FPosition = member.CommentPosition + central.CommentLength;
   return true;
+}
+
+void TZipDirectoryReader::ScanDirectorySpans() {
+  FSpansScanned = true;
+  // The directory in large blocks (an entry is at most 46 bytes and three 64 KiB fields), with the
+  // walk's own rules for where it ends, so that its entries are the walk's one by one.
+  constexpr int32_t kBlock = 1 << 18;
+  std::vector<uint8_t> block(static_cast<size_t>(kBlock));
+  int64_t blockStart = 0;
+  int32_t blockHave = 0;
+  // Up to `count` bytes at `position`: how many are there, and where.
+  auto view = [&](int64_t position, int32_t count, int32_t& got) -> const uint8_t* {
+    if (position < blockStart || position + count > blockStart + blockHave) {
+      blockStart = position;
+      blockHave = std::max(FArchive.ReadAt(position, block.data(), kBlock), 0);
+    }
+    got = static_cast<int32_t>(std::clamp<int64_t>(blockStart + blockHave - position, 0, count));
+    return block.data() + (position - blockStart);
+  };
+  std::vector<TZipMemberSpan> spans;
+  int64_t position = FSetup.Start;
+  for (;;) {
+    if (Cancelled()) break;
+    if (FArchiveSize > 0 &&
+        position + static_cast<int64_t>(TCentralFileHeader::kSize) >= FArchiveSize)
+      break;
+    int32_t got = 0;
+    const uint8_t* at = view(position, TCentralFileHeader::kSize, got);
+    if (got != static_cast<int32_t>(TCentralFileHeader::kSize)) break;
+    uint8_t header[TCentralFileHeader::kSize];
+    std::memcpy(header, at, sizeof header);
+    const TZipSignature sig = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Central);
+    if (!sig) break;
+    TZipCipher cipher;
+    if (sig.Enciphered) DecipherZipHeader(cipher, header, TZipRecordKind::Central);
+    const TCentralFileHeader central = TCentralFileHeader::Decode(header);
+    const int64_t variable = position + static_cast<int64_t>(TCentralFileHeader::kSize);
+    const int32_t wanted = static_cast<int32_t>(central.NameLength) + central.ExtraLength;
+    int32_t have = 0;
+    const uint8_t* bytes = wanted > 0 ? view(variable, wanted, have) : nullptr;
+    TZipExtra extra;
+    if (have > static_cast<int32_t>(central.NameLength))
+      extra = ParseZipExtraFields(
+          bytes + central.NameLength,
+          std::min<size_t>(central.ExtraLength, static_cast<size_t>(have) - central.NameLength),
+          true, Zip64Wanted(central));
+    const int64_t local =
+        extra.LocalOffset(central.LocalHeaderOffset, FSetup.ExtendedEnd) + FSetup.OffsetAdjustment;
+    const int64_t packed = extra.PackedSize(central.PackedSize);
+    const int64_t unpacked = extra.UnpackedSize(central.UnpackedSize);
+    TZipMemberSpan span = ZipMemberSpan(local, central.NameLength,
+                                        static_cast<uint64_t>(std::max<int64_t>(packed, 0)),
+                                        static_cast<uint64_t>(std::max<int64_t>(unpacked, 0)));
+    if (FSetup.Spanned) span.Disk = extra.DiskStart(central.DiskNumberStart);
+    spans.push_back(span);
+    position = variable + wanted + central.CommentLength;
+  }
+  // A set's directory lies on a volume of its own, and its members may go on from one volume to
+  // the next: only members on one volume are held to each other.
+  if (FSetup.Spanned) {
+    FOverlapping = FindZipOverlaps(spans, 0, 0);
+    return;
+  }
+  FOverlapping = FindZipOverlaps(spans, FSetup.Start, position);
+  FLimits = ZipSpanLimits(spans, FSetup.Start);
 }
 
 void TZipDirectoryReader::SayIfNoHeaderYet() {
@@ -196,6 +268,8 @@ bool TZipDirectoryReader::NextLocal(TZipDirMember& member) {
     member.PackedSize = end.Descriptor.PackedSize;
     member.UnpackedSize = end.Descriptor.UnpackedSize;
   }
+  // Its data ends where the walk found its end: nothing is read beyond it.
+  member.DataLimit = dataStart + member.PackedSize;
   // Never backwards: a member that ends where it starts is the last.
   FPosition = end.Next > FPosition ? end.Next : -1;
   return true;
@@ -203,7 +277,9 @@ bool TZipDirectoryReader::NextLocal(TZipDirMember& member) {
 
 void TakeZipNameAndExtra(uint8_t* bytes, uint32_t have, uint32_t nameLength, uint32_t extraLength,
                          TZipCipher* cipher, bool central, TZip64Wanted wanted,
-                         std::string& rawName, TZipExtra& extra, std::string& unicodeName) {
+                         std::string& rawName, TZipExtra& extra, std::string& unicodeName,
+                         TZipNameFacts* facts) {
+  if (facts) *facts = TZipNameFacts{};
   uint32_t kept = std::min({nameLength, kMaxZipNameKept, have});
   if (cipher) DecipherZipName(*cipher, bytes, kept);
   extra = have > nameLength ? ParseZipExtraFields(bytes + nameLength,
@@ -214,18 +290,133 @@ void TakeZipNameAndExtra(uint8_t* bytes, uint32_t have, uint32_t nameLength, uin
   unicodeName.clear();
   if (extra.HasUnicodePath && !cipher && have >= nameLength)
     unicodeName = extra.UnicodeNameFor(bytes, nameLength);
+  // A Unicode Path that holds a zero byte or leads outside is set aside for the stored name: it
+  // cannot be what its writer meant, and would name something else than the stored name does.
+  if (!unicodeName.empty() &&
+      (unicodeName.find('\0') != std::string::npos || ZipNameLeadsOutside(unicodeName))) {
+    if (facts) {
+      facts->UnicodePathRefused = true;
+      facts->RefusedUnicodePath = std::move(unicodeName);
+    }
+    unicodeName.clear();
+  }
+  const uint32_t whole = kept;
   kept = static_cast<uint32_t>(std::find(bytes, bytes + kept, uint8_t{0}) - bytes);
   rawName.assign(reinterpret_cast<const char*>(bytes), kept);
+  if (kept < whole && facts) {
+    facts->NulInName = true;
+    facts->WholeName.assign(reinterpret_cast<const char*>(bytes), whole);
+  }
+}
+
+bool ZipNameLeadsOutside(const std::string& name) {
+  if (name.empty()) return false;
+  if (name[0] == '/' || name[0] == '\\') return true;
+  if (name.size() >= 2 && name[1] == ':') return true;
+  int depth = 0;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = name.size();
+    const std::string_view part(name.data() + start, end - start);
+    if (part == "..") {
+      if (--depth < 0) return true;
+    } else if (!part.empty() && part != ".") {
+      ++depth;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+bool ZipNameNamesNothing(const std::string& name) {
+  size_t start = name.size() >= 2 && name[1] == ':' ? 2 : 0;
+  while (start <= name.size()) {
+    size_t end = name.find('\\', start);
+    if (end == std::string::npos) end = name.size();
+    const std::string_view part(name.data() + start, end - start);
+    if (!part.empty() && part != "." && part != "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+std::string VisibleZipName(const std::string& name) {
+  std::string shown;
+  shown.reserve(name.size());
+  for (const char c : name) {
+    if (c == '\0') {
+      shown += "^@";
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+TZipRefusal ZipMemberRefusal(const TZipDirMember& member) {
+  if (member.NameFacts.NulInName) return TZipRefusal::NulInName;
+  if (member.Name.empty()) return TZipRefusal::EmptyName;
+  if (member.UnpackedSize > 0 && ZipNameNamesNothing(member.Name)) return TZipRefusal::NamesNothing;
+  if (member.Overlapping) return TZipRefusal::Overlapping;
+  return TZipRefusal::None;
+}
+
+int ZipRefusalCode(TZipRefusal refusal) {
+  return refusal == TZipRefusal::Overlapping ? kErrBadFileHeader : kErrInvalidFileName;
+}
+
+std::string ZipRefusalText(TZipRefusal refusal, const TZipDirMember& member) {
+  switch (refusal) {
+    case TZipRefusal::None:
+      break;
+    case TZipRefusal::Overlapping:
+      return "overlapping members: a possible zip bomb";
+    case TZipRefusal::EmptyName:
+      return "the member at offset " + std::to_string(member.LocalOffset) +
+             " has an empty name; not written";
+    case TZipRefusal::NulInName:
+      return "the name \"" + VisibleZipName(member.NameFacts.WholeName) +
+             "\" holds a zero byte; not written";
+    case TZipRefusal::NamesNothing:
+      return "the name \"" + member.RawName + "\" names no file, but the member holds " +
+             std::to_string(member.UnpackedSize) + " bytes; not written";
+  }
+  return {};
+}
+
+bool ZipSelectsEveryName(const TStringList& fileSpec) {
+  for (int i = 0; i < fileSpec.Count(); ++i)
+    if (fileSpec[i] == "*" || fileSpec[i] == "*.*") return true;
+  return false;
+}
+
+std::string ZipUnicodePathText(const TZipNameFacts& facts) {
+  const std::string& path = facts.RefusedUnicodePath;
+  return "its Unicode Path \"" + VisibleZipName(path) + "\" " +
+         (path.find('\0') != std::string::npos ? "holds a zero byte"
+                                               : "leads outside the destination") +
+         "; the header's name is used";
 }
 
 bool TZipDirectoryReader::LocalHeaderPresent(TStream32& probe, int64_t localOffset,
-                                             TZipExtra* localExtra) {
+                                             TZipExtra* localExtra, int64_t* dataStart) {
   uint8_t header[TLocalFileHeader::kSize];
   const TZipSignature signature =
       probe.ReadAt(localOffset, header, sizeof header) == static_cast<int32_t>(sizeof header)
           ? ClassifyZipSignature(GetLe32(header), TZipRecordKind::Local)
           : TZipSignature{};
   if (!signature) return false;
+  if (dataStart) {
+    // The lengths are enciphered with the rest of an enciphered header.
+    TZipCipher cipher;
+    uint8_t plain[TLocalFileHeader::kSize];
+    std::memcpy(plain, header, sizeof plain);
+    if (signature.Enciphered) DecipherZipHeader(cipher, plain, TZipRecordKind::Local);
+    const TLocalFileHeader local = TLocalFileHeader::Decode(plain);
+    *dataStart =
+        localOffset + static_cast<int64_t>(sizeof header) + local.NameLength + local.ExtraLength;
+  }
   if (localExtra) {
     *localExtra = TZipExtra{};
     TZipCipher cipher;

@@ -10,10 +10,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "archive/codecs/arvCrypt.h"
+#include "archive/common/arvStringList.h"
 #include "archive/messages/arvReports.h"
 #include "archive/records/arvZipRecs.h"
 
@@ -22,6 +24,18 @@ class TStream32;
 // An archive that holds nothing: an end record announcing no entry and nothing else found (a split
 // set keeps its members on other volumes whatever its last end record says).
 bool ZipArchiveIsEmpty(bool splitSet, const TZipLocation& location);
+
+// What a member's name bytes say beyond the name itself.
+struct TZipNameFacts {
+  // The stored name holds a zero byte: the name is cut there, and the whole name as stored is
+  // kept here (nothing is kept for names without one).
+  bool NulInName = false;
+  std::string WholeName;
+  // A Unicode Path made for the stored name was set aside, because it holds a zero byte or leads
+  // outside the destination (rooted, a drive, or ".." above its start): the stored name stands.
+  bool UnicodePathRefused = false;
+  std::string RefusedUnicodePath;
+};
 
 // One member as the walk found it.
 struct TZipDirMember {
@@ -48,7 +62,14 @@ struct TZipDirMember {
   std::string RawName;      // the stored name, deciphered, kept whole, cut at a zero byte
   std::string UnicodeName;  // UTF-8, from a Unicode Path made for this stored name, else empty
   std::string Name;         // the system name (OEM translated when asked, "/" made "\")
+  TZipNameFacts NameFacts;  // a zero byte in the name, a Unicode Path set aside
   TZipExtra Extra;          // what its extra field says
+  // Central entries: its span (local header to the end of its data) overlaps another member's or
+  // the directory (a possible zip bomb).
+  bool Overlapping = false;
+  // Where its data must end at the latest: the next member's local header or the directory
+  // (INT64_MAX when nothing is known to follow, and in sets on several volumes).
+  int64_t DataLimit = std::numeric_limits<int64_t>::max();
   // Its sizes: ZIP64 values when present, else the fields with their high words; a local
   // member's data descriptor's when it has one.
   int64_t PackedSize = 0;
@@ -65,9 +86,40 @@ struct TZipDirMember {
 // `have` bytes that followed a header (`nameLength` + `extraLength` were wanted). The name is
 // deciphered first with `cipher` (continuing its header's key state) when given, kept whole and
 // cut only at a zero byte.
+// `facts`, when given, receives what else the name's bytes say (a Unicode Path with a zero byte
+// or leading outside is never returned as `unicodeName`).
 void TakeZipNameAndExtra(uint8_t* bytes, uint32_t have, uint32_t nameLength, uint32_t extraLength,
                          TZipCipher* cipher, bool central, TZip64Wanted wanted,
-                         std::string& rawName, TZipExtra& extra, std::string& unicodeName);
+                         std::string& rawName, TZipExtra& extra, std::string& unicodeName,
+                         TZipNameFacts* facts = nullptr);
+
+// Whether a name (either separator) leads outside wherever it is put: rooted, starting with a
+// drive, or climbing with ".." above its start.
+bool ZipNameLeadsOutside(const std::string& name);
+// Whether a system name ("\"-separated) names nothing once its drive, roots, empty, "." and ".."
+// components are dropped ("\", ".", "..\").
+bool ZipNameNamesNothing(const std::string& name);
+// A name with its zero bytes shown as "^@", for messages.
+std::string VisibleZipName(const std::string& name);
+
+// Why a member is never written, whatever is asked: its span overlaps another member's or the
+// directory, its name is empty, holds a zero byte, or names nothing while the member holds data.
+enum class TZipRefusal : uint8_t { None, Overlapping, EmptyName, NulInName, NamesNothing };
+TZipRefusal ZipMemberRefusal(const TZipDirMember& member);
+// The report of a refusal: its code and its words (which name the member when the file name of
+// the report cannot: an empty name, a name with a zero byte).
+int ZipRefusalCode(TZipRefusal refusal);
+std::string ZipRefusalText(TZipRefusal refusal, const TZipDirMember& member);
+// Whether a refusal's report names the member by its output path (else by the archive, with the
+// member named in the words).
+inline bool ZipRefusalNamesMember(TZipRefusal refusal) {
+  return refusal == TZipRefusal::Overlapping;
+}
+// Whether a selection (FileSpec lines) takes every member ("*" or "*.*"), so that a member without
+// a name, which no mask matches, is selected too (and said to be refused, not passed over).
+bool ZipSelectsEveryName(const TStringList& fileSpec);
+// The warning for a Unicode Path set aside.
+std::string ZipUnicodePathText(const TZipNameFacts& facts);
 
 // How the reader reports what it alone knows (a directory found short), fed into the owner's
 // report route.
@@ -90,6 +142,9 @@ class TZipDirectoryReader {
     // Say so (25114, the archive) when the walk meets something that is no header before it has
     // found a single one.
     bool SayNoHeader = false;
+    // A set on several volumes: members' offsets count from their volume's start, and the
+    // directory lies on a volume of its own.
+    bool Spanned = false;
     TZipDirReport Report;
   };
 
@@ -102,9 +157,9 @@ class TZipDirectoryReader {
   void MarkListed(int64_t localOffset);
   // Whether the local header a central entry points to is there (read through `probe`, so the
   // walk's own reads stay where they are); `localExtra`, when given, receives what that header's
-  // extra field says.
+  // extra field says, `dataStart` where its data starts (behind its name and extra field).
   static bool LocalHeaderPresent(TStream32& probe, int64_t localOffset,
-                                 TZipExtra* localExtra = nullptr);
+                                 TZipExtra* localExtra = nullptr, int64_t* dataStart = nullptr);
 
   // Central or local headers recognised so far (a recovery's not counted).
   int64_t HeadersSeen() const { return FHeadersSeen; }
@@ -123,8 +178,10 @@ class TZipDirectoryReader {
                         TZip64Wanted wanted, TZipDirMember& member) {
     TakeZipNameAndExtra(FVariable.data(), have, nameLength, extraLength,
                         member.Enciphered ? &FHeaderCipher : nullptr, central, wanted,
-                        member.RawName, member.Extra, member.UnicodeName);
+                        member.RawName, member.Extra, member.UnicodeName, &member.NameFacts);
   }
+  // The spans of the directory's members, read once before the first entry is given out.
+  void ScanDirectorySpans();
   // The archive-level 25114 of a walk that found no header at all.
   void SayIfNoHeaderYet();
   bool Cancelled() const { return FSetup.Cancel && *FSetup.Cancel; }
@@ -139,5 +196,9 @@ class TZipDirectoryReader {
   std::vector<int64_t> FListed;  // local-header offsets of the members the caller listed
   bool FListedSorted = true;
   std::vector<uint8_t> FVariable;  // a header's name and extra field as read
+  bool FSpansScanned = false;
+  int64_t FCentralIndex = 0;       // the next central entry's place in the directory
+  std::vector<bool> FOverlapping;  // per central entry, as ScanDirectorySpans found
+  std::vector<int64_t> FLimits;
   TZipCipher FHeaderCipher;        // key state for enciphered headers and their names
 };

@@ -401,8 +401,8 @@ int64_t TZipExtra::LocalOffset(uint32_t field, bool extendedEnd) const {
 
 std::string TZipExtra::UnicodeNameFor(const uint8_t* stored, size_t length) const {
   if (!HasUnicodePath || Crc32Update(0xFFFFFFFF, stored, length) != ~UnicodePathCrc) return {};
-  // A name ends at its first zero byte, as stored names do.
-  return UnicodePath.substr(0, UnicodePath.find('\0'));
+  // Kept whole: a zero byte in it is the caller's to judge.
+  return UnicodePath;
 }
 
 // ---- ZIP64 end record and locator ---------------------------------------------------------------

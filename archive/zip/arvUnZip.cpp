@@ -64,6 +64,9 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
   FDirectoryDamaged = false;
   FDirectoryMissing = false;
   FSelectedCount = 0;
+  FRefusedCount = 0;
+  FDataLimits.clear();
+  FRunOnRoom = INT64_MAX;
   if (!archive) return;  // a type whose decoder would open the archive itself: no zip to read
   // Bringing in the last disk detects the type again; the pass stays a spanned one.
   FDiskSpanned = FArcType == atZipDS;
@@ -105,8 +108,10 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
     // The members run the caller's event handlers, which may throw anything: the walk ends
     // here, and the run counts what was extracted.
   }
-  FSelectedCount = list.Count();
+  // Members refused while the list was made were selected all the same.
+  FSelectedCount = list.Count() + FRefusedCount;
   list.Clear();
+  FDataLimits.clear();
 }
 
 int TUnZip::ListMembers(TStream32& archive) {
@@ -121,6 +126,7 @@ int TUnZip::ListMembers(TStream32& archive) {
   setup.Announced = FLocalHeaderMode || spanned ? -1 : ZipLocation().AnnouncedEntries();
   setup.TranslateOem = FTranslateOemChar;
   setup.Cancel = &FCancel;
+  setup.Spanned = spanned;
   setup.Report = [this](TReportSeverity severity, TReportSubject subject, const std::string& detail,
                         int code) {
     if (code == kErrReadingFileList) FDirectoryDamaged = true;
@@ -136,7 +142,17 @@ int TUnZip::ListMembers(TStream32& archive) {
         MemberFailed(false);
         break;
       }
-      if (member.Listed || member.Name.empty() || !MatchesFileSpec(member.Name)) continue;
+      if (member.Listed) continue;
+      // A member without a name matches no mask: it is selected (and refused) when everything is.
+      if (member.Name.empty() ? !ZipSelectsEveryName(FFileSpec) : !MatchesFileSpec(member.Name))
+        continue;
+      if (const TZipRefusal refusal = ZipMemberRefusal(member); refusal != TZipRefusal::None) {
+        RefuseMember(member, refusal);
+        continue;
+      }
+      if (member.NameFacts.UnicodePathRefused)
+        ReportError(TReportSeverity::Warning, TReportSubject::Member, member.Name,
+                    ZipUnicodePathText(member.NameFacts), kErrBadFileHeader);
       if (member.FromDirectory) {
         ListCentralMember(archive, reader, member, spanned);
       } else {
@@ -144,6 +160,7 @@ int TUnZip::ListMembers(TStream32& archive) {
         rec.VolumeNumber = 1;
         rec.LocalOffset = member.LocalOffset;
         if (FList->Add(rec, nullptr, member.HasDescriptor ? &member.Descriptor : nullptr)) {
+          FDataLimits.push_back(member.DataLimit);
           TMemberSizes sizes;
           sizes.Flags = member.Local.Flags;
           sizes.Method = member.Local.Method;
@@ -164,9 +181,18 @@ void TUnZip::ListCentralMember(TStream32& archive, TZipDirectoryReader& reader,
   const TCentralFileHeader& central = member.Central;
   // A selected entry whose local header is not where the directory says cannot be extracted (a
   // spanned set's local headers lie on other disks: there the directory is taken on trust).
-  if (!spanned && !TZipDirectoryReader::LocalHeaderPresent(archive, member.LocalOffset)) {
+  int64_t dataStart = 0;
+  if (!spanned &&
+      !TZipDirectoryReader::LocalHeaderPresent(archive, member.LocalOffset, nullptr, &dataStart)) {
     ReportError(member.Name, "", "0", kErrBadFileHeader);
     MemberFailed(false);
+    ++FRefusedCount;
+    return;
+  }
+  // A local header whose name and extra field push the data into what follows overlaps it.
+  if (!spanned && member.DataLimit != INT64_MAX &&
+      (dataStart > member.DataLimit || member.PackedSize > member.DataLimit - dataStart)) {
+    RefuseMember(member, TZipRefusal::Overlapping);
     return;
   }
   if (!spanned) reader.MarkListed(member.LocalOffset);
@@ -176,6 +202,7 @@ void TUnZip::ListCentralMember(TStream32& archive, TZipDirectoryReader& reader,
       std::min<uint32_t>(member.Extra.DiskStart(central.DiskNumberStart), 0xFFFE) + 1);
   rec.LocalOffset = member.LocalOffset;
   if (!FList->Add(rec, member.CentralBytes, nullptr, &member.Name)) return;
+  FDataLimits.push_back(spanned ? INT64_MAX : member.DataLimit);
   TMemberSizes sizes;
   sizes.Flags = central.Flags;
   sizes.Method = central.Method;
@@ -192,6 +219,29 @@ void TUnZip::ListCentralMember(TStream32& archive, TZipDirectoryReader& reader,
   kept.ModTimeNanos = member.Extra.ModTimeNanos;
   kept.UnicodeName = std::move(member.UnicodeName);
   if (!kept.Empty()) FList->AttachExtra(kept);
+}
+
+void TUnZip::RefuseMember(const TZipDirMember& member, TZipRefusal refusal) {
+  const std::string text = ZipRefusalText(refusal, member);
+  const int code = ZipRefusalCode(refusal);
+  if (ZipRefusalNamesMember(refusal)) {
+    FStoredName = member.Name;
+    BuildOutputName(FStoredName);
+    ReportError(FOutputPath.empty() ? FArchiveFile : FOutputPath, text, "0", code);
+  } else {
+    // No name to show a path for: the archive is named, and the member in the words.
+    ReportError(
+        TReportSeverity::Failed, TReportSubject::Member, FArchiveFile, text, code,
+        VisibleZipName(member.NameFacts.NulInName ? member.NameFacts.WholeName : member.Name));
+  }
+  MemberFailed(false);
+  ++FRefusedCount;
+}
+
+int64_t TUnZip::InputBudget() const {
+  const int64_t left = std::max<int64_t>(FRemainingInput, 0);
+  if (FRunOnRoom > INT64_MAX - left) return INT64_MAX;
+  return std::max<int64_t>(FRemainingInput + FRunOnRoom, 0);
 }
 
 bool TUnZip::ReadLocalHeader(TStream32& archive, int64_t position, std::string& rawName) {
@@ -314,10 +364,18 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
     }
     FStoredName = name;
     BuildOutputName(FStoredName);
-    // Nothing is written through a link this pass made: a member below one is reported.
+    // What the data may read: up to the next member or the directory, never into them.
+    {
+      const int64_t limit =
+          static_cast<size_t>(i) < FDataLimits.size() ? FDataLimits[i] : INT64_MAX;
+      const int64_t dataEnd = archive->Position() + std::max<int64_t>(sizes.PackedSize, 0);
+      FRunOnRoom = limit == INT64_MAX ? INT64_MAX : std::max<int64_t>(limit - dataEnd, 0);
+    }
+    // Nothing is written through a link this pass made: a member below one is a failure.
     if (BelowLinkMade()) {
       ReportError(FOutputPath, "lies below a symbolic link made from the archive; not written", "0",
                   kErrInvalidFileName);
+      MemberFailed(false);
       SkipEntry(sizes);
     } else if (link) {
       ExtractLink(archive, sizes, expectedCrc);
@@ -486,6 +544,14 @@ bool TUnZip::DecodeMemberData(const std::string& outputPath, std::unique_ptr<TSt
   switch (FSizes.Method) {
     case kMethodStored: {
       if (FAesActive) return DecodeWithCodec(outputPath, archive, out);
+      // A stored member holds its bytes as they are: more than lies before what follows it
+      // cannot be its own.
+      if (FSizes.UnpackedSize > InputBudget()) {
+        TMemberSizes own = FSizes;
+        own.UnpackedSize = InputBudget();
+        CopyStored(*archive, out, own, kCrcKind32);
+        return false;
+      }
       int64_t left = CopyStored(*archive, out, FSizes, kCrcKind32);
       while (left > 0 && (FDiskSpanned || FArcType == atZipMV) && !FCancel) {
         if (!ContinueOnNextPart(archive)) break;
@@ -699,6 +765,9 @@ bool TUnZip::DecodeLegacy(const std::string& outputPath, std::unique_ptr<TStream
                                                     static_cast<int64_t>(count)));
       if (count == 0) return 0;
     }
+    // Reading on past the data stops before the next member or the directory.
+    count = static_cast<size_t>(std::min<int64_t>(InputBudget(), static_cast<int64_t>(count)));
+    if (count == 0) return 0;
     const int32_t got = ReadBlock(source, buffer, static_cast<int32_t>(count));
     if (FAesActive && got > 0) FAes.Decrypt(buffer, static_cast<size_t>(got));
     FRemainingInput -= got;
@@ -734,13 +803,17 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
   // Input is read up to the member's compressed size, so nothing behind the member is read or
   // deciphered; a member whose data runs on (a wrong size, or a continuation) reads on in blocks.
   // AES data never does: its authentication code follows it.
+  // Reading on stops before the next member or the directory.
   int64_t inputLeft = FRemainingInput;
+  int64_t runOn = FRunOnRoom;
   const TInflateSource source = [&](uint8_t* input, int32_t room) {
     if (FAesActive && inputLeft <= 0) return 0;
     const int32_t want =
-        inputLeft > 0 ? static_cast<int32_t>(std::min<int64_t>(inputLeft, room)) : room;
+        static_cast<int32_t>(std::min<int64_t>(inputLeft > 0 ? inputLeft : runOn, room));
+    if (want <= 0) return 0;
     const int32_t got = archive ? archive->ReadUpTo(input, want) : 0;
     if (got <= 0) return 0;
+    if (inputLeft <= 0) runOn -= got;
     if (FAesActive) FAes.Decrypt(input, static_cast<size_t>(got));
     if (decipher) FCipher.DecipherBuffer(input, static_cast<size_t>(got));
     inputLeft -= got;

@@ -100,6 +100,13 @@ class TUnZip : public TUnBase {
   // otherwise).
   void ListCentralMember(TStream32& archive, TZipDirectoryReader& reader, TZipDirMember& member,
                          bool spanned);
+  // A selected member that is never written (its span overlaps another, its name is empty, holds
+  // a zero byte, or names nothing while it holds data): named once with its reason, a failure.
+  void RefuseMember(const TZipDirMember& member, TZipRefusal refusal);
+  // How many bytes the member in work may still read: what is left of its data, and whatever
+  // lies between its end and what follows it (a decoder reading on past a size that was written
+  // wrong never reaches the next member or the directory).
+  int64_t InputBudget() const;
 
   TDiskSpannObj FSpan;
   TUnBaseHeaderObj* FList = nullptr;  // the pass's member list (owned by ExtractArchive)
@@ -112,6 +119,11 @@ class TUnZip : public TUnBase {
   std::vector<uint8_t> FVariable;       // a header's name and extra field as read
   int64_t FRemainingInput = 0;
   int64_t FRemainingOutput = 0;
+  // Per listed member, where its data must end at the latest (INT64_MAX: not known); for the
+  // member in work, the bytes between the end of its data and that point.
+  std::vector<int64_t> FDataLimits;
+  int64_t FRunOnRoom = INT64_MAX;
+  int FRefusedCount = 0;  // selected members refused while the list was made
   int FCurrentEntry = -1;
   int64_t FCurrentOffset = 0;  // local-header position of the member in work
   bool FDiskSpanned = false;   // this pass reads a set spanned over disks (atZipDS)

@@ -206,3 +206,114 @@ TEST(ZipDirectoryReader, AWalkThatMeetsNoHeader) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- spans, names the extractor refuses -----------------------------------------------------------
+// Every directory member carries whether its span overlaps another's and how far its data may
+// reach (the next member's header, or the directory); local members reach exactly their end.
+TEST(ZipDirectoryReader, DirectoryMembersKnowTheirSpansAndLimits) {
+  ZipBuilder b;
+  b.AddStored("a.txt", "AAAA").AddStored("b.txt", "BB");
+  Bytes bytes = b.Build();
+  const ziptest::ZipLayout layout = b.Layout();
+  const int64_t central = static_cast<int64_t>(layout.centralOffset);
+  TWalked walked = Walk(bytes, true, central, 2);
+  ASSERT_EQ(walked.members.size(), 2u);
+  EXPECT_FALSE(walked.members[0].Overlapping);
+  EXPECT_FALSE(walked.members[1].Overlapping);
+  EXPECT_EQ(walked.members[0].DataLimit, static_cast<int64_t>(layout.localOffsets[1]));
+  EXPECT_EQ(walked.members[1].DataLimit, central);
+
+  // b.txt's entry pointed at a.txt's header: both entries name one member that holds data.
+  const size_t secondEntry = static_cast<size_t>(central) + 46 + 5;
+  for (int i = 0; i < 4; ++i) bytes[secondEntry + 42 + i] = 0;
+  walked = Walk(bytes, true, central, 2);
+  ASSERT_EQ(walked.members.size(), 2u);
+  EXPECT_TRUE(walked.members[0].Overlapping);
+  EXPECT_TRUE(walked.members[1].Overlapping);
+
+  const TWalked local = Walk(b.Build(), false, 0);
+  ASSERT_EQ(local.members.size(), 2u);
+  EXPECT_EQ(local.members[0].DataLimit, 30 + 5 + 4);
+  EXPECT_FALSE(local.members[0].Overlapping);
+}
+
+// A name with a zero byte is cut there and said to hold one (the whole name kept for messages);
+// a Unicode Path holding one, or leading outside, is set aside for the stored name.
+TEST(ZipDirectoryReader, ZeroBytesInNamesAndUnicodePathsSetAside) {
+  auto unicodePath = [](const std::string& stored, const std::string& utf8) {
+    uLong crc =
+        crc32(0, reinterpret_cast<const Bytef*>(stored.data()), static_cast<uInt>(stored.size()));
+    Bytes extra = {0x75, 0x70};
+    const uint16_t size = static_cast<uint16_t>(5 + utf8.size());
+    extra.push_back(static_cast<uint8_t>(size));
+    extra.push_back(static_cast<uint8_t>(size >> 8));
+    extra.push_back(1);
+    for (int i = 0; i < 4; ++i) extra.push_back(static_cast<uint8_t>(crc >> (8 * i)));
+    extra.insert(extra.end(), utf8.begin(), utf8.end());
+    return extra;
+  };
+  ZipBuilder b;
+  ZipMember nul = ziptest::ZipMember{};
+  nul.name = std::string("dir/\0x", 6);
+  nul.data = ziptest::ToBytes("data");
+  ZipMember zeroPath = ziptest::ZipMember{};
+  zeroPath.name = "innocent.txt";
+  zeroPath.data = ziptest::ToBytes("i");
+  zeroPath.centralExtra = unicodePath(zeroPath.name, std::string("a/\0/../../x", 11));
+  ZipMember outside = zeroPath;
+  outside.name = "up.txt";
+  outside.centralExtra = unicodePath(outside.name, "a/../../up.txt");
+  ZipMember inside = zeroPath;
+  inside.name = "in.txt";
+  inside.centralExtra = unicodePath(inside.name, "a/../in-unicode.txt");
+  b.Add(nul).Add(zeroPath).Add(outside).Add(inside);
+  const Bytes bytes = b.Build();
+  const TWalked walked = Walk(bytes, true, static_cast<int64_t>(b.Layout().centralOffset), 4);
+  EXPECT_EQ(Names(walked),
+            (std::vector<std::string>{"dir\\", "innocent.txt", "up.txt", "a\\..\\in-unicode.txt"}));
+  ASSERT_EQ(walked.members.size(), 4u);
+  EXPECT_TRUE(walked.members[0].NameFacts.NulInName);
+  EXPECT_EQ(walked.members[0].NameFacts.WholeName, std::string("dir/\0x", 6));
+  EXPECT_EQ(ZipMemberRefusal(walked.members[0]), TZipRefusal::NulInName);
+  EXPECT_EQ(ZipRefusalText(TZipRefusal::NulInName, walked.members[0]),
+            "the name \"dir/^@x\" holds a zero byte; not written");
+  EXPECT_TRUE(walked.members[1].NameFacts.UnicodePathRefused);
+  EXPECT_EQ(ZipUnicodePathText(walked.members[1].NameFacts),
+            "its Unicode Path \"a/^@/../../x\" holds a zero byte; the header's name is used");
+  EXPECT_EQ(ZipMemberRefusal(walked.members[1]), TZipRefusal::None);
+  EXPECT_TRUE(walked.members[2].NameFacts.UnicodePathRefused);
+  EXPECT_FALSE(walked.members[3].NameFacts.UnicodePathRefused);
+}
+
+TEST(ZipNames, LeadingOutsideAndNamingNothing) {
+  EXPECT_TRUE(ZipNameLeadsOutside("/etc/passwd"));
+  EXPECT_TRUE(ZipNameLeadsOutside("\\x"));
+  EXPECT_TRUE(ZipNameLeadsOutside("C:x"));
+  EXPECT_TRUE(ZipNameLeadsOutside("a/../../x"));
+  EXPECT_TRUE(ZipNameLeadsOutside(".."));
+  EXPECT_FALSE(ZipNameLeadsOutside("a/../b"));
+  EXPECT_FALSE(ZipNameLeadsOutside("./a/./b/"));
+  EXPECT_FALSE(ZipNameLeadsOutside("a..b/c.."));
+  for (const char* nothing : {"\\", ".", "..\\", ".\\.\\", "\\\\", "C:\\", ""})
+    EXPECT_TRUE(ZipNameNamesNothing(nothing)) << nothing;
+  for (const char* something : {"a", "\\a", "..\\a", "C:\\a\\", "...", "a\\..\\"})
+    EXPECT_FALSE(ZipNameNamesNothing(something)) << something;
+  // Refusals by name: empty, and naming nothing only while holding data.
+  TZipDirMember member;
+  EXPECT_EQ(ZipMemberRefusal(member), TZipRefusal::EmptyName);
+  member.Name = member.RawName = "/";
+  EXPECT_EQ(ZipMemberRefusal(member), TZipRefusal::None);
+  member.Name = "\\";
+  member.UnpackedSize = 3;
+  EXPECT_EQ(ZipMemberRefusal(member), TZipRefusal::NamesNothing);
+  EXPECT_EQ(ZipRefusalText(TZipRefusal::NamesNothing, member),
+            "the name \"/\" names no file, but the member holds 3 bytes; not written");
+  member.Name = "dir\\";
+  EXPECT_EQ(ZipMemberRefusal(member), TZipRefusal::None);
+  member.Overlapping = true;
+  EXPECT_EQ(ZipMemberRefusal(member), TZipRefusal::Overlapping);
+}
+
+}  // namespace

@@ -65,3 +65,38 @@ TEST(ZipOverlap, AMemberReachingIntoTheDirectoryOrAbsurdSizesAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ZipOverlap, OneEmptyMemberUnderSeveralNamesAndSpansOnOtherVolumes) {
+  // Three entries of different name lengths naming one empty member: no overlap.
+  EXPECT_EQ(Refused({ZipMemberSpan(0, 5, 0, 0), ZipMemberSpan(0, 9, 0, 0),
+                     ZipMemberSpan(0, 2, 0, 0), ZipMemberSpan(40, 4, 3, 3)},
+                    100, 200),
+            std::vector<bool>(4, false));
+  // Members of a set start at the same offsets on different volumes; only those on one volume
+  // are held to each other.
+  TZipMemberSpan first = ZipMemberSpan(0, 5, 1000, 1000);
+  TZipMemberSpan second = first;
+  second.Disk = 1;
+  TZipMemberSpan inside = ZipMemberSpan(500, 5, 10, 10);
+  inside.Disk = 1;
+  EXPECT_EQ(Refused({first, second, inside}, 0, 0), (std::vector<bool>{false, true, true}));
+}
+
+TEST(ZipOverlap, LimitsAreTheNextHeaderOrTheDirectory) {
+  const auto a = ZipMemberSpan(0, 5, 100, 100);
+  const auto b = ZipMemberSpan(200, 5, 10, 10);
+  const auto empty = ZipMemberSpan(200, 5, 0, 0);
+  auto later = ZipMemberSpan(300, 5, 10, 10);
+  const std::vector<int64_t> limits = ZipSpanLimits({later, b, a, empty}, 400);
+  EXPECT_EQ(limits, (std::vector<int64_t>{400, 300, 200, 300}));
+  // After the directory, or on another volume: nothing known follows.
+  later.Disk = 2;
+  EXPECT_EQ(ZipSpanLimits({a, later}, 50),
+            (std::vector<int64_t>{50, std::numeric_limits<int64_t>::max()}));
+  EXPECT_EQ(ZipSpanLimits({ZipMemberSpan(500, 5, 1, 1)}, 100)[0],
+            std::numeric_limits<int64_t>::max());
+}
+
+}  // namespace

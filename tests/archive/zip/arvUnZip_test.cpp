@@ -188,8 +188,8 @@ TEST_F(UnZipTest, MissingLocalHeaderIsABadFileHeaderForThatMemberOnly) {
 }
 
 TEST_F(UnZipTest, TheListedNameIsWrittenNotTheLocalHeadersOne) {
-  // The central directory lists readme.txt and notes1.txt; the local header says .bashrc.x and
-  // both entries point at it.
+  // The central directory lists readme.txt and notes1.txt; readme.txt's local header says
+  // .bashrc.xy. (Two entries naming that one header would be refused as overlapping.)
   ZipBuilder b;
   b.AddStored("readme.txt", "same").AddStored("notes1.txt", "same");
   Bytes bytes = b.Build();
@@ -197,10 +197,6 @@ TEST_F(UnZipTest, TheListedNameIsWrittenNotTheLocalHeadersOne) {
   const std::string evil = ".bashrc.xy";
   std::copy(evil.begin(), evil.end(),
             bytes.begin() + static_cast<long>(layout.localOffsets[0]) + 30);
-  const size_t second = layout.centralOffset + 46 + 10;  // the second central header
-  ASSERT_EQ(bytes[second + 1], 'K');
-  for (int i = 0; i < 4; ++i)
-    bytes[second + 42 + i] = static_cast<uint8_t>(layout.localOffsets[0] >> (8 * i));
   ASSERT_TRUE(minizip::WriteFile(ArchiveHost(), bytes));
   UseFile(ArchiveHost());
   RecordErrors();
@@ -208,9 +204,9 @@ TEST_F(UnZipTest, TheListedNameIsWrittenNotTheLocalHeadersOne) {
   EXPECT_EQ(Out("readme.txt"), "same");
   EXPECT_EQ(Out("notes1.txt"), "same");
   EXPECT_FALSE(OutExists(evil));
-  EXPECT_EQ(log, (std::vector<std::string>{
-                     "Error 25114 readme.txt [the local header names it .bashrc.xy]",
-                     "Error 25114 notes1.txt [the local header names it .bashrc.xy]"}));
+  EXPECT_EQ(
+      log,
+      (std::vector<std::string>{"Error 25114 readme.txt [the local header names it .bashrc.xy]"}));
 }
 
 TEST_F(UnZipTest, ADamagedDirectoryIsSaidAndItsLostMembersRecovered) {
