@@ -174,6 +174,7 @@ void TZipLister::AfterLastHeader(TArcovaWalk& walk) {
   setup.TranslateOem = arcova.TranslateOemChar();
   setup.Cancel = arcova.CancelFlag();
   setup.SayNoHeader = true;
+  setup.Spanned = FSpanned;
   setup.Report = [&arcova](TReportSeverity severity, TReportSubject subject,
                            const std::string& detail, int code) {
     arcova.ReportError(severity, subject, arcova.ArchiveFile(), detail, code);

@@ -357,7 +357,11 @@ std::string VisibleZipName(const std::string& name) {
 TZipRefusal ZipMemberRefusal(const TZipDirMember& member) {
   if (member.NameFacts.NulInName) return TZipRefusal::NulInName;
   if (member.Name.empty()) return TZipRefusal::EmptyName;
-  if (member.UnpackedSize > 0 && ZipNameNamesNothing(member.Name)) return TZipRefusal::NamesNothing;
+  // A name that ends in a separator is taken for a folder; one that names nothing more than the
+  // destination would drop its data without a word. (Other names that name nothing, "..", "C:",
+  // are refused as names when the output path is made.)
+  if (member.UnpackedSize > 0 && member.Name.back() == '\\' && ZipNameNamesNothing(member.Name))
+    return TZipRefusal::NamesNothing;
   if (member.Overlapping) return TZipRefusal::Overlapping;
   return TZipRefusal::None;
 }

@@ -483,12 +483,14 @@ TEST_F(UnZipExtrasTest, SymlinksInsideAreMadeOthersReported) {
   EXPECT_EQ(Count("Error 25245 absolute"), 1);
   EXPECT_EQ(Count("Error"), 2);
 
-  // Testing reads and checks the links and makes none.
+  // Testing reads and checks the links, makes none, and refuses what extraction refuses.
   fs::remove_all(dir.Host("out"));
   log.clear();
   unzip.SetTestOnly(true);
-  EXPECT_EQ(unzip.Extract(), 7);
-  EXPECT_EQ(Count("Error"), 0);
+  EXPECT_EQ(unzip.Extract(), 5);
+  EXPECT_EQ(Count("Error 25245 sub\\deep\\up_out"), 1);
+  EXPECT_EQ(Count("Error 25245 absolute"), 1);
+  EXPECT_EQ(Count("Error"), 2);
   EXPECT_FALSE(fs::exists(dir.Host("out")));
 }
 
