@@ -101,7 +101,7 @@ int RunList(const TListOptions& options) {
   bool recovered = false;  // read through the local headers: said, a warning
   bool warned = false;     // something said that loses nothing (a name set aside for another)
   arcova.OnReport = [&](TObject*, const TReport& report) {
-    if (report.Severity == TReportSeverity::Warning || report.Severity == TReportSeverity::Info) {
+    if (report.Severity == TReportSeverity::Warning) {
       warned = true;
     } else {
       errorReported = true;

@@ -8,7 +8,9 @@
 // The same bytes are listed first by the lister (TArcova), whose names the extractor must keep:
 // everything written has the output path of a listed name (the engine's own mapping applied to
 // it), so no name was cut or made up, and every listed file was written or reported by name, so
-// none was dropped without a word. Then the folder is emptied. It does not check decoded contents.
+// none was dropped without a word; a member the lister marks as one extraction refuses is wanted
+// nowhere, so nothing may be written for it. Then the folder is emptied. It does not check decoded
+// contents.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -64,6 +66,7 @@ void Clear(const fs::path& path) {
 struct TListed {
   std::string Name;
   bool IsDirectory = false;
+  bool Refused = false;  // the lister says extraction refuses it (and names it when it does)
 };
 
 // Archives of other types are listed, but extraction is the zip extractor's: nothing is wanted.
@@ -80,7 +83,8 @@ std::vector<TListed> ListArchive(const std::string& archive) {
   };
   arcova.OnError = [](TObject*, const std::string&, const std::string&, const std::string&, int) {};
   arcova.OnRead = [&](TObject*, int64_t, int) {
-    listed.push_back({arcova.Entry().FileName, arcova.Entry().IsDirectory});
+    listed.push_back(
+        {arcova.Entry().FileName, arcova.Entry().IsDirectory, !arcova.Entry().Refused.empty()});
   };
   arcova.Scan();
   return listed;
@@ -206,6 +210,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::set<std::string> files, folders;
   std::vector<std::pair<const TListed*, std::string>> wanted;  // listed files and their paths
   for (const TListed& entry : listed) {
+    // A member extraction refuses is wanted nowhere: nothing may be written for it.
+    if (entry.Refused) continue;
     mapper.BuildOutputName(entry.Name);
     std::string path = mapper.OutputPath();
     if (path.empty() || path.compare(0, base.size(), base) != 0) continue;

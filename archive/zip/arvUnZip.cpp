@@ -146,16 +146,16 @@ int TUnZip::ListMembers(TStream32& archive) {
       // A member without a name matches no mask: it is selected (and refused) when everything is.
       if (member.Name.empty() ? !ZipSelectsEveryName(FFileSpec) : !MatchesFileSpec(member.Name))
         continue;
-      if (const TZipRefusal refusal = ZipMemberRefusal(member); refusal != TZipRefusal::None) {
-        RefuseMember(member, refusal);
-        continue;
-      }
-      if (member.NameFacts.UnicodePathRefused)
-        ReportError(TReportSeverity::Warning, TReportSubject::Member, member.Name,
-                    ZipUnicodePathText(member.NameFacts), kErrBadFileHeader);
       if (member.FromDirectory) {
         ListCentralMember(archive, reader, member, spanned);
       } else {
+        if (const TZipRefusal refusal = ZipMemberRefusal(member); refusal != TZipRefusal::None) {
+          RefuseMember(member, refusal);
+          continue;
+        }
+        if (member.NameFacts.UnicodePathRefused)
+          ReportError(TReportSeverity::Warning, TReportSubject::Member, member.Name,
+                      ZipUnicodePathText(member.NameFacts), kErrBadFileHeader);
         TUnBaseHeaderRec rec;
         rec.VolumeNumber = 1;
         rec.LocalOffset = member.LocalOffset;
@@ -190,12 +190,19 @@ void TUnZip::ListCentralMember(TStream32& archive, TZipDirectoryReader& reader,
     return;
   }
   // A local header whose name and extra field push the data into what follows overlaps it.
-  if (!spanned && member.DataLimit != INT64_MAX &&
-      (dataStart > member.DataLimit || member.PackedSize > member.DataLimit - dataStart)) {
-    RefuseMember(member, TZipRefusal::Overlapping);
+  TZipRefusal refusal = ZipMemberRefusal(member);
+  if (refusal == TZipRefusal::None && !spanned && member.DataLimit != INT64_MAX &&
+      (dataStart > member.DataLimit || member.PackedSize > member.DataLimit - dataStart))
+    refusal = TZipRefusal::Overlapping;
+  // Taken, refused or not: a completion of a short directory does not offer its header again.
+  if (!spanned) reader.MarkListed(member.LocalOffset);
+  if (refusal != TZipRefusal::None) {
+    RefuseMember(member, refusal);
     return;
   }
-  if (!spanned) reader.MarkListed(member.LocalOffset);
+  if (member.NameFacts.UnicodePathRefused)
+    ReportError(TReportSeverity::Warning, TReportSubject::Member, member.Name,
+                ZipUnicodePathText(member.NameFacts), kErrBadFileHeader);
   TUnBaseHeaderRec rec;
   rec.Attributes = central.ExternalAttributes;
   rec.VolumeNumber = static_cast<uint16_t>(
