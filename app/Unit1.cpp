@@ -165,7 +165,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   if (FExtracting) {
     // The run stops before its next block; the window closes when Extract has returned.
     FCloseRequested = true;
-    UnZip1.SetCancel(true);
+    if (FRun) FRun->Cancel();
     event->ignore();
     return;
   }
@@ -292,7 +292,7 @@ void TForm1::xpButton5Click(QObject*) {
   FDestinationPath = wizard::ComposeDestination(directory, Text(Edit3));
 
   const wizard::TDestinationSurvey survey =
-      wizard::SurveyDestination(Arcova1, UnZip1, archive, FDestinationPath);
+      wizard::SurveyDestination(Arcova1, archive, FDestinationPath);
   const int existing = survey.ExistingFiles;
   if (existing > 0) {
     const std::string question =
@@ -303,7 +303,6 @@ void TForm1::xpButton5Click(QObject*) {
     if (!FServices->AskYesNo(this, question)) return;
   }
 
-  MakeDirPath(FDestinationPath);  // an existing folder is fine; a failure shows in the run
   xpButton5->hide();
   xpButton6->hide();
   Gauge1->show();
@@ -319,8 +318,19 @@ void TForm1::xpButton5Click(QObject*) {
   QElapsedTimer runTime;
   runTime.start();
   {
-    wizard::TWizardRun run(UnZip1);
-    FRun = run.Run({archive, FDestinationPath, Text(Edit4)});
+    // The extractor of the archive's type runs with the designed extractor's settings and
+    // progress handler; the job makes the destination folder.
+    wizard::TWizardRun run;
+    run.CpuType = UnZip1.CpuType();
+    run.OnProgress = UnZip1.OnProgress;
+    run.OnVolumeMissing = [this](const std::string& volumeName, const std::string& volumeId) {
+      return FServices->AskYesNo(
+          this, "Volume " + volumeId + " of the set, " + volumeName +
+                    ", is not there. Put it there and click Yes to go on, or No to stop.");
+    };
+    FRun = &run;
+    FLastRun = run.Run({archive, FDestinationPath, Text(Edit4)});
+    FRun = nullptr;
   }
   FExtracting = false;
   KvDirTree211->SetPopUpMenuEnabled(menuEnabled);
@@ -332,25 +342,27 @@ void TForm1::xpButton5Click(QObject*) {
     return;
   }
 
-  const std::string problems = FRun.Text();
-  const bool nothingCameOut = FRun.Extracted == 0 && !problems.empty();
+  const std::string problems = FLastRun.Text();
+  const std::string warnings = FLastRun.WarningText();
+  const bool nothingCameOut = FLastRun.NothingCameOut();
   // A long run that ended while the person was elsewhere is told by the desktop as well.
   if (runTime.elapsed() >= FNotifyAfterMs && !isActiveWindow()) {
     FServices->NotifyRunEnded(nothingCameOut ? "Nothing was extracted" : "Extraction finished",
-                              nothingCameOut ? problems : FRun.ResultSentence(FDestinationPath),
+                              nothingCameOut ? problems
+                                             : FLastRun.ResultSentence(FDestinationPath),
                               nothingCameOut ? std::string() : FDestinationPath);
   }
   // Folders made only for members that were then refused go again; so does the destination when
   // nothing came out of the run.
   wizard::RemoveEmptyNewFolders(survey, nothingCameOut);
-  if (nothingCameOut || FRun.PasswordFailed()) {
+  if (nothingCameOut || FLastRun.PasswordFailed()) {
     // The page stays, as it was before the run (no full gauges behind a box that says nothing
     // came out): the person can change the password, the folder or the archive and try again.
     Gauge1->SetProgress(0);
     Gauge2->SetProgress(0);
     ShowPage2Buttons();
-    ShowError(problems);
-    if (FRun.PasswordFailed()) {
+    ShowError(problems.empty() ? "Nothing was extracted." : problems);
+    if (FLastRun.PasswordFailed()) {
       Edit4->setFocus();
       Edit4->selectAll();
     } else {
@@ -359,8 +371,10 @@ void TForm1::xpButton5Click(QObject*) {
     return;
   }
   if (!problems.empty()) ShowError(problems);
+  // What was said while nothing was lost is a warning, not a failure.
+  if (!warnings.empty()) FServices->ShowMessage(this, warnings, TMsgDlgType::mtWarning);
 
-  SetResultSentence(FRun.ResultSentence(FDestinationPath));
+  SetResultSentence(FLastRun.ResultSentence(FDestinationPath));
   Panel2->hide();
   SetClientSize(wizard::kClientWidth, wizard::kPage3Height);
   Panel3->show();
@@ -373,7 +387,8 @@ void TForm1::xpButton5Click(QObject*) {
 void TForm1::UnZip1Progress(TObject*, uint8_t ProgressByFile, uint8_t ProgressByArchive) {
   Gauge1->SetProgress(ProgressByFile);
   Gauge2->SetProgress(ProgressByArchive);
-  wizard::PumpEvents();
+  // The engine has let the window process its pending messages before this event (once per
+  // block): the gauges are painted then.
 }
 
 void TForm1::ShowPage2Buttons() {
