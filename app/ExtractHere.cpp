@@ -24,12 +24,7 @@ constexpr int kProgressDelayMs = 800;  // a run shorter than this shows no windo
 std::string ArchiveProblem(TArcova& lister, const std::string& path) {
   if (path.empty() || !host::NameExists(path)) return path + " does not exist.";
   if (host::DirectoryExists(path)) return path + " is a folder, not an archive.";
-  TStringList list;
-  lister.SetArchiveFile(path);
-  lister.FileSpec().Clear();
-  lister.FileSpec().Add("*.*");
-  lister.FillFileList(list);
-  if (list.Count() == 0) return path + " contains no files or is corrupt.";
+  if (!ListsAFile(lister, path)) return path + " contains no files or is corrupt.";
   return {};
 }
 

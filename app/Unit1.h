@@ -164,6 +164,7 @@ class TForm1 : public QWidget {
   QMovie* FBanner = nullptr;
   bool FShownOnce = false;
   bool FExtracting = false;
+  bool FChecking = false;  // page 1's check of an archive is running
   bool FCloseRequested = false;
   // The run in work, and what the last run came to.
   wizard::TWizardRun* FRun = nullptr;

@@ -41,6 +41,22 @@ void TWizardRun::Cancel() {
   if (FExtractor) FExtractor->SetCancel(true);
 }
 
+bool ListsAFile(TArcova& lister, const std::string& archive) {
+  bool found = false;
+  lister.SetArchiveFile(archive);
+  lister.FileSpec().Clear();
+  lister.FileSpec().Add("*.*");
+  lister.SetShowEmptyDirs(false);
+  lister.OnRead = [&](TObject*, int64_t, int) {
+    found = true;
+    *lister.CancelFlag() = 1;  // one is enough: the walk ends before the next entry
+  };
+  lister.Scan();
+  lister.OnRead = nullptr;
+  *lister.CancelFlag() = 0;
+  return found;
+}
+
 TDestinationSurvey SurveyDestination(TArcova& lister, const std::string& archive,
                                      const std::string& destination) {
   struct TListed {

@@ -41,6 +41,10 @@ class TWizardRun {
   TUnBase* FExtractor = nullptr;  // the extractor in work
 };
 
+// Whether the lister finds at least one file in `archive` (folders do not count). The walk stops
+// at the first file: a compressed tar is not unpacked whole to learn that it holds one.
+bool ListsAFile(TArcova& lister, const std::string& archive);
+
 // What the destination holds of an archive's members before a run.
 struct TDestinationSurvey {
   int ExistingFiles = 0;  // files the run would replace
