@@ -55,7 +55,18 @@ std::string ArchiveFailureText(const TReport& report, bool extractedSome) {
   if (report.Code == kErrFileNotFound) return "The archive " + report.Name + " does not exist.";
   if (report.Code == kErrUnsupportedType)
     return "The archive could not be read: it is not an archive of a kind Parcelo reads.";
-  return (extractedSome ? "The archive could not be read to its end: "
+  switch (report.Code) {
+    case kErrReadingFileList:
+    case kErrReadingFile:
+    case kErrBadFileHeader:
+    case kErrBadBlock:
+      // Damage in the archive itself: what the engine adds about where is no help to a person.
+      return extractedSome ? "The rest of the archive could not be read: it is damaged or cut short."
+                           : "The archive could not be read: it is damaged or cut short.";
+    default:
+      break;
+  }
+  return (extractedSome ? "The rest of the archive could not be read: "
                         : "The archive could not be read: ") +
          MessageOf(report) + ".";
 }
@@ -265,6 +276,14 @@ std::string TRunReport::ResultSentence(const std::string& destination) const {
       break;
   }
   const int failed = FailedCount();
+  // Members after a point where the archive could not be read are not known: no "of how many".
+  const bool archiveFailed =
+      std::any_of(FResult.ArchiveFailures.begin(), FResult.ArchiveFailures.end(),
+                  [](const TReport& r) { return r.Code != kErrUserCanceled; });
+  if (failed > 0 && archiveFailed)
+    return "Parcelo extracted " + Files(extracted) + " to the folder " + destination + "; " +
+           std::to_string(failed) +
+           " could not be extracted, and the rest of the archive could not be read.";
   if (failed > 0)
     return "Parcelo extracted " + std::to_string(extracted) + " of " +
            std::to_string(extracted + failed) + " files to the folder " + destination + "; " +

@@ -205,16 +205,28 @@ TEST(RunReport, AShortfallWithoutAReasonAndAnUnreadableArchiveAreStillReported) 
       Said(TReportSeverity::Fatal, TReportSubject::Archive, "C:\\a.tgz", kErrReadingFile);
   const wizard::TRunReport nothing(ResultOf(0, {unreadable}), false);
   EXPECT_EQ(nothing.Verdict(), TRunVerdict::Failed);
-  EXPECT_EQ(nothing.Text(), "The archive could not be read: " + LoadStr(kErrReadingFile) + ".");
+  EXPECT_EQ(nothing.Text(), "The archive could not be read: it is damaged or cut short.");
   // Read in part, and what was taken up came out: the sentence alone, no blank lines after it;
   // page 3 does not congratulate.
   const wizard::TRunReport some(ResultOf(4, {unreadable}), false);
   EXPECT_EQ(some.Verdict(), TRunVerdict::Partial);
-  EXPECT_EQ(some.Text(),
-            "The archive could not be read to its end: " + LoadStr(kErrReadingFile) + ".");
+  EXPECT_EQ(some.Text(), "The rest of the archive could not be read: it is damaged or cut short.");
   EXPECT_EQ(some.ResultSentence("C:\\x"),
             "Parcelo extracted 4 files to the folder C:\\x; the rest of the archive could not be "
             "read.");
+  // A member cut short where the archive ends: how many of how many is not known.
+  const wizard::TRunReport cut(ResultOf(1, {MemberFailed("data\\a.bin", kErrReadingFile), unreadable}),
+                               false);
+  EXPECT_EQ(cut.ResultSentence("C:\\x"),
+            "Parcelo extracted 1 file to the folder C:\\x; 1 could not be extracted, and the rest "
+            "of the archive could not be read.");
+  // Another reason the archive gives is said in its own words.
+  const wizard::TRunReport other(
+      ResultOf(0, {Said(TReportSeverity::Fatal, TReportSubject::Archive, "C:\\a", kErrOpeningFile,
+                        "Permission denied")}),
+      false);
+  EXPECT_EQ(other.Text(), "The archive could not be read: " + LoadStr(kErrOpeningFile) +
+                              " (Permission denied).");
   // A folder that cannot be made is said as such, with the system's reason.
   TReport folder = Said(TReportSeverity::Fatal, TReportSubject::Archive, "C:\\a.zip",
                         kErrCreatingDirectory, "Read-only file system");
