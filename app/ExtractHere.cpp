@@ -9,7 +9,6 @@
 #include "app/WizardRun.h"
 #include "archive/common/arvGbls.h"
 #include "archive/formats/arvArcova.h"
-#include "archive/zip/arvUnZip.h"
 #include "platform/host.h"
 
 namespace wizard {
@@ -25,12 +24,7 @@ constexpr int kProgressDelayMs = 800;  // a run shorter than this shows no windo
 std::string ArchiveProblem(TArcova& lister, const std::string& path) {
   if (path.empty() || !host::NameExists(path)) return path + " does not exist.";
   if (host::DirectoryExists(path)) return path + " is a folder, not an archive.";
-  TStringList list;
-  lister.SetArchiveFile(path);
-  lister.FileSpec().Clear();
-  lister.FileSpec().Add("*.*");
-  lister.FillFileList(list);
-  if (list.Count() == 0) return path + " contains no files or is corrupt.";
+  if (!ListsAFile(lister, path)) return path + " contains no files or is corrupt.";
   return {};
 }
 
@@ -43,11 +37,7 @@ int ExtractOne(const std::string& typed, TWizardServices& services) {
     return kStatusNothing;
   }
   const std::string destination = FolderBesideArchive(archive);
-  TUnZip extractor;
-  extractor.SetCpuType(cptAuto);
-  extractor.SetCreateStoredDirs(true);
-  const TDestinationSurvey survey = SurveyDestination(lister, extractor, archive, destination);
-  MakeDirPath(destination);
+  const TDestinationSurvey survey = SurveyDestination(lister, archive, destination);
 
   QProgressDialog progress(QString::fromStdString("Extracting " + FileNameOf(archive) + " ..."),
                            QStringLiteral("Cancel"), 0, 100);
@@ -56,21 +46,22 @@ int ExtractOne(const std::string& typed, TWizardServices& services) {
   progress.setAutoClose(false);
   progress.setAutoReset(false);
   progress.setValue(0);
-  extractor.OnProgress = [&](TObject*, uint8_t, uint8_t byArchive) {
+  TWizardRun run;
+  // The engine lets the dialog process its messages once per block, before this event.
+  run.OnProgress = [&](TObject*, uint8_t, uint8_t byArchive) {
     progress.setValue(byArchive);
-    PumpEvents();
-    if (progress.wasCanceled()) extractor.SetCancel(true);
+    if (progress.wasCanceled()) run.Cancel();
   };
-
-  TRunReport report;
-  {
-    TWizardRun run(extractor);
-    report = run.Run({archive, destination, std::string()});
-  }
+  run.OnVolumeMissing = [&](const std::string& volumeName, const std::string& volumeId) {
+    return services.AskYesNo(nullptr, "Volume " + volumeId + " of the set, " + volumeName +
+                                          ", is not there. Put it there and click Yes to go on, "
+                                          "or No to stop.");
+  };
+  const TRunReport report = run.Run({archive, destination, std::string()});
   progress.close();
-  const bool cancelled = extractor.Cancel();
+  const bool cancelled = report.Cancelled();
   const std::string problems = report.Text();
-  const bool nothingCameOut = report.Extracted == 0 && (!problems.empty() || cancelled);
+  const bool nothingCameOut = report.NothingCameOut();
   RemoveEmptyNewFolders(survey, nothingCameOut);
   if (cancelled) return nothingCameOut ? kStatusNothing : kStatusSome;
 
@@ -81,6 +72,8 @@ int ExtractOne(const std::string& typed, TWizardServices& services) {
     return kStatusNothing;
   }
   services.NotifyRunEnded("Extraction finished", report.ResultSentence(destination), destination);
+  if (const std::string warnings = report.WarningText(); !warnings.empty())
+    services.ShowMessage(nullptr, name + ": " + warnings, TMsgDlgType::mtWarning);
   if (problems.empty()) return kStatusAll;
   services.ShowMessage(nullptr, name + ": " + problems, TMsgDlgType::mtError);
   return kStatusSome;

@@ -1,4 +1,4 @@
-// The text of the wizard's error box after an extraction (see RunReport.h).
+// The wizard's words for a run result (see RunReport.h).
 #include "app/RunReport.h"
 
 #include <algorithm>
@@ -27,6 +27,77 @@ std::string NameList(const std::vector<std::string>& names) {
   return list;
 }
 
+bool IsFolderName(const std::string& name) {
+  return !name.empty() && (name.back() == '\\' || name.back() == '/');
+}
+
+// The message of a code, with what the report adds to it (not a path: that is the file in work).
+std::string MessageOf(const TReport& report) {
+  std::string text = LoadStr(report.Code);
+  if (text.empty()) text = "error " + std::to_string(report.Code);
+  if (!report.Detail.empty() && !report.DetailIsPath) text += " (" + report.Detail + ")";
+  return text;
+}
+
+// One sentence for a failure that belongs to no member.
+std::string ArchiveFailureText(const TReport& report, bool extractedSome) {
+  if (report.Subject == TReportSubject::Volume) {
+    if (report.Code == kErrUserCanceled || report.Code == kErrFileNotFound)
+      return "The volume " + report.Name + " of the set could not be found.";
+    return "The volume " + report.Name + " of the set could not be read: " + MessageOf(report) +
+           ".";
+  }
+  if (report.Code == kErrCreatingDirectory) {
+    const std::string reason = WriteReasonText(report.Detail);
+    return "The folder " + report.FileName + " could not be made" +
+           (reason.empty() ? "" : " (" + reason + ")") + ".";
+  }
+  if (report.Code == kErrFileNotFound) return "The archive " + report.Name + " does not exist.";
+  if (report.Code == kErrUnsupportedType)
+    return "The archive could not be read: it is not an archive of a kind Parcelo reads.";
+  switch (report.Code) {
+    case kErrReadingFileList:
+    case kErrReadingFile:
+    case kErrBadFileHeader:
+    case kErrBadBlock:
+      // Damage in the archive itself: what the engine adds about where is no help to a person.
+      return extractedSome ? "The rest of the archive could not be read: it is damaged or cut short."
+                           : "The archive could not be read: it is damaged or cut short.";
+    default:
+      break;
+  }
+  return (extractedSome ? "The rest of the archive could not be read: "
+                        : "The archive could not be read: ") +
+         MessageOf(report) + ".";
+}
+
+// The reason a person is told for a failure of one class.
+std::string ReasonSentence(TFailure failure, int n, const std::string& names,
+                           const std::string& writeReason, bool passwordTyped) {
+  switch (failure) {
+    case TFailure::Password:
+      return passwordTyped ? "The password is wrong for " + Files(n) + ": " + names + "."
+                           : Files(n) + (n == 1 ? " is" : " are") +
+                                 " protected by a password, and none was typed: " + names + ".";
+    case TFailure::Checksum:
+      return Files(n) +
+             " came out different from what the archive recorded (a damaged archive): " + names +
+             ".";
+    case TFailure::Write:
+      return Files(n) + " could not be written to the destination folder" +
+             (writeReason.empty() ? "" : " (" + writeReason + ")") + ": " + names + ".";
+    case TFailure::Method:
+      return Files(n) + (n == 1 ? " is" : " are") +
+             " packed with a method Parcelo does not know: " + names + ".";
+    case TFailure::Damaged:
+      return Files(n) + " could not be read from the archive, which is damaged: " + names + ".";
+    case TFailure::Other:
+    case TFailure::None:
+      break;
+  }
+  return Files(n) + " could not be extracted: " + names + ".";
+}
+
 }  // namespace
 
 std::string WriteReasonText(const std::string& systemReason) {
@@ -51,13 +122,13 @@ std::string WriteReasonText(const std::string& systemReason) {
   return shown;
 }
 
-TFailure FailureOfCode(int code, const std::string& extendedMsg) {
+TFailure FailureOfCode(int code, const std::string& detail) {
   switch (code) {
     case kErrInvalidPassword:  // a password was tried and is wrong
     case kErrPasswordFailed:   // none was known for the member
       return TFailure::Password;
     case kErrEventNotAssigned:
-      return extendedMsg == "OnGetPassword" ? TFailure::Password : TFailure::Other;
+      return detail == "OnGetPassword" ? TFailure::Password : TFailure::Other;
     case kErrCrcCheck:
       return TFailure::Checksum;
     case kErrOpeningFile:
@@ -82,24 +153,55 @@ TFailure FailureOfCode(int code, const std::string& extendedMsg) {
   }
 }
 
+std::vector<TMemberFailure> TRunReport::FailedFiles() const {
+  std::vector<TMemberFailure> files;
+  for (const TNotExtracted& group : FResult.NotExtracted) {
+    for (const std::string& name : group.Names) {
+      if (IsFolderName(name)) continue;  // a folder is no file: its files are named themselves
+      // The report that gave the reason: its detail is the system's word on a failed write.
+      const auto report = std::find_if(
+          FResult.Reports.begin(), FResult.Reports.end(), [&](const TReport& r) {
+            return r.Subject == TReportSubject::Member && r.Code == group.Code && r.Name == name;
+          });
+      const std::string detail = report == FResult.Reports.end() ? std::string() : report->Detail;
+      const TFailure failure = FailureOfCode(group.Code, detail);
+      files.push_back({name, failure,
+                       failure == TFailure::Write && report != FResult.Reports.end() &&
+                               !report->DetailIsPath
+                           ? detail
+                           : std::string()});
+    }
+  }
+  return files;
+}
+
 int TRunReport::FailedCount() const {
-  const int failed = static_cast<int>(std::count_if(
-      Members.begin(), Members.end(), [](const auto& m) { return m.Failure != TFailure::None; }));
-  // The count Extract returned is the engine's word on what was written; members it did not
-  // count but reported nothing about still failed.
-  const int shortfall = static_cast<int>(Members.size()) - Extracted;
-  return std::max(failed, shortfall);
+  int folders = 0;
+  for (const TNotExtracted& group : FResult.NotExtracted)
+    folders += static_cast<int>(std::count_if(group.Names.begin(), group.Names.end(), IsFolderName));
+  const int named = FResult.NotExtractedCount() - folders;
+  // The extractor's own count is its word on what failed; members it counted but gave no reason
+  // for still failed.
+  return std::max(named, FResult.FailedCount - folders);
 }
 
 bool TRunReport::PasswordFailed() const {
-  return std::any_of(Members.begin(), Members.end(),
-                     [](const auto& m) { return m.Failure == TFailure::Password; });
+  const std::vector<TMemberFailure> files = FailedFiles();
+  return std::any_of(files.begin(), files.end(),
+                     [](const TMemberFailure& f) { return f.Failure == TFailure::Password; });
 }
 
 std::string TRunReport::Text() const {
   std::string text;
-  if (!ArchiveErrors.empty())
-    text = "The archive could not be read: " + ArchiveErrors.front() + ".";
+  // Failures of the archive or of a volume, each said once.
+  std::vector<std::string> said;
+  for (const TReport& report : FResult.ArchiveFailures) {
+    if (report.Code == kErrUserCanceled && report.Subject == TReportSubject::Archive) continue;
+    const std::string sentence = ArchiveFailureText(report, FResult.FilesExtracted > 0);
+    if (std::find(said.begin(), said.end(), sentence) != said.end()) continue;
+    said.push_back(sentence);
+    text += (text.empty() ? "" : "\n\n") + sentence;
+  }
   const int failed = FailedCount();
   if (failed == 0) return text;
   if (!text.empty()) text += "\n\n";
@@ -113,78 +215,84 @@ std::string TRunReport::Text() const {
                                   {TFailure::Write, {}, {}},    {TFailure::Method, {}, {}},
                                   {TFailure::Damaged, {}, {}},  {TFailure::Other, {}, {}}};
   int explained = 0;
-  for (const auto& member : Members) {
-    if (member.Failure == TFailure::None) continue;
-    const std::string writeReason =
-        member.Failure == TFailure::Write ? WriteReasonText(member.Reason) : std::string();
+  for (const TMemberFailure& file : FailedFiles()) {
+    const std::string writeReason = WriteReasonText(file.Reason);
     auto reason = std::find_if(reasons.begin(), reasons.end(), [&](const TReason& r) {
-      return r.failure == member.Failure && r.writeReason == writeReason;
+      return r.failure == file.Failure && r.writeReason == writeReason;
     });
     if (reason == reasons.end()) {
       // Another reason for a write: its group follows the other write failures.
       auto after = std::find_if(reasons.begin(), reasons.end(),
                                 [](const TReason& r) { return r.failure == TFailure::Method; });
-      reason = reasons.insert(after, {member.Failure, {}, writeReason});
+      reason = reasons.insert(after, {file.Failure, {}, writeReason});
     }
-    reason->names.push_back(member.Name);
+    reason->names.push_back(file.Name);
     ++explained;
   }
 
   text += Files(failed) + (failed == 1 ? " was" : " were") + " not extracted.";
-  for (const auto& reason : reasons) {
+  for (const TReason& reason : reasons) {
     const int n = static_cast<int>(reason.names.size());
     if (n == 0) continue;
-    const std::string names = NameList(reason.names);
-    text += "\n\n";
-    switch (reason.failure) {
-      case TFailure::Password:
-        text += PasswordTyped ? "The password is wrong for " + Files(n) + ": " + names + "."
-                              : Files(n) + (n == 1 ? " is" : " are") +
-                                    " protected by a password, and none was typed: " + names + ".";
-        break;
-      case TFailure::Checksum:
-        text += Files(n) +
-                " came out different from what the archive recorded (a damaged "
-                "archive): " +
-                names + ".";
-        break;
-      case TFailure::Write:
-        text += Files(n) + " could not be written to the destination folder" +
-                (reason.writeReason.empty() ? "" : " (" + reason.writeReason + ")") + ": " + names +
-                ".";
-        break;
-      case TFailure::Method:
-        text += Files(n) + (n == 1 ? " is" : " are") +
-                " packed with a method Parcelo does not know: " + names + ".";
-        break;
-      case TFailure::Damaged:
-        text += Files(n) + " could not be read from the archive, which is damaged: " + names + ".";
-        break;
-      case TFailure::Other:
-      case TFailure::None:
-        text += Files(n) + " could not be extracted: " + names + ".";
-        break;
-    }
+    text += "\n\n" + ReasonSentence(reason.failure, n, NameList(reason.names), reason.writeReason,
+                                    FPasswordTyped);
   }
   if (failed > explained)
     text += "\n\n" + Files(failed - explained) +
-            " could not be extracted for a reason the "
-            "archive did not give.";
+            " could not be extracted for a reason the archive did not give.";
   if (PasswordFailed())
-    text += PasswordTyped ? "\n\nType the right password and click Unzip again."
-                          : "\n\nType the password and click Unzip again.";
+    text += FPasswordTyped ? "\n\nType the right password and click Unzip again."
+                           : "\n\nType the password and click Unzip again.";
+  return text;
+}
+
+std::string TRunReport::WarningText() const {
+  std::string text;
+  for (const TReport& report : FResult.Warnings) {
+    std::string sentence;
+    if (report.Code == kErrReadingFileList && report.Subject == TReportSubject::Archive)
+      sentence = "The archive's directory was missing; its files were found one by one.";
+    else if (report.Subject == TReportSubject::Member)
+      sentence = report.Name + ": " + MessageOf(report) + ".";
+    else
+      sentence = MessageOf(report) + ".";
+    if (text.find(sentence) != std::string::npos) continue;
+    text += (text.empty() ? "" : "\n\n") + sentence;
+  }
+  if (FResult.Empty) text += std::string(text.empty() ? "" : "\n\n") + "The archive holds no files.";
   return text;
 }
 
 std::string TRunReport::ResultSentence(const std::string& destination) const {
+  const int extracted = FResult.FilesExtracted;
+  switch (Verdict()) {
+    case TRunVerdict::Success:
+    case TRunVerdict::SuccessWithWarnings:
+      return "Congratulations, you have successfully extracted " + std::to_string(extracted) +
+             " file(s) to the folder " + destination +
+             ". Click the Goto Folder button to view your extracted files.";
+    case TRunVerdict::Partial:
+    case TRunVerdict::Failed:
+      break;
+  }
   const int failed = FailedCount();
-  if (failed == 0)
-    return "Congratulations, you have successfully extracted " + std::to_string(Extracted) +
-           " file(s) to the folder " + destination +
-           ". Click the Goto Folder button to view your extracted files.";
-  return "Parcelo extracted " + std::to_string(Extracted) + " of " +
-         std::to_string(Extracted + failed) + " files to the folder " + destination + "; " +
-         std::to_string(failed) + " could not be extracted.";
+  // Members after a point where the archive could not be read are not known: no "of how many".
+  const bool archiveFailed =
+      std::any_of(FResult.ArchiveFailures.begin(), FResult.ArchiveFailures.end(),
+                  [](const TReport& r) { return r.Code != kErrUserCanceled; });
+  if (failed > 0 && archiveFailed)
+    return "Parcelo extracted " + Files(extracted) + " to the folder " + destination + "; " +
+           std::to_string(failed) +
+           " could not be extracted, and the rest of the archive could not be read.";
+  if (failed > 0)
+    return "Parcelo extracted " + std::to_string(extracted) + " of " +
+           std::to_string(extracted + failed) + " files to the folder " + destination + "; " +
+           std::to_string(failed) + " could not be extracted.";
+  if (FResult.Cancelled)
+    return "Parcelo extracted " + Files(extracted) + " to the folder " + destination +
+           " before the extraction was stopped.";
+  return "Parcelo extracted " + Files(extracted) + " to the folder " + destination +
+         "; the rest of the archive could not be read.";
 }
 
 }  // namespace wizard

@@ -2,6 +2,7 @@
 #include "app/Unit1.h"
 
 #include <QCloseEvent>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -165,7 +166,11 @@ void TForm1::closeEvent(QCloseEvent* event) {
   if (FExtracting) {
     // The run stops before its next block; the window closes when Extract has returned.
     FCloseRequested = true;
-    UnZip1.SetCancel(true);
+    if (FRun) {
+      FRun->Cancel();
+    } else {
+      *Arcova1.CancelFlag() = 1;  // the survey before the run stops at its next entry
+    }
     event->ignore();
     return;
   }
@@ -180,7 +185,7 @@ void TForm1::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
-  if (FExtracting || CurrentPage() != 1 || !event->mimeData()->hasUrls()) return;
+  if (FExtracting || FChecking || CurrentPage() != 1 || !event->mimeData()->hasUrls()) return;
   event->acceptProposedAction();
   ChooseArchive(event->mimeData()->urls().front().toString().toStdString());
 }
@@ -198,6 +203,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 // ---- page 1 -------------------------------------------------------------------------------------
 
 void TForm1::xpButton1Click(QObject*) {
+  if (FChecking) return;
   const std::string chosen = FServices->ChooseArchive(this, OpenDialog1);
   if (chosen.empty()) return;
   // A file that vanished between the dialog and now is passed over, as a cancelled dialog is.
@@ -209,11 +215,14 @@ std::string TForm1::ArchiveProblem(const std::string& path) {
   if (path.empty() || !host::NameExists(path)) return kMsgZipMissing;
   if (host::DirectoryExists(path)) return path + kMsgIsAFolder;
   if (!host::FileExists(path)) return kMsgZipMissing;  // a link that leads nowhere
-  TStringList list;
-  Arcova1.SetArchiveFile(path);
-  Arcova1.FileSpec().Add("*.*");
-  Arcova1.FillFileList(list);
-  if (list.Count() == 0) return kMsgNoFilesInZip;
+  // The lister pumps the window's messages while it reads: Browse, Continue, Enter and drops wait
+  // until this check is done.
+  FChecking = true;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const bool listsAFile = wizard::ListsAFile(Arcova1, path);
+  QApplication::restoreOverrideCursor();
+  FChecking = false;
+  if (!listsAFile) return kMsgNoFilesInZip;
   return {};
 }
 
@@ -226,6 +235,7 @@ void TForm1::ProposeFolderName(const std::string& archive, bool always) {
 }
 
 bool TForm1::ChooseArchive(const std::string& typedPath) {
+  if (FChecking) return false;
   const std::string path = wizard::SystemPathFromTyped(typedPath);
   const std::string problem = ArchiveProblem(path);
   if (!problem.empty()) {
@@ -240,6 +250,7 @@ bool TForm1::ChooseArchive(const std::string& typedPath) {
 }
 
 void TForm1::xpButton2Click(QObject*) {
+  if (FChecking) return;
   const std::string path = wizard::SystemPathFromTyped(Text(Edit1));
   if (path != Text(Edit1)) Edit1->setText(QString::fromStdString(path));
   // The check Browse runs, for a path typed or pasted as well.
@@ -291,24 +302,12 @@ void TForm1::xpButton5Click(QObject*) {
   const std::string archive = wizard::SystemPathFromTyped(Text(Edit1));
   FDestinationPath = wizard::ComposeDestination(directory, Text(Edit3));
 
-  const wizard::TDestinationSurvey survey =
-      wizard::SurveyDestination(Arcova1, UnZip1, archive, FDestinationPath);
-  const int existing = survey.ExistingFiles;
-  if (existing > 0) {
-    const std::string question =
-        existing == 1
-            ? "1 file in " + FDestinationPath + " already exists and would be replaced. Replace it?"
-            : std::to_string(existing) + " files in " + FDestinationPath +
-                  " already exist and would be replaced. Replace them?";
-    if (!FServices->AskYesNo(this, question)) return;
-  }
-
-  MakeDirPath(FDestinationPath);  // an existing folder is fine; a failure shows in the run
+  // From here the gauges stand in for the buttons: the survey reads the whole archive first (a
+  // compressed tar is unpacked to list it), and the window shows that it works.
   xpButton5->hide();
   xpButton6->hide();
   Gauge1->show();
   Gauge2->show();
-
   // The tree's menu renames, moves and deletes folders; none of that while files are being
   // written below them, or the run could write into a folder the person just moved away.
   const bool menuEnabled = KvDirTree211->PopUpMenuEnabled();
@@ -316,11 +315,51 @@ void TForm1::xpButton5Click(QObject*) {
   KvDirTree211->SetPopUpMenuEnabled(false);
   KvDirTree211->SetReadOnly(true);
   FExtracting = true;
+  const auto backToPage2 = [&] {
+    FExtracting = false;
+    KvDirTree211->SetPopUpMenuEnabled(menuEnabled);
+    KvDirTree211->SetReadOnly(readOnly);
+    ShowPage2Buttons();
+  };
+
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const wizard::TDestinationSurvey survey =
+      wizard::SurveyDestination(Arcova1, archive, FDestinationPath);
+  QApplication::restoreOverrideCursor();
+  if (FCloseRequested) {
+    backToPage2();
+    close();
+    return;
+  }
+  const int existing = survey.ExistingFiles;
+  if (existing > 0) {
+    const std::string question =
+        existing == 1
+            ? "1 file in " + FDestinationPath + " already exists and would be replaced. Replace it?"
+            : std::to_string(existing) + " files in " + FDestinationPath +
+                  " already exist and would be replaced. Replace them?";
+    if (!FServices->AskYesNo(this, question)) {
+      backToPage2();
+      return;
+    }
+  }
+
   QElapsedTimer runTime;
   runTime.start();
   {
-    wizard::TWizardRun run(UnZip1);
-    FRun = run.Run({archive, FDestinationPath, Text(Edit4)});
+    // The extractor of the archive's type runs with the designed extractor's settings and
+    // progress handler; the job makes the destination folder.
+    wizard::TWizardRun run;
+    run.CpuType = UnZip1.CpuType();
+    run.OnProgress = UnZip1.OnProgress;
+    run.OnVolumeMissing = [this](const std::string& volumeName, const std::string& volumeId) {
+      return FServices->AskYesNo(
+          this, "Volume " + volumeId + " of the set, " + volumeName +
+                    ", is not there. Put it there and click Yes to go on, or No to stop.");
+    };
+    FRun = &run;
+    FLastRun = run.Run({archive, FDestinationPath, Text(Edit4)});
+    FRun = nullptr;
   }
   FExtracting = false;
   KvDirTree211->SetPopUpMenuEnabled(menuEnabled);
@@ -332,25 +371,27 @@ void TForm1::xpButton5Click(QObject*) {
     return;
   }
 
-  const std::string problems = FRun.Text();
-  const bool nothingCameOut = FRun.Extracted == 0 && !problems.empty();
+  const std::string problems = FLastRun.Text();
+  const std::string warnings = FLastRun.WarningText();
+  const bool nothingCameOut = FLastRun.NothingCameOut();
   // A long run that ended while the person was elsewhere is told by the desktop as well.
   if (runTime.elapsed() >= FNotifyAfterMs && !isActiveWindow()) {
     FServices->NotifyRunEnded(nothingCameOut ? "Nothing was extracted" : "Extraction finished",
-                              nothingCameOut ? problems : FRun.ResultSentence(FDestinationPath),
+                              nothingCameOut ? problems
+                                             : FLastRun.ResultSentence(FDestinationPath),
                               nothingCameOut ? std::string() : FDestinationPath);
   }
   // Folders made only for members that were then refused go again; so does the destination when
   // nothing came out of the run.
   wizard::RemoveEmptyNewFolders(survey, nothingCameOut);
-  if (nothingCameOut || FRun.PasswordFailed()) {
+  if (nothingCameOut || FLastRun.PasswordFailed()) {
     // The page stays, as it was before the run (no full gauges behind a box that says nothing
     // came out): the person can change the password, the folder or the archive and try again.
     Gauge1->SetProgress(0);
     Gauge2->SetProgress(0);
     ShowPage2Buttons();
-    ShowError(problems);
-    if (FRun.PasswordFailed()) {
+    ShowError(problems.empty() ? "Nothing was extracted." : problems);
+    if (FLastRun.PasswordFailed()) {
       Edit4->setFocus();
       Edit4->selectAll();
     } else {
@@ -359,8 +400,10 @@ void TForm1::xpButton5Click(QObject*) {
     return;
   }
   if (!problems.empty()) ShowError(problems);
+  // What was said while nothing was lost is a warning, not a failure.
+  if (!warnings.empty()) FServices->ShowMessage(this, warnings, TMsgDlgType::mtWarning);
 
-  SetResultSentence(FRun.ResultSentence(FDestinationPath));
+  SetResultSentence(FLastRun.ResultSentence(FDestinationPath));
   Panel2->hide();
   SetClientSize(wizard::kClientWidth, wizard::kPage3Height);
   Panel3->show();
@@ -373,7 +416,8 @@ void TForm1::xpButton5Click(QObject*) {
 void TForm1::UnZip1Progress(TObject*, uint8_t ProgressByFile, uint8_t ProgressByArchive) {
   Gauge1->SetProgress(ProgressByFile);
   Gauge2->SetProgress(ProgressByArchive);
-  wizard::PumpEvents();
+  // The engine has let the window process its pending messages before this event (once per
+  // block): the gauges are painted then.
 }
 
 void TForm1::ShowPage2Buttons() {

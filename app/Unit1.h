@@ -1,9 +1,12 @@
 // TForm1, Parcelo's one window: a fixed-size wizard of three pages laid out at fixed pixel
 // positions. Page 1 asks for the archive (the lister checks that it lists at least one file),
 // page 2 for the destination and an optional password, page 3 tells the result. The extraction
-// runs on this thread; the progress handler keeps the window painting. Message boxes, the file
+// runs on this thread; the engine lets the window process its messages once per block, and the
+// progress handler sets the gauges. Message boxes, the file
 // dialog and the launches go through TWizardServices and the host layer, so tests drive the
-// window headless. The window does not decode archives itself: the engine's TArcova and TUnZip do.
+// window headless. The window does not decode archives itself: the engine's TArcova lists them, and
+// the extraction job runs the extractor of the archive's type (TUnZip for a zip, TUnArchive for
+// the other formats), set up like UnZip1.
 //
 // Where things are: the controls' places, sizes and fonts in WizardLayout.cpp; the page flow (the
 // designed handlers) in Unit1.cpp; the extraction run and what it gathers in WizardRun.cpp; the
@@ -16,6 +19,7 @@
 
 #include "app/PathLabel.h"
 #include "app/RunReport.h"
+#include "app/WizardRun.h"
 #include "app/WizardServices.h"
 #include "archive/formats/arvArcova.h"
 #include "archive/zip/arvUnZip.h"
@@ -74,7 +78,7 @@ class TForm1 : public QWidget {
   // desktop notification too.
   void SetNotifyAfterMs(qint64 value) { FNotifyAfterMs = value; }
   // The report of the last extraction.
-  const wizard::TRunReport& LastRun() const { return FRun; }
+  const wizard::TRunReport& LastRun() const { return FLastRun; }
 
   // ---- the controls, by their design names
   QWidget* Panel1 = nullptr;
@@ -160,7 +164,9 @@ class TForm1 : public QWidget {
   QMovie* FBanner = nullptr;
   bool FShownOnce = false;
   bool FExtracting = false;
+  bool FChecking = false;  // page 1's check of an archive is running
   bool FCloseRequested = false;
-  // What the last run came to.
-  wizard::TRunReport FRun;
+  // The run in work, and what the last run came to.
+  wizard::TWizardRun* FRun = nullptr;
+  wizard::TRunReport FLastRun;
 };

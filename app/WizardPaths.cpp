@@ -2,7 +2,10 @@
 #include "app/WizardPaths.h"
 
 #include <QUrl>
+#include <algorithm>
+#include <iterator>
 
+#include "archive/common/arvGbls.h"
 #include "platform/host.h"
 
 namespace wizard {
@@ -60,6 +63,14 @@ std::string DefaultFolderName(const std::string& fileName) {
   if (extension.empty()) return name;
   const size_t at = name.find(extension);  // the first occurrence, compared with case
   if (at != std::string::npos) name.erase(at, extension.size());
+  // A compressed tar ("src.tar.gz") is one archive: its name loses the ".tar" as well.
+  static const char* const kTarCompressors[] = {".gz", ".bz2", ".xz", ".zst", ".lz", ".lz4",
+                                                ".lzma", ".z"};
+  const bool compressed = std::any_of(std::begin(kTarCompressors), std::end(kTarCompressors),
+                                      [&](const char* c) { return SameTextAscii(extension, c); });
+  if (compressed && at == name.size() && name.size() > 4 &&
+      SameTextAscii(name.substr(name.size() - 4), ".tar"))
+    name.erase(name.size() - 4);
   return name;
 }
 

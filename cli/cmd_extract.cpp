@@ -9,9 +9,8 @@
 #include <vector>
 
 #include "archive/driver/arvExtractJob.h"
+#include "archive/extract/arvExtractors.h"
 #include "archive/messages/Err_Msgs.h"
-#include "archive/formats/arvUnArchive.h"
-#include "archive/zip/arvUnZip.h"
 #include "cli/commands.h"
 #include "cli/terminal_text.h"
 #include "platform/host.h"
@@ -145,12 +144,9 @@ int RunExtract(const TExtractOptions& options) {
     }
   };
 
-  // The extractor of the archive's type, with the terminal's prompts and progress bar.
-  const TExtractorFactory factory = [](TArcType type) -> std::unique_ptr<TUnBase> {
-    if (IsZipFamily(type)) return std::make_unique<TUnZip>();
-    if (TUnArchive::ReadsType(type)) return std::make_unique<TUnArchive>();
-    return nullptr;
-  };
+  // The extractor of the archive's type (the engine's choice), with the terminal's prompts and
+  // progress bar.
+  const TExtractorFactory factory = MakeExtractor;
   const TExtractorSetup setup = [&](TUnBase& extractor) {
     if (options.askPassword) {
       extractor.OnGetPassword = [&](TObject*, const std::string& fileName, std::string& password,

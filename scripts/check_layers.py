@@ -25,9 +25,10 @@ LAYERS = {
     "driver": 4,
     "zip": 5,
     "formats": 5,
+    "extract": 6,
 }
 # Layers that may use the host layer (platform/).
-USES_PLATFORM = {"common", "records", "driver", "zip", "formats"}
+USES_PLATFORM = {"common", "records", "driver", "zip", "formats", "extract"}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.MULTILINE)
 SOURCE_SUFFIXES = (".h", ".cpp")

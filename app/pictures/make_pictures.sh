@@ -39,7 +39,7 @@ for ((i = 0; i < frames; i++)); do
   convert -size 468x60 gradient:'#1d3a78'-'#3f6cc4' \
     -fill '#ffffff18' -stroke none -draw "polygon $x,0 $((x + 40)),0 $((x + 10)),60 $((x - 30)),60" \
     -fill '#ffffff' -font "$font" -pointsize 30 -annotate +18+38 'Parcelo' \
-    -fill '#dce6ff' -font DejaVu-Sans -pointsize 12 -annotate +20+53 'unpacks your zip files in three steps' \
+    -fill '#dce6ff' -font DejaVu-Sans -pointsize 12 -annotate +20+53 'unpacks your archives in three steps' \
     "${dots[@]}" \
     -fill '#ffffff' -font DejaVu-Sans -pointsize 11 -annotate +300+52 'choose     place     done' \
     -stroke '#0c1a3a' -fill none -draw 'rectangle 0,0 467,59' \

@@ -37,6 +37,14 @@ TEST(WizardPaths, DefaultFolderNameCutsTheFirstOccurrenceOfTheExtension) {
   EXPECT_EQ(wizard::DefaultFolderName("C:\\v1.2\\data"), "data");
   // Compared with case: ".Zip" is not found in "a.zip.Zip" before its end.
   EXPECT_EQ(wizard::DefaultFolderName("C:\\a.zip.Zip"), "a.zip");
+  // A compressed tar is one archive: "src.tar.gz" gives "src", whatever the case.
+  EXPECT_EQ(wizard::DefaultFolderName("C:\\src.tar.gz"), "src");
+  EXPECT_EQ(wizard::DefaultFolderName("C:\\Backup.TAR.XZ"), "Backup");
+  EXPECT_EQ(wizard::DefaultFolderName("C:\\old.tar.Z"), "old");
+  EXPECT_EQ(wizard::DefaultFolderName("C:\\notes.tar"), "notes");
+  EXPECT_EQ(wizard::DefaultFolderName("C:\\x.tar.zip"), "x.tar");  // a zip of a tar stays so
+  // The first ".gz" goes, as the rule says; the name then ends in no compressed tar.
+  EXPECT_EQ(wizard::DefaultFolderName("C:\\a.gz.tar.gz"), "a.tar.gz");
 }
 
 TEST(WizardPaths, DestinationHasExactlyOneBackslashBeforeTheFolderName) {
@@ -113,46 +121,139 @@ TEST(RunReport, ErrorCodesAreSortedIntoReasonsAPersonUnderstands) {
   EXPECT_EQ(wizard::FailureOfCode(kErrBadBlock, ""), TFailure::Damaged);
 }
 
+// A run result as the extraction job folds it: the reports in the order given, the counts.
+TRunResult ResultOf(int extracted, const std::vector<TReport>& reports, int failedCount = -1) {
+  TRunResult result;
+  result.Started = true;
+  result.FilesExtracted = extracted;
+  for (const TReport& report : reports) result.Add(report);
+  result.FailedCount = failedCount >= 0 ? failedCount : result.NotExtractedCount();
+  return result;
+}
+
+TReport Said(TReportSeverity severity, TReportSubject subject, const std::string& name, int code,
+             const std::string& detail = "") {
+  TReport report;
+  report.Severity = severity;
+  report.Subject = subject;
+  report.Name = report.FileName = name;
+  report.Code = code;
+  report.Detail = detail;
+  return report;
+}
+
+TReport MemberFailed(const std::string& name, int code, const std::string& detail = "") {
+  return Said(TReportSeverity::Failed, TReportSubject::Member, name, code, detail);
+}
+
 TEST(RunReport, TextCountsNamesTheFirstFewAndSaysWhatToDo) {
-  wizard::TRunReport run;
-  EXPECT_EQ(run.Text(), "");  // nothing went wrong
-  run.Members = {{"a.txt", TFailure::Password}, {"b.txt", TFailure::Password},
-                 {"c.txt", TFailure::Password}, {"d.txt", TFailure::Password},
-                 {"e.txt", TFailure::None},     {"f.txt", TFailure::Checksum}};
-  run.Extracted = 1;
-  run.PasswordTyped = true;
-  EXPECT_EQ(run.FailedCount(), 5);
-  EXPECT_EQ(run.Text(),
+  EXPECT_EQ(wizard::TRunReport(ResultOf(3, {}), false).Text(), "");  // nothing went wrong
+  const wizard::TRunReport wrong(
+      ResultOf(1, {MemberFailed("a.txt", kErrInvalidPassword),
+                   MemberFailed("b.txt", kErrInvalidPassword),
+                   MemberFailed("c.txt", kErrInvalidPassword), MemberFailed("f.txt", kErrCrcCheck),
+                   MemberFailed("d.txt", kErrInvalidPassword),
+                   // a member named twice counts once, under its first reason
+                   MemberFailed("a.txt", kErrCrcCheck)}),
+      true);
+  EXPECT_EQ(wrong.FailedCount(), 5);
+  EXPECT_TRUE(wrong.PasswordFailed());
+  EXPECT_EQ(wrong.Verdict(), TRunVerdict::Partial);
+  EXPECT_EQ(wrong.Text(),
             "5 files were not extracted.\n\n"
             "The password is wrong for 4 files: a.txt, b.txt, c.txt and 1 more.\n\n"
             "1 file came out different from what the archive recorded (a damaged archive): "
             "f.txt.\n\n"
             "Type the right password and click Unzip again.");
-  run.PasswordTyped = false;
-  run.Members.resize(2);
-  run.Extracted = 0;
-  EXPECT_EQ(run.Text(),
+  EXPECT_EQ(wrong.ResultSentence("C:\\docs"),
+            "Parcelo extracted 1 of 6 files to the folder C:\\docs; 5 could not be extracted.");
+
+  // No password typed: the engine had none to try.
+  const wizard::TRunReport none(ResultOf(0, {MemberFailed("a.txt", kErrPasswordFailed),
+                                             MemberFailed("b.txt", kErrEventNotAssigned,
+                                                          "OnGetPassword")}),
+                                false);
+  EXPECT_TRUE(none.NothingCameOut());
+  EXPECT_EQ(none.Text(),
             "2 files were not extracted.\n\n"
             "2 files are protected by a password, and none was typed: a.txt and b.txt.\n\n"
             "Type the password and click Unzip again.");
 }
 
+// A member that is a folder is no file: neither counted nor named.
+TEST(RunReport, FoldersAreNotCountedAsFiles) {
+  const wizard::TRunReport run(
+      ResultOf(2, {MemberFailed("src\\", kErrCreatingDirectory, "Read-only file system"),
+                   MemberFailed("src\\a.c", kErrCreatingDirectory, "Read-only file system")}),
+      false);
+  EXPECT_EQ(run.FailedCount(), 1);
+  EXPECT_EQ(run.Text(),
+            "1 file was not extracted.\n\n"
+            "1 file could not be written to the destination folder (the disk is read-only): "
+            "src\\a.c.");
+}
+
 TEST(RunReport, AShortfallWithoutAReasonAndAnUnreadableArchiveAreStillReported) {
-  wizard::TRunReport run;
-  run.Members = {{"a", TFailure::None}, {"b", TFailure::None}, {"c", TFailure::Write}};
-  run.Extracted = 1;  // the engine counted one file only
+  // The extractor counted two failures and named one.
+  const wizard::TRunReport run(ResultOf(1, {MemberFailed("c", kErrWritingFile)}, 2), false);
   EXPECT_EQ(run.FailedCount(), 2);
   EXPECT_NE(run.Text().find("1 file could not be written to the destination folder"),
             std::string::npos);
   EXPECT_NE(run.Text().find("1 file could not be extracted for a reason"), std::string::npos);
 
-  wizard::TRunReport unreadable;
-  unreadable.ArchiveErrors = {LoadStr(kErrReadingFile)};
-  EXPECT_EQ(unreadable.Text(), "The archive could not be read: " + LoadStr(kErrReadingFile) + ".");
-  // Read in part, and what was taken up came out: the sentence alone, no blank lines after it.
-  unreadable.Members = {{"a", TFailure::None}};
-  unreadable.Extracted = 1;
-  EXPECT_EQ(unreadable.Text(), "The archive could not be read: " + LoadStr(kErrReadingFile) + ".");
+  const TReport unreadable =
+      Said(TReportSeverity::Fatal, TReportSubject::Archive, "C:\\a.tgz", kErrReadingFile);
+  const wizard::TRunReport nothing(ResultOf(0, {unreadable}), false);
+  EXPECT_EQ(nothing.Verdict(), TRunVerdict::Failed);
+  EXPECT_EQ(nothing.Text(), "The archive could not be read: it is damaged or cut short.");
+  // Read in part, and what was taken up came out: the sentence alone, no blank lines after it;
+  // page 3 does not congratulate.
+  const wizard::TRunReport some(ResultOf(4, {unreadable}), false);
+  EXPECT_EQ(some.Verdict(), TRunVerdict::Partial);
+  EXPECT_EQ(some.Text(), "The rest of the archive could not be read: it is damaged or cut short.");
+  EXPECT_EQ(some.ResultSentence("C:\\x"),
+            "Parcelo extracted 4 files to the folder C:\\x; the rest of the archive could not be "
+            "read.");
+  // A member cut short where the archive ends: how many of how many is not known.
+  const wizard::TRunReport cut(ResultOf(1, {MemberFailed("data\\a.bin", kErrReadingFile), unreadable}),
+                               false);
+  EXPECT_EQ(cut.ResultSentence("C:\\x"),
+            "Parcelo extracted 1 file to the folder C:\\x; 1 could not be extracted, and the rest "
+            "of the archive could not be read.");
+  // Another reason the archive gives is said in its own words.
+  const wizard::TRunReport other(
+      ResultOf(0, {Said(TReportSeverity::Fatal, TReportSubject::Archive, "C:\\a", kErrOpeningFile,
+                        "Permission denied")}),
+      false);
+  EXPECT_EQ(other.Text(), "The archive could not be read: " + LoadStr(kErrOpeningFile) +
+                              " (Permission denied).");
+  // A folder that cannot be made is said as such, with the system's reason.
+  TReport folder = Said(TReportSeverity::Fatal, TReportSubject::Archive, "C:\\a.zip",
+                        kErrCreatingDirectory, "Read-only file system");
+  folder.FileName = "C:\\ro\\a";
+  EXPECT_EQ(wizard::TRunReport(ResultOf(0, {folder}), false).Text(),
+            "The folder C:\\ro\\a could not be made (the disk is read-only).");
+}
+
+// A warning is a warning: the run is a success with warnings, the error box has nothing to say,
+// page 3 congratulates, and the warning box says what happened.
+TEST(RunReport, WarningsAreToldAsWarningsNotFailures) {
+  const wizard::TRunReport run(
+      ResultOf(3, {Said(TReportSeverity::Warning, TReportSubject::Archive, "C:\\a.zip",
+                        kErrReadingFileList, "no central directory"),
+                   Said(TReportSeverity::Warning, TReportSubject::Member, "b.txt",
+                        kErrBadFileHeader, "the local header names it c.txt")}),
+      false);
+  EXPECT_EQ(run.Verdict(), TRunVerdict::SuccessWithWarnings);
+  EXPECT_EQ(run.Text(), "");
+  EXPECT_EQ(run.FailedCount(), 0);
+  EXPECT_EQ(run.ResultSentence("C:\\a").rfind("Congratulations, you have successfully extracted 3 "
+                                               "file(s) to the folder C:\\a.",
+                                               0),
+            0u);
+  EXPECT_EQ(run.WarningText(),
+            "The archive's directory was missing; its files were found one by one.\n\n"
+            "b.txt: " + LoadStr(kErrBadFileHeader) + " (the local header names it c.txt).");
 }
 
 // A file that could not be written is told with the reason the system gave, in plain words;
@@ -162,10 +263,11 @@ TEST(RunReport, WriteFailuresSayTheSystemsReason) {
   EXPECT_EQ(wizard::WriteReasonText("No space left on device"), "the disk is full");
   EXPECT_EQ(wizard::WriteReasonText("Is a directory"), "a folder of that name is in the way");
   EXPECT_EQ(wizard::WriteReasonText("Something else"), "something else");
-  wizard::TRunReport run;
-  run.Members = {{"a.txt", TFailure::Write, "Read-only file system"},
-                 {"b.txt", TFailure::Write, "No space left on device"},
-                 {"c.txt", TFailure::Write, "Read-only file system"}};
+  const wizard::TRunReport run(
+      ResultOf(0, {MemberFailed("a.txt", kErrOpeningFile, "Read-only file system"),
+                   MemberFailed("b.txt", kErrWritingFile, "No space left on device"),
+                   MemberFailed("c.txt", kErrOpeningFile, "Read-only file system")}),
+      false);
   EXPECT_EQ(run.Text(),
             "3 files were not extracted.\n\n"
             "2 files could not be written to the destination folder (the disk is read-only): "

@@ -4,6 +4,7 @@ get Parcelo's menu entries, and the commands the entries start. Usage: nautilus_
 PATH/TO/parcelo_extract.py"""
 import importlib.util
 import sys
+from pathlib import Path
 import types
 
 started = []
@@ -76,6 +77,27 @@ def main():
     items[0].activate()
     assert started == [["parcelo", "--extract-here", "/home/me/Holiday photos.zip",
                         "/home/me/b.zip"]], started
+    # Every type the wizard opens gets the entries too: a gzipped tar, a 7z, an LHA archive.
+    started.clear()
+    for uri, mime in (("file:///home/me/src.tar.gz", "application/x-compressed-tar"),
+                      ("file:///home/me/set.7z", "application/x-7z-compressed"),
+                      ("file:///home/me/old.lzh", "application/x-lha")):
+        items = menu.get_file_items([File(uri, mime)])
+        assert [i.label for i in items] == ["Extract Here", "Extract to a Folder…"], (mime, items)
+        items[0].activate()
+    assert [argv[-1] for argv in started] == ["/home/me/src.tar.gz", "/home/me/set.7z",
+                                              "/home/me/old.lzh"], started
+    # The extension, Dolphin's service menu and the desktop entry offer the same types.
+    data = Path(sys.argv[1]).resolve().parent.parent
+
+    def desktop_types(name):
+        for line in (data / name).read_text(encoding="utf-8").splitlines():
+            if line.startswith("MimeType="):
+                return {t for t in line[len("MimeType="):].split(";") if t}
+        return set()
+
+    assert desktop_types("org.parcelo.Parcelo.desktop") == extension.ARCHIVE_TYPES
+    assert desktop_types("org.parcelo.Parcelo.extract.desktop") == extension.ARCHIVE_TYPES
     print("nautilus_extension_test: menu entries and commands as expected")
 
 
