@@ -9,6 +9,9 @@
 #   OLD_CLI, NEW_CLI  the two parcelo-cli programs (required)
 #   BENCH_DIR         work folder (default: /dev/shm/parcelo-many-files-bench; corpora are kept)
 #   RUNS              rounds (default: 15)
+#   ARCHIVES          which of "tiny small" to time (default: both)
+# Wall-clock and CPU times (user + system) are both given: on a loaded machine the CPU time is the
+# steadier figure.
 set -euo pipefail
 old=${OLD_CLI:?OLD_CLI: the earlier parcelo-cli}
 new=${NEW_CLI:?NEW_CLI: the parcelo-cli to compare}
@@ -56,7 +59,7 @@ done
 
 results=$work/results.txt
 : > "$results"
-for name in tiny small; do
+for name in ${ARCHIVES:-tiny small}; do
   for ((round = 0; round < runs; round++)); do
     a=$old b=$new
     if ((round % 2)); then a=$new b=$old; fi
@@ -68,19 +71,22 @@ for name in tiny small; do
 import json, sys
 data, old, name = json.load(open(sys.argv[1])), sys.argv[2], sys.argv[3]
 for r in data["results"]:
-    print(name, "old" if r["command"].startswith(old + " ") else "new", r["times"][0])
+    cpu = r["user"] + r["system"]  # one run: its own times
+    print(name, "old" if r["command"].startswith(old + " ") else "new", r["times"][0], cpu)
 PY
   done
 done
 python3 - "$results" <<'PY'
 import statistics, sys
-times = {}
+times, cpus = {}, {}
 for line in open(sys.argv[1]):
-    name, which, t = line.split()
+    name, which, t, cpu = line.split()
     times.setdefault((name, which), []).append(float(t))
-for name in ("tiny", "small"):
-    old = statistics.median(times[(name, "old")])
-    new = statistics.median(times[(name, "new")])
-    print(f"{name:6s} old {old * 1000:8.1f} ms   new {new * 1000:8.1f} ms   new/old {new / old:.3f}"
+    cpus.setdefault((name, which), []).append(float(cpu))
+for name in sorted({n for n, _ in times}):
+    old, new = statistics.median(times[(name, "old")]), statistics.median(times[(name, "new")])
+    cold, cnew = statistics.median(cpus[(name, "old")]), statistics.median(cpus[(name, "new")])
+    print(f"{name:6s} wall old {old * 1000:8.1f} ms new {new * 1000:8.1f} ms new/old {new / old:.3f}"
+          f" | cpu old {cold * 1000:8.1f} ms new {cnew * 1000:8.1f} ms new/old {cnew / cold:.3f}"
           f"   ({len(times[(name, 'old')])} rounds)")
 PY
