@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -77,12 +78,11 @@ bool Ascii(const std::string& s) {
 
 // The files under ASCII names by name; the bytes of the others, sorted.
 void Split(const std::map<std::string, Bytes>& tree, std::map<std::string, Bytes>& named,
-           std::vector<Bytes>& unnamed) {
+           std::multiset<std::string>& unnamed) {
   for (const auto& [name, bytes] : tree) {
     if (Ascii(name)) named[name] = bytes;
-    else unnamed.push_back(bytes);
+    else unnamed.emplace(bytes.begin(), bytes.end());
   }
-  std::sort(unnamed.begin(), unnamed.end());
 }
 
 TEST(CliTestdata, WhatAPeerExtractsWholeParceloExtractsTheSame) {
@@ -122,7 +122,7 @@ TEST(CliTestdata, WhatAPeerExtractsWholeParceloExtractsTheSame) {
     // 1: warnings only (a zip without its end record, say); nothing lost.
     EXPECT_TRUE(x.status == 0 || x.status == 1) << x.status << ": " << x.err;
     std::map<std::string, Bytes> ourNamed, peerNamed;
-    std::vector<Bytes> ourUnnamed, peerUnnamed;
+    std::multiset<std::string> ourUnnamed, peerUnnamed;
     const std::map<std::string, Bytes> ours = TreeBelow(out);
     Split(ours, ourNamed, ourUnnamed);
     Split(reference, peerNamed, peerUnnamed);

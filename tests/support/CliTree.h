@@ -12,19 +12,20 @@
 
 namespace parcelo::test {
 
-// Every regular file below `root`, relative, "/"-separated, sorted.
+// Every file and link below `root` (folders left out), relative, "/"-separated, sorted.
 inline std::vector<std::string> FilesBelow(const std::string& root) {
   std::vector<std::string> files;
   std::error_code error;
   for (auto it = std::filesystem::recursive_directory_iterator(root, error);
        it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_regular_file()) files.push_back(std::filesystem::relative(it->path(), root).generic_string());
+    if (it->is_symlink() || !it->is_directory())
+      files.push_back(it->path().lexically_relative(root).generic_string());
   }
   std::sort(files.begin(), files.end());
   return files;
 }
 
-// Every regular file below `root` with its bytes.
+// Every file and link below `root` with its bytes (a link's: its target's).
 inline std::map<std::string, Bytes> TreeBelow(const std::string& root) {
   std::map<std::string, Bytes> tree;
   for (const std::string& name : FilesBelow(root)) tree[name] = ReadBytes(root + "/" + name);
