@@ -3,7 +3,7 @@
 # many members against the fastest peers that list each (`bsdtar -tf`, `tar -tf`, `lhasa l`,
 # `lha l`, `lsar`, `unrar-free l`), side by side in one hyperfine run per archive. It makes its
 # own archives in a temporary folder and removes them: TAR and LHA with GNU tar and lha, RAR with
-# a small block writer below (no RAR writer is free), stored members with every CRC filled in so
+# bench/make_rar.py (no RAR writer is free), stored members with every CRC filled in so
 # that the peers accept them.
 #   BUILD_DIR  build folder holding cli/parcelo-cli (default: build)
 #   ENTRIES    number of members (default: 10000)
@@ -35,56 +35,7 @@ PY
 (cd "$work/src" && tar -cf "$work/many.tar" dir* && gzip -k "$work/many.tar" &&
   mv "$work/many.tar.gz" "$work/many.tgz" && lha a2q "$work/many.lzh" dir* >/dev/null 2>&1)
 
-python3 - "$work/src" "$work" <<'PY'
-import os, struct, sys, zlib
-root, out = sys.argv[1], sys.argv[2]
-files = []
-for d, _, names in sorted(os.walk(root)):
-    for name in sorted(names):
-        path = os.path.join(d, name)
-        files.append((os.path.relpath(path, root), open(path, "rb").read()))
-dos_time = (45 << 25) | (6 << 21) | (1 << 16)  # 2025-06-01 00:00
-
-def rar4(path):
-    def block(kind, flags, body, data=b""):
-        head = struct.pack("<BHH", kind, flags, 7 + len(body)) + body
-        return struct.pack("<H", zlib.crc32(head) & 0xFFFF) + head + data
-    with open(path, "wb") as f:
-        f.write(b"Rar!\x1a\x07\x00")
-        f.write(block(0x73, 0, b"\0" * 6))
-        for name, data in files:
-            n = name.encode()
-            body = struct.pack("<IIBIIBBHI", len(data), len(data), 3, zlib.crc32(data), dos_time,
-                               29, 0x30, len(n), 0o100644) + n
-            f.write(block(0x74, 0x8000, body, data))
-        f.write(block(0x7B, 0x4000, b""))
-
-def vint(v):
-    out = bytearray()
-    while True:
-        out.append((v & 0x7F) | (0x80 if v > 0x7F else 0))
-        v >>= 7
-        if not v:
-            return bytes(out)
-
-def rar5(path):
-    def block(fields, data=b""):
-        size = vint(len(fields))
-        return struct.pack("<I", zlib.crc32(size + fields)) + size + fields + data
-    with open(path, "wb") as f:
-        f.write(b"Rar!\x1a\x07\x01\x00")
-        f.write(block(vint(1) + vint(0) + vint(0)))
-        for name, data in files:
-            n = name.encode()
-            fields = (vint(2) + vint(0x0002) + vint(len(data)) + vint(0x0004) + vint(len(data)) +
-                      vint(0o644) + struct.pack("<I", zlib.crc32(data)) + vint(0) + vint(1) +
-                      vint(len(n)) + n)
-            f.write(block(fields, data))
-        f.write(block(vint(5) + vint(0) + vint(0)))
-
-rar4(os.path.join(out, "many4.rar"))
-rar5(os.path.join(out, "many5.rar"))
-PY
+python3 bench/make_rar.py "$work/src" "$work/many4.rar" "$work/many5.rar"
 
 # parcelo-cli must list every member before its speed means anything; peers must list at least
 # as many lines.

@@ -74,9 +74,13 @@ constexpr char kFormatsRead[] =
     "compressed with gzip, bzip2, xz, lzma, zstd, lz4, lzip or compress, 7z (LZMA, LZMA2, PPMd, "
     "BCJ, BCJ2, Deflate, BZip2, Copy; solid), RAR (the methods of RAR 2.9 to 5; solid, "
     "multi-volume), cpio, ISO 9660, "
+    "LHA and LZH (-lh0- to -lh7-, -lhx-, -lz4-, -lz5-, -lzs-, -pm0- to -pm2-; self-extracting), "
+    "cabinets (stored, MSZIP, Quantum, LZX; sets of cabinets), SZDD and KWAJ, UUE, "
     "ARJ (methods 0 to 4; garbled with a password, multi-volume, self-extracting), ARC and PAK "
-    "(methods 1 to 9: stored, packed, squeezed, crunched, squashed), "
-    "and single files compressed with gzip, bzip2, xz, zstd, lz4, lzip or compress.";
+    "(methods 1 to 9: stored, packed, squeezed, crunched, squashed), ZOO (stored, LZW, lh5), "
+    "HA (CPY, ASC), ACE (stored, ACE 1.0 and 2.0; solid, multi-volume, self-extracting), "
+    "and single files compressed with gzip, bzip2, xz, zstd, lz4, lzip or compress. "
+    "BH members are listed, their methods named as not decoded.";
 
 void AddExtract(CLI::App& app, TExtractOptions& options) {
   CLI::App* extract = app.add_subcommand("extract", "extract an archive into a folder");

@@ -158,10 +158,7 @@ struct TAceDecoder::TState {
   std::string Detail;
 
   // The bit reader: Bits holds Avail bits at its top; Padding bits past the data were fed in.
-  std::vector<uint8_t> In;
-  size_t InHave = 0;
-  size_t InAt = 0;
-  bool InEnded = false;
+  TCodecInput In{kInputBlock};
   uint64_t Bits = 0;
   int Avail = 0;
   int64_t Padding = 0;
@@ -187,28 +184,19 @@ struct TAceDecoder::TState {
   std::vector<uint8_t> Out;
 
   // ---- input
-  bool FillInput() {
-    if (InEnded) return false;
-    InHave = Io->Read(In.data(), In.size());
-    InAt = 0;
-    if (InHave == 0) InEnded = true;
-    return InHave != 0;
-  }
   uint8_t NextByte(bool& real) {
-    if (InAt == InHave && !FillInput()) {
-      real = false;
-      return 0;
-    }
-    real = true;
-    return In[InAt++];
+    const int byte = In.Next();
+    real = byte >= 0;
+    return real ? static_cast<uint8_t>(byte) : 0;
   }
   void Refill() {
     while (Avail <= 32) {
       uint32_t word;
-      if (InHave - InAt >= 4) {
-        word = static_cast<uint32_t>(In[InAt]) | static_cast<uint32_t>(In[InAt + 1]) << 8 |
-               static_cast<uint32_t>(In[InAt + 2]) << 16 | static_cast<uint32_t>(In[InAt + 3]) << 24;
-        InAt += 4;
+      if (In.Available() >= 4) {
+        const uint8_t* p = In.Data();
+        word = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+               static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+        In.Skip(4);
       } else {
         word = 0;
         for (int i = 0; i < 4; ++i) {
@@ -492,7 +480,6 @@ struct TAceDecoder::TState {
 };
 
 TAceDecoder::TAceDecoder() : F(std::make_unique<TState>()) {
-  F->In.resize(kInputBlock);
   F->Out.resize(kOutputBlock);
   Reset();
 }
@@ -514,8 +501,7 @@ TCodecStatus TAceDecoder::Decode(const TAceMember& member, const TCodecIo& io) {
   TState& s = *F;
   s.Io = &io;
   s.Detail.clear();
-  s.InHave = s.InAt = 0;
-  s.InEnded = false;
+  s.In.Start(io);
   s.Bits = 0;
   s.Avail = 0;
   s.Padding = 0;
@@ -535,9 +521,11 @@ TCodecStatus TAceDecoder::Decode(const TAceMember& member, const TCodecIo& io) {
     case kAceTypeStored:
       return s.Store(member.Size);
     case kAceTypeLz77:
-      return s.Lz77(false);
-    case kAceTypeBlocked:
-      return s.Lz77(true);
+    case kAceTypeBlocked: {
+      const TCodecStatus status = s.Lz77(member.Type == kAceTypeBlocked);
+      // A cancel seen at a block of input ends the data early; it is no damage.
+      return status != TCodecStatus::Ok && s.In.Cancelled() ? TCodecStatus::Cancelled : status;
+    }
     default:
       s.Detail = "ACE compression " + AceTypeName(member.Type);
       return TCodecStatus::Unsupported;

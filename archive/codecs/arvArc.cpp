@@ -40,7 +40,6 @@ static_assert(kOldTableSize <= kStackSize);
 class TArcDecoder {
  public:
   TArcDecoder(uint64_t size, const TCodecIo& io) : FSize(size), FIo(io) {
-    FInput = std::make_unique<uint8_t[]>(kArcInputBlock);
     FOutput = std::make_unique<uint8_t[]>(kArcOutputBlock);
   }
 
@@ -96,25 +95,12 @@ class TArcDecoder {
 
   // ---- input ------------------------------------------------------------------------------------
   // The next packed byte, or -1 at the end of the member's data (or once cancelled).
-  int NextByte() {
-    if (FInPos == FInEnd && !FillInput()) return -1;
-    return *FInPos++;
-  }
-  bool FillInput() {
-    if (FInputDone) return false;
-    if (Cancelled()) {
-      FInputDone = true;
-      Fail(TCodecStatus::Cancelled);
-      return false;
-    }
-    const size_t got = FIo.Read ? FIo.Read(FInput.get(), kArcInputBlock) : 0;
-    if (got == 0) {
-      FInputDone = true;
-      return false;
-    }
-    FInPos = FInput.get();
-    FInEnd = FInPos + std::min(got, kArcInputBlock);
-    return true;
+  int NextByte() { return More() ? FIn.Next() : -1; }
+  // True while packed bytes are left; a cancel seen at a block boundary fails the member.
+  bool More() {
+    if (FIn.Fill()) return true;
+    if (FIn.Cancelled()) Fail(TCodecStatus::Cancelled);
+    return false;
   }
 
   // ---- output -----------------------------------------------------------------------------------
@@ -162,12 +148,11 @@ class TArcDecoder {
   // ---- 1, 2: stored; 3: packed ------------------------------------------------------------------
   void Stored() {
     while (!Failed() && Produced() < FSize) {
-      if (FInPos == FInEnd && !FillInput()) return;
-      const size_t n = static_cast<size_t>(
-          std::min<uint64_t>(static_cast<uint64_t>(FInEnd - FInPos), FSize - Produced()));
+      if (!More()) return;
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(FIn.Available(), FSize - Produced()));
       Flush();
-      FIo.Write(FInPos, n);
-      FInPos += n;
+      FIo.Write(FIn.Data(), n);
+      FIn.Skip(n);
       FFlushed += n;
     }
   }
@@ -398,10 +383,7 @@ class TArcDecoder {
   uint64_t FSize;
   TCodecIo FIo;
   TCodecStatus FStatus = TCodecStatus::Ok;
-  std::unique_ptr<uint8_t[]> FInput;
-  const uint8_t* FInPos = nullptr;
-  const uint8_t* FInEnd = nullptr;
-  bool FInputDone = false;
+  TCodecInput FIn{FIo, kArcInputBlock};
   std::unique_ptr<uint8_t[]> FOutput;
   size_t FOutCount = 0;
   uint64_t FFlushed = 0;

@@ -68,18 +68,14 @@ namespace {
 
 class TArjDecoder {
  public:
-  TArjDecoder(uint64_t originalSize, const TCodecIo& io) : FSize(originalSize), FIo(io) {
-    FInput = std::make_unique<uint8_t[]>(kArjInputBlock);
-  }
+  TArjDecoder(uint64_t originalSize, const TCodecIo& io) : FSize(originalSize), FIo(io) {}
 
   TCodecStatus Stored() {
     while (FWritten < FSize) {
-      if (Cancelled()) return TCodecStatus::Cancelled;
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(FSize - FWritten, kArjInputBlock));
-      const size_t got = FIo.Read ? FIo.Read(FInput.get(), want) : 0;
-      if (got == 0) return TCodecStatus::Truncated;
-      const size_t n = std::min(got, want);
-      FIo.Write(FInput.get(), n);
+      if (!FIn.Fill()) return FIn.Cancelled() ? TCodecStatus::Cancelled : TCodecStatus::Truncated;
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(FSize - FWritten, FIn.Available()));
+      FIo.Write(FIn.Data(), n);
+      FIn.Skip(n);
       FWritten += n;
     }
     return TCodecStatus::Ok;
@@ -160,30 +156,16 @@ class TArjDecoder {
   // FPadBits of them zeros put in behind the input's end (the format reads zeros there).
   void Refill() {
     while (FBitCount <= 56) {
-      if (FInPos == FInEnd && !FillInput()) {
+      const int byte = FIn.Next();
+      if (byte < 0) {
+        if (FIn.Cancelled()) Fail(TCodecStatus::Cancelled);
         FBitCount += 8;
         FPadBits += 8;
         continue;
       }
-      FBitBuf |= static_cast<uint64_t>(*FInPos++) << (56 - FBitCount);
+      FBitBuf |= static_cast<uint64_t>(byte) << (56 - FBitCount);
       FBitCount += 8;
     }
-  }
-  bool FillInput() {
-    if (FInputDone) return false;
-    if (Cancelled()) {
-      FInputDone = true;
-      Fail(TCodecStatus::Cancelled);
-      return false;
-    }
-    const size_t got = FIo.Read ? FIo.Read(FInput.get(), kArjInputBlock) : 0;
-    if (got == 0) {
-      FInputDone = true;
-      return false;
-    }
-    FInPos = FInput.get();
-    FInEnd = FInPos + std::min(got, kArjInputBlock);
-    return true;
   }
   bool PastEnd() const { return FBitCount < FPadBits; }
   // The next 16 bits, the first in bit 15.
@@ -396,10 +378,7 @@ class TArjDecoder {
   TCodecIo FIo;
   TCodecStatus FStatus = TCodecStatus::Ok;
   uint64_t FWritten = 0;  // stored: bytes handed out
-  std::unique_ptr<uint8_t[]> FInput;
-  const uint8_t* FInPos = nullptr;
-  const uint8_t* FInEnd = nullptr;
-  bool FInputDone = false;
+  TCodecInput FIn{FIo, kArjInputBlock};
   uint64_t FBitBuf = 0;
   unsigned FBitCount = 0;
   unsigned FPadBits = 0;

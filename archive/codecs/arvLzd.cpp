@@ -19,7 +19,6 @@ constexpr size_t kOutputBlock = 1 << 16;
 class TLzd {
  public:
   TLzd(const TCodecIo& io, uint64_t limit) : FIo(io), FLimit(limit) {
-    FInput.resize(kInputBlock);
     FOutput.reserve(kOutputBlock);
     FStack.resize(kTableSize);
   }
@@ -30,16 +29,12 @@ class TLzd {
   // The next code of `bits` bits; false when the input ends first.
   bool ReadCode(uint32_t bits, uint32_t& code) {
     while (FBitCount < bits) {
-      if (FInputPos == FInputLength) {
-        if (FIo.Cancel && *FIo.Cancel) {
-          FCancelled = true;
-          return false;
-        }
-        FInputLength = FIo.Read(FInput.data(), FInput.size());
-        FInputPos = 0;
-        if (FInputLength == 0) return false;
+      const int byte = FIn.Next();
+      if (byte < 0) {
+        FCancelled = FIn.Cancelled();
+        return false;
       }
-      FBits |= static_cast<uint64_t>(FInput[FInputPos++]) << FBitCount;
+      FBits |= static_cast<uint64_t>(byte) << FBitCount;
       FBitCount += 8;
     }
     code = static_cast<uint32_t>(FBits & ((1u << bits) - 1));
@@ -72,9 +67,7 @@ class TLzd {
   const TCodecIo& FIo;
   uint64_t FLimit;
   uint64_t FWritten = 0;
-  std::vector<uint8_t> FInput;
-  size_t FInputPos = 0;
-  size_t FInputLength = 0;
+  TCodecInput FIn{FIo, kInputBlock};
   uint64_t FBits = 0;
   uint32_t FBitCount = 0;
   bool FCancelled = false;

@@ -210,8 +210,7 @@ class TAceSource final : public TMemberSource {
       return false;
     }
     FPart = next;
-    FPartLeft = next.PackedSize;
-    FPartOffset = next.DataOffset;
+    FPartBytes = TPackedBytes(*FStream, next.DataOffset, next.PackedSize);
     FOffset = next.DataOffset + next.PackedSize;
     return true;
   }
@@ -220,18 +219,14 @@ class TAceSource final : public TMemberSource {
   size_t ReadPacked(uint8_t* buffer, size_t count) {
     size_t done = 0;
     while (done < count) {
-      if (FPartLeft == 0 && !NextPart()) break;
-      const int32_t want =
-          static_cast<int32_t>(std::min<uint64_t>(count - done, std::min<uint64_t>(FPartLeft, 1 << 30)));
-      const int32_t got = FStream->ReadAt(FPartOffset, buffer + done, want);
-      if (got <= 0) {
-        FPartLeft = 0;
+      if (FPartBytes.Left() == 0 && !NextPart()) break;
+      const size_t got = FPartBytes(buffer + done, count - done);
+      if (got == 0) {  // a failed read: the member ends here
+        FPartBytes = TPackedBytes();
         FPart.Flags &= static_cast<uint16_t>(~kFileFlagSplitAfter);
         break;
       }
-      done += static_cast<size_t>(got);
-      FPartOffset += got;
-      FPartLeft -= static_cast<uint32_t>(got);
+      done += got;
     }
     return done;
   }
@@ -255,8 +250,7 @@ class TAceSource final : public TMemberSource {
 
   TDecodeResult DecodeMember(const std::function<void(const uint8_t*, size_t)>& sink) {
     FPart = FHeader;
-    FPartLeft = FHeader.PackedSize;
-    FPartOffset = FHeader.DataOffset;
+    FPartBytes = TPackedBytes(*FStream, FHeader.DataOffset, FHeader.PackedSize);
     if (FHeader.Flags & kFileFlagPassword) {
       SetError(kErrUnsupportedMethod, kCannotDecrypt);
       SkipRest();
@@ -334,8 +328,7 @@ class TAceSource final : public TMemberSource {
   bool FDecoded = false;
   bool FIsFolder = false;
   TFileHeader FPart;  // the part being read
-  uint32_t FPartLeft = 0;
-  int64_t FPartOffset = 0;
+  TPackedBytes FPartBytes;  // what is left of the current part's packed data
   TAceDecoder FDecoder;
 };
 

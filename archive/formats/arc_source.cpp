@@ -113,19 +113,9 @@ class TArcSource final : public TMemberSource {
                "method " + std::to_string(FMethod) + " (" + MethodName(FMethod) + ")");
       return TDecodeResult::Unsupported;
     }
-    int64_t at = FData;
-    uint64_t left = FPacked;
     uint32_t crc = 0;
     TCodecIo io;
-    io.Read = [&](uint8_t* buffer, size_t count) -> size_t {
-      const int32_t want = static_cast<int32_t>(std::min<uint64_t>(count, left));
-      if (want <= 0) return 0;
-      const int32_t got = FStream->ReadAt(at, buffer, want);
-      if (got <= 0) return 0;
-      at += got;
-      left -= static_cast<uint64_t>(got);
-      return static_cast<size_t>(got);
-    };
+    io.Read = TPackedBytes(*FStream, FData, FPacked);
     io.Write = [&](const uint8_t* bytes, size_t count) {
       crc = Crc16Update(crc, bytes, count);
       sink(bytes, count);

@@ -11,6 +11,7 @@
 #include "archive/codecs/arvArj.h"
 #include "archive/common/arvGbls.h"
 #include "archive/common/arvStreams.h"
+#include "archive/formats/arj_header.h"
 #include "archive/formats/arvMemberSource.h"
 #include "archive/formats/format_dates.h"
 #include "archive/formats/old_sources.h"
@@ -19,83 +20,11 @@
 
 namespace {
 
-// ---- the headers (offsets from the id) ----------------------------------------------------------
-constexpr uint16_t kArjHeaderId = 0xEA60;
-constexpr int32_t kPrefixSize = 4;        // id 2, basic-header size 2
-constexpr int32_t kMaxBasicSize = 2600;   // the largest basic header ARJ writes
-constexpr int32_t kCrcSize = 4;
-constexpr int32_t kMinFirstSize = 30;     // the fixed fields up to the host data
-constexpr int32_t kEncryptionOffset = 32;  // main header: the encryption version
-constexpr uint8_t kFlagGarbled = 0x01;
-constexpr uint8_t kFlagVolume = 0x04;   // the member goes on in the next volume
-constexpr uint8_t kFlagExtFile = 0x08;  // the member began in an earlier volume
-constexpr uint8_t kTypeDirectory = 3;
-constexpr uint8_t kHostUnix = 2;
+using arj::THeader;
+
 constexpr uint8_t kGostEncryption = 2;  // encryption versions from here on are GOST, not garbling
 // A set of more volumes than this is not followed (ARJ numbers .a01 to .a99, then .100 to .999).
 constexpr int kMaxVolumes = 999;
-
-constexpr bool HostIsDos(uint8_t hostOs) {
-  return hostOs == 0 || hostOs == 5 || hostOs == 10 || hostOs == 11;
-}
-
-struct THeader {
-  uint8_t HostOs = 0;
-  uint8_t Flags = 0;
-  uint8_t Method = 0;
-  uint8_t FileType = 0;
-  uint8_t Modifier = 0;
-  uint8_t Encryption = 0;  // main header only
-  uint32_t Time = 0;
-  uint32_t PackedSize = 0;
-  uint32_t OriginalSize = 0;
-  uint32_t Crc32 = 0;
-  uint16_t AccessMode = 0;
-  std::string Name;
-  int64_t Data = 0;  // behind the header, its CRC and its extended headers
-};
-
-// Reads the header at `position`; false when no header with a basic size above 0 is there (the
-// end header included). The checks are the lister's, so both read the same members.
-bool ReadHeader(TStream32& stream, int64_t position, THeader& header) {
-  uint8_t h[kPrefixSize + kMaxBasicSize];
-  if (stream.ReadAt(position, h, kPrefixSize) != kPrefixSize) return false;
-  if (GetLe16(h) != kArjHeaderId) return false;
-  const int32_t basic = GetLe16(h + 2);
-  if (basic == 0 || basic > kMaxBasicSize) return false;
-  const int32_t total = kPrefixSize + basic;
-  if (stream.ReadAt(position, h, total) != total) return false;
-  const int32_t firstSize = h[4];
-  if (firstSize < kMinFirstSize || firstSize > basic) return false;
-  header.HostOs = h[7];
-  header.Flags = h[8];
-  header.Method = h[9];
-  header.FileType = h[10];
-  header.Modifier = h[11];
-  header.Time = GetLe32(h + 12);
-  header.PackedSize = GetLe32(h + 16);
-  header.OriginalSize = GetLe32(h + 20);
-  header.Crc32 = GetLe32(h + 24);
-  header.AccessMode = GetLe16(h + 30);
-  header.Encryption = kPrefixSize + firstSize > kEncryptionOffset ? h[kEncryptionOffset] : 0;
-  const int32_t nameStart = kPrefixSize + firstSize;
-  int32_t nameEnd = nameStart;
-  while (nameEnd < total && h[nameEnd] != 0) ++nameEnd;
-  header.Name.assign(reinterpret_cast<const char*>(h + nameStart),
-                     static_cast<size_t>(nameEnd - nameStart));
-  // Extended headers: a size, its data and CRC each, up to a size of 0.
-  int64_t next = position + total + kCrcSize;
-  for (;;) {
-    uint8_t size[2];
-    if (stream.ReadAt(next, size, 2) != 2) return false;
-    next += 2;
-    const uint16_t extended = GetLe16(size);
-    if (extended == 0) break;
-    next += extended + kCrcSize;
-  }
-  header.Data = next;
-  return true;
-}
 
 // The next volume's name: "a.arj" goes on in "a.a01", "a.a01" in "a.a02", "a.a99" in "a.100";
 // `number` becomes the next volume's number.
@@ -129,15 +58,15 @@ class TArjSource final : public TMemberSource {
     if (!FStream && !OpenFirst()) return End();
     for (;;) {
       THeader part;
-      if (!ReadHeader(*FStream, FNext, part)) return End();  // the end header, or nothing valid
+      if (!arj::ReadHeader(*FStream, FNext, part)) return End();  // the end header, or nothing valid
       FParts.push_back({FVolume, part});
       FNext = part.Data + part.PackedSize;
-      if (part.Flags & kFlagVolume) {
+      if (part.Flags & arj::kFlagVolume) {
         if (!FollowVolumes()) return End();
         break;
       }
       // The rest of a member whose start is in an earlier volume than the one opened.
-      if (part.Flags & kFlagExtFile) {
+      if (part.Flags & arj::kFlagExtFile) {
         FParts.clear();
         continue;
       }
@@ -155,8 +84,8 @@ class TArjSource final : public TMemberSource {
       return TDecodeResult::Damaged;
     }
     const THeader& first = FParts.front().Header;
-    if (first.FileType == kTypeDirectory) return TDecodeResult::Ok;
-    const bool garbled = (first.Flags & kFlagGarbled) != 0;
+    if (first.FileType == arj::kTypeDirectory) return TDecodeResult::Ok;
+    const bool garbled = (first.Flags & arj::kFlagGarbled) != 0;
     if (garbled && FEncryption >= kGostEncryption) {
       SetError(kErrUnsupportedMethod, "encrypted with ARJ's GOST cipher, which Parcelo cannot decrypt");
       return TDecodeResult::EncryptedUnsupported;
@@ -196,7 +125,7 @@ class TArjSource final : public TMemberSource {
   bool OpenFirst() {
     if (!OpenVolume(FVolume)) return false;
     THeader main;
-    if (!ReadHeader(*FStream, FStart, main)) {
+    if (!arj::ReadHeader(*FStream, FStart, main)) {
       SetError(kErrBadFileHeader, FVolume);
       return false;
     }
@@ -208,7 +137,7 @@ class TArjSource final : public TMemberSource {
   // The parts of a member that goes on in the next volumes: each volume's main header, then the
   // member's next part, until a part that does not go on.
   bool FollowVolumes() {
-    while (FParts.back().Header.Flags & kFlagVolume) {
+    while (FParts.back().Header.Flags & arj::kFlagVolume) {
       if (FServices.Cancel != nullptr && *FServices.Cancel != 0) return false;
       int number = 0;
       std::string next = NextVolumeName(FVolume, number);
@@ -219,7 +148,7 @@ class TArjSource final : public TMemberSource {
       FVolume = next;
       if (!OpenVolume(FVolume)) return false;
       THeader main, part;
-      if (!ReadHeader(*FStream, 0, main) || !ReadHeader(*FStream, main.Data, part)) {
+      if (!arj::ReadHeader(*FStream, 0, main) || !arj::ReadHeader(*FStream, main.Data, part)) {
         SetError(kErrBadFileHeader, FVolume);
         return false;
       }
@@ -232,9 +161,9 @@ class TArjSource final : public TMemberSource {
   void Describe(TSourceMember& m) const {
     const THeader& last = FParts.back().Header;
     m = TSourceMember{};
-    const bool dos = HostIsDos(last.HostOs);
+    const bool dos = arj::HostIsDos(last.HostOs);
     m.Name = dos ? host::OemToAnsi(last.Name) : last.Name;
-    m.Kind = last.FileType == kTypeDirectory ? TMemberKind::Folder : TMemberKind::File;
+    m.Kind = last.FileType == arj::kTypeDirectory ? TMemberKind::Folder : TMemberKind::File;
     int64_t size = 0, packed = 0;
     for (const TPart& part : FParts) {
       size += part.Header.OriginalSize;
@@ -249,9 +178,9 @@ class TArjSource final : public TMemberSource {
       m.DosDateTime = UnixToDosDateTime(last.Time);
       m.HasExactTime = true;
       m.UnixTime = last.Time;
-      if (last.HostOs == kHostUnix) m.Mode = last.AccessMode & 07777;
+      if (last.HostOs == arj::kHostUnix) m.Mode = last.AccessMode & 07777;
     }
-    m.Encrypted = (FParts.front().Header.Flags & kFlagGarbled) != 0;
+    m.Encrypted = (FParts.front().Header.Flags & arj::kFlagGarbled) != 0;
     static const char* const kMethods[] = {"Stored", "Most", "2nd Most", "2nd Fast", "Fastest"};
     m.Method = last.Method <= kArjMethodFastest ? kMethods[last.Method]
                                                 : "method " + std::to_string(last.Method);
@@ -267,19 +196,13 @@ class TArjSource final : public TMemberSource {
     if (FStreamVolume != part.Volume && !OpenVolume(part.Volume)) return TDecodeResult::Truncated;
     const bool garbled = !password.empty();
     TArjGarble garble(password, h.Modifier);
-    int64_t at = h.Data;
-    uint64_t left = h.PackedSize;
+    TPackedBytes packed(*FStream, h.Data, h.PackedSize);
     uint32_t crc = 0xFFFFFFFF;
     TCodecIo io;
-    io.Read = [&](uint8_t* buffer, size_t count) -> size_t {
-      const int32_t want = static_cast<int32_t>(std::min<uint64_t>(count, left));
-      if (want <= 0) return 0;
-      const int32_t got = FStream->ReadAt(at, buffer, want);
-      if (got <= 0) return 0;
-      at += got;
-      left -= static_cast<uint64_t>(got);
-      if (garbled) garble.Apply(buffer, static_cast<size_t>(got));
-      return static_cast<size_t>(got);
+    io.Read = [&](uint8_t* buffer, size_t count) {
+      const size_t got = packed(buffer, count);
+      if (garbled) garble.Apply(buffer, got);
+      return got;
     };
     io.Write = [&](const uint8_t* bytes, size_t count) {
       crc = Crc32Update(crc, bytes, count);

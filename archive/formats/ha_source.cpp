@@ -12,6 +12,7 @@
 #include "archive/codecs/arvHa.h"
 #include "archive/common/arvGbls.h"
 #include "archive/common/arvStreams.h"
+#include "archive/formats/old_sources.h"
 #include "archive/messages/Err_Msgs.h"
 
 namespace {
@@ -21,7 +22,6 @@ constexpr size_t kMaxNamePart = 4096;    // a longer path or name is no HA heade
 constexpr uint8_t kHaSeparator = 0xFF;
 constexpr uint8_t kMachineDos = 1;
 constexpr uint8_t kMachineUnix = 2;
-constexpr int32_t kReadBlock = 65536;
 
 const char* MethodName(unsigned method) {
   switch (method) {
@@ -114,19 +114,9 @@ class THaSource final : public TMemberSource {
       SetError(kErrReadingFile);
       return TDecodeResult::Truncated;
     }
-    int64_t at = FData;
-    const int64_t end = FData + FPacked;
     uint32_t crc = 0xFFFFFFFF;
     TCodecIo io;
-    io.Read = [&](uint8_t* buffer, size_t count) -> size_t {
-      const auto want = static_cast<int32_t>(
-          std::min<int64_t>({end - at, static_cast<int64_t>(count), kReadBlock}));
-      if (want <= 0) return 0;
-      const int32_t got = FFile.ReadAt(at, buffer, want);
-      if (got <= 0) return 0;
-      at += got;
-      return static_cast<size_t>(got);
-    };
+    io.Read = TPackedBytes(FFile, FData, FPacked);
     io.Write = [&](const uint8_t* bytes, size_t count) {
       crc = Crc32Update(crc, bytes, count);
       sink(bytes, count);

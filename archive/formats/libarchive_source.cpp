@@ -19,6 +19,7 @@
 #include "archive/common/arvStreams.h"
 #include "archive/formats/arvMemberSource.h"
 #include "archive/formats/format_dates.h"
+#include "archive/formats/rar_unpack.h"
 #include "archive/messages/Err_Msgs.h"
 #include "platform/host.h"
 
@@ -29,6 +30,8 @@ constexpr size_t kZeroBlock = 1 << 16;  // holes of sparse files are handed out 
 // A dictionary or window larger than this is refused before decoding starts: a stream that asks
 // for more is hostile or made for machines far larger than the one it is opened on.
 constexpr uint64_t kMaxDictionary = uint64_t{1} << 30;
+// The oldest RAR compression the library decodes (RAR 2.9).
+constexpr uint8_t kLibarchiveRarVersion = 29;
 constexpr char kCannotDecrypt[] = "encrypted with a method Parcelo cannot decrypt here";
 
 bool IsSingleStreamType(TArcType type) {
@@ -388,6 +391,9 @@ class TLibarchiveSource final : public TMemberSource {
 
   // The failure of the library's last call as a decoding result, with its text kept.
   TDecodeResult Failure(TDecodeResult otherwise);
+  // True (the error said) when the member Decode failed on is a RAR file packed the RAR 1.5 or
+  // 2.0 way, which the library does not decode.
+  bool OldRarCompression();
   void CollectVolumes(const std::string& hostPath, int64_t start);
   bool DictionaryTooLarge(const std::string& hostPath, int64_t start);
 
@@ -404,6 +410,8 @@ class TLibarchiveSource final : public TMemberSource {
   bool FSingle = false;  // a single compressed file: one member, named by us
   bool FRawOnly = false;
   int FMembersSeen = 0;
+  std::vector<TRarUnpack> FRarFiles;  // read by OldRarCompression when first needed
+  bool FRarFilesRead = false;
   std::string FHostPath;
   int64_t FStart = 0;
   std::string FSingleName;
@@ -796,6 +804,24 @@ TDecodeResult TLibarchiveSource::Failure(TDecodeResult otherwise) {
   return otherwise;
 }
 
+bool TLibarchiveSource::OldRarCompression() {
+  if (FType != atRar && FType != atRarExe) return false;
+  if (!FRarFilesRead) {
+    FRarFilesRead = true;
+    std::vector<std::pair<std::string, int64_t>> volumes;
+    for (const TVolumeFile& volume : FVolumes) volumes.emplace_back(volume.Path, volume.Start);
+    FRarFiles = ReadRarUnpackVersions(volumes);
+  }
+  const size_t index = static_cast<size_t>(FMembersSeen) - 1;
+  if (FMembersSeen < 1 || index >= FRarFiles.size()) return false;
+  const TRarUnpack& file = FRarFiles[index];
+  if (file.Version >= kLibarchiveRarVersion || !file.Packed()) return false;
+  SetError(kErrUnsupportedMethod, "RAR " + std::to_string(file.Version / 10) + "." +
+                                      std::to_string(file.Version % 10) +
+                                      " compression, which Parcelo does not decode");
+  return true;
+}
+
 TDecodeResult TLibarchiveSource::Decode(const std::function<void(const uint8_t*, size_t)>& sink,
                                         const std::string&) {
   const host::TUtf8TextScope utf8;
@@ -835,7 +861,9 @@ TDecodeResult TLibarchiveSource::Decode(const std::function<void(const uint8_t*,
         FServices.Warning(kErrBadFileHeader, text ? text : "");
       }
     } else if (rc < ARCHIVE_WARN) {
-      const TDecodeResult result = Failure(TDecodeResult::Damaged);
+      TDecodeResult result = Failure(TDecodeResult::Damaged);
+      if (result != TDecodeResult::EncryptedUnsupported && OldRarCompression())
+        result = TDecodeResult::Unsupported;
       if (rc == ARCHIVE_FATAL) {
         FDead = true;
         // A checksum that fails at the end of the data has lost nothing after it.

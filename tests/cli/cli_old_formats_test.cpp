@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/CliRun.h"
+#include "support/CliTree.h"
 #include "support/OldCodecsSupport.h"
 #include "support/TempDir.h"
 
@@ -17,35 +18,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+using parcelo::test::FilesBelow;
+using parcelo::test::Listed;
 using parcelo::test::ReadBytes;
 using parcelo::test::RunCli;
 using parcelo::test::TCliRun;
 using parcelo::test::WriteBytes;
-
-// Every file below `root`, relative, "/"-separated, sorted.
-std::vector<std::string> FilesBelow(const std::string& root) {
-  std::vector<std::string> files;
-  for (const auto& e : fs::recursive_directory_iterator(root))
-    if (e.is_regular_file()) files.push_back(fs::relative(e.path(), root).generic_string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-// The names `list` prints, "\" turned into "/", sorted.
-std::vector<std::string> Listed(const std::string& out) {
-  std::vector<std::string> names;
-  size_t start = 0;
-  while (start < out.size()) {
-    size_t end = out.find('\n', start);
-    if (end == std::string::npos) end = out.size();
-    std::string line = out.substr(start, end - start);
-    std::replace(line.begin(), line.end(), '\\', '/');
-    if (!line.empty()) names.push_back(line);
-    start = end + 1;
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 class CliOldFormats : public ::testing::Test {
  protected:
