@@ -95,13 +95,12 @@ bool ReadArjHeader(TWalkStream& stream, int64_t position, std::vector<uint8_t>& 
 class TArjLister final : public TListerFormat {
  public:
   void FirstHeader(TArcovaWalk& walk) override {
-    TArcova& arcova = walk.Owner();
-    arcova.ParseVolumeName();  // a walk before this one may have moved the volume number on
+    walk.RestartVolumes();  // a walk before this one may have moved the volume number on
     walk.SetHeaderSize(kArjPrefixSize);
     FBuffer.reserve(static_cast<size_t>(kArjPrefixSize + kArjMaxBasicSize));
     TArjHeader main;
     if (!ReadArjHeader(walk.Stream(), walk.StartOffset, FBuffer, main)) {
-      walk.ReportError(arcova.ArchiveFile(), kErrBadFileHeader);
+      walk.ReportError(walk.ArchiveFile(), kErrBadFileHeader);
       walk.ReadNothing();
       return;
     }
@@ -167,7 +166,7 @@ class TArjLister final : public TListerFormat {
   // Moves the walk to the next volume; without it the walk is cancelled.
   static bool OpenNextVolume(TArcovaWalk& walk) {
     if (!walk.NextVolume()) {
-      walk.Owner().SetCancel(true);
+      walk.CancelWalk();
       walk.EndWalk();
       return false;
     }
