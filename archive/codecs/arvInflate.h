@@ -52,6 +52,8 @@ struct TInflateStream {
 // The record size callers pass to InflateInit, so that a caller built against another record
 // layout is refused (kInflateVersionError).
 constexpr int kInflateStreamSize = static_cast<int>(sizeof(TInflateStream));
+// The windowBits of raw deflate data (no zlib header or trailer), as zip and gzip members hold it.
+constexpr int kRawDeflateWindowBits = -15;
 
 // windowBits < 0: raw deflate data, |windowBits| used. deflate64: the Deflate64 variant (window
 // bits + 1, up to 16; length code 285 with 16 extra bits; distance codes 30 and 31).

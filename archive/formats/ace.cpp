@@ -55,7 +55,7 @@ struct TAceFileHeader {
 class TAceLister final : public TListerFormat {
  public:
   void FirstHeader(TArcovaWalk& walk) override {
-    walk.Owner().ParseVolumeName();  // a walk before this one may have moved the volume number on
+    walk.RestartVolumes();  // a walk before this one may have moved the volume number on
     walk.SetHeaderSize(kAceFileHeaderSize);
     int64_t first = 0;
     if (!FirstEntryBehindArchiveHeader(walk, walk.StartOffset, first)) {
@@ -126,7 +126,7 @@ class TAceLister final : public TListerFormat {
   static void MoveToNextVolume(TArcovaWalk& walk) {
     int64_t first = 0;
     if (!walk.NextVolume()) {
-      walk.Owner().SetCancel(true);
+      walk.CancelWalk();
       walk.EndWalk();
     } else if (!FirstEntryBehindArchiveHeader(walk, 0, first)) {
       walk.EndWalk();

@@ -21,12 +21,11 @@ static_assert(arj::kPrefixSize + arj::kMaxBasicSize <=
 class TArjLister final : public TListerFormat {
  public:
   void FirstHeader(TArcovaWalk& walk) override {
-    TArcova& arcova = walk.Owner();
-    arcova.ParseVolumeName();  // a walk before this one may have moved the volume number on
+    walk.RestartVolumes();  // a walk before this one may have moved the volume number on
     walk.SetHeaderSize(arj::kPrefixSize);
     arj::THeader main;
     if (!arj::ReadHeader(walk.Stream(), walk.StartOffset, main)) {
-      walk.ReportError(arcova.ArchiveFile(), kErrBadFileHeader);
+      walk.ReportError(walk.ArchiveFile(), kErrBadFileHeader);
       walk.ReadNothing();
       return;
     }
@@ -92,7 +91,7 @@ class TArjLister final : public TListerFormat {
   // Moves the walk to the next volume; without it the walk is cancelled.
   static bool OpenNextVolume(TArcovaWalk& walk) {
     if (!walk.NextVolume()) {
-      walk.Owner().SetCancel(true);
+      walk.CancelWalk();
       walk.EndWalk();
       return false;
     }

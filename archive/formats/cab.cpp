@@ -95,7 +95,7 @@ class TCabLister final : public TListerFormat {
   void FirstHeader(TArcovaWalk& walk) override {
     walk.SetHeaderSize(kCabFileRecordSize);
     if (!ReadCabinetHeader(walk.Stream(), FCabinet)) {
-      walk.ReportError(walk.Owner().ArchiveFile(), kErrBadFileHeader);
+      walk.ReportError(walk.ArchiveFile(), kErrBadFileHeader);
       walk.ReadNothing();
       return;
     }
@@ -141,7 +141,6 @@ class TCabLister final : public TListerFormat {
  private:
   // The records of this cabinet are used up: on to the next cabinet of the set, or the end.
   void MoveToNextCabinet(TArcovaWalk& walk) {
-    TArcova& arcova = walk.Owner();
     while (FRemaining == 0) {
       if (!(FCabinet.Flags & kCabFlagNext) || FCabinet.NextCabinet.empty()) {
         walk.EndWalk();
@@ -156,8 +155,8 @@ class TCabLister final : public TListerFormat {
       }
       const std::string cabinetName = FCabinet.NextCabinet;
       const std::string diskName = FCabinet.NextDisk;
-      if (!arcova.AskNextVolume(path, diskName)) {
-        arcova.SetCancel(true);
+      if (!walk.AskNextVolume(path, diskName)) {
+        walk.CancelWalk();
         walk.EndWalk();
         return;
       }

@@ -101,7 +101,7 @@ class TGzipLister final : public TListerFormat {
     if (gzip && (flags & kFlagName) && known) {
       walk.SetFileName(info.Name, h[9] != kOsUnix);
     } else {
-      const std::string& archive = walk.Owner().ArchiveFile();
+      const std::string& archive = walk.ArchiveFile();
       const size_t cut = archive.find_last_of("\\:");
       const std::string file = cut == std::string::npos ? archive : archive.substr(cut + 1);
       walk.SetFileNameRaw(file.substr(0, static_cast<size_t>(BaseNameLength(file.c_str()))));

@@ -149,7 +149,7 @@ void TLhaLister::Header(TArcovaWalk& walk) {
   walk.ClearEntry();
   walk.SetFileName(FName, os != kOsUnix);
   // The folder is text of the same system as the name.
-  if (!FFolder.empty()) FFolder = walk.Owner().EntryName(FFolder, os != kOsUnix);
+  if (!FFolder.empty()) FFolder = walk.EntryName(FFolder, os != kOsUnix);
   std::string full = walk.FileName();
   if (!FFolder.empty()) full = FFolder + "\\" + full;
   const size_t bar = full.find('|');

@@ -72,7 +72,7 @@ class TWalkStream final : public TStream32 {
 // ---- one walk -----------------------------------------------------------------------------------
 // The state of one walk and the services a reader uses. The walk owns what it counts (the entry
 // being read, the number of entries, the sums); the lister takes the results when the walk ends.
-// A reader reaches the lister's properties and events through Owner() where no service here
+// A reader reaches the lister's properties and events through Owner() only where no service here
 // covers them (the disk events of a spanned zip set, OnCorruptZipHeader, the header cipher).
 class TArcovaWalk {
  public:
@@ -83,6 +83,9 @@ class TArcovaWalk {
 
   TArcova& Owner() { return FOwner; }
   TArcType ArcType() const { return FOwner.ArcType(); }
+  // The archive as the lister was given it, and where detection found its start.
+  const std::string& ArchiveFile() const { return FOwner.ArchiveFile(); }
+  int64_t ArchiveStart() const { return FOwner.StartOffset(); }
 
   // ---- the archive stream -----------------------------------------------------------------------
   // Opens `fileName` as the archive of the walk; false when it cannot be opened.
@@ -103,6 +106,15 @@ class TArcovaWalk {
   // the current one and becomes the next), reopens the slot on it and refreshes the size. False
   // when there is no handler, the user cancels or the volume cannot be opened.
   bool NextVolume();
+  // Asks OnNextVolume for the volume `name` (numbered `volumeId`); the handler may change the
+  // name. False when there is no handler or the user cancels.
+  bool AskNextVolume(std::string& name, const std::string& volumeId) {
+    return FOwner.AskNextVolume(name, volumeId);
+  }
+  bool AskNextVolume(std::string& name, int volumeId) { return FOwner.AskNextVolume(name, volumeId); }
+  // Takes the volume number from the archive's name again (a walk before this one may have moved
+  // it on).
+  void RestartVolumes() { FOwner.ParseVolumeName(); }
 
   // ---- positions --------------------------------------------------------------------------------
   int64_t StartOffset = 0;    // where the loop begins; the first-header step may move it
@@ -141,6 +153,10 @@ class TArcovaWalk {
     FEntry.FileName = FOwner.EntryName(storedName, oemName);
   }
   void SetFileNameRaw(std::string name) { FEntry.FileName = std::move(name); }
+  // A stored name as entries are named (without making it the current entry's).
+  std::string EntryName(const std::string& storedName, bool oemName = true) {
+    return FOwner.EntryName(storedName, oemName);
+  }
   // The details of the current entry; the reader fills what its headers hold.
   TArcovaEntry& Entry() { return FEntry; }
   const TArcovaEntry& Entry() const { return FEntry; }
@@ -172,6 +188,12 @@ class TArcovaWalk {
 
   // ---- cancelling and errors --------------------------------------------------------------------
   bool Cancelled() const { return FOwner.Cancel(); }
+  // Cancels the walk (the user declined a volume) and says so ("User canceled").
+  void CancelWalk() { FOwner.SetCancel(true); }
+  // Stops the walk as cancelled without a word (what stopped it was said already).
+  void CancelWalkQuietly() { *FOwner.CancelFlag() = 1; }
+  // The lister's cancel flag, for a reader that hands it to code which polls it.
+  const uint8_t* CancelFlag() { return FOwner.CancelFlag(); }
   // OnError of the lister (25443 while cancelled); never raises.
   void ReportError(const std::string& fileName, int code, const std::string& extendedMsg = "",
                    const std::string& volumeId = "0") {

@@ -64,7 +64,7 @@ std::string NextVolumeName(const std::string& volume) {
 
 bool OpenNextVolume(TArcovaWalk& walk, int volumeIndex) {
   std::string name = NextVolumeName(walk.VolumeName());
-  if (!walk.Owner().AskNextVolume(name, volumeIndex)) return false;
+  if (!walk.AskNextVolume(name, volumeIndex)) return false;
   auto stream = std::make_unique<TFileStream32>(name, host::fmOpenRead | host::fmShareDenyWrite);
   if (stream->Handle() < 0) {
     walk.ReportError(name, kErrOpeningFile);
@@ -83,7 +83,7 @@ bool FollowSplitFile(TArcovaWalk& walk, int& volumeIndex,
     if (!readStart(walk, 0)) walk.EndWalk();
     return true;
   }
-  *walk.Owner().CancelFlag() = 1;
+  walk.CancelWalkQuietly();
   walk.EndWalk();
   return countedBefore > 0;
 }

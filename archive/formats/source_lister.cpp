@@ -12,24 +12,23 @@ class TSourceLister final : public TListerFormat {
  public:
   void FirstHeader(TArcovaWalk& walk) override {
     walk.ReadNothing();  // the whole walk is the source's, done here
-    TArcova& owner = walk.Owner();
     std::string hostPath;
-    if (!host::ToHostPath(owner.ArchiveFile(), hostPath)) {
-      walk.ReportError(owner.ArchiveFile(), kErrOpeningFile);
+    if (!host::ToHostPath(walk.ArchiveFile(), hostPath)) {
+      walk.ReportError(walk.ArchiveFile(), kErrOpeningFile);
       return;
     }
     TSourceServices services;
-    services.Cancel = owner.CancelFlag();
-    services.Warning = [&walk, &owner](int code, const std::string& detail) {
-      walk.ReportError(owner.ArchiveFile(), code, detail);
+    services.Cancel = walk.CancelFlag();
+    services.Warning = [&walk](int code, const std::string& detail) {
+      walk.ReportError(walk.ArchiveFile(), code, detail);
     };
-    services.NextVolume = [&owner](std::string& volumeName, const std::string& volumeId) {
+    services.NextVolume = [&walk](std::string& volumeName, const std::string& volumeId) {
       std::string systemName = host::FromHostPath(volumeName);
-      if (!owner.AskNextVolume(systemName, volumeId)) return false;
+      if (!walk.AskNextVolume(systemName, volumeId)) return false;
       return host::ToHostPath(systemName, volumeName);
     };
     std::unique_ptr<TMemberSource> source = OpenMemberSource(
-        walk.ArcType(), hostPath, std::max<int64_t>(owner.StartOffset(), 0), services);
+        walk.ArcType(), hostPath, std::max<int64_t>(walk.ArchiveStart(), 0), services);
     if (!source) return;
     TSourceMember member;
     int64_t index = 0;
@@ -57,7 +56,7 @@ class TSourceLister final : public TListerFormat {
       walk.ReportSelected(index, isDirectory, entry.UnpackedSize, entry.PackedSize);
     }
     if (source->ErrorCode() != 0 && !walk.Cancelled())
-      walk.ReportError(owner.ArchiveFile(), source->ErrorCode(), source->ErrorDetail());
+      walk.ReportError(walk.ArchiveFile(), source->ErrorCode(), source->ErrorDetail());
   }
 
   void Header(TArcovaWalk& walk) override { walk.EndWalk(); }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "archive/common/arvStreams.h"
 #include "archive/formats/format_dates.h"
 #include "archive/formats/lister_format.h"
 
@@ -65,17 +66,6 @@ bool ParseNumber(const uint8_t* field, int length, uint64_t& value) {
   return digits && (i == length || field[i] == ' ' || field[i] == 0);
 }
 
-bool ChecksumValid(const uint8_t* block) {
-  uint64_t recorded = 0;
-  if (!ParseNumber(block + kChecksumOffset, kChecksumLength, recorded)) return false;
-  uint32_t sum = 0;
-  for (int i = 0; i < kBlockSize; ++i) {
-    const bool inField = i >= kChecksumOffset && i < kChecksumOffset + kChecksumLength;
-    sum += inField ? uint32_t{' '} : block[i];
-  }
-  return recorded == sum;
-}
-
 bool PaxValue(const std::string& records, const std::string& key, std::string& value) {
   size_t pos = 0;
   bool found = false;
@@ -105,7 +95,7 @@ bool PaxValue(const std::string& records, const std::string& key, std::string& v
 bool THeaderReader::Header(TArcovaWalk& walk, const uint8_t* block, int64_t offset,
                            const TRecordReader& readRecord, uint64_t& dataSize) {
   dataSize = 0;
-  if (!ChecksumValid(block)) return false;
+  if (!TarHeaderSumOk(block)) return false;
   uint64_t checksum = 0;
   ParseNumber(block + kChecksumOffset, kChecksumLength, checksum);
   if (checksum == 0) return false;

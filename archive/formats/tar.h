@@ -16,9 +16,7 @@ constexpr int32_t kBlockSize = 512;
 // Long names and pax records are kept up to this many bytes; the rest of a record is skipped.
 constexpr uint64_t kMaxRecordKept = 65536;
 
-// The sum of the block's bytes with the checksum field counted as spaces equals the octal number
-// in the checksum field (which must hold one).
-bool ChecksumValid(const uint8_t* block);
+// (A header's checksum is checked by TarHeaderSumOk, which detection uses too.)
 // A numeric field: octal digits (leading blanks allowed, ended by a blank or zero byte), or the
 // base-256 form (first byte with bit 0x80) that large sizes use. False when it holds neither.
 bool ParseNumber(const uint8_t* field, int length, uint64_t& value);

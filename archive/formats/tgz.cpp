@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "archive/codecs/arvInflate.h"
+#include "archive/common/arvStreams.h"
 #include "archive/formats/gzip.h"
 #include "archive/formats/lister_format.h"
 #include "archive/formats/tar.h"
@@ -26,30 +27,33 @@ class TGzipReader {
  public:
   TGzipReader(TWalkStream& stream, int64_t fileSize, int64_t dataStart)
       : FStream(stream), FFileSize(fileSize), FInputPos(dataStart) {
-    FOk = InflateInit(FInflate, -15, kInflateStreamSize) == kInflateOk;
+    FOk = FDriver.Start(kRawDeflateWindowBits, false) == kInflateOk;
   }
-  ~TGzipReader() { InflateEnd(FInflate); }
   TGzipReader(const TGzipReader&) = delete;
   TGzipReader& operator=(const TGzipReader&) = delete;
 
   // Up to `count` bytes into `out`; fewer only at the end of the data or on a failure.
   size_t Read(uint8_t* out, size_t count) {
+    const TInflateSource source = [this](uint8_t* buffer, int32_t room) -> int32_t {
+      const auto want = static_cast<int32_t>(std::min<int64_t>(room, FFileSize - FInputPos));
+      int32_t got = 0;
+      const uint8_t* bytes = want > 0 ? FStream.Peek(FInputPos, want, got) : nullptr;
+      if (!bytes || got <= 0) return 0;
+      std::memcpy(buffer, bytes, static_cast<size_t>(got));
+      FInputPos += got;
+      return got;
+    };
     size_t done = 0;
-    while (done < count && FOk && !FEnded) {
-      if (FInflate.avail_in == 0 && !Refill()) break;
-      const uint32_t before = FInflate.avail_in;
-      FInflate.next_out = out + done;
-      FInflate.avail_out = static_cast<uint32_t>(std::min<size_t>(count - done, UINT32_MAX));
-      const uint32_t room = FInflate.avail_out;
-      const int rc = Inflate(FInflate, kInflateNoFlush);
-      done += room - FInflate.avail_out;
-      FInputPos += before - FInflate.avail_in;
-      if (rc == kInflateStreamEnd) {
+    while (done < count && FOk && !FEnded && !FTruncated) {
+      const auto room = static_cast<uint32_t>(std::min<size_t>(count - done, UINT32_MAX));
+      const TInflateStep step = FDriver.Run(out + done, room, source);
+      done += FDriver.Produced();
+      if (step == TInflateStep::End) {
         NextMember();
-      } else if (rc != kInflateOk && rc != kInflateBufError) {
+      } else if (step == TInflateStep::Starved) {
+        FTruncated = true;  // the file ends inside the deflate data
+      } else if (step != TInflateStep::Full) {
         FOk = false;  // the deflate data is corrupt
-      } else if (rc == kInflateBufError && FInflate.avail_in != 0) {
-        FOk = false;  // no progress with input and room at hand
       }
     }
     FProduced += done;
@@ -74,28 +78,14 @@ class TGzipReader {
   bool Broken() const { return !FOk || FTruncated; }
 
  private:
-  bool Refill() {
-    int32_t got = 0;
-    const int32_t want =
-        static_cast<int32_t>(std::min<int64_t>(kInputPiece, FFileSize - FInputPos));
-    const uint8_t* bytes = want > 0 ? FStream.Peek(FInputPos, want, got) : nullptr;
-    if (!bytes || got <= 0) {
-      FTruncated = true;
-      return false;
-    }
-    FInflate.next_in = bytes;
-    FInflate.avail_in = static_cast<uint32_t>(got);
-    return true;
-  }
-
   // Behind a member's trailer another member may follow (concatenated gzip files).
   void NextMember() {
-    FInflate.avail_in = 0;  // the window may move: the next piece is peeked afresh
-    const int64_t next = FInputPos + kTrailerSize;
+    // The engine stopped right behind the member's data; what it did not take was read ahead.
+    const int64_t next = FInputPos - FDriver.InputLeft() + kTrailerSize;
     gzip::THeaderInfo info;
     if (next < FFileSize && gzip::ReadHeader(FStream, next, FFileSize, info) &&
         info.Magic == gzip::kMagicGzip && info.Method == gzip::kMethodDeflate &&
-        InflateReset(FInflate) == kInflateOk) {
+        FDriver.Reset() == kInflateOk) {
       FInputPos = info.DataStart;
       return;
     }
@@ -104,8 +94,9 @@ class TGzipReader {
 
   TWalkStream& FStream;
   int64_t FFileSize;
-  int64_t FInputPos;  // the file position of the next input byte not yet given to the engine
-  TInflateStream FInflate;
+  int64_t FInputPos;  // the file position of the next input byte not yet read into FInput
+  std::unique_ptr<uint8_t[]> FInput = std::make_unique_for_overwrite<uint8_t[]>(kInputPiece);
+  TInflateDriver FDriver{FInput.get(), kInputPiece};
   std::unique_ptr<uint8_t[]> FScratch = std::make_unique_for_overwrite<uint8_t[]>(kScratchSize);
   uint64_t FProduced = 0;
   bool FOk = false;
@@ -122,7 +113,7 @@ uint64_t Padded(uint64_t size) {
 bool ListTar(TArcovaWalk& walk, const gzip::THeaderInfo& info) {
   TGzipReader reader(walk.Stream(), walk.ArchiveSize(), info.DataStart);
   uint8_t block[tar::kBlockSize];
-  if (reader.Read(block, sizeof block) != sizeof block || !tar::ChecksumValid(block)) return false;
+  if (reader.Read(block, sizeof block) != sizeof block || !TarHeaderSumOk(block)) return false;
 
   tar::THeaderReader headers;
   const auto readRecord = [&reader](uint64_t size, std::string& text) {
@@ -141,7 +132,7 @@ bool ListTar(TArcovaWalk& walk, const gzip::THeaderInfo& info) {
     if (reader.Read(block, sizeof block) != sizeof block) break;
   }
   if (reader.Broken() && !walk.Cancelled())
-    walk.ReportError(walk.Owner().ArchiveFile(), kErrReadingFile);
+    walk.ReportError(walk.ArchiveFile(), kErrReadingFile);
   return true;
 }
 

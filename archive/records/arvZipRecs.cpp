@@ -637,7 +637,6 @@ int64_t LocateCentralDir(TStream32& stream, int64_t archiveSize, TZipLocation& l
 
 namespace {
 
-constexpr int kRawDeflateWindowBits = -15;  // raw deflate data: no zlib header or trailer
 // Blocks of the decoding that finds where deflated data ends (the output is thrown away).
 constexpr int32_t kScanInputSize = 65536;
 constexpr int32_t kScanOutputSize = 32768;

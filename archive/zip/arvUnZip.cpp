@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr int kRawDeflateWindowBits = -15;  // raw deflate data: no zlib header or trailer
 constexpr int kErrDecompression = 25153;    // "Decompression error"
 constexpr int32_t kCodecInputLimit = 1 << 20;  // the most a decoder's read asks of the archive
 
@@ -492,20 +491,21 @@ bool TUnZip::ReadLinkTarget(TStream32& archive, const TMemberSizes& sizes, std::
     return true;
   }
   if (sizes.Method == kMethodDeflated) {
-    TInflateStream z{};
-    if (InflateInit(z, kRawDeflateWindowBits, kInflateStreamSize, false) == kInflateOk) {
-      std::vector<uint8_t> plain(size + 1);
-      z.next_in = packed.data();
-      z.avail_in = static_cast<uint32_t>(packed.size());
-      z.next_out = plain.data();
-      z.avail_out = static_cast<uint32_t>(plain.size());
-      const int ret = Inflate(z, kInflateFinish);
-      const size_t produced = plain.size() - z.avail_out;
-      InflateEnd(z);
-      if (ret == kInflateStreamEnd && produced == size) {
-        target.assign(reinterpret_cast<const char*>(plain.data()), size);
-        return true;
-      }
+    // The whole deflate data is at hand: the driver's input is that buffer, given once.
+    TInflateDriver driver(packed.data(), static_cast<int32_t>(packed.size()));
+    bool given = false;
+    const TInflateSource source = [&](uint8_t*, int32_t room) -> int32_t {
+      if (given) return 0;
+      given = true;
+      return room;
+    };
+    std::vector<uint8_t> plain(size + 1);
+    if (driver.Start(kRawDeflateWindowBits, false) == kInflateOk &&
+        driver.Run(plain.data(), static_cast<uint32_t>(plain.size()), source) ==
+            TInflateStep::End &&
+        driver.Produced() == size) {
+      target.assign(reinterpret_cast<const char*>(plain.data()), size);
+      return true;
     }
     reason += LoadStr(kErrCrcCheck);
     return false;
