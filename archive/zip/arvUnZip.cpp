@@ -14,6 +14,7 @@
 #include "archive/codecs/arvLibCodecs.h"
 #include "archive/codecs/arvPpmd.h"
 #include "archive/common/arvScopeExit.h"
+#include "archive/common/arvThreads.h"
 #include "archive/records/arvZipDir.h"
 
 namespace {
@@ -747,6 +748,8 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
     FRemainingInput = std::max<int64_t>(inputLeft, 0);
     return got;
   };
+  if (FRemainingOutput >= kPipedMemberSize && ExtractionThreads() > 1)
+    return InflatePiped(archive, out, source);
   bool ok = false;
   while (FRemainingOutput > 0) {
     if (FCancel) break;

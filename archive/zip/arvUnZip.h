@@ -54,6 +54,11 @@ class TUnZip : public TUnBase {
   // order; their number.
   int ListMembers(TStream32& archive);
   bool InflateMember(std::unique_ptr<TStream32>& archive, host::THandle out, bool deflate64);
+  // InflateMember on two cores, for a large member when the run may use more than one thread:
+  // this thread reads and inflates, a worker checksums and writes (arvUnZipPiped.cpp).
+  static constexpr int64_t kPipedMemberSize = 4 * int64_t{kInflateOutputSize};
+  bool InflatePiped(std::unique_ptr<TStream32>& archive, host::THandle out,
+                    const TInflateSource& source);
   bool MethodSupported(const TMemberSizes& sizes) const override;
   std::string UnsupportedDetail(const TMemberSizes& sizes) const override;
   size_t EncryptionHeaderSize(const TMemberSizes& sizes) const override;
