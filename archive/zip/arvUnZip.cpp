@@ -232,6 +232,8 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
     }
   };
   FVolumeMissing = false;
+  if (central) StartDecodeAhead(archive);
+  const TScopeExit endAhead([this] { FAhead.reset(); });
   for (int i = 0; i < FList->Count(); ++i) {
     if (FCancel) {
       nameTheRest(i);
@@ -484,6 +486,7 @@ bool TUnZip::DecodeMemberData(const std::string& outputPath, std::unique_ptr<TSt
                               host::THandle out) {
   FRemainingInput = FSizes.PackedSize;
   FRemainingOutput = FSizes.UnpackedSize;
+  if (bool decoded = false; FAhead && TakeDecodedAhead(archive, out, decoded)) return decoded;
   switch (FSizes.Method) {
     case kMethodStored: {
       if (FAesActive) return DecodeWithCodec(outputPath, archive, out);

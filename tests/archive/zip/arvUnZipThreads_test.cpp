@@ -1,7 +1,8 @@
-// Large deflated members on two cores: a run with PARCELO_THREADS=2 must give what a run with
-// PARCELO_THREADS=1 gives (every event with its arguments, in the same order; the same files
-// and count) whatever happens in the middle: slow writes, a cancel, a full disk, broken data, a
-// wrong password that passes the check byte. Each case runs the same archive both ways.
+// Zip extraction on two cores (small members decoded ahead of the walk, large ones inflated while a
+// worker writes): a run with PARCELO_THREADS=2 must give what a run with PARCELO_THREADS=1 gives
+// (every event with its arguments, in the same order; the same files, count and failures)
+// whatever happens in the middle: slow writes, a cancel, a full disk, broken data, a wrong
+// password that passes the check byte. Each case runs the same archive both ways.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -44,6 +45,8 @@ struct TRunSeen {
   std::vector<std::string> events;
   std::map<std::string, std::string> files;  // relative host path -> contents
   bool wroteOffThread = false;  // some block was written by a thread other than the caller's
+  int failed = 0;
+  int decodedAhead = 0;
 };
 
 class ScopedThreads {
@@ -65,7 +68,7 @@ class ScopedThreads {
   bool FHad = false;
 };
 
-class PipedInflateTest : public ::testing::Test {
+class TwoCoresTest : public ::testing::Test {
  protected:
   // Extracts the archive into a fresh folder with the thread count given; `setup` adds handlers
   // or passwords to the component after the recording handlers are in place.
@@ -103,6 +106,8 @@ class PipedInflateTest : public ::testing::Test {
     if (setup) setup(unzip);
     const std::thread::id caller = std::this_thread::get_id();
     seen.count = unzip.Extract();
+    seen.failed = unzip.FailedCount();
+    seen.decodedAhead = unzip.MembersDecodedAhead();
     for (const std::thread::id id : unzip.Writers) seen.wroteOffThread |= id != caller;
     const fs::path root = dir.Host(out);
     if (fs::exists(root)) {
@@ -119,7 +124,9 @@ class PipedInflateTest : public ::testing::Test {
     const TRunSeen one = Run("1", setup, slowWrites);
     const TRunSeen two = Run("2", setup, slowWrites);
     EXPECT_FALSE(one.wroteOffThread);  // PARCELO_THREADS=1 writes on the calling thread
+    EXPECT_EQ(one.decodedAhead, 0);    // and decodes every member itself
     EXPECT_EQ(one.count, two.count);
+    EXPECT_EQ(one.failed, two.failed);
     EXPECT_EQ(one.events, two.events);
     EXPECT_EQ(one.files.size(), two.files.size());
     for (const auto& [name, contents] : one.files) {
@@ -137,7 +144,7 @@ class PipedInflateTest : public ::testing::Test {
   const Bytes big2 = Pattern(5 * TUnZip::kInflateOutputSize + 77, 22);
 };
 
-TEST_F(PipedInflateTest, LargeMembersComeOutTheSameWithEveryEventInOrder) {
+TEST_F(TwoCoresTest, LargeMembersComeOutTheSameWithEveryEventInOrder) {
   ZipBuilder b;
   b.AddStored("first.txt", "first").Add(Deflated("dir/big1.bin", big1));
   b.Add(Deflated("small.bin", Pattern(5000, 3))).Add(Deflated("big2.bin", big2));
@@ -154,7 +161,7 @@ TEST_F(PipedInflateTest, LargeMembersComeOutTheSameWithEveryEventInOrder) {
   EXPECT_GE(progress, 10 + 6);  // one per block at least
 }
 
-TEST_F(PipedInflateTest, EncryptedLargeMemberAndAWrongPasswordThatPassesTheCheckByte) {
+TEST_F(TwoCoresTest, EncryptedLargeMemberAndAWrongPasswordThatPassesTheCheckByte) {
   ZipMember m = Deflated("secret.bin", big1);
   m.password = "right";
   ZipBuilder b;
@@ -188,7 +195,7 @@ TEST_F(PipedInflateTest, EncryptedLargeMemberAndAWrongPasswordThatPassesTheCheck
   EXPECT_EQ(bad.files.count("secret.bin"), 0u);
 }
 
-TEST_F(PipedInflateTest, BrokenDataAndAWrongChecksumFailTheSameWay) {
+TEST_F(TwoCoresTest, BrokenDataAndAWrongChecksumFailTheSameWay) {
   ZipMember broken = Deflated("broken.bin", big1);
   // Damage well inside the data, so several blocks are made before the inflate stops.
   for (size_t i = broken.data.size() * 2 / 3; i < broken.data.size(); i += 5) broken.data[i] ^= 0x5A;
@@ -202,7 +209,7 @@ TEST_F(PipedInflateTest, BrokenDataAndAWrongChecksumFailTheSameWay) {
   EXPECT_EQ(two.files.size(), 1u);
 }
 
-TEST_F(PipedInflateTest, FullDiskInTheMiddleOfAMember) {
+TEST_F(TwoCoresTest, FullDiskInTheMiddleOfAMember) {
   ZipBuilder b;
   b.Add(Deflated("big1.bin", big1)).AddStored("small.txt", "small");
   Use(b);
@@ -217,7 +224,7 @@ TEST_F(PipedInflateTest, FullDiskInTheMiddleOfAMember) {
   EXPECT_EQ(two.count, 0);  // the disk stays full for small.txt too
 }
 
-TEST_F(PipedInflateTest, CancelInTheMiddleStopsAtThatBlockAndRemovesTheMember) {
+TEST_F(TwoCoresTest, CancelInTheMiddleStopsAtThatBlockAndRemovesTheMember) {
   ZipBuilder b;
   b.AddStored("before.txt", "before").Add(Deflated("big1.bin", big1)).AddStored("next.txt", "n");
   Use(b);
@@ -236,6 +243,68 @@ TEST_F(PipedInflateTest, CancelInTheMiddleStopsAtThatBlockAndRemovesTheMember) {
     EXPECT_EQ(two.files.count("big1.bin"), 0u);
     EXPECT_EQ(two.files.count("next.txt"), 0u);
   }
+}
+
+// ---- small members decoded ahead -----------------------------------------------------------------
+// Many small members of every kind the worker takes and some it must leave to the walk.
+ZipBuilder ManySmall(std::vector<std::string>* names = nullptr) {
+  ZipBuilder b;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "d" + std::to_string(i % 4) + "/m" + std::to_string(i);
+    const Bytes plain = Pattern(1000 + static_cast<size_t>(i) * 7919 % 300000, 100 + i);
+    ZipMember m = i % 3 == 0 ? Stored(name, std::string(plain.begin(), plain.end())) : Deflated(name, plain);
+    if (i % 5 == 1) m.password = "pw";
+    if (i == 17) m.crcOverride = 0xDEADBEEF;  // decodes, fails its checksum
+    if (i == 23) {
+      for (size_t k = m.data.size() / 2; k < m.data.size(); k += 3) m.data[k] ^= 0x33;
+    }
+    b.Add(m);
+    if (names) names->push_back(name);
+  }
+  return b;
+}
+
+TEST_F(TwoCoresTest, ManySmallMembersDecodedAheadGiveTheSameRun) {
+  ZipBuilder b = ManySmall();
+  b.AddStored("empty.txt", "").AddStored("folder/", "");
+  Use(b);
+  const auto passwords = [](TWatchedUnZip& u) { u.Passwords().Add("wrong");
+    u.Passwords().Add("pw"); };
+  // Slow writes let the worker run ahead up to its memory cap.
+  TRunSeen two = Compare(passwords, /*slowWrites=*/true);
+  EXPECT_EQ(two.failed, 2);  // the bad checksum and the broken data
+  EXPECT_EQ(two.count, 39);  // 38 good members and the empty one
+  EXPECT_GT(two.decodedAhead, 10);
+  // Without a password that opens them, enciphered members are the walk's: the same failures.
+  TRunSeen none = Compare({});
+  EXPECT_GT(none.decodedAhead, 5);
+}
+
+TEST_F(TwoCoresTest, CancelAndFullDiskAmongSmallMembers) {
+  ZipBuilder b = ManySmall();
+  Use(b);
+  for (const int at : {1, 9, 30}) {
+    SCOPED_TRACE(at);
+    const auto setup = [at](TWatchedUnZip& u) {
+      u.Passwords().Add("pw");
+      auto previous = u.OnEnd;
+      auto ends = std::make_shared<int>(0);
+      u.OnEnd = [&u, previous, ends, at](TObject* s, const std::string& f, bool pass) {
+        previous(s, f, pass);
+        if (++*ends == at) u.SetCancel(true);
+      };
+    };
+    Compare(setup, /*slowWrites=*/at == 9);
+  }
+  host::TSeams seams;
+  const auto full = [&seams](TWatchedUnZip& u) {
+    u.Passwords().Add("pw");
+    seams.BytesWritten = 0;
+    seams.DiskFullAfter = 1500000;
+  };
+  host::ScopedSeams scope(seams);
+  TRunSeen two = Compare(full);
+  EXPECT_GT(two.failed, 10);
 }
 
 }  // namespace
