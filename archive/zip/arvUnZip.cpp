@@ -751,8 +751,10 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
     FRemainingInput = std::max<int64_t>(inputLeft, 0);
     return got;
   };
-  if (FRemainingOutput >= kPipedMemberSize && ExtractionThreads() > 1)
-    return InflatePiped(archive, out, source);
+  // A member of a set of volumes stays on one thread: the next volume is asked for in its middle.
+  if (FRemainingOutput >= kPipedMemberSize && !FDiskSpanned && FArcType != atZipMV &&
+      ExtractionThreads() > 1)
+    return InflatePiped(out, source);
   bool ok = false;
   while (FRemainingOutput > 0) {
     if (FCancel) break;

@@ -57,11 +57,11 @@ class TUnZip : public TUnBase {
   // order; their number.
   int ListMembers(TStream32& archive);
   bool InflateMember(std::unique_ptr<TStream32>& archive, host::THandle out, bool deflate64);
-  // InflateMember on two cores, for a large member when the run may use more than one thread:
-  // this thread reads and inflates, a worker checksums and writes (arvUnZipPiped.cpp).
+  // InflateMember on two cores, for a large member when the run may use more than one thread
+  // and reads no set of volumes: this thread reads and inflates, a worker checksums and writes
+  // (arvUnZipThreads.cpp).
   static constexpr int64_t kPipedMemberSize = 4 * int64_t{kInflateOutputSize};
-  bool InflatePiped(std::unique_ptr<TStream32>& archive, host::THandle out,
-                    const TInflateSource& source);
+  bool InflatePiped(host::THandle out, const TInflateSource& source);
   // Small members decoded ahead by a worker while the walk does the rest (arvUnZipThreads.cpp):
   // started before a walk through the directory when the run may use more than one thread, and
   // asked by each member's decode; `decoded` is then the member's result.

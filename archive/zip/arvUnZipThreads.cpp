@@ -3,7 +3,7 @@
 // member: the calling thread reads, deciphers and inflates while a worker checksums and writes the
 // blocks it made. Everything a caller sees stays on the calling
 // thread and comes as a one-thread run gives it: the progress of a block once the block is
-// written, every prompt and report after the progress of the blocks before it, a write failure
+// written, every report after the progress of the blocks before it, a write failure
 // as the exception of the block that failed, and a cancel heard at the block it was heard at.
 #include <deque>
 #include <exception>
@@ -23,8 +23,7 @@ constexpr int kPipedBlocks = 4;
 
 }  // namespace
 
-bool TUnZip::InflatePiped(std::unique_ptr<TStream32>& archive, host::THandle out,
-                          const TInflateSource& source) {
+bool TUnZip::InflatePiped(host::THandle out, const TInflateSource& source) {
   const int64_t size = FSizes.UnpackedSize;
   TBlockPipe pipe(static_cast<size_t>(kInflateOutputSize), kPipedBlocks,
                   [this, out](uint8_t* block, size_t bytes) {
@@ -75,16 +74,7 @@ bool TUnZip::InflatePiped(std::unique_ptr<TStream32>& archive, host::THandle out
         break;
       }
       if (step == TInflateStep::Full) continue;
-      if (step == TInflateStep::Starved && (FDiskSpanned || FArcType == atZipMV) &&
-          outputLeft > 0) {
-        // The next part is asked for after everything before it is written and told, and only
-        // when a one-thread run would ask for it.
-        deliver(true);
-        if (pipe.Failure() || cutShort) break;
-        if (ContinueOnNextPart(archive)) continue;
-        break;
-      }
-      broken = true;
+      broken = true;  // (no set of volumes comes here: nothing goes on in a next part)
       break;
     }
   } catch (...) {
