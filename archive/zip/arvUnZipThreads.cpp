@@ -138,7 +138,12 @@ void TUnZip::StartDecodeAhead(std::unique_ptr<TStream32>& archive) {
   std::vector<std::string> passwords;
   if (!FPassword.empty()) passwords.push_back(FPassword);
   for (int i = 0; i < FPasswords.Count(); ++i) passwords.push_back(FPasswords[i]);
-  FAhead = std::make_unique<TDecodeAhead>(FArchiveFile, std::move(jobs), std::move(passwords));
+  try {
+    FAhead = std::make_unique<TDecodeAhead>(FArchiveFile, std::move(jobs), std::move(passwords));
+  } catch (const std::exception&) {
+    // No thread or no memory for one: the walk decodes every member itself, as on one thread.
+    FAhead.reset();
+  }
 }
 
 bool TUnZip::TakeDecodedAhead(std::unique_ptr<TStream32>& archive, host::THandle out,
