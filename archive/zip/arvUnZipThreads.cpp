@@ -113,6 +113,8 @@ void TUnZip::StartDecodeAhead(std::unique_ptr<TStream32>& archive) {
     if (central == nullptr) continue;
     const TCentralFileHeader c = TCentralFileHeader::Decode(central);
     if (c.Method != kMethodStored && c.Method != kMethodDeflated) continue;
+    // A plain stored member is only read and written: decoding it ahead would add a copy.
+    if (c.Method == kMethodStored && (c.Flags & kFlagEncrypted) == 0) continue;
     const TZipEntryExtra* kept = FList->Extra(i);
     // The directory's sizes as the walk takes them in the common case; where the walk takes them
     // otherwise, the key differs and the walk decodes the member itself.

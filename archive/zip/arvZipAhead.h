@@ -43,8 +43,9 @@ class TDecodeAhead {
  public:
   // Members above this size are not decoded ahead (a large member goes through the block pipe).
   static constexpr int64_t kMemberLimit = 1 << 20;
-  // Decoded bytes waiting for the walk at most (one member above it may wait when alone).
-  static constexpr int64_t kMemoryCap = 8 << 20;
+  // Decoded bytes waiting for the walk at most (one member above it may wait when alone): with
+  // the member being decoded, the run stays inside 16 MiB.
+  static constexpr int64_t kMemoryCap = 4 << 20;
 
   // Starts the worker on `jobs` (in walk order) of the archive file `archiveFile` (system
   // syntax). Enciphered members are opened with the first of `passwords` their check byte takes,
