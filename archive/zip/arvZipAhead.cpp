@@ -153,8 +153,11 @@ bool TDecodeAhead::Decode(const TAheadJob& job, TDone& done) {
   }
   // Deflated: the whole member in one run of the engine; anything but its exact end within the
   // member's compressed bytes is left to the walk.
-  std::vector<uint8_t> input(static_cast<size_t>(kAheadInputSize));
-  TInflateDriver inflate(input.data(), kAheadInputSize);
+  if (!FInflate) {
+    FInput.resize(static_cast<size_t>(kAheadInputSize));
+    FInflate = std::make_unique<TInflateDriver>(FInput.data(), kAheadInputSize);
+  }
+  TInflateDriver& inflate = *FInflate;
   if (inflate.Start(kRawDeflate, false) != kInflateOk) return false;
   int64_t at = key.DataStart;
   int64_t left = key.PackedSize;

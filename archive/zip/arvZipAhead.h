@@ -12,11 +12,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "archive/common/arvStreams.h"
 #include "platform/host.h"
 
 // A member the worker may decode: stored or deflated, plain or with the traditional cipher.
@@ -76,6 +78,10 @@ class TDecodeAhead {
   bool Decode(const TAheadJob& job, TDone& done);
   bool ReadAt(uint8_t* buffer, int64_t count, int64_t offset);
 
+  // The worker's own decoder state, made once for the run (an engine made per member costs more
+  // than a small member's whole decode).
+  std::vector<uint8_t> FInput;
+  std::unique_ptr<TInflateDriver> FInflate;
   std::vector<std::string> FPasswords;
   std::vector<TAheadJob> FJobs;
   host::THandle FHandle = host::kInvalidHandle;
