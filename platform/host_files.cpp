@@ -11,6 +11,7 @@
 
 #include "platform/host.h"
 #include "platform/host_internal.h"
+#include "platform/host_positioned.h"
 #include "platform/seams.h"
 
 namespace host {
@@ -153,6 +154,30 @@ int32_t FileRead(THandle handle, void* buffer, uint32_t count) {
     if (got < 0) {
       if (errno == EINTR) continue;
       if (done > 0) break;  // report what arrived; the error comes again on the next call
+      detail::FailFromErrno();
+      return -1;
+    }
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  SetLastError(kErrorSuccess);
+  return static_cast<int32_t>(done);
+}
+
+int32_t FileReadAt(THandle handle, void* buffer, uint32_t count, int64_t offset) {
+  if (handle < 0 || offset < 0) {
+    SetLastError(kErrorInvalidHandle);
+    return -1;
+  }
+  const size_t wanted = count > INT32_MAX ? INT32_MAX : count;
+  size_t done = 0;
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (done < wanted) {
+    const off_t at = static_cast<off_t>(offset) + static_cast<off_t>(done);
+    const ssize_t got = ::pread(handle, out + done, wanted - done, at);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      if (done > 0) break;
       detail::FailFromErrno();
       return -1;
     }

@@ -14,6 +14,7 @@
 #include "archive/codecs/arvLibCodecs.h"
 #include "archive/codecs/arvPpmd.h"
 #include "archive/common/arvScopeExit.h"
+#include "archive/common/arvThreads.h"
 #include "archive/records/arvZipDir.h"
 
 namespace {
@@ -287,6 +288,8 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
     }
   };
   FVolumeMissing = false;
+  if (central) StartDecodeAhead(archive);
+  const TScopeExit endAhead([this] { FAhead.reset(); });
   for (int i = 0; i < FList->Count(); ++i) {
     if (FCancel) {
       nameTheRest(i);
@@ -548,6 +551,7 @@ bool TUnZip::DecodeMemberData(const std::string& outputPath, std::unique_ptr<TSt
                               host::THandle out) {
   FRemainingInput = FSizes.PackedSize;
   FRemainingOutput = FSizes.UnpackedSize;
+  if (bool decoded = false; FAhead && TakeDecodedAhead(archive, out, decoded)) return decoded;
   switch (FSizes.Method) {
     case kMethodStored: {
       if (FAesActive) return DecodeWithCodec(outputPath, archive, out);
@@ -827,6 +831,10 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
     FRemainingInput = std::max<int64_t>(inputLeft, 0);
     return got;
   };
+  // A member of a set of volumes stays on one thread: the next volume is asked for in its middle.
+  if (FRemainingOutput >= kPipedMemberSize && !FDiskSpanned && FArcType != atZipMV &&
+      ExtractionThreads() > 1)
+    return InflatePiped(out, source);
   bool ok = false;
   while (FRemainingOutput > 0) {
     if (FCancel) break;

@@ -17,6 +17,7 @@
 #include "archive/records/arvSpan.h"
 #include "archive/records/arvZipDir.h"
 #include "archive/records/arvZipRecs.h"
+#include "archive/zip/arvZipAhead.h"
 
 // ---- symbolic links ------------------------------------------------------------------------------
 // Whether a central entry holds a Unix symbolic link: made on Unix, or by a writer that marks Unix
@@ -43,6 +44,8 @@ class TUnZip : public TUnBase {
   // member was read through its local header). Both are reported when found.
   bool DirectoryDamaged() const { return FDirectoryDamaged; }
   bool DirectoryMissing() const { return FDirectoryMissing; }
+  // Members of the last run whose bytes a worker decoded ahead of the walk.
+  int MembersDecodedAhead() const { return FAheadTaken; }
 
  protected:
   void ExtractArchive(std::unique_ptr<TStream32>& archive) override;
@@ -54,6 +57,16 @@ class TUnZip : public TUnBase {
   // order; their number.
   int ListMembers(TStream32& archive);
   bool InflateMember(std::unique_ptr<TStream32>& archive, host::THandle out, bool deflate64);
+  // InflateMember on two cores, for a large member when the run may use more than one thread
+  // and reads no set of volumes: this thread reads and inflates, a worker checksums and writes
+  // (arvUnZipThreads.cpp).
+  static constexpr int64_t kPipedMemberSize = 4 * int64_t{kInflateOutputSize};
+  bool InflatePiped(host::THandle out, const TInflateSource& source);
+  // Small members decoded ahead by a worker while the walk does the rest (arvUnZipThreads.cpp):
+  // started before a walk through the directory when the run may use more than one thread, and
+  // asked by each member's decode; `decoded` is then the member's result.
+  void StartDecodeAhead(std::unique_ptr<TStream32>& archive);
+  bool TakeDecodedAhead(std::unique_ptr<TStream32>& archive, host::THandle out, bool& decoded);
   bool MethodSupported(const TMemberSizes& sizes) const override;
   std::string UnsupportedDetail(const TMemberSizes& sizes) const override;
   size_t EncryptionHeaderSize(const TMemberSizes& sizes) const override;
@@ -136,4 +149,6 @@ class TUnZip : public TUnBase {
   std::unique_ptr<TInflateDriver> FInflate;
   TWinZipAes FAes;      // the AES state of the member in work, keyed by its password test
   bool FAesActive = false;  // the member in work's data passes through FAes
+  std::unique_ptr<TDecodeAhead> FAhead;  // the walk's decoder ahead, when it has one
+  int FAheadTaken = 0;
 };

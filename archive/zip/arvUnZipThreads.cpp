@@ -1,0 +1,197 @@
+// Both cores in a zip extraction. Small members: a worker decodes the next ones ahead of the walk
+// (arvZipAhead.h) and the walk writes their bytes as its own decode would have. A large deflated
+// member: the calling thread reads, deciphers and inflates while a worker checksums and writes the
+// blocks it made. Everything a caller sees stays on the calling
+// thread and comes as a one-thread run gives it: the progress of a block once the block is
+// written, every report after the progress of the blocks before it, a write failure
+// as the exception of the block that failed, and a cancel heard at the block it was heard at.
+#include <deque>
+#include <exception>
+
+#include "archive/common/arvThreads.h"
+#include "archive/zip/arvUnZip.h"
+
+namespace {
+
+// A walk of fewer selected members than this stays on one thread: there is little to overlap.
+constexpr int kAheadMinMembers = 4;
+
+// Blocks in flight: one being written, one waiting, one being inflated, one spare so the
+// inflate never waits on a write that is about to end. 4 * 256 KiB stays well inside the run's
+// memory budget.
+constexpr int kPipedBlocks = 4;
+
+}  // namespace
+
+bool TUnZip::InflatePiped(host::THandle out, const TInflateSource& source) {
+  const int64_t size = FSizes.UnpackedSize;
+  TBlockPipe pipe(static_cast<size_t>(kInflateOutputSize), kPipedBlocks,
+                  [this, out](uint8_t* block, size_t bytes) {
+                    WriteBlock(out, block, static_cast<int32_t>(bytes), {.CrcKind = kCrcKind32});
+                  });
+  std::deque<uint32_t> handedOn;  // sizes of the blocks handed on and not yet delivered
+  uint64_t delivered = 0;
+  // A cancel heard in the progress of a block with later blocks already made: a one-thread run
+  // would never have made them, so nothing of them is counted or told.
+  bool cutShort = false;
+  // The counters and the progress a one-thread run gives after each block it wrote, for every
+  // block the worker has written since the last call.
+  const auto deliver = [&](bool wait) {
+    const uint64_t consumed = pipe.Consumed(wait);
+    for (; delivered < consumed; ++delivered) {
+      const uint32_t bytes = handedOn.front();
+      handedOn.pop_front();
+      if (cutShort) continue;
+      FRemainingOutput -= bytes;
+      FRemaining -= bytes;
+      ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
+      if (FCancel && delivered + 1 < pipe.Submitted()) cutShort = true;
+    }
+  };
+
+  int64_t outputLeft = FRemainingOutput;  // what this thread has still to make
+  bool ended = false;
+  bool broken = false;
+  try {
+    while (outputLeft > 0) {
+      deliver(false);
+      if (FCancel) break;
+      uint8_t* const block = pipe.Acquire();  // waits while every block is in flight
+      if (block == nullptr) break;            // a write failed: said below
+      deliver(false);
+      if (FCancel) break;
+      const uint32_t chunk =
+          static_cast<uint32_t>(std::min<int64_t>(outputLeft, kInflateOutputSize));
+      const TInflateStep step = FInflate->Run(block, chunk, source);
+      const uint32_t produced = FInflate->Produced();
+      if (produced > 0) {
+        handedOn.push_back(produced);
+        pipe.Submit(produced);
+        outputLeft -= produced;
+      }
+      if (step == TInflateStep::End) {
+        ended = outputLeft == 0;
+        break;
+      }
+      if (step == TInflateStep::Full) continue;
+      broken = true;  // (no set of volumes comes here: nothing goes on in a next part)
+      break;
+    }
+  } catch (...) {
+    // A read failure or a prompt handler's exception: the blocks before it are told first; a
+    // write that failed before it is what a one-thread run would have met first.
+    deliver(true);
+    if (const std::exception_ptr failure = pipe.Failure()) std::rethrow_exception(failure);
+    throw;
+  }
+  deliver(true);
+  if (const std::exception_ptr failure = pipe.Failure()) std::rethrow_exception(failure);
+  if (cutShort) return false;  // the member is cut short at the cancel, as with one thread
+  if (broken) {
+    // Broken or cut-short data: the member's checksum test reports it.
+    FRemaining -= FRemainingOutput;
+    FRemainingOutput = 0;
+    FRemainingInput = 0;
+    return false;
+  }
+  return ended || FRemainingOutput == 0;
+}
+
+void TUnZip::StartDecodeAhead(std::unique_ptr<TStream32>& archive) {
+  FAhead.reset();
+  FAheadTaken = 0;
+  // Sequential by nature, so the walk decodes on its own: a set of volumes or disks (the next one
+  // is asked for in the middle of a member), an archive that is not a plain file of its own (the
+  // worker opens the file by name), a handful of members, or one thread.
+  if (FDiskSpanned || FArcType == atZipMV || FList == nullptr || FList->Count() < kAheadMinMembers)
+    return;
+  if (dynamic_cast<TFileStream32*>(archive.get()) == nullptr) return;
+  if (ExtractionThreads() < 2) return;
+  std::vector<TAheadJob> jobs;
+  for (int i = 0; i < FList->Count(); ++i) {
+    const uint8_t* central = FList->Central(i);
+    if (central == nullptr) continue;
+    const TCentralFileHeader c = TCentralFileHeader::Decode(central);
+    if (c.Method != kMethodStored && c.Method != kMethodDeflated) continue;
+    // A plain stored member is only read and written: decoding it ahead would add a copy.
+    if (c.Method == kMethodStored && (c.Flags & kFlagEncrypted) == 0) continue;
+    const TZipEntryExtra* kept = FList->Extra(i);
+    // The directory's sizes as the walk takes them in the common case; where the walk takes them
+    // otherwise, the key differs and the walk decodes the member itself.
+    const auto size = [](bool keptHas, int64_t keptValue, uint32_t field) -> int64_t {
+      if (keptHas) return keptValue;
+      return field == kZip64Marker32 ? -1 : static_cast<int64_t>(field);
+    };
+    TAheadJob job;
+    job.Index = i;
+    job.LocalOffset = FList->Header(i).LocalOffset;
+    job.Method = c.Method;
+    job.Flags = c.Flags;
+    job.PackedSize = size(kept && kept->HasPackedSize, kept ? kept->PackedSize : 0, c.PackedSize);
+    job.UnpackedSize =
+        size(kept && kept->HasUnpackedSize, kept ? kept->UnpackedSize : 0, c.UnpackedSize);
+    if (job.PackedSize <= 0 || job.UnpackedSize <= 0 ||
+        job.UnpackedSize > TDecodeAhead::kMemberLimit)
+      continue;
+    jobs.push_back(job);
+  }
+  if (jobs.size() < static_cast<size_t>(kAheadMinMembers)) return;
+  // The walk tries the password in use first, then the list, in order.
+  std::vector<std::string> passwords;
+  if (!FPassword.empty()) passwords.push_back(FPassword);
+  for (int i = 0; i < FPasswords.Count(); ++i) passwords.push_back(FPasswords[i]);
+  try {
+    FAhead = std::make_unique<TDecodeAhead>(FArchiveFile, std::move(jobs), std::move(passwords));
+  } catch (const std::exception&) {
+    // No thread or no memory for one: the walk decodes every member itself, as on one thread.
+    FAhead.reset();
+  }
+}
+
+bool TUnZip::TakeDecodedAhead(std::unique_ptr<TStream32>& archive, host::THandle out,
+                              bool& decoded) {
+  if (FAesActive || !archive || FRemainingOutput <= 0) return false;
+  if (FSizes.Method != kMethodStored && FSizes.Method != kMethodDeflated) return false;
+  TAheadKey key;
+  key.DataStart = archive->Position();
+  key.Method = static_cast<uint16_t>(FSizes.Method);
+  key.PackedSize = FSizes.PackedSize;
+  key.UnpackedSize = FSizes.UnpackedSize;
+  key.Enciphered = (FSizes.Flags & kFlagEncrypted) != 0;
+  if (key.Enciphered) key.Password = FPassword;
+  std::vector<uint8_t> bytes;
+  if (!FAhead->Take(FCurrentEntry, key, bytes)) return false;
+  ++FAheadTaken;
+
+  // The writes, the counters and the progress of the walk's own decode, block for block: the
+  // inflate's output blocks, or the stored copy's.
+  const int64_t size = FSizes.UnpackedSize;
+  uint8_t* next = bytes.data();
+  if (FSizes.Method == kMethodDeflated) {
+    while (FRemainingOutput > 0) {
+      if (FCancel) break;
+      const int32_t chunk =
+          static_cast<int32_t>(std::min<int64_t>(FRemainingOutput, kInflateOutputSize));
+      WriteBlock(out, next, chunk, {.CrcKind = kCrcKind32});
+      next += chunk;
+      FRemainingOutput -= chunk;
+      FRemaining -= chunk;
+      ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
+    }
+    FRemainingInput = 0;
+    decoded = FRemainingOutput == 0;
+    return true;
+  }
+  int64_t left = size;
+  while (left > 0) {
+    const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(left, kCopyBlockSize));
+    left -= chunk;
+    FRemaining -= chunk;
+    WriteBlock(out, next, chunk, {.CrcKind = kCrcKind32});
+    next += chunk;
+    ReportProgress(size - left, size, FTotalUnpacked);
+    if (FCancel) break;
+  }
+  decoded = left == 0;
+  return true;
+}

@@ -1,0 +1,178 @@
+// The worker that decodes small zip members ahead of the walk, through its own handle.
+#include "archive/zip/arvZipAhead.h"
+
+#include <algorithm>
+
+#include "archive/codecs/arvCrypt.h"
+#include "archive/codecs/arvZipConsts.h"
+#include "archive/common/arvStreams.h"
+#include "platform/host_positioned.h"
+
+namespace {
+
+constexpr int kRawDeflate = -15;             // raw deflate data: no zlib header or trailer
+constexpr int32_t kAheadInputSize = 65536;   // compressed bytes read at a time
+constexpr size_t kLocalFlagsAt = 6, kLocalMethodAt = 8, kLocalTimeAt = 10, kLocalCrcAt = 14;
+constexpr size_t kLocalNameLengthAt = 26, kLocalExtraLengthAt = 28;
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool SameKey(const TAheadKey& a, const TAheadKey& b) {
+  return a.DataStart == b.DataStart && a.Method == b.Method && a.PackedSize == b.PackedSize &&
+         a.UnpackedSize == b.UnpackedSize && a.Enciphered == b.Enciphered &&
+         (!a.Enciphered || a.Password == b.Password);
+}
+
+}  // namespace
+
+TDecodeAhead::TDecodeAhead(const std::string& archiveFile, std::vector<TAheadJob> jobs,
+                           std::vector<std::string> passwords)
+    : FPasswords(std::move(passwords)),
+      FJobs(std::move(jobs)),
+      FHandle(host::FileOpen(archiveFile, host::fmOpenRead | host::fmShareDenyNone)),
+      FWorker([this] { Work(); }) {}
+
+TDecodeAhead::~TDecodeAhead() {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FStop = true;
+  }
+  FChanged.notify_all();
+  FWorker.join();
+  if (FHandle >= 0) host::FileClose(FHandle);
+}
+
+bool TDecodeAhead::Take(int index, const TAheadKey& key, std::vector<uint8_t>& bytes) {
+  std::unique_lock<std::mutex> lock(FLock);
+  FFloor = std::max(FFloor, index);
+  while (!FDone.empty() && FDone.begin()->first < index) {
+    FWaitingBytes -= static_cast<int64_t>(FDone.begin()->second.Bytes.size());
+    FDone.erase(FDone.begin());
+  }
+  FChanged.notify_all();
+  // The worker is on this very member: waiting for it costs less than decoding it again.
+  FChanged.wait(lock, [&] { return FWorkingOn != index; });
+  bool taken = false;
+  const auto it = FDone.find(index);
+  if (it != FDone.end()) {
+    FWaitingBytes -= static_cast<int64_t>(it->second.Bytes.size());
+    if (SameKey(it->second.Key, key)) {
+      bytes = std::move(it->second.Bytes);
+      taken = true;
+      ++FTaken;
+    }
+    FDone.erase(it);
+  }
+  FFloor = std::max(FFloor, index + 1);  // the worker skips it if it has not begun it
+  FChanged.notify_all();
+  return taken;
+}
+
+void TDecodeAhead::Work() {
+  if (FHandle < 0) return;
+  for (const TAheadJob& job : FJobs) {
+    {
+      std::unique_lock<std::mutex> lock(FLock);
+      // Memory stays bounded: the next member waits until the walk has taken enough.
+      FChanged.wait(lock, [&] {
+        return FStop || job.Index < FFloor || FWaitingBytes == 0 ||
+               FWaitingBytes + job.UnpackedSize <= kMemoryCap;
+      });
+      if (FStop) return;
+      if (job.Index < FFloor) continue;  // the walk is past it
+      FWorkingOn = job.Index;
+    }
+    TDone done;
+    const bool decoded = Decode(job, done);
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      FWorkingOn = -1;
+      if (decoded && job.Index >= FFloor) {
+        FWaitingBytes += static_cast<int64_t>(done.Bytes.size());
+        FDone.emplace(job.Index, std::move(done));
+      }
+    }
+    FChanged.notify_all();
+  }
+}
+
+bool TDecodeAhead::ReadAt(uint8_t* buffer, int64_t count, int64_t offset) {
+  while (count > 0) {
+    if (FStop) return false;
+    const uint32_t want = static_cast<uint32_t>(std::min<int64_t>(count, kAheadInputSize));
+    if (host::FileReadAt(FHandle, buffer, want, offset) != static_cast<int32_t>(want)) return false;
+    buffer += want;
+    count -= want;
+    offset += want;
+  }
+  return true;
+}
+
+bool TDecodeAhead::Decode(const TAheadJob& job, TDone& done) {
+  uint8_t local[kLocalHeaderSize];
+  if (!ReadAt(local, kLocalHeaderSize, job.LocalOffset) || Le32(local) != kLocalSig) return false;
+  if (Le16(local + kLocalMethodAt) != job.Method) return false;
+  TAheadKey& key = done.Key;
+  key.DataStart = job.LocalOffset + static_cast<int64_t>(kLocalHeaderSize) +
+                  Le16(local + kLocalNameLengthAt) + Le16(local + kLocalExtraLengthAt);
+  key.Method = job.Method;
+  key.PackedSize = job.PackedSize;
+  key.UnpackedSize = job.UnpackedSize;
+  key.Enciphered = (job.Flags & kFlagEncrypted) != 0;
+  TZipCipher cipher;
+  if (key.Enciphered) {
+    // The walk's password test, with the candidates in the walk's order.
+    uint8_t header[2 * kZipEncryptionHeaderSize];
+    if (!ReadAt(header + kZipEncryptionHeaderSize, kZipEncryptionHeaderSize, key.DataStart))
+      return false;
+    bool opened = false;
+    for (const std::string& password : FPasswords) {
+      if (TestZipPassword(cipher, password, header, Le16(local + kLocalFlagsAt),
+                          Le16(local + kLocalTimeAt), Le32(local + kLocalCrcAt))) {
+        key.Password = password;
+        opened = true;
+        break;
+      }
+    }
+    if (!opened) return false;
+    key.DataStart += kZipEncryptionHeaderSize;
+    key.PackedSize -= kZipEncryptionHeaderSize;
+  }
+  if (key.PackedSize < 0) return false;
+  done.Bytes.resize(static_cast<size_t>(job.UnpackedSize));
+  uint8_t* const output = done.Bytes.data();
+  if (job.Method == kMethodStored) {
+    if (key.PackedSize != key.UnpackedSize) return false;
+    if (!ReadAt(output, key.PackedSize, key.DataStart)) return false;
+    if (key.Enciphered) cipher.DecipherBuffer(output, static_cast<size_t>(key.PackedSize));
+    return true;
+  }
+  // Deflated: the whole member in one run of the engine; anything but its exact end within the
+  // member's compressed bytes is left to the walk.
+  if (!FInflate) {
+    FInput.resize(static_cast<size_t>(kAheadInputSize));
+    FInflate = std::make_unique<TInflateDriver>(FInput.data(), kAheadInputSize);
+  }
+  TInflateDriver& inflate = *FInflate;
+  if (inflate.Start(kRawDeflate, false) != kInflateOk) return false;
+  int64_t at = key.DataStart;
+  int64_t left = key.PackedSize;
+  const TInflateSource source = [&](uint8_t* buffer, int32_t room) -> int32_t {
+    if (FStop) return kInflateSourceCancelled;
+    const int32_t want = static_cast<int32_t>(std::min<int64_t>(left, room));
+    if (want <= 0) return 0;
+    const int32_t got = host::FileReadAt(FHandle, buffer, static_cast<uint32_t>(want), at);
+    if (got <= 0) return 0;
+    if (key.Enciphered) cipher.DecipherBuffer(buffer, static_cast<size_t>(got));
+    at += got;
+    left -= got;
+    return got;
+  };
+  const TInflateStep step =
+      inflate.Run(output, static_cast<uint32_t>(job.UnpackedSize), source);
+  return step == TInflateStep::End && inflate.Produced() == job.UnpackedSize;
+}

@@ -1,0 +1,97 @@
+// Decoding ahead: while the calling thread walks the members of a zip archive (names, questions,
+// output files, events), a worker reads and decodes the next small members into memory through its
+// own handle on the archive. The walk takes a member's bytes from here only when its own decode
+// would have read exactly the same bytes with the same keys (the same data offset, sizes, method
+// and password); otherwise it decodes the member itself. So what a run gives never depends on
+// whether a member was decoded ahead: the bytes, the checksum (taken as the walk writes them),
+// every event and report stay the walk's.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "archive/common/arvStreams.h"
+#include "platform/host.h"
+
+// A member the worker may decode: stored or deflated, plain or with the traditional cipher.
+struct TAheadJob {
+  int Index = 0;            // its place in the walk
+  int64_t LocalOffset = 0;  // where its local header starts in the archive file
+  uint16_t Method = 0;
+  uint16_t Flags = 0;
+  int64_t PackedSize = 0;  // as the directory gives it (encryption header included)
+  int64_t UnpackedSize = 0;
+};
+
+// What the walk compares before it takes a member's bytes.
+struct TAheadKey {
+  int64_t DataStart = 0;  // the first byte of the data proper (after an encryption header)
+  uint16_t Method = 0;
+  int64_t PackedSize = 0;  // of the data proper
+  int64_t UnpackedSize = 0;
+  bool Enciphered = false;
+  std::string Password;  // the password that opened it (enciphered members only)
+};
+
+class TDecodeAhead {
+ public:
+  // Members above this size are not decoded ahead (a large member goes through the block pipe).
+  static constexpr int64_t kMemberLimit = 1 << 20;
+  // Decoded bytes waiting for the walk at most (one member above it may wait when alone): with
+  // the member being decoded, the run stays inside 16 MiB.
+  static constexpr int64_t kMemoryCap = 4 << 20;
+
+  // Starts the worker on `jobs` (in walk order) of the archive file `archiveFile` (system
+  // syntax). Enciphered members are opened with the first of `passwords` their check byte takes,
+  // the order the walk tries them in (none: they are left to the walk).
+  TDecodeAhead(const std::string& archiveFile, std::vector<TAheadJob> jobs,
+               std::vector<std::string> passwords);
+  // Stops the worker after the block it is on.
+  ~TDecodeAhead();
+  TDecodeAhead(const TDecodeAhead&) = delete;
+  TDecodeAhead& operator=(const TDecodeAhead&) = delete;
+
+  // The walk is at member `index`: members before it are dropped. When the member was decoded
+  // ahead (waiting while the worker is on it) and its key equals `key`, its bytes are moved into
+  // `bytes` and the result is true; otherwise false, and the walk decodes the member itself.
+  bool Take(int index, const TAheadKey& key, std::vector<uint8_t>& bytes);
+
+  // Members decoded ahead and taken by the walk, for tests and benchmarks.
+  int Taken() const { return FTaken; }
+
+ private:
+  struct TDone {
+    TAheadKey Key;
+    std::vector<uint8_t> Bytes;
+  };
+  void Work();
+  // Decodes one member through the worker's handle; false when it cannot (the walk then decodes
+  // it and says whatever there is to say).
+  bool Decode(const TAheadJob& job, TDone& done);
+  bool ReadAt(uint8_t* buffer, int64_t count, int64_t offset);
+
+  // The worker's own decoder state, made once for the run (an engine made per member costs more
+  // than a small member's whole decode).
+  std::vector<uint8_t> FInput;
+  std::unique_ptr<TInflateDriver> FInflate;
+  std::vector<std::string> FPasswords;
+  std::vector<TAheadJob> FJobs;
+  host::THandle FHandle = host::kInvalidHandle;
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  std::map<int, TDone> FDone;  // decoded, waiting for the walk
+  int64_t FWaitingBytes = 0;   // bytes in FDone
+  int FFloor = 0;              // the walk's place: members before it are not wanted
+  int FWorkingOn = -1;         // the member the worker decodes now (-1: none)
+  std::atomic<bool> FStop{false};
+  int FTaken = 0;
+  std::thread FWorker;  // last: started once everything above is made
+};

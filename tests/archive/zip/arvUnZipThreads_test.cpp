@@ -1,0 +1,310 @@
+// Zip extraction on two cores (small members decoded ahead of the walk, large ones inflated while a
+// worker writes): a run with PARCELO_THREADS=2 must give what a run with PARCELO_THREADS=1 gives
+// (every event with its arguments, in the same order; the same files, count and failures)
+// whatever happens in the middle: slow writes, a cancel, a full disk, broken data, a wrong
+// password that passes the check byte. Each case runs the same archive both ways.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "platform/seams.h"
+#include "support/ExtractFixture.h"
+#include "support/MiniZip.h"
+
+namespace {
+
+using namespace extracttest;
+namespace fs = std::filesystem;
+
+// A TUnZip whose writes can be slowed, and that notes which threads wrote.
+class TWatchedUnZip : public TUnZip {
+ public:
+  int32_t WriteBlock(host::THandle out, uint8_t* buffer, int32_t count,
+                     TBlockOptions options) override {
+    if (SlowWrites) std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    {
+      std::lock_guard<std::mutex> lock(Lock);
+      Writers.insert(std::this_thread::get_id());
+    }
+    return TUnZip::WriteBlock(out, buffer, count, options);
+  }
+  bool SlowWrites = false;
+  std::mutex Lock;
+  std::set<std::thread::id> Writers;
+};
+
+// What a caller sees of one run.
+struct TRunSeen {
+  int count = 0;
+  std::vector<std::string> events;
+  std::map<std::string, std::string> files;  // relative host path -> contents
+  bool wroteOffThread = false;  // some block was written by a thread other than the caller's
+  int failed = 0;
+  int decodedAhead = 0;
+};
+
+class ScopedThreads {
+ public:
+  explicit ScopedThreads(const char* value) {
+    if (const char* old = std::getenv("PARCELO_THREADS")) FOld = old, FHad = true;
+    setenv("PARCELO_THREADS", value, 1);
+  }
+  ~ScopedThreads() {
+    if (FHad) {
+      setenv("PARCELO_THREADS", FOld.c_str(), 1);
+    } else {
+      unsetenv("PARCELO_THREADS");
+    }
+  }
+
+ private:
+  std::string FOld;
+  bool FHad = false;
+};
+
+class TwoCoresTest : public ::testing::Test {
+ protected:
+  // Extracts the archive into a fresh folder with the thread count given; `setup` adds handlers
+  // or passwords to the component after the recording handlers are in place.
+  TRunSeen Run(const char* threads, const std::function<void(TWatchedUnZip&)>& setup = {},
+               bool slowWrites = false) {
+    ScopedThreads scope(threads);
+    // The same folder for both runs (reports name it), emptied first.
+    const std::string out = "out";
+    fs::remove_all(dir.Host(out));
+    TWatchedUnZip unzip;
+    unzip.SlowWrites = slowWrites;
+    unzip.SetArchiveFile(host::FromHostPath(dir.Host("a.zip")));
+    unzip.SetExtractDir(dir.System(out));
+    unzip.FileSpec().Add("*.*");
+    TRunSeen seen;
+    const std::string dest = dir.System(out) + "\\";
+    auto rel = [dest](const std::string& path) {
+      return path.compare(0, dest.size(), dest) == 0 ? path.substr(dest.size()) : path;
+    };
+    unzip.OnBegin = [&](TObject*, const std::string& f, int n, bool&) {
+      seen.events.push_back("Begin " + rel(f) + " " + std::to_string(n));
+    };
+    unzip.OnEnd = [&](TObject*, const std::string& f, bool pass) {
+      seen.events.push_back("End " + rel(f) + (pass ? " pass" : " FAIL"));
+    };
+    unzip.OnError = [&](TObject*, const std::string& f, const std::string& ext,
+                        const std::string& volume, int code) {
+      seen.events.push_back("Error " + std::to_string(code) + " " + rel(f) + " [" + ext + "] " +
+                            volume);
+    };
+    unzip.OnProgress = [&](TObject*, uint8_t byFile, uint8_t byArchive) {
+      seen.events.push_back("Progress " + std::to_string(byFile) + " " +
+                            std::to_string(byArchive));
+    };
+    if (setup) setup(unzip);
+    const std::thread::id caller = std::this_thread::get_id();
+    seen.count = unzip.Extract();
+    seen.failed = unzip.FailedCount();
+    seen.decodedAhead = unzip.MembersDecodedAhead();
+    for (const std::thread::id id : unzip.Writers) seen.wroteOffThread |= id != caller;
+    const fs::path root = dir.Host(out);
+    if (fs::exists(root)) {
+      for (const auto& e : fs::recursive_directory_iterator(root)) {
+        if (e.is_regular_file())
+          seen.files[fs::relative(e.path(), root).string()] = ReadHostFile(e.path().string());
+      }
+    }
+    return seen;
+  }
+  // Runs one thread, then two, and checks that the caller saw the same; the two-thread run.
+  TRunSeen Compare(const std::function<void(TWatchedUnZip&)>& setup = {},
+                   bool slowWrites = false) {
+    const TRunSeen one = Run("1", setup, slowWrites);
+    const TRunSeen two = Run("2", setup, slowWrites);
+    EXPECT_FALSE(one.wroteOffThread);  // PARCELO_THREADS=1 writes on the calling thread
+    EXPECT_EQ(one.decodedAhead, 0);    // and decodes every member itself
+    EXPECT_EQ(one.count, two.count);
+    EXPECT_EQ(one.failed, two.failed);
+    EXPECT_EQ(one.events, two.events);
+    EXPECT_EQ(one.files.size(), two.files.size());
+    for (const auto& [name, contents] : one.files) {
+      const auto it = two.files.find(name);
+      EXPECT_TRUE(it != two.files.end() && it->second == contents) << name;
+    }
+    return two;
+  }
+  void Use(ZipBuilder& b) { ASSERT_TRUE(b.WriteTo(dir.Host("a.zip"))); }
+  static std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+  parcelo::test::TempDir dir{"piped"};
+  // Large enough for the pipe, several blocks, not a multiple of the block size.
+  const Bytes big1 = Pattern(9 * TUnZip::kInflateOutputSize + 1234, 21);
+  const Bytes big2 = Pattern(5 * TUnZip::kInflateOutputSize + 77, 22);
+};
+
+TEST_F(TwoCoresTest, LargeMembersComeOutTheSameWithEveryEventInOrder) {
+  ZipBuilder b;
+  b.AddStored("first.txt", "first").Add(Deflated("dir/big1.bin", big1));
+  b.Add(Deflated("small.bin", Pattern(5000, 3))).Add(Deflated("big2.bin", big2));
+  Use(b);
+  // Slow writes keep blocks in flight, so progress would run ahead of the writes if it were
+  // told as blocks are made.
+  TRunSeen two = Compare({}, /*slowWrites=*/true);
+  EXPECT_EQ(two.count, 4);
+  EXPECT_TRUE(two.wroteOffThread);
+  EXPECT_TRUE(two.files["dir/big1.bin"] == Text(big1));
+  EXPECT_TRUE(two.files["big2.bin"] == Text(big2));
+  int progress = 0;
+  for (const std::string& e : two.events) progress += e.rfind("Progress", 0) == 0;
+  EXPECT_GE(progress, 10 + 6);  // one per block at least
+}
+
+TEST_F(TwoCoresTest, EncryptedLargeMemberAndAWrongPasswordThatPassesTheCheckByte) {
+  ZipMember m = Deflated("secret.bin", big1);
+  m.password = "right";
+  ZipBuilder b;
+  b.Add(m).AddStored("after.txt", "after");
+  Use(b);
+  TRunSeen good = Compare([](TWatchedUnZip& u) { u.Passwords().Add("right"); });
+  EXPECT_EQ(good.count, 2);
+  EXPECT_TRUE(good.files["secret.bin"] == Text(big1));
+
+  // One wrong password in about 256 passes the check byte; the first such one in this list
+  // deciphers the member into noise that the inflate or the checksum refuses.
+  std::string lucky;
+  // The builder's encryption header is read back from the archive.
+  const std::string zip = ReadHostFile(dir.Host("a.zip"));
+  for (int i = 0; i < 5000 && lucky.empty(); ++i) {
+    const std::string candidate = "w" + std::to_string(i);
+    TZipCipher c;
+    uint8_t header[24];
+    const size_t data = 30 + m.name.size() + (static_cast<uint8_t>(zip[28]) |
+                                              static_cast<size_t>(static_cast<uint8_t>(zip[29])) << 8);
+    std::copy_n(reinterpret_cast<const uint8_t*>(zip.data()) + data, 12, header + 12);
+    const uint16_t flags = static_cast<uint16_t>(zip[6]) | static_cast<uint16_t>(zip[7] << 8);
+    const uint16_t time = static_cast<uint16_t>(static_cast<uint8_t>(zip[10]) |
+                                                static_cast<uint8_t>(zip[11]) << 8);
+    const uint32_t crc = static_cast<uint32_t>(static_cast<uint8_t>(zip[17])) << 24;
+    if (TestZipPassword(c, candidate, header, flags, time, crc)) lucky = candidate;
+  }
+  ASSERT_FALSE(lucky.empty());
+  TRunSeen bad = Compare([&](TWatchedUnZip& u) { u.Passwords().Add(lucky); });
+  EXPECT_EQ(bad.count, 1);  // after.txt only
+  EXPECT_EQ(bad.files.count("secret.bin"), 0u);
+}
+
+TEST_F(TwoCoresTest, BrokenDataAndAWrongChecksumFailTheSameWay) {
+  ZipMember broken = Deflated("broken.bin", big1);
+  // Damage well inside the data, so several blocks are made before the inflate stops.
+  for (size_t i = broken.data.size() * 2 / 3; i < broken.data.size(); i += 5) broken.data[i] ^= 0x5A;
+  ZipMember badCrc = Deflated("badcrc.bin", big2);
+  badCrc.crcOverride = 0x12345678;
+  ZipBuilder b;
+  b.Add(broken).Add(badCrc).AddStored("ok.txt", "ok");
+  Use(b);
+  TRunSeen two = Compare();
+  EXPECT_EQ(two.count, 1);
+  EXPECT_EQ(two.files.size(), 1u);
+}
+
+TEST_F(TwoCoresTest, FullDiskInTheMiddleOfAMember) {
+  ZipBuilder b;
+  b.Add(Deflated("big1.bin", big1)).AddStored("small.txt", "small");
+  Use(b);
+  host::TSeams seams;
+  const auto setup = [&seams](TWatchedUnZip&) {
+    seams.BytesWritten = 0;
+    seams.DiskFullAfter = 3 * TUnZip::kInflateOutputSize + 100;  // inside the fourth block
+  };
+  host::ScopedSeams scope(seams);
+  TRunSeen two = Compare(setup, /*slowWrites=*/true);
+  EXPECT_EQ(two.files.count("big1.bin"), 0u);  // nothing half-written is left
+  EXPECT_EQ(two.count, 0);  // the disk stays full for small.txt too
+}
+
+TEST_F(TwoCoresTest, CancelInTheMiddleStopsAtThatBlockAndRemovesTheMember) {
+  ZipBuilder b;
+  b.AddStored("before.txt", "before").Add(Deflated("big1.bin", big1)).AddStored("next.txt", "n");
+  Use(b);
+  for (const int at : {2, 5, 10}) {  // 10: the member's last block
+    SCOPED_TRACE(at);
+    const auto setup = [at](TWatchedUnZip& u) {
+      auto previous = u.OnProgress;
+      auto seen = std::make_shared<int>(0);
+      u.OnProgress = [&u, previous, seen, at](TObject* s, uint8_t f, uint8_t a) {
+        previous(s, f, a);
+        if (++*seen == 1 + at) u.SetCancel(true);  // the stored member's progress comes first
+      };
+    };
+    TRunSeen two = Compare(setup, /*slowWrites=*/true);
+    EXPECT_EQ(two.count, 1);
+    EXPECT_EQ(two.files.count("big1.bin"), 0u);
+    EXPECT_EQ(two.files.count("next.txt"), 0u);
+  }
+}
+
+// ---- small members decoded ahead -----------------------------------------------------------------
+// Many small members of every kind the worker takes and some it must leave to the walk.
+ZipBuilder ManySmall(std::vector<std::string>* names = nullptr) {
+  ZipBuilder b;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "d" + std::to_string(i % 4) + "/m" + std::to_string(i);
+    const Bytes plain = Pattern(1000 + static_cast<size_t>(i) * 7919 % 300000, 100 + i);
+    ZipMember m = i % 3 == 0 ? Stored(name, std::string(plain.begin(), plain.end())) : Deflated(name, plain);
+    if (i % 5 == 1) m.password = "pw";
+    if (i == 17) m.crcOverride = 0xDEADBEEF;  // decodes, fails its checksum
+    if (i == 23) {
+      for (size_t k = m.data.size() / 2; k < m.data.size(); k += 3) m.data[k] ^= 0x33;
+    }
+    b.Add(m);
+    if (names) names->push_back(name);
+  }
+  return b;
+}
+
+TEST_F(TwoCoresTest, ManySmallMembersDecodedAheadGiveTheSameRun) {
+  ZipBuilder b = ManySmall();
+  b.AddStored("empty.txt", "").AddStored("folder/", "");
+  Use(b);
+  const auto passwords = [](TWatchedUnZip& u) { u.Passwords().Add("wrong");
+    u.Passwords().Add("pw"); };
+  // Slow writes let the worker run ahead up to its memory cap.
+  TRunSeen two = Compare(passwords, /*slowWrites=*/true);
+  EXPECT_EQ(two.failed, 2);  // the bad checksum and the broken data
+  EXPECT_EQ(two.count, 39);  // 38 good members and the empty one
+  // How many the worker had ready depends on the machine's load; with slow writes, some.
+  EXPECT_GT(two.decodedAhead, 0);
+  // Without a password that opens them, enciphered members are the walk's: the same failures.
+  Compare({});
+}
+
+TEST_F(TwoCoresTest, CancelAndFullDiskAmongSmallMembers) {
+  ZipBuilder b = ManySmall();
+  Use(b);
+  for (const int at : {1, 9, 30}) {
+    SCOPED_TRACE(at);
+    const auto setup = [at](TWatchedUnZip& u) {
+      u.Passwords().Add("pw");
+      auto previous = u.OnEnd;
+      auto ends = std::make_shared<int>(0);
+      u.OnEnd = [&u, previous, ends, at](TObject* s, const std::string& f, bool pass) {
+        previous(s, f, pass);
+        if (++*ends == at) u.SetCancel(true);
+      };
+    };
+    Compare(setup, /*slowWrites=*/at == 9);
+  }
+  host::TSeams seams;
+  const auto full = [&seams](TWatchedUnZip& u) {
+    u.Passwords().Add("pw");
+    seams.BytesWritten = 0;
+    seams.DiskFullAfter = 1500000;
+  };
+  host::ScopedSeams scope(seams);
+  TRunSeen two = Compare(full);
+  EXPECT_GT(two.failed, 10);
+}
+
+}  // namespace
