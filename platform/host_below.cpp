@@ -178,13 +178,15 @@ struct TBelowFolder::TState {
   // A held level is used again only while it is still the folder of that name in its parent: a
   // folder renamed away (and maybe replaced) since it was walked would otherwise take the rest of
   // the run's output with it, out of the destination. Then every held level is let go and the
-  // name fails with kErrorFolderChanged; the next name is walked afresh from the base.
+  // name fails with kErrorFolderChanged; the next name is walked afresh from the base. A walk that
+  // only looks (`revalidate` false) takes the held levels as they are: what makes something walks
+  // again, and checks them then.
   bool Walk(const std::vector<std::string>& parts, size_t levels, bool create,
-            const std::string& hostPath, TDirFd& deep, int& dirFd) {
+            const std::string& hostPath, TDirFd& deep, int& dirFd, bool revalidate = true) {
     size_t shared = 0;
     while (shared < Names.size() && shared < levels && Names[shared] == parts[shared]) ++shared;
     if (shared < levels) CloseLevels(shared);
-    for (size_t i = 0; i < shared; ++i) {
+    for (size_t i = 0; revalidate && i < shared; ++i) {
       const int parent = i > 0 ? Fds[i - 1] : BaseFd.Get();
       struct stat st {};
       if (::fstatat(parent, Names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
@@ -366,7 +368,7 @@ bool TBelowFolder::PathIsPlain(const std::string& directory, const std::string& 
   if (!missing && parts.size() > 1) {
     TDirFd deep;
     int dirFd = -1;
-    if (!FState->Walk(parts, parts.size() - 1, false, FState->Base, deep, dirFd) &&
+    if (!FState->Walk(parts, parts.size() - 1, false, FState->Base, deep, dirFd, false) &&
         LastError() != kErrorFileNotFound && LastError() != kErrorPathNotFound)
       return false;
   }

@@ -155,7 +155,8 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes) {
   if (::lstat(hostPath.c_str(), &st) != 0) return detail::FailFromErrno(hostPath);
   // A link's mode means nothing and chmod would reach through it to whatever it names.
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return detail::Fail(kErrorAccessDenied);
-  if (::chmod(hostPath.c_str(), ModeForAttributes(st, attributes)) != 0)
+  const mode_t mode = ModeForAttributes(st, attributes);
+  if (mode != (st.st_mode & 07777) && ::chmod(hostPath.c_str(), mode) != 0)
     return detail::FailFromErrno(hostPath);
   SetLastError(kErrorSuccess);
   return true;
@@ -166,7 +167,9 @@ bool SetFileAttributes(THandle handle, uint32_t attributes) {
   struct stat st {};
   if (::fstat(handle, &st) != 0) return detail::FailFromErrno();
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return detail::Fail(kErrorAccessDenied);
-  if (::fchmod(handle, ModeForAttributes(st, attributes)) != 0) return detail::FailFromErrno();
+  // A new file mostly has its mode already: nothing to change then.
+  const mode_t mode = ModeForAttributes(st, attributes);
+  if (mode != (st.st_mode & 07777) && ::fchmod(handle, mode) != 0) return detail::FailFromErrno();
   SetLastError(kErrorSuccess);
   return true;
 }

@@ -11,6 +11,7 @@
 
 #include "archive/codecs/arvCrc32Clmul.h"
 #include "archive/messages/Err_Msgs.h"
+#include "platform/host_positioned.h"
 
 // ---- checksums ----------------------------------------------------------------------------------
 namespace {
@@ -272,6 +273,88 @@ TFileStream32::TFileStream32(const std::string& fileName, uint32_t mode)
 
 TFileStream32::~TFileStream32() {
   if (FHandle >= 0) host::FileClose(FHandle);
+}
+
+// ---- TArchiveFileStream --------------------------------------------------------------------------
+TArchiveFileStream::TArchiveFileStream(const std::string& fileName)
+    : TFileStream32(fileName, host::fmOpenRead | host::fmShareDenyWrite) {}
+
+void TArchiveFileStream::SetSize64(int64_t newSize) {
+  FWindowHave = 0;
+  FReadEnd = -1;
+  THandleStream32::SetSize64(newSize);  // through the handle's own position
+  FPosition = newSize;
+}
+
+int64_t TArchiveFileStream::Seek64(int64_t offset, int origin) {
+  int64_t target = -1;
+  if (origin == host::kSeekBegin) {
+    target = offset;
+  } else if (origin == host::kSeekCurrent) {
+    if (offset <= std::numeric_limits<int64_t>::max() - FPosition) target = FPosition + offset;
+  }
+  if (target >= 0) {
+    FPosition = target;
+    return target;
+  }
+  // From the end, or to where the handle cannot go: the handle says where, or why not.
+  const int64_t moved = host::FileSeek(FHandle, origin == host::kSeekEnd ? offset : target,
+                                       origin == host::kSeekEnd ? origin : host::kSeekBegin);
+  if (moved >= 0) FPosition = moved;
+  return moved;
+}
+
+int32_t TArchiveFileStream::Seek(int32_t offset, int origin) {
+  const int64_t position = Seek64(offset, origin);
+  return position < 0 ? -1 : CheckedInt32(position);
+}
+
+int32_t TArchiveFileStream::Write(const void* buffer, int32_t count) {
+  FWindowHave = 0;
+  FReadEnd = -1;
+  if (count <= 0 || host::FileSeek(FHandle, FPosition, host::kSeekBegin) != FPosition) return 0;
+  const int32_t put = THandleStream32::Write(buffer, count);
+  FPosition += put;
+  return put;
+}
+
+int32_t TArchiveFileStream::ReadFromFile(uint8_t* out, int32_t count) {
+  const int32_t got = host::FileReadAt(FHandle, out, static_cast<uint32_t>(count), FPosition);
+  if (got < 0) return -1;
+  FReadEnd = FPosition + got;
+  return got;
+}
+
+int32_t TArchiveFileStream::Read(void* buffer, int32_t count) {
+  if (count <= 0 || FHandle < 0) return 0;
+  auto* out = static_cast<uint8_t*>(buffer);
+  int32_t done = 0;
+  while (done < count) {
+    const int32_t wanted = count - done;
+    if (FPosition >= FWindowStart && FPosition < FWindowStart + FWindowHave) {
+      const int32_t from = static_cast<int32_t>(FPosition - FWindowStart);
+      const int32_t n = std::min(wanted, FWindowHave - from);
+      std::memcpy(out + done, FWindow.get() + from, static_cast<size_t>(n));
+      done += n;
+      FPosition += n;
+      continue;
+    }
+    if (wanted >= kWindowSize / 2) {
+      const int32_t got = ReadFromFile(out + done, wanted);
+      if (got <= 0) break;
+      done += got;
+      FPosition += got;
+      break;
+    }
+    if (!FWindow) FWindow = std::make_unique<uint8_t[]>(kWindowSize);
+    const int32_t fill = FPosition == FReadEnd ? kWindowSize : std::max(kProbeSize, wanted);
+    FWindowStart = FPosition;
+    FWindowHave = 0;
+    const int32_t got = ReadFromFile(FWindow.get(), fill);
+    if (got <= 0) break;
+    FWindowHave = got;
+  }
+  return done;
 }
 
 // ---- TCustomStream, TDecompressStream -----------------------------------------------------------

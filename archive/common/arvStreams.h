@@ -118,6 +118,33 @@ class TFileStream32 : public THandleStream32 {
   ~TFileStream32() override;  // closes a non-negative handle
 };
 
+// An archive opened for reading, read through a window: the walks read many small records (a
+// header, a name, a small member's data) one after another, and each would otherwise cost a seek
+// and a read of its own. Reads that continue where the last one ended fill a window of
+// kWindowSize bytes; a read elsewhere (a header looked up far away) fills only kProbeSize bytes; a
+// read of half a window or more goes straight to the caller's buffer. Positions are kept here and
+// every read is positioned, so a seek costs nothing. Nothing else may move the handle's position.
+class TArchiveFileStream : public TFileStream32 {
+ public:
+  static constexpr int32_t kWindowSize = 65536;
+  static constexpr int32_t kProbeSize = 4096;
+  explicit TArchiveFileStream(const std::string& fileName);
+
+  void SetSize64(int64_t newSize) override;
+  int32_t Read(void* buffer, int32_t count) override;
+  int32_t Write(const void* buffer, int32_t count) override;
+  int32_t Seek(int32_t offset, int origin) override;
+  int64_t Seek64(int64_t offset, int origin) override;
+
+ private:
+  int32_t ReadFromFile(uint8_t* out, int32_t count);
+  int64_t FPosition = 0;
+  std::unique_ptr<uint8_t[]> FWindow;
+  int64_t FWindowStart = 0;
+  int32_t FWindowHave = 0;
+  int64_t FReadEnd = -1;  // where the last read from the file ended
+};
+
 // A stream that reads another one (not owned) through a 65536-byte input buffer.
 class TCustomStream : public TStream32 {
  public:

@@ -531,8 +531,7 @@ bool TZipCommon::NextVolume(std::unique_ptr<TStream32>& archive, std::string& vo
   volumeName = VolumeName(volumeName, FVolumeNumber);
   if (!AskNextVolume(volumeName, FVolumeNumber)) return false;
   archive.reset();
-  auto stream =
-      std::make_unique<TFileStream32>(volumeName, host::fmOpenRead | host::fmShareDenyWrite);
+  auto stream = std::make_unique<TArchiveFileStream>(volumeName);
   const bool opened = stream->Handle() >= 0;
   if (!opened) {
     ReportError(FArchiveFile, "", "0", kErrOpeningFile);
@@ -564,8 +563,7 @@ TDiskCallbacks TZipCommon::DiskCallbacks() {
 }
 
 std::unique_ptr<TStream32> TZipCommon::OpenArchiveStream(const std::string& fileName) {
-  auto stream =
-      std::make_unique<TFileStream32>(fileName, host::fmOpenRead | host::fmShareDenyWrite);
+  auto stream = std::make_unique<TArchiveFileStream>(fileName);
   if (stream->Handle() < 0) return nullptr;
   return stream;
 }

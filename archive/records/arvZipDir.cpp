@@ -65,9 +65,10 @@ bool TZipDirectoryReader::NextCentral(TZipDirMember& member) {
     return false;
   member = TZipDirMember{};
   uint8_t* header = member.CentralBytes;
-  if (FArchive.ReadAt(FPosition, header, TCentralFileHeader::kSize) !=
-      static_cast<int32_t>(TCentralFileHeader::kSize))
-    return false;
+  int32_t fixed = 0;
+  const uint8_t* at = DirectoryBytes(FPosition, TCentralFileHeader::kSize, fixed);
+  if (fixed != static_cast<int32_t>(TCentralFileHeader::kSize)) return false;
+  std::memcpy(header, at, TCentralFileHeader::kSize);
   const TZipSignature sig = ClassifyZipSignature(GetLe32(header), TZipRecordKind::Central);
   if (!sig) {  // normally the end record behind the last entry
     SayIfNoHeaderYet();
@@ -84,11 +85,13 @@ bool TZipDirectoryReader::NextCentral(TZipDirMember& member) {
   const uint32_t nameLength = central.NameLength;
   const uint32_t extraLength = central.ExtraLength;
   FVariable.resize(nameLength + extraLength);
-  const int32_t got =
-      FVariable.empty()
-          ? 0
-          : FArchive.ReadAt(FPosition + static_cast<int64_t>(TCentralFileHeader::kSize),
-                            FVariable.data(), static_cast<int32_t>(FVariable.size()));
+  int32_t got = 0;
+  if (!FVariable.empty()) {
+    const uint8_t* bytes =
+        DirectoryBytes(FPosition + static_cast<int64_t>(TCentralFileHeader::kSize),
+                       static_cast<int32_t>(FVariable.size()), got);
+    if (got > 0) std::memcpy(FVariable.data(), bytes, static_cast<size_t>(got));
+  }
   TakeNameAndExtra(got > 0 ? static_cast<uint32_t>(got) : 0, nameLength, extraLength, true,
                    Zip64Wanted(central), member);
   member.Name = member.UnicodeName.empty()
@@ -111,21 +114,8 @@ bool TZipDirectoryReader::NextCentral(TZipDirMember& member) {
 
 void TZipDirectoryReader::ScanDirectorySpans() {
   FSpansScanned = true;
-  // The directory in large blocks (an entry is at most 46 bytes and three 64 KiB fields), with the
-  // walk's own rules for where it ends, so that its entries are the walk's one by one.
-  constexpr int32_t kBlock = 1 << 18;
-  std::vector<uint8_t> block(static_cast<size_t>(kBlock));
-  int64_t blockStart = 0;
-  int32_t blockHave = 0;
-  // Up to `count` bytes at `position`: how many are there, and where.
-  auto view = [&](int64_t position, int32_t count, int32_t& got) -> const uint8_t* {
-    if (position < blockStart || position + count > blockStart + blockHave) {
-      blockStart = position;
-      blockHave = std::max(FArchive.ReadAt(position, block.data(), kBlock), 0);
-    }
-    got = static_cast<int32_t>(std::clamp<int64_t>(blockStart + blockHave - position, 0, count));
-    return block.data() + (position - blockStart);
-  };
+  // The whole directory, with the walk's own rules for where it ends, so that its entries are the
+  // walk's one by one.
   std::vector<TZipMemberSpan> spans;
   int64_t position = FSetup.Start;
   for (;;) {
@@ -134,7 +124,7 @@ void TZipDirectoryReader::ScanDirectorySpans() {
         position + static_cast<int64_t>(TCentralFileHeader::kSize) >= FArchiveSize)
       break;
     int32_t got = 0;
-    const uint8_t* at = view(position, TCentralFileHeader::kSize, got);
+    const uint8_t* at = DirectoryBytes(position, TCentralFileHeader::kSize, got);
     if (got != static_cast<int32_t>(TCentralFileHeader::kSize)) break;
     uint8_t header[TCentralFileHeader::kSize];
     std::memcpy(header, at, sizeof header);
@@ -146,7 +136,7 @@ void TZipDirectoryReader::ScanDirectorySpans() {
     const int64_t variable = position + static_cast<int64_t>(TCentralFileHeader::kSize);
     const int32_t wanted = static_cast<int32_t>(central.NameLength) + central.ExtraLength;
     int32_t have = 0;
-    const uint8_t* bytes = wanted > 0 ? view(variable, wanted, have) : nullptr;
+    const uint8_t* bytes = wanted > 0 ? DirectoryBytes(variable, wanted, have) : nullptr;
     TZipExtra extra;
     if (have > static_cast<int32_t>(central.NameLength))
       extra = ParseZipExtraFields(
@@ -172,6 +162,18 @@ void TZipDirectoryReader::ScanDirectorySpans() {
   }
   FOverlapping = FindZipOverlaps(spans, FSetup.Start, position);
   FLimits = ZipSpanLimits(spans, FSetup.Start);
+}
+
+const uint8_t* TZipDirectoryReader::DirectoryBytes(int64_t position, int32_t count, int32_t& got) {
+  // An entry is at most 46 bytes and three 64 KiB fields: a block always holds a whole one.
+  constexpr int32_t kBlock = 1 << 18;
+  if (FBlock.empty()) FBlock.resize(static_cast<size_t>(kBlock));
+  if (position < FBlockStart || position + count > FBlockStart + FBlockHave) {
+    FBlockStart = position;
+    FBlockHave = std::max(FArchive.ReadAt(position, FBlock.data(), kBlock), 0);
+  }
+  got = static_cast<int32_t>(std::clamp<int64_t>(FBlockStart + FBlockHave - position, 0, count));
+  return FBlock.data() + (position - FBlockStart);
 }
 
 void TZipDirectoryReader::SayIfNoHeaderYet() {

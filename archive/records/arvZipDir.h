@@ -182,6 +182,9 @@ class TZipDirectoryReader {
   }
   // The spans of the directory's members, read once before the first entry is given out.
   void ScanDirectorySpans();
+  // Up to `count` bytes of the archive at `position` from the directory's block (read in large
+  // pieces, so that an entry costs no read of its own): how many are there (`got`), and where.
+  const uint8_t* DirectoryBytes(int64_t position, int32_t count, int32_t& got);
   // The archive-level 25114 of a walk that found no header at all.
   void SayIfNoHeaderYet();
   bool Cancelled() const { return FSetup.Cancel && *FSetup.Cancel; }
@@ -201,4 +204,7 @@ class TZipDirectoryReader {
   std::vector<bool> FOverlapping;  // per central entry, as ScanDirectorySpans found
   std::vector<int64_t> FLimits;
   TZipCipher FHeaderCipher;        // key state for enciphered headers and their names
+  std::vector<uint8_t> FBlock;     // the directory's bytes from FBlockStart on
+  int64_t FBlockStart = 0;
+  int32_t FBlockHave = 0;
 };

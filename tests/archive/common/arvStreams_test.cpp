@@ -305,6 +305,48 @@ TEST(FileStream, WriteSeekReadAndShortReads) {
   ExpectThrowWithText<EWriteError>([&] { in.WriteBuffer(got.data(), 10); }, "Stream write error");
 }
 
+// The archive stream serves reads from a window: every mix of small, large, sequential and far
+// reads and seeks gives exactly the file's bytes and the positions a plain file stream gives.
+TEST(FileStream, ArchiveStreamReadsLikeAPlainFileStream) {
+  TempDir dir;
+  const Bytes data = RandomBytes(3 * TArchiveFileStream::kWindowSize + 777, 5);
+  {
+    std::ofstream f(dir / "a.bin", std::ios::binary);
+    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  }
+  TArchiveFileStream windowed(dir.SystemPath("a.bin"));
+  TFileStream32 plain(dir.SystemPath("a.bin"), host::fmOpenRead | host::fmShareDenyWrite);
+  ASSERT_GE(windowed.Handle(), 0);
+  const int64_t size = static_cast<int64_t>(data.size());
+  std::mt19937 gen(11);
+  Bytes a(150000), b(a.size());
+  for (int step = 0; step < 4000; ++step) {
+    const int what = static_cast<int>(gen() % 6);
+    if (what == 0) {  // far away, or past the end
+      const int64_t to = static_cast<int64_t>(gen() % static_cast<uint32_t>(size + 100));
+      ASSERT_EQ(windowed.Seek64(to, host::kSeekBegin), plain.Seek64(to, host::kSeekBegin));
+    } else if (what == 1) {  // from the end, or a step back
+      const int64_t by = -static_cast<int64_t>(gen() % 5000);
+      const int origin = gen() % 2 ? host::kSeekEnd : host::kSeekCurrent;
+      ASSERT_EQ(windowed.Seek64(by, origin), plain.Seek64(by, origin)) << step;
+    } else {  // reads of every size: a header, a name, a member, more than a window
+      const uint32_t sizes[] = {4, 30, 46, 4096, 40000, 140000};
+      const int32_t count = static_cast<int32_t>(1 + gen() % sizes[gen() % 6]);
+      const int32_t got = windowed.ReadUpTo(a.data(), count);
+      ASSERT_EQ(got, plain.ReadUpTo(b.data(), count)) << step;
+      ASSERT_TRUE(std::equal(a.begin(), a.begin() + got, b.begin())) << step;
+    }
+    ASSERT_EQ(windowed.Position(), plain.Position()) << step;
+  }
+  // ReadAt goes where it is told and stays behind what it read; a negative position is refused.
+  EXPECT_EQ(windowed.ReadAt(size - 10, a.data(), 100), 10);
+  EXPECT_TRUE(std::equal(a.begin(), a.begin() + 10, data.end() - 10));
+  EXPECT_EQ(windowed.Position(), size);
+  EXPECT_EQ(windowed.Seek64(-1, host::kSeekBegin), -1);
+  EXPECT_EQ(windowed.Seek(-5, host::kSeekCurrent), static_cast<int32_t>(size - 5));
+  EXPECT_EQ(windowed.Read(a.data(), 100), 5);
+}
+
 TEST(FileStream, SetSizeTruncatesAndExtends) {
   TempDir dir;
   TFileStream32 f(dir.SystemPath("s.bin"), fmCreate);
