@@ -67,26 +67,41 @@ struct TWinZipAes::TState {
 TWinZipAes::TWinZipAes() = default;
 TWinZipAes::~TWinZipAes() = default;
 
+TAesDerived::~TAesDerived() {
+  OPENSSL_cleanse(Bytes, sizeof Bytes);
+}
+
+bool DeriveAesKeys(const std::string& password, unsigned strength, const uint8_t* salt,
+                   TAesDerived& derived) {
+  derived.Strength = 0;
+  const size_t keySize = AesKeySize(strength);
+  if (password.empty() || keySize == 0) return false;
+  if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt,
+                        static_cast<int>(AesSaltSize(strength)), kAesKeyIterations, EVP_sha1(),
+                        static_cast<int>(2 * keySize + kAesVerifierSize), derived.Bytes) != 1)
+    return false;
+  derived.Strength = strength;
+  return true;
+}
+
 bool TWinZipAes::Start(const std::string& password, unsigned strength, const uint8_t* salt,
                        const uint8_t verifier[kAesVerifierSize]) {
   FReady = false;
   FProcessed = 0;
+  TAesDerived derived;
+  return DeriveAesKeys(password, strength, salt, derived) && Start(derived, verifier);
+}
+
+bool TWinZipAes::Start(const TAesDerived& derived, const uint8_t verifier[kAesVerifierSize]) {
+  FReady = false;
+  FProcessed = 0;
+  const unsigned strength = derived.Strength;
   const size_t keySize = AesKeySize(strength);
   const EVP_CIPHER* cipher = AesEcb(strength);
-  if (password.empty() || keySize == 0 || !cipher || !Hmac()) return false;
+  if (keySize == 0 || !cipher || !Hmac()) return false;
   // Derived: the AES key, the HMAC key, then the 2-byte verifier.
-  uint8_t derived[2 * 32 + kAesVerifierSize];
-  const size_t derivedSize = 2 * keySize + kAesVerifierSize;
-  if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt,
-                        static_cast<int>(AesSaltSize(strength)), kAesKeyIterations, EVP_sha1(),
-                        static_cast<int>(derivedSize), derived) != 1)
-    return false;
-  struct TWipe {
-    uint8_t* bytes;
-    size_t size;
-    ~TWipe() { OPENSSL_cleanse(bytes, size); }
-  } wipe{derived, sizeof derived};
-  if (std::memcmp(derived + 2 * keySize, verifier, kAesVerifierSize) != 0) return false;
+  const uint8_t* keys = derived.Bytes;
+  if (std::memcmp(keys + 2 * keySize, verifier, kAesVerifierSize) != 0) return false;
 
   if (!FState) FState = std::make_unique<TState>();
   TState& s = *FState;
@@ -94,12 +109,12 @@ bool TWinZipAes::Start(const std::string& password, unsigned strength, const uin
   EVP_MAC_CTX_free(s.Mac);
   s.Mac = EVP_MAC_CTX_new(Hmac());
   if (!s.Cipher || !s.Mac) return false;
-  if (EVP_EncryptInit_ex2(s.Cipher, cipher, derived, nullptr, nullptr) != 1) return false;
+  if (EVP_EncryptInit_ex2(s.Cipher, cipher, keys, nullptr, nullptr) != 1) return false;
   EVP_CIPHER_CTX_set_padding(s.Cipher, 0);
   char digest[] = "SHA1";
   const OSSL_PARAM params[] = {
       OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0), OSSL_PARAM_END};
-  if (EVP_MAC_init(s.Mac, derived + keySize, keySize, params) != 1) return false;
+  if (EVP_MAC_init(s.Mac, keys + keySize, keySize, params) != 1) return false;
   s.Counter = 0;
   s.StreamUsed = s.StreamSize = 0;
   FReady = true;

@@ -27,6 +27,23 @@ inline size_t AesOverhead(unsigned strength) {
   return AesSaltSize(strength) + kAesVerifierSize + kAesMacSize;
 }
 
+// What PBKDF2 derives from a password and a member's salt: the AES key, the HMAC key and the
+// 2-byte verifier, in that order. The costly part of opening a member (1,000 iterations), and a
+// pure function of the password, the strength and the salt, so it may be done ahead on another
+// thread.
+struct TAesDerived {
+  uint8_t Bytes[2 * 32 + kAesVerifierSize] = {};
+  unsigned Strength = 0;
+  TAesDerived() = default;
+  TAesDerived(const TAesDerived&) = default;
+  TAesDerived& operator=(const TAesDerived&) = default;
+  ~TAesDerived();  // wiped
+};
+// Derives the keys of `password` for `salt` (AesSaltSize(strength) bytes). False for an empty
+// password, a strength out of range or a library failure.
+bool DeriveAesKeys(const std::string& password, unsigned strength, const uint8_t* salt,
+                   TAesDerived& derived);
+
 class TWinZipAes {
  public:
   TWinZipAes();
@@ -40,6 +57,8 @@ class TWinZipAes {
   // a library failure is false.
   bool Start(const std::string& password, unsigned strength, const uint8_t* salt,
              const uint8_t verifier[kAesVerifierSize]);
+  // The same with the keys derived already.
+  bool Start(const TAesDerived& derived, const uint8_t verifier[kAesVerifierSize]);
   // Authenticates and deciphers the next `count` bytes of the data in place.
   void Decrypt(uint8_t* data, size_t count);
   // Whether the authentication code over the data deciphered so far is `stored`. Ends the member.

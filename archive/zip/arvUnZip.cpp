@@ -53,7 +53,7 @@ bool TUnZip::CheckPassword(uint8_t header[24]) {
   if (FLocal.Method == kMethodAes && FLocalExtra.HasAes) {
     // Salt, then the verifier; nothing is deciphered, so the header stays as read.
     const unsigned strength = FLocalExtra.AesStrength;
-    return FAes.Start(FPassword, strength, header, header + AesSaltSize(strength));
+    return StartAes(strength, header, header + AesSaltSize(strength));
   }
   return TestZipPassword(FCipher, FPassword, header, FLocal.Flags, FLocal.Time(), FLocal.Crc32);
 }
@@ -289,7 +289,7 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
   };
   FVolumeMissing = false;
   if (central) StartDecodeAhead(archive);
-  const TScopeExit endAhead([this] { FAhead.reset(); });
+  const TScopeExit endAhead([this] { EndDecodeAhead(); });
   for (int i = 0; i < FList->Count(); ++i) {
     if (FCancel) {
       nameTheRest(i);

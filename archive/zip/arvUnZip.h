@@ -46,6 +46,8 @@ class TUnZip : public TUnBase {
   bool DirectoryMissing() const { return FDirectoryMissing; }
   // Members of the last run whose bytes a worker decoded ahead of the walk.
   int MembersDecodedAhead() const { return FAheadTaken; }
+  // AES members of the last run whose keys a worker derived ahead of the walk.
+  int AesKeysDerivedAhead() const { return FKeysTaken; }
 
  protected:
   void ExtractArchive(std::unique_ptr<TStream32>& archive) override;
@@ -66,6 +68,10 @@ class TUnZip : public TUnBase {
   // started before a walk through the directory when the run may use more than one thread, and
   // asked by each member's decode; `decoded` is then the member's result.
   void StartDecodeAhead(std::unique_ptr<TStream32>& archive);
+  void EndDecodeAhead();
+  // Keys the member in work's AES state for the password in use: with keys derived ahead when
+  // there are (the first member opened starts their worker), else derived here.
+  bool StartAes(unsigned strength, const uint8_t* salt, const uint8_t* verifier);
   bool TakeDecodedAhead(std::unique_ptr<TStream32>& archive, host::THandle out, bool& decoded);
   bool MethodSupported(const TMemberSizes& sizes) const override;
   std::string UnsupportedDetail(const TMemberSizes& sizes) const override;
@@ -151,4 +157,9 @@ class TUnZip : public TUnBase {
   bool FAesActive = false;  // the member in work's data passes through FAes
   std::unique_ptr<TDecodeAhead> FAhead;  // the walk's decoder ahead, when it has one
   int FAheadTaken = 0;
+  // AES members (walk index, local header) whose keys may be derived ahead, until the worker
+  // that does it starts.
+  std::vector<std::pair<int, int64_t>> FAesMembers;
+  std::unique_ptr<TAesKeysAhead> FKeysAhead;
+  int FKeysTaken = 0;
 };

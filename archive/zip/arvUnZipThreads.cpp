@@ -98,8 +98,9 @@ bool TUnZip::InflatePiped(host::THandle out, const TInflateSource& source) {
 }
 
 void TUnZip::StartDecodeAhead(std::unique_ptr<TStream32>& archive) {
-  FAhead.reset();
+  EndDecodeAhead();
   FAheadTaken = 0;
+  FKeysTaken = 0;
   // Sequential by nature, so the walk decodes on its own: a set of volumes or disks (the next one
   // is asked for in the middle of a member), an archive that is not a plain file of its own (the
   // worker opens the file by name), a handful of members, or one thread.
@@ -108,10 +109,13 @@ void TUnZip::StartDecodeAhead(std::unique_ptr<TStream32>& archive) {
   if (dynamic_cast<TFileStream32*>(archive.get()) == nullptr) return;
   if (ExtractionThreads() < 2) return;
   std::vector<TAheadJob> jobs;
+  std::vector<std::pair<int, int64_t>> aesMembers;
   for (int i = 0; i < FList->Count(); ++i) {
     const uint8_t* central = FList->Central(i);
     if (central == nullptr) continue;
     const TCentralFileHeader c = TCentralFileHeader::Decode(central);
+    if (c.Method == kMethodAes && (c.Flags & kFlagEncrypted) != 0)
+      aesMembers.emplace_back(i, FList->Header(i).LocalOffset);
     if (c.Method != kMethodStored && c.Method != kMethodDeflated) continue;
     // A plain stored member is only read and written: decoding it ahead would add a copy.
     if (c.Method == kMethodStored && (c.Flags & kFlagEncrypted) == 0) continue;
@@ -135,6 +139,9 @@ void TUnZip::StartDecodeAhead(std::unique_ptr<TStream32>& archive) {
       continue;
     jobs.push_back(job);
   }
+  // AES members: their keys are derived ahead once the walk has opened one (then the password is
+  // known, whether given or asked for).
+  if (aesMembers.size() >= static_cast<size_t>(kAheadMinMembers)) FAesMembers = std::move(aesMembers);
   if (jobs.size() < static_cast<size_t>(kAheadMinMembers)) return;
   // The walk tries the password in use first, then the list, in order.
   std::vector<std::string> passwords;
@@ -146,6 +153,35 @@ void TUnZip::StartDecodeAhead(std::unique_ptr<TStream32>& archive) {
     // No thread or no memory for one: the walk decodes every member itself, as on one thread.
     FAhead.reset();
   }
+}
+
+void TUnZip::EndDecodeAhead() {
+  FAhead.reset();
+  FKeysAhead.reset();
+  FAesMembers.clear();
+}
+
+bool TUnZip::StartAes(unsigned strength, const uint8_t* salt, const uint8_t* verifier) {
+  TAesDerived derived;
+  if (FKeysAhead && FKeysAhead->Take(FCurrentEntry, FPassword, strength, salt, derived)) {
+    ++FKeysTaken;
+    return FAes.Start(derived, verifier);
+  }
+  if (!FAes.Start(FPassword, strength, salt, verifier)) return false;
+  if (!FKeysAhead && !FAesMembers.empty()) {
+    // The first member opened: the keys of the members after it are derived ahead with its
+    // password.
+    std::vector<std::pair<int, int64_t>> ahead;
+    for (const auto& member : FAesMembers)
+      if (member.first > FCurrentEntry) ahead.push_back(member);
+    FAesMembers.clear();
+    try {
+      FKeysAhead = std::make_unique<TAesKeysAhead>(FArchiveFile, std::move(ahead), FPassword);
+    } catch (const std::exception&) {
+      FKeysAhead.reset();  // no thread or no memory: the walk derives every key itself
+    }
+  }
+  return true;
 }
 
 bool TUnZip::TakeDecodedAhead(std::unique_ptr<TStream32>& archive, host::THandle out,

@@ -6,6 +6,7 @@
 #include "archive/codecs/arvCrypt.h"
 #include "archive/codecs/arvZipConsts.h"
 #include "archive/common/arvStreams.h"
+#include "archive/records/arvZipRecs.h"
 #include "platform/host_positioned.h"
 
 namespace {
@@ -175,4 +176,101 @@ bool TDecodeAhead::Decode(const TAheadJob& job, TDone& done) {
   const TInflateStep step =
       inflate.Run(output, static_cast<uint32_t>(job.UnpackedSize), source);
   return step == TInflateStep::End && inflate.Produced() == job.UnpackedSize;
+}
+
+// ---- TAesKeysAhead -------------------------------------------------------------------------------
+TAesKeysAhead::TAesKeysAhead(const std::string& archiveFile,
+                             std::vector<std::pair<int, int64_t>> localOffsets,
+                             std::string password)
+    : FJobs(std::move(localOffsets)),
+      FPassword(std::move(password)),
+      FHandle(host::FileOpen(archiveFile, host::fmOpenRead | host::fmShareDenyNone)),
+      FWorker([this] { Work(); }) {}
+
+TAesKeysAhead::~TAesKeysAhead() {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FStop = true;
+  }
+  FChanged.notify_all();
+  FWorker.join();
+  if (FHandle >= 0) host::FileClose(FHandle);
+}
+
+bool TAesKeysAhead::Take(int index, const std::string& password, unsigned strength,
+                         const uint8_t* salt, TAesDerived& derived) {
+  std::unique_lock<std::mutex> lock(FLock);
+  FFloor = std::max(FFloor, index);
+  FDone.erase(FDone.begin(), FDone.lower_bound(index));
+  FChanged.notify_all();
+  // The worker is on this very member: waiting costs less than deriving again.
+  FChanged.wait(lock, [&] { return FWorkingOn != index; });
+  bool taken = false;
+  const auto it = FDone.find(index);
+  if (it != FDone.end()) {
+    const TDone& done = *it->second;
+    if (password == FPassword && strength == done.Derived.Strength &&
+        std::equal(salt, salt + AesSaltSize(strength), done.Salt)) {
+      derived = done.Derived;
+      taken = true;
+      ++FTaken;
+    }
+    FDone.erase(it);
+  }
+  FFloor = std::max(FFloor, index + 1);  // the worker skips it if it has not begun it
+  FChanged.notify_all();
+  return taken;
+}
+
+void TAesKeysAhead::Work() {
+  if (FHandle < 0) return;
+  size_t next = 0;  // the next job the worker has not passed
+  for (;;) {
+    int index = 0;
+    int64_t localOffset = 0;
+    {
+      std::unique_lock<std::mutex> lock(FLock);
+      FChanged.wait(lock, [&] { return FStop || FDone.size() < kWaitingCap; });
+      if (FStop) return;
+      // Every other member is the walk's to derive; of the others, those the walk is not past.
+      while (next < FJobs.size() && (FJobs[next].first < FFloor || next % 2 == 0)) ++next;
+      if (next >= FJobs.size()) return;
+      index = FJobs[next].first;
+      localOffset = FJobs[next].second;
+      ++next;
+      FWorkingOn = index;
+    }
+    auto done = std::make_unique<TDone>();
+    const bool derived = Derive(localOffset, *done);
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      FWorkingOn = -1;
+      if (derived && index >= FFloor) FDone.emplace(index, std::move(done));
+    }
+    FChanged.notify_all();
+  }
+}
+
+bool TAesKeysAhead::Derive(int64_t localOffset, TDone& done) {
+  uint8_t local[kLocalHeaderSize];
+  if (host::FileReadAt(FHandle, local, kLocalHeaderSize, localOffset) !=
+          static_cast<int32_t>(kLocalHeaderSize) ||
+      Le32(local) != kLocalSig || Le16(local + kLocalMethodAt) != kMethodAes)
+    return false;
+  // The strength from the local header's AES field, as the walk takes it.
+  const uint16_t nameLength = Le16(local + kLocalNameLengthAt);
+  const uint16_t extraLength = Le16(local + kLocalExtraLengthAt);
+  std::vector<uint8_t> extra(extraLength);
+  const int64_t extraAt = localOffset + static_cast<int64_t>(kLocalHeaderSize) + nameLength;
+  if (extraLength == 0 ||
+      host::FileReadAt(FHandle, extra.data(), extraLength, extraAt) != extraLength)
+    return false;
+  const TZipExtra fields = ParseZipExtraFields(extra.data(), extra.size(), false, TZip64Wanted{});
+  const unsigned strength = fields.AesStrength;
+  const size_t saltSize = AesSaltSize(strength);
+  if (!fields.HasAes || saltSize == 0) return false;
+  if (host::FileReadAt(FHandle, done.Salt, static_cast<uint32_t>(saltSize),
+                       extraAt + extraLength) != static_cast<int32_t>(saltSize))
+    return false;
+  return DeriveAesKeys(FPassword, strength, done.Salt, done.Derived);
 }

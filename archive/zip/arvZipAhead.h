@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "archive/codecs/arvWinZipAes.h"
 #include "archive/common/arvStreams.h"
 #include "platform/host.h"
 
@@ -92,6 +93,55 @@ class TDecodeAhead {
   int FFloor = 0;              // the walk's place: members before it are not wanted
   int FWorkingOn = -1;         // the member the worker decodes now (-1: none)
   std::atomic<bool> FStop{false};
+  int FTaken = 0;
+  std::thread FWorker;  // last: started once everything above is made
+};
+
+// Deriving AES keys ahead: opening a WinZip AES member costs 1,000 PBKDF2 iterations, several
+// times a small member's whole decode. A worker derives the keys of every other member with the
+// password in use (the salt read through its own handle, the strength from the member's own local
+// header, as the walk reads them) while the walk derives those between, so both cores derive. (A
+// worker that took every member would have the walk wait for it at each one.) The walk takes keys
+// derived for the same password, strength and salt, and derives them itself otherwise: keys are a
+// pure function of those three, so a run gives the same results whether or not they came from
+// here.
+class TAesKeysAhead {
+ public:
+  // Derived keys waiting for the walk at most (the worker pauses there).
+  static constexpr size_t kWaitingCap = 256;
+
+  // Starts the worker on the members at `localOffsets` (walk index, local header offset; in walk
+  // order) of `archiveFile` (system syntax), with `password`.
+  TAesKeysAhead(const std::string& archiveFile, std::vector<std::pair<int, int64_t>> localOffsets,
+                std::string password);
+  ~TAesKeysAhead();  // stops the worker after the member it is on
+  TAesKeysAhead(const TAesKeysAhead&) = delete;
+  TAesKeysAhead& operator=(const TAesKeysAhead&) = delete;
+
+  // The walk opens member `index` with `password`, its salt `salt` for `strength`: when the worker
+  // derived its keys from the same three (waiting while it is on them), they are copied into
+  // `derived` and the result is true; otherwise false, and the walk derives them itself.
+  bool Take(int index, const std::string& password, unsigned strength, const uint8_t* salt,
+            TAesDerived& derived);
+  int Taken() const { return FTaken; }
+
+ private:
+  struct TDone {
+    uint8_t Salt[kAesMaxSaltSize] = {};
+    TAesDerived Derived;
+  };
+  void Work();
+  bool Derive(int64_t localOffset, TDone& done);
+
+  std::vector<std::pair<int, int64_t>> FJobs;
+  std::string FPassword;
+  host::THandle FHandle = host::kInvalidHandle;
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  std::map<int, std::unique_ptr<TDone>> FDone;
+  int FFloor = 0;
+  int FWorkingOn = -1;
+  bool FStop = false;
   int FTaken = 0;
   std::thread FWorker;  // last: started once everything above is made
 };
