@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
       "Run 'parcelo-cli COMMAND --help' for the options of a command. Exit status: 0 all went "
       "well; 1 warnings (something was said, nothing was lost: a directory recovered from the "
       "local headers, a local header naming a member otherwise, a Unicode Path set aside for the "
-      "header's name, an empty archive); 2 errors (a member not extracted, listed or tested, each "
+      "header's name, a folder entry holding bytes, an empty archive); 2 errors (a member not extracted, listed or tested, each "
       "named once with its reason, members refused as overlapping or below a link included; an "
       "archive that cannot be read; a mistake on the command line); 11 no member matches the "
       "masks given."));

@@ -59,7 +59,7 @@ class TZipLister final : public TListerFormat {
   // extraction reports it.
   static void ListRefused(TArcovaWalk& walk, const TZipDirMember& member, TZipRefusal refusal);
   // A Unicode Path set aside for the stored name: said, a warning.
-  static void SayUnicodePathRefused(TArcovaWalk& walk, const TZipDirMember& member);
+  static void SayWarnings(TArcovaWalk& walk, const TZipDirMember& member);
 
   bool FWalk = false;        // the first step found something to walk
   bool FLocalMode = false;   // no directory: the local headers are walked
@@ -94,9 +94,10 @@ void TZipLister::ListRefused(TArcovaWalk& walk, const TZipDirMember& member, TZi
   walk.ReportEntry(member.HeaderStart);
 }
 
-void TZipLister::SayUnicodePathRefused(TArcovaWalk& walk, const TZipDirMember& member) {
-  walk.Owner().ReportError(TReportSeverity::Warning, TReportSubject::Member, walk.FileName(),
-                           ZipUnicodePathText(member.NameFacts), kErrBadFileHeader);
+void TZipLister::SayWarnings(TArcovaWalk& walk, const TZipDirMember& member) {
+  for (const std::string& said : ZipMemberWarnings(member))
+    walk.Owner().ReportError(TReportSeverity::Warning, TReportSubject::Member, walk.FileName(),
+                             said, kErrBadFileHeader);
 }
 
 // ---- first step ---------------------------------------------------------------------------------
@@ -248,7 +249,7 @@ void TZipLister::DirectoryEntry(TArcovaWalk& walk, TZipDirectoryReader& reader,
     reader.MarkListed(member.LocalOffset);
   }
   if (refusal != TZipRefusal::None) return ListRefused(walk, member, refusal);
-  if (member.NameFacts.UnicodePathRefused) SayUnicodePathRefused(walk, member);
+  SayWarnings(walk, member);
   if (isDirectory) {
     if (walk.ShowEmptyDirs()) {
       walk.CountEntry();
@@ -290,14 +291,14 @@ void TZipLister::LocalEntry(TArcovaWalk& walk, const TZipDirMember& member) {
     if (member.Name.empty() ? ZipSelectsEveryName(walk.Owner().FileSpec())
                             : walk.SimpleMatch(member.Name)) {
       if (refusal != TZipRefusal::None) return ListRefused(walk, member, refusal);
-      if (member.NameFacts.UnicodePathRefused) SayUnicodePathRefused(walk, member);
+      SayWarnings(walk, member);
       walk.CountEntry();
       walk.AddSizes(entry.UnpackedSize, entry.PackedSize);
       walk.ReportEntry(member.HeaderStart);
     }
   } else if (!member.Listed && Selected(walk, member)) {
     if (refusal != TZipRefusal::None) return ListRefused(walk, member, refusal);
-    if (member.NameFacts.UnicodePathRefused) SayUnicodePathRefused(walk, member);
+    SayWarnings(walk, member);
     // Selected as the directory's entries are, and named a directory by its closing separator
     // (a local header has no attributes), so a recovered folder is shown as a listed one is.
     entry.IsDirectory = walk.FileName().back() == '\\';

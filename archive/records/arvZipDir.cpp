@@ -397,12 +397,19 @@ bool ZipSelectsEveryName(const TStringList& fileSpec) {
   return false;
 }
 
-std::string ZipUnicodePathText(const TZipNameFacts& facts) {
-  const std::string& path = facts.RefusedUnicodePath;
-  return "its Unicode Path \"" + VisibleZipName(path) + "\" " +
-         (path.find('\0') != std::string::npos ? "holds a zero byte"
-                                               : "leads outside the destination") +
-         "; the header's name is used";
+std::vector<std::string> ZipMemberWarnings(const TZipDirMember& member) {
+  std::vector<std::string> said;
+  if (member.NameFacts.UnicodePathRefused) {
+    const std::string& path = member.NameFacts.RefusedUnicodePath;
+    said.push_back("its Unicode Path \"" + VisibleZipName(path) + "\" " +
+                   (path.find('\0') != std::string::npos ? "holds a zero byte"
+                                                         : "leads outside the destination") +
+                   "; the header's name is used");
+  }
+  if (member.UnpackedSize > 0 && !member.Name.empty() && member.Name.back() == '\\')
+    said.push_back("a folder entry that holds " + std::to_string(member.UnpackedSize) +
+                   " bytes: the folder is made, the bytes are not written");
+  return said;
 }
 
 bool TZipDirectoryReader::LocalHeaderPresent(TStream32& probe, int64_t localOffset,

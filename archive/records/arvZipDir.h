@@ -118,8 +118,10 @@ inline bool ZipRefusalNamesMember(TZipRefusal refusal) {
 // Whether a selection (FileSpec lines) takes every member ("*" or "*.*"), so that a member without
 // a name, which no mask matches, is selected too (and said to be refused, not passed over).
 bool ZipSelectsEveryName(const TStringList& fileSpec);
-// The warning for a Unicode Path set aside.
-std::string ZipUnicodePathText(const TZipNameFacts& facts);
+// What is said of a member that is written all the same, as warnings: a Unicode Path set aside
+// for the stored name; a folder entry that holds bytes (the folder is made; the bytes, which no
+// file of that name can hold, are not written).
+std::vector<std::string> ZipMemberWarnings(const TZipDirMember& member);
 
 // How the reader reports what it alone knows (a directory found short), fed into the owner's
 // report route.

@@ -153,9 +153,9 @@ int TUnZip::ListMembers(TStream32& archive) {
           RefuseMember(member, refusal);
           continue;
         }
-        if (member.NameFacts.UnicodePathRefused)
-          ReportError(TReportSeverity::Warning, TReportSubject::Member, member.Name,
-                      ZipUnicodePathText(member.NameFacts), kErrBadFileHeader);
+        for (const std::string& said : ZipMemberWarnings(member))
+          ReportError(TReportSeverity::Warning, TReportSubject::Member, member.Name, said,
+                      kErrBadFileHeader);
         TUnBaseHeaderRec rec;
         rec.VolumeNumber = 1;
         rec.LocalOffset = member.LocalOffset;
@@ -200,9 +200,9 @@ void TUnZip::ListCentralMember(TStream32& archive, TZipDirectoryReader& reader,
     RefuseMember(member, refusal);
     return;
   }
-  if (member.NameFacts.UnicodePathRefused)
-    ReportError(TReportSeverity::Warning, TReportSubject::Member, member.Name,
-                ZipUnicodePathText(member.NameFacts), kErrBadFileHeader);
+  for (const std::string& said : ZipMemberWarnings(member))
+    ReportError(TReportSeverity::Warning, TReportSubject::Member, member.Name, said,
+                kErrBadFileHeader);
   TUnBaseHeaderRec rec;
   rec.Attributes = central.ExternalAttributes;
   rec.VolumeNumber = static_cast<uint16_t>(

@@ -287,6 +287,29 @@ TEST_F(CliHostileZipTest, AUnicodePathWithAZeroByteOrLeadingOutsideIsSetAside) {
   EXPECT_EQ(list.out, "innocent.txt\nsafe.txt\nup.txt\n");
 }
 
+// A folder entry that holds bytes (Python's zipfile writes one when asked): the folder is made and
+// the bytes, which no file of that name could hold, are said not to be written (a warning), by
+// extract, test and list alike.
+TEST_F(CliHostileZipTest, AFolderEntryHoldingBytesIsMadeAndItsBytesAreSaid) {
+  if (!HaveTool("python3")) GTEST_SKIP() << "python3 is not installed";
+  ASSERT_EQ(Shell("cd " + Quote(dir.HostPath()) +
+                  " && python3 -c \"import zipfile; z = zipfile.ZipFile('f.zip', 'w'); "
+                  "z.writestr('dir/', b'hidden bytes'); z.writestr('dir/a.txt', b'x'); "
+                  "z.close()\""),
+            0);
+  constexpr char kSaid[] = "a folder entry that holds 12 bytes: the folder is made";
+  const TRun run = Cli("extract -q f.zip -d out");
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(Occurrences(run.err, kSaid), 1) << run.err;
+  EXPECT_EQ(Read("out/dir/a.txt"), "x");
+  const TRun test = Cli("test -q f.zip");
+  EXPECT_EQ(test.status, 1) << test.err;
+  EXPECT_EQ(Occurrences(test.err, kSaid), 1) << test.err;
+  const TRun list = Cli("list f.zip");
+  EXPECT_EQ(list.status, 1) << list.err;
+  EXPECT_EQ(Occurrences(list.err, kSaid), 1) << list.err;
+}
+
 // A member below a link the run made is a failure (exit 2), and test reports what extraction
 // refuses: a link leading out, a link that only loops, and what lies below a link. (A member
 // below the refused loop is an ordinary file in an ordinary folder.)
