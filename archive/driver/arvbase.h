@@ -469,8 +469,8 @@ class TUnBase : public TZipCommon {
   // Whether the output path lies below a symbolic link this run made: nothing is written there.
   bool BelowLinkMade() const;
   // Makes the output path (approved) a symbolic link holding `target` when the link stays inside
-  // ExtractDir; false with the reason (for the member's one report) otherwise. Test runs make
-  // nothing and pass.
+  // ExtractDir and does not only loop; false with the reason (for the member's one report)
+  // otherwise. Test runs make nothing but judge the link the same way.
   bool MakeSymlink(const std::string& target, std::string& reason);
 
   // properties

@@ -593,9 +593,9 @@ int32_t TUnZip::ReadMemberBytes(std::unique_ptr<TStream32>& archive, uint8_t* bu
   return std::max(got, 0);
 }
 
-TCodecStatus TUnZip::RunCodec(uint32_t method, const TCodecIo& io, std::string& detail,
-                              bool& refused) {
-  refused = false;
+TCodecStatus TUnZip::RunCodec(uint32_t method, const TCodecIo& io, std::string& detail) {
+  // A refusal (a method's parameters it cannot decode, no memory for its model) is Unsupported,
+  // said through the detail.
   if (IsLibraryMethod(method)) {
     TLibMember member;
     member.Method = method;
@@ -603,7 +603,6 @@ TCodecStatus TUnZip::RunCodec(uint32_t method, const TCodecIo& io, std::string& 
     member.Size = static_cast<uint64_t>(std::max<int64_t>(FSizes.UnpackedSize, 0));
     const TCodecStatus status = DecodeLibraryMember(member, io);
     detail = member.Detail;
-    refused = member.Refused;
     return status;
   }
   if (method == kMethodPpmd) {
@@ -613,12 +612,10 @@ TCodecStatus TUnZip::RunCodec(uint32_t method, const TCodecIo& io, std::string& 
     // decode, whatever the decoder's status.
     if (result.Header != TPpmdHeaderCheck::Ok) {
       detail = PpmdHeaderProblem(result.Header, result.Params);
-      refused = true;
       return TCodecStatus::Unsupported;
     }
     if (result.NoMemory) {
       detail = "no memory for the PPMd model (" + std::to_string(result.Params.MemoryMiB) + " MiB)";
-      refused = true;
       return TCodecStatus::Unsupported;
     }
     if (result.Status == TCodecStatus::Corrupt) {
@@ -662,7 +659,6 @@ bool TUnZip::DecodeWithCodec(const std::string& outputPath, std::unique_ptr<TStr
   io.Cancel = &FCancel;
 
   std::string detail;
-  bool refused = false;
   TCodecStatus status;
   if (FSizes.Method == kMethodStored) {
     // Stored data inside AES: copied through the same pipes.
@@ -683,7 +679,7 @@ bool TUnZip::DecodeWithCodec(const std::string& outputPath, std::unique_ptr<TStr
       io.Write(buffer, got);
     }
   } else {
-    status = RunCodec(FSizes.Method, io, detail, refused);
+    status = RunCodec(FSizes.Method, io, detail);
   }
   switch (status) {
     case TCodecStatus::Ok:
@@ -707,7 +703,6 @@ bool TUnZip::DecodeWithCodec(const std::string& outputPath, std::unique_ptr<TStr
       }
       break;
   }
-  (void)refused;  // a refusal is said through its detail; the output goes like any failure's
   // Nothing that looks complete is left behind.
   FDiscardOutput = true;
   FRemaining -= std::max<int64_t>(FRemainingOutput, 0);

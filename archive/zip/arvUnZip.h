@@ -107,7 +107,7 @@ class TUnZip : public TUnBase {
   bool DecodeWithCodec(const std::string& outputPath, std::unique_ptr<TStream32>& archive,
                        host::THandle out);
   // The decoders behind DecodeWithCodec, by method.
-  TCodecStatus RunCodec(uint32_t method, const TCodecIo& io, std::string& detail, bool& refused);
+  TCodecStatus RunCodec(uint32_t method, const TCodecIo& io, std::string& detail);
   // Reads what the decoder left of an AES member's data and its authentication code from where
   // the decoder stopped, and checks the code.
   bool FinishAes(std::unique_ptr<TStream32>& archive, int64_t dataSize);
