@@ -350,7 +350,7 @@ class TArjDecoder {
     uint8_t* ring = FRing.get();
     if (from + length <= kRingSize && to + length <= kRingSize &&
         (distance >= length)) {
-      std::memcpy(ring + to, ring + from, length);
+      std::memmove(ring + to, ring + from, length);  // 2^16 back is the same place
     } else {
       for (unsigned k = 0; k < length; ++k) {
         ring[to] = ring[from];
