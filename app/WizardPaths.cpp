@@ -33,7 +33,7 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 std::string SystemPathFromTyped(const std::string& typed) {
   std::string path = Trimmed(typed);
   if (path.empty()) return path;
-  if (StartsWith(path, "file:")) {
+  if (IsFileUrl(path)) {
     const QUrl url(QString::fromStdString(path));
     // A file on another machine is nothing of ours.
     if (!url.isLocalFile() || (!url.host().isEmpty() && url.host() != "localhost")) return path;
@@ -46,26 +46,24 @@ std::string SystemPathFromTyped(const std::string& typed) {
   return path;
 }
 
+bool IsFileUrl(const std::string& text) {
+  return StartsWith(text, "file:");
+}
+
 std::string FileNameOf(const std::string& path) {
   const size_t cut = path.find_last_of("\\:");
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-std::string ExtensionOf(const std::string& fileName) {
-  const std::string name = FileNameOf(fileName);
-  const size_t dot = name.find_last_of('.');
-  return dot == std::string::npos ? std::string() : name.substr(dot);
-}
-
 std::string DefaultFolderName(const std::string& fileName) {
   std::string name = FileNameOf(fileName);
-  const std::string extension = ExtensionOf(name);
+  const std::string extension = host::ExtensionOf(name);
   if (extension.empty()) return name;
   const size_t at = name.find(extension);  // the first occurrence, compared with case
   if (at != std::string::npos) name.erase(at, extension.size());
   // A compressed tar ("src.tar.gz") is one archive: its name loses the ".tar" as well.
-  static const char* const kTarCompressors[] = {".gz", ".bz2", ".xz", ".zst", ".lz", ".lz4",
-                                                ".lzma", ".z"};
+  static const char* const kTarCompressors[] = {".gz", ".bz2", ".xz",   ".zst",
+                                                ".lz", ".lz4", ".lzma", ".z"};
   const bool compressed = std::any_of(std::begin(kTarCompressors), std::end(kTarCompressors),
                                       [&](const char* c) { return SameTextAscii(extension, c); });
   if (compressed && at == name.size() && name.size() > 4 &&

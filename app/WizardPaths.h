@@ -14,11 +14,11 @@ namespace wizard {
 // "~" path and an absolute host path ("/home/me/a.zip") are converted; anything else (already
 // "C:\...", "Z:\...", or a relative name) is returned trimmed but otherwise as it is.
 std::string SystemPathFromTyped(const std::string& typed);
+// Whether a typed or passed text is a file: URL (what a file manager or a drop hands over).
+bool IsFileUrl(const std::string& text);
 
 // The part of a path after its last "\" or ":" (the whole text when there is none).
 std::string FileNameOf(const std::string& path);
-// The extension of a file name: from its last ".", the dot included; empty when there is none.
-std::string ExtensionOf(const std::string& fileName);
 // The default destination folder name for an archive's file name: the name with the first
 // occurrence of its extension (compared with case) cut out, so "my.zip.old.zip" gives
 // "my.old.zip" and "archive.ZIP" gives "archive".

@@ -15,13 +15,15 @@
 #include "app/ExtractHere.h"
 #include "app/Unit1.h"
 #include "app/WizardNotify.h"
+#include "app/WizardPaths.h"
 #include "app/WizardServices.h"
 
 namespace {
 
 // A relative name is the caller's: the window's own paths are always full ones.
 QString FullPath(const QString& argument) {
-  return argument.startsWith("file:") ? argument : QFileInfo(argument).absoluteFilePath();
+  return wizard::IsFileUrl(argument.toStdString()) ? argument
+                                                   : QFileInfo(argument).absoluteFilePath();
 }
 
 // The notifications' "Open folder" stays usable for a while after the last run.

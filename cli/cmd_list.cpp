@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/terminal_text.h"
 #include "platform/host.h"
+#include "platform/host_ascii.h"
 
 namespace {
 
@@ -33,11 +34,7 @@ void PrintError(const std::string& file, int code, const std::string& extendedMs
 
 // A member name as this host writes paths, unless the engine's own form was asked for.
 std::string HostName(const std::string& name, bool engineNames) {
-  if (engineNames) return name;
-  std::string shown = name;
-  for (char& c : shown)
-    if (c == '\\') c = '/';
-  return shown;
+  return engineNames ? name : host::BackslashToSlash(name);
 }
 
 // One line of output; a name's control characters are shown, never sent to the terminal.

@@ -23,16 +23,16 @@
 namespace {
 
 constexpr TArcType kTypes[32] = {
-    atTar,  atTarGZip, atGZip, atRar,  at7Zip, atXz,  atBZip2, atZstd, atLz4,  atLzip, atCpio,
-    atIso9660, atLha,  atCab,  atArj,  atZoo,  atArc, atPak,   atHA,   atAce,  atBh,   atUUE,
-    atMsGZ, atRarExe, atTar, atGZip, at7Zip, atXz,   atCpio,  atRar,  atTar,  atTarGZip};
+    atTar,     atTarGZip, atGZip, atRar,  at7Zip, atXz,  atBZip2, atZstd, atLz4, atLzip,   atCpio,
+    atIso9660, atLha,     atCab,  atArj,  atZoo,  atArc, atPak,   atHA,   atAce, atBh,     atUUE,
+    atMsGZ,    atRarExe,  atTar,  atGZip, at7Zip, atXz,  atCpio,  atRar,  atTar, atTarGZip};
 constexpr int64_t kMaxOutput = 32 << 20;  // bytes written (or tested) per input
 
 class TFuzzUnArchive : public TUnArchive {
  public:
   void Force(TArcType type) {
     FArcType = type;
-    FStartOffset = 0;
+    FDetected.StartOffset = 0;
     ParseVolumeName();
   }
   int32_t WriteBlock(host::THandle out, uint8_t* buffer, int32_t count,

@@ -35,7 +35,7 @@ class TFuzzArcova : public TArcova {
   // Takes the archive for `type`, starting at its first byte.
   void Force(TArcType type) {
     FArcType = type;
-    FStartOffset = 0;
+    FDetected.StartOffset = 0;
     ParseVolumeName();
   }
 };

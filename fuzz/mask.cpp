@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/common/arvDates.h"
 #include "archive/common/arvGbls.h"
 
 namespace {
@@ -32,7 +33,7 @@ bool ReferenceMatch(const std::string& mask, std::string name) {
     } else {
       next[0] = 0;
       for (size_t j = 1; j <= name.size(); ++j)
-        next[j] = row[j - 1] && (c == '?' || UpCaseAscii(c) == UpCaseAscii(name[j - 1]));
+        next[j] = row[j - 1] && (c == '?' || UpperAscii(c) == UpperAscii(name[j - 1]));
     }
     row.swap(next);
   }

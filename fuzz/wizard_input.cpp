@@ -13,6 +13,7 @@
 
 #include "app/JpegPicture.h"
 #include "app/WizardPaths.h"
+#include "platform/host_ascii.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ void FuzzPath(const std::string& typed) {
   const std::string path = wizard::SystemPathFromTyped(typed);
   const std::string name = wizard::FileNameOf(path);
   const std::string folder = wizard::DefaultFolderName(path);
-  const std::string extension = wizard::ExtensionOf(name);
+  const std::string extension = host::ExtensionOf(name);
   Check(folder.size() + extension.size() == name.size() || extension.empty());
   const std::string destination = wizard::ComposeDestination(path, folder);
   Check(destination.size() ==

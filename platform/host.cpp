@@ -217,9 +217,9 @@ TFakeDrive* FakeDrive(char letter) {
 // ---- seams ----
 
 TFakeDrive* TSeams::FindDrive(char letter) {
-  const char wanted = detail::UpperAscii(letter);
+  const char wanted = UpperAscii(letter);
   for (auto& drive : Drives) {
-    if (detail::UpperAscii(drive.Letter) == wanted) return &drive;
+    if (UpperAscii(drive.Letter) == wanted) return &drive;
   }
   return nullptr;
 }

@@ -351,7 +351,7 @@ uint32_t GetLogicalDrives() {
   uint32_t mask = (1u << ('C' - 'A')) | (1u << ('Z' - 'A'));
   if (TSeams* seams = CurrentSeams()) {
     for (const auto& drive : seams->Drives) {
-      const char letter = detail::UpperAscii(drive.Letter);
+      const char letter = UpperAscii(drive.Letter);
       if (letter >= 'A' && letter <= 'Z') mask |= 1u << (letter - 'A');
     }
   }

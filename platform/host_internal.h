@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/host.h"
+#include "platform/host_ascii.h"
 #include "platform/seams.h"
 
 namespace host::detail {
@@ -34,11 +35,6 @@ bool FailFromErrno(const std::string& hostPath = std::string());
 inline bool Fail(uint32_t code) {
   SetLastError(code);
   return false;
-}
-
-// ASCII upper-case of one byte; bytes of 128 and above unchanged.
-inline char UpperAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
 }
 
 // Lexical normalisation of the part of a system path below its root: "." dropped, ".." removes

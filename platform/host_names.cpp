@@ -73,8 +73,7 @@ bool WildMatch(const std::string& name, const std::string& mask) {
   size_t n = 0, m = 0;
   size_t starMask = std::string::npos, starName = 0;
   while (n < subject.size()) {
-    if (m < mask.size() &&
-        (mask[m] == '?' || detail::UpperAscii(mask[m]) == detail::UpperAscii(subject[n]))) {
+    if (m < mask.size() && (mask[m] == '?' || UpperAscii(mask[m]) == UpperAscii(subject[n]))) {
       ++n;
       ++m;
     } else if (m < mask.size() && mask[m] == '*') {
@@ -109,12 +108,6 @@ mode_t ModeForAttributes(const struct stat& st, uint32_t attributes) {
   // A folder stays usable by its owner, or the files still to come could not be put into it.
   if (S_ISDIR(st.st_mode)) mode |= S_IRWXU;
   return mode;
-}
-
-std::string FoldedName(const std::string& name) {
-  std::string folded = name;
-  for (auto& c : folded) c = detail::UpperAscii(c);
-  return folded;
 }
 
 }  // namespace
@@ -277,8 +270,7 @@ void DirSearch::Close() {
 
 bool DirSearch::First(const std::string& pattern, uint32_t attributes, TSearchRec& rec) {
   Close();
-  std::string system = pattern;
-  std::replace(system.begin(), system.end(), '/', '\\');
+  std::string system = SlashToBackslash(pattern);
   if (system.find('\0') != std::string::npos) return detail::Fail(kErrorInvalidName);
   std::string folder, mask;
   const auto slash = system.rfind('\\');
@@ -332,7 +324,7 @@ bool DirSearch::First(const std::string& pattern, uint32_t attributes, TSearchRe
               const int rankA = a.Name == "." ? 0 : a.Name == ".." ? 1 : 2;
               const int rankB = b.Name == "." ? 0 : b.Name == ".." ? 1 : 2;
               if (rankA != rankB) return rankA < rankB;
-              const std::string foldA = FoldedName(a.Name), foldB = FoldedName(b.Name);
+              const std::string foldA = UpperCaseAscii(a.Name), foldB = UpperCaseAscii(b.Name);
               return foldA != foldB ? foldA < foldB : a.Name < b.Name;
             });
   if (impl->Entries.empty()) return detail::Fail(kErrorFileNotFound);

@@ -28,18 +28,9 @@ struct TParsedPath {
   std::string Rest;  // below the root, "\" separated, leading separators removed
 };
 
-bool IsAsciiLetter(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-std::string SlashesToBackslashes(std::string path) {
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return path;
-}
-
 TParsedPath ParseSystemPath(const std::string& input) {
   TParsedPath parsed;
-  const std::string path = SlashesToBackslashes(input);
+  const std::string path = SlashToBackslash(input);
   if (path.empty()) return parsed;
   if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
     parsed.Kind = TPathKind::Unc;
@@ -48,7 +39,7 @@ TParsedPath ParseSystemPath(const std::string& input) {
   }
   size_t start = 0;
   if (path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == ':') {
-    parsed.Letter = detail::UpperAscii(path[0]);
+    parsed.Letter = UpperAscii(path[0]);
     start = 2;
     parsed.Kind =
         (path.size() > 2 && path[2] == '\\') ? TPathKind::Drive : TPathKind::DriveRelative;
@@ -113,7 +104,7 @@ bool DriveHostRoot(char letter, std::string& root) {
 // resolved without leaving the drive.
 std::string JoinBelowRoot(const std::string& root, const std::string& rest) {
   std::string below = rest;
-  std::replace(below.begin(), below.end(), '\\', '/');
+  below = BackslashToSlash(std::move(below));
   below = detail::NormaliseBelowRoot(below, '/');
   if (below.empty()) return root.empty() ? "/" : root;
   return root + "/" + below;
@@ -163,7 +154,7 @@ bool ResolveParsed(const TParsedPath& parsed, const std::string& original, std::
       if (parsed.Kind == TPathKind::DriveRelative) return detail::Fail(kErrorPathNotFound);
       // The operating system resolves a relative path against the current directory itself.
       std::string relative = parsed.Rest;
-      std::replace(relative.begin(), relative.end(), '\\', '/');
+      relative = BackslashToSlash(std::move(relative));
       std::string collapsed;
       for (char c : relative) {
         if (c == '/' && !collapsed.empty() && collapsed.back() == '/') continue;
@@ -264,7 +255,7 @@ std::string FromHostPath(const std::string& hostPath) {
     for (const auto& drive : seams->Drives) {
       if (drive.HostFolder.empty() || drive.HostFolder[0] != '/') continue;
       const std::string root = StripTrailingSlashes(drive.HostFolder);
-      const char letter = detail::UpperAscii(drive.Letter);
+      const char letter = UpperAscii(drive.Letter);
       roots.push_back({letter, root});
       if (std::string real = RealPathOf(root); !real.empty() && real != root) {
         roots.push_back({letter, real});
@@ -291,7 +282,7 @@ std::string FromHostPath(const std::string& hostPath) {
       }
     }
   }
-  std::replace(rest.begin(), rest.end(), '/', '\\');
+  rest = SlashToBackslash(std::move(rest));
   std::string result = std::string(1, letter) + ":\\" + rest;
   if (trailing && !rest.empty()) result.push_back('\\');
   return result;
@@ -322,7 +313,7 @@ std::string ExpandFileName(const std::string& path) {
     }
     case TPathKind::Rooted: {
       std::string rest = parsed.Rest;
-      std::replace(rest.begin(), rest.end(), '\\', '/');
+      rest = BackslashToSlash(std::move(rest));
       std::string rooted(1, '/');
       rooted += detail::NormaliseBelowRoot(rest, '/');
       return FromHostPath(rooted);
@@ -367,7 +358,7 @@ char DriveOfPath(const std::string& path) {
 }
 
 std::string DriveRoot(char drive) {
-  return std::string(1, detail::UpperAscii(drive)) + ":\\";
+  return std::string(1, UpperAscii(drive)) + ":\\";
 }
 
 }  // namespace host

@@ -26,6 +26,7 @@
 #include <system_error>
 
 #include "platform/host.h"
+#include "platform/host_ascii.h"
 #include "widgets/xpButton.h"
 
 namespace fs = std::filesystem;
@@ -57,21 +58,6 @@ std::string S(const QString& text) {
   return text.toStdString();
 }
 
-char UpperAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return UpperAscii(x) == UpperAscii(y);
-         });
-}
-
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && folder.back() == '\\') return folder + name;
-  return folder + "\\" + name;
-}
-
 // "C:\a\b" -> "C:\a"; "C:\a" -> "C:\".
 std::string ParentPath(const std::string& path) {
   std::string trimmed = path;
@@ -92,7 +78,7 @@ std::vector<std::string> SubFolders(const std::string& folder, bool stopAtFirst 
   std::vector<std::string> names;
   host::DirSearch search;
   host::TSearchRec rec;
-  for (bool found = search.First(JoinPath(folder, "*"), host::faDirectory, rec); found;
+  for (bool found = search.First(host::JoinPath(folder, "*"), host::faDirectory, rec); found;
        found = search.Next(rec)) {
     if ((rec.Attr & host::faDirectory) == 0 || rec.Name == "." || rec.Name == "..") continue;
     names.push_back(rec.Name);
@@ -115,7 +101,8 @@ std::vector<std::string> FileNames(const std::string& folder) {
   std::vector<std::string> files;
   host::DirSearch search;
   host::TSearchRec rec;
-  for (bool found = search.First(JoinPath(folder, "*"), 0, rec); found; found = search.Next(rec)) {
+  for (bool found = search.First(host::JoinPath(folder, "*"), 0, rec); found;
+       found = search.Next(rec)) {
     if ((rec.Attr & host::faDirectory) == 0) files.push_back(rec.Name);
   }
   SortNames(files);
@@ -317,7 +304,7 @@ TKvDirTree21::~TKvDirTree21() {
 }
 
 void TKvDirTree21::SetSelectedPath(const std::string& value) {
-  if (!SameText(value, FSelectedPath)) StoreSelectedPath(value);
+  if (!host::SameTextAscii(value, FSelectedPath)) StoreSelectedPath(value);
 }
 
 void TKvDirTree21::SetFileList(QListWidget* value) {
@@ -384,7 +371,7 @@ void TKvDirTree21::ExpandNode(QTreeWidgetItem* node) {
   node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
   std::vector<std::string> names = SubFolders(path);
   SortNames(names);
-  const char letter = path.empty() ? 0 : UpperAscii(path[0]);
+  const char letter = path.empty() ? 0 : host::UpperAscii(path[0]);
   const bool remote = letter >= 'A' && letter <= 'Z' && (FRemoteDrives & (1u << (letter - 'A')));
   const QIcon folder = FolderIcon();
   QList<QTreeWidgetItem*> children;
@@ -394,7 +381,7 @@ void TKvDirTree21::ExpandNode(QTreeWidgetItem* node) {
     child->setIcon(0, folder);
     child->setFlags(child->flags() | Qt::ItemIsEditable);
     // Looking into folders on a network drive costs too much: they all get the marker.
-    const bool marker = remote || !SubFolders(JoinPath(path, name), true).empty();
+    const bool marker = remote || !SubFolders(host::JoinPath(path, name), true).empty();
     child->setChildIndicatorPolicy(marker ? QTreeWidgetItem::ShowIndicator
                                           : QTreeWidgetItem::DontShowIndicatorWhenChildless);
     children.append(child);
@@ -431,7 +418,8 @@ QTreeWidgetItem* TKvDirTree21::ChildNamed(QTreeWidgetItem* parent, const std::st
                                           bool drive) const {
   for (int i = 0; i < parent->childCount(); ++i) {
     QTreeWidgetItem* child = parent->child(i);
-    if (drive ? SameText(NodePath(child), part + "\\") : SameText(S(child->text(0)), part))
+    if (drive ? host::SameTextAscii(NodePath(child), part + "\\")
+              : host::SameTextAscii(S(child->text(0)), part))
       return child;
   }
   return nullptr;
@@ -440,7 +428,7 @@ QTreeWidgetItem* TKvDirTree21::ChildNamed(QTreeWidgetItem* parent, const std::st
 QTreeWidgetItem* TKvDirTree21::FindNode(const std::string& path) const {
   QTreeWidgetItem* root = RootNode();
   if (!root) return nullptr;
-  if (path.empty() || SameText(path, kDrivesPath)) return root;
+  if (path.empty() || host::SameTextAscii(path, kDrivesPath)) return root;
   QTreeWidgetItem* node = nullptr;
   size_t start = 0;
   while (start < path.size()) {
@@ -459,7 +447,7 @@ QTreeWidgetItem* TKvDirTree21::FindNode(const std::string& path) const {
 // ---- selection and readiness --------------------------------------------------------------------
 
 bool TKvDirTree21::DriveReady(char letter, bool showMessage) {
-  letter = UpperAscii(letter);
+  letter = host::UpperAscii(letter);
   if (letter < 'A' || letter > 'Z') {
     if (showMessage) Services()->ShowMessage(this, kNotValidDrive, TMsgDlgType::mtError);
     return false;
@@ -499,7 +487,7 @@ void TKvDirTree21::SelectionChangedBy(QTreeWidgetItem* node) {
 void TKvDirTree21::UpdateFileList() {
   if (!FFileList) return;
   FFileList->clear();
-  if (FSelectedPath.empty() || SameText(FSelectedPath, kDrivesPath)) return;
+  if (FSelectedPath.empty() || host::SameTextAscii(FSelectedPath, kDrivesPath)) return;
   for (const auto& name : FileNames(FSelectedPath)) FFileList->addItem(Q(name));
 }
 
@@ -701,12 +689,12 @@ void TKvDirTree21::AddNode() {
     return;
   }
   // An existing "New Folder" is never reused: the next free "New Folder (2)", (3), ...
-  for (int n = 2;
-       host::DirectoryExists(JoinPath(parent, name)) || host::FileExists(JoinPath(parent, name));
+  for (int n = 2; host::DirectoryExists(host::JoinPath(parent, name)) ||
+                  host::FileExists(host::JoinPath(parent, name));
        ++n) {
     name = std::string(kDefaultFolderName) + " (" + std::to_string(n) + ")";
   }
-  const std::string path = JoinPath(parent, name);
+  const std::string path = host::JoinPath(parent, name);
   {
     TBusyCursor busy;
     if (!host::CreateDirectory(path)) {
@@ -731,7 +719,7 @@ void TKvDirTree21::FinishRename(QTreeWidgetItem* node, const std::string& newNam
   if (!node || Level(node) < 2 || FReadOnly) return;
   const std::string oldPath = NodePath(node);
   const std::string oldName = S(node->text(0));
-  const bool justCreated = SameText(oldPath, FJustCreatedPath);
+  const bool justCreated = host::SameTextAscii(oldPath, FJustCreatedPath);
   FJustCreatedPath.clear();
   if (newName.empty()) {
     Services()->Beep();
@@ -750,7 +738,7 @@ void TKvDirTree21::FinishRename(QTreeWidgetItem* node, const std::string& newNam
   const std::string parentPath = ParentPath(oldPath);
   {
     TBusyCursor busy;
-    if (!host::RenameFile(oldPath, JoinPath(parentPath, newName))) {
+    if (!host::RenameFile(oldPath, host::JoinPath(parentPath, newName))) {
       Services()->ShowMessage(this, kOperationFailed, TMsgDlgType::mtError);
       return;
     }
@@ -907,14 +895,14 @@ void TKvDirTree21::ShowFolderContents() {
   }
   connect(list, &QListWidget::itemDoubleClicked, this, [this, folder](QListWidgetItem* item) {
     const std::string name = S(item->text());
-    const std::string hostPath = HostPathOf(JoinPath(folder, name));
+    const std::string hostPath = HostPathOf(host::JoinPath(folder, name));
     if (hostPath.empty() || !Services()->OpenFile(hostPath)) {
       Services()->ShowMessage(this, "ERROR - Can't Open file " + name, TMsgDlgType::mtError);
     }
   });
   ok->OnClick = [this, window, list, folder](QObject*) {
     QListWidgetItem* item = list->currentItem();
-    const std::string chosen = item ? JoinPath(folder, S(item->text())) : std::string();
+    const std::string chosen = item ? host::JoinPath(folder, S(item->text())) : std::string();
     window->close();
     FSelectedFile = chosen;
     if (OnFileChange) OnFileChange(this, FSelectedFile);

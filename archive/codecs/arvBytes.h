@@ -1,6 +1,5 @@
-// The engine's byte-order and ASCII helpers: little-endian loads and stores of 16, 32 and 64 bits
-// at any alignment, and ASCII-only case folding (the engine compares names and masks byte-wise;
-// letters beyond ASCII are not folded). Nothing else.
+// The engine's byte-order helpers: little-endian loads and stores of 16, 32 and 64 bits at any
+// alignment. Nothing else.
 #pragma once
 
 #include <bit>
@@ -33,14 +32,4 @@ inline void PutLe32(uint8_t* p, uint32_t v) {
 inline void PutLe64(uint8_t* p, uint64_t v) {
   if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
   std::memcpy(p, &v, sizeof v);
-}
-
-constexpr char UpCaseAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-constexpr char LowCaseAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-constexpr uint8_t UpCaseAscii(uint8_t c) {
-  return static_cast<uint8_t>(UpCaseAscii(static_cast<char>(c)));
 }

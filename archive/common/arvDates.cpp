@@ -1,12 +1,14 @@
 // Date values (days since 1899-12-30, the fraction being the time of day) and the conversions
 // from packed DOS date-times and Unix seconds, with the zone's daylight-saving rules. It reads the
 // time-zone record through the host layer once and does not follow later zone changes.
+#include "archive/common/arvDates.h"
+
 #include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <optional>
 
-#include "archive/common/arvGbls.h"
+#include "platform/host.h"
 
 namespace {
 

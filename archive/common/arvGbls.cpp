@@ -31,7 +31,7 @@ int CompileMask(const std::string& mask, TInternalMask::TMaskItem* items) {
       if (items) {
         items[count].Star = pendingStar;
         items[count].Kind = 0;
-        items[count].Character = UpCaseAscii(c);
+        items[count].Character = UpperAscii(c);
       }
       ++count;
       pendingStar = false;
@@ -46,7 +46,7 @@ int CompileMask(const std::string& mask, TInternalMask::TMaskItem* items) {
 }
 
 inline bool InSet(const TInternalMask::TMaskItem& item, uint8_t c) {
-  const bool member = item.Set && item.Set->test(UpCaseAscii(c));
+  const bool member = item.Set && item.Set->test(UpperAscii(c));
   return member != item.Negate;
 }
 
@@ -101,7 +101,7 @@ bool TInternalMask::Matches(const std::string& name) const {
         if (isEnd) {
           p = length;
         } else if (item.Kind == 0) {
-          while (p < length && UpCaseAscii(byteAt(p)) != item.Character) ++p;
+          while (p < length && UpperAscii(byteAt(p)) != item.Character) ++p;
         } else if (item.Kind == 2) {
           while (p < length && !InSet(item, byteAt(p))) ++p;
         }  // kind 1 after a star: any character will do, nothing to skip
@@ -115,7 +115,7 @@ bool TInternalMask::Matches(const std::string& name) const {
       } else if (p >= length) {
         ok = false;
       } else if (item.Kind == 0) {
-        ok = UpCaseAscii(byteAt(p)) == item.Character;
+        ok = UpperAscii(byteAt(p)) == item.Character;
       } else if (item.Kind == 1) {
         ok = true;
       } else {
@@ -141,13 +141,6 @@ bool MaskMatches(const std::string& name, const std::string& mask) {
 }
 
 // ---- names and paths ----------------------------------------------------------------------------
-std::string SlashToBackslash(const std::string& path) {
-  std::string result = path;
-  for (char& c : result)
-    if (c == '/') c = '\\';
-  return result;
-}
-
 std::string ConvertStoredName(const std::string& name, bool translateOem) {
   if (name.empty()) return name;
   return SlashToBackslash(translateOem ? host::OemToAnsi(name) : name);
@@ -208,12 +201,6 @@ bool FileExistsWild(const std::string& pattern) {
   const bool found = search.First(pattern, host::faAnyFile, rec);
   search.Close();
   return found;
-}
-
-std::string JoinPath(const std::string& directory, const std::string& name) {
-  if (directory.empty()) return {};
-  if (directory.back() == '\\') return directory + name;
-  return directory + '\\' + name;
 }
 
 std::string SplitToken(std::string& text, const std::string& delimiter) {
@@ -321,22 +308,3 @@ int PercentSaved(int64_t whole, int64_t part) {
 }
 
 // ---- ASCII case ---------------------------------------------------------------------------------
-
-std::string UpperCaseAscii(std::string text) {
-  for (char& c : text) c = UpCaseAscii(c);
-  return text;
-}
-
-bool SameTextAscii(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (UpCaseAscii(a[i]) != UpCaseAscii(b[i])) return false;
-  return true;
-}
-
-bool StartsTextAscii(const std::string& prefix, const std::string& text) {
-  if (prefix.size() > text.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (UpCaseAscii(prefix[i]) != UpCaseAscii(text[i])) return false;
-  return true;
-}

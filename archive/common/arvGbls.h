@@ -1,7 +1,6 @@
 // Shared helpers of the archive engine: wildcard masks (TInternalMask, MaskMatches), stored-name
-// and path helpers, percentages, and the date conversions (packed DOS date-times and Unix seconds
-// to the date value: days since 1899-12-30, the fraction being the time of day).
-// File-system helpers reach the disk only through the host layer.
+// and path helpers, percentages. File-system helpers reach the disk only through the host layer.
+// The date conversions are arvDates.h's.
 #pragma once
 
 #include <bitset>
@@ -12,6 +11,7 @@
 
 #include "archive/codecs/arvBytes.h"
 #include "platform/host.h"
+#include "platform/host_ascii.h"
 
 class TStream32;
 
@@ -60,7 +60,6 @@ bool MaskMatches(const std::string& name, const std::string& mask);
 // A stored member name in system form: OEM (code page 437) bytes converted when translateOem is
 // set, then every "/" turned into "\".
 std::string ConvertStoredName(const std::string& name, bool translateOem);
-std::string SlashToBackslash(const std::string& path);
 std::string AppendBackslash(const std::string& path);  // "" stays ""
 std::string RemoveBackslash(const std::string& path);  // drops one trailing "\"
 // An LHA directory name: "/" and 0xFF become "\" outside double-byte characters; spaces and
@@ -71,7 +70,6 @@ bool IsDirectory(const std::string& path);
 bool MakeDirPath(const std::string& path);
 // True when a directory search for the pattern ("*" and "?" allowed) finds anything.
 bool FileExistsWild(const std::string& pattern);
-std::string JoinPath(const std::string& directory, const std::string& name);  // "" for no directory
 // Cuts the text before the first delimiter off the front of text (delimiter dropped) and returns
 // it; without a delimiter (or with an empty one) returns the whole text and empties it.
 std::string SplitToken(std::string& text, const std::string& delimiter);
@@ -95,41 +93,13 @@ inline int64_t SaturatingAdd(int64_t sum, int64_t size) {
   if (!__builtin_add_overflow(sum, size, &result)) return result;
   return size > 0 ? INT64_MAX : INT64_MIN;
 }
-// ASCII-only case folding and comparison, as the engine compares names and masks.
-std::string UpperCaseAscii(std::string text);
-bool SameTextAscii(const std::string& a, const std::string& b);
-bool StartsTextAscii(const std::string& prefix, const std::string& text);
-
-// ---- dates --------------------------------------------------------------------------------------
-using TDateTime = double;  // days since 1899-12-30; the fraction is the time of day
-// Before 1899-12-30 the value is negative and its fraction, taken as positive, is still the time
-// of day (-1.25 is 1899-12-29 06:00).
-
-// What a packed DOS date-time that names no real date converts to: 1980-01-01 00:01:00, the same
-// value as DosToDateTime(0).
-constexpr TDateTime kInvalidDosDate = 29221.0 + 1.0 / 1440.0;
-
-bool IsLeapYear(int year);
-// Encoding helpers; false when the parts do not form a valid date (years 1 to 9999) or time.
-bool TryEncodeDate(int year, int month, int day, TDateTime& date);
-bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& time);
-// Decoding rounds to the nearest millisecond; dates before 0001-01-01 decode as 0, 0, 0.
-void DecodeDate(TDateTime date, int& year, int& month, int& day);
-void DecodeTime(TDateTime date, int& hour, int& minute, int& second, int& millisecond);
-int DayOfWeek(TDateTime date);  // 0 = Sunday
-
-// Packed DOS date-time (date in the high 16 bits) to a date value; never raises.
-TDateTime DosToDateTime(uint32_t packed);
-// Unix seconds (UTC) to a local date value. 0 gives 1980-01-01 00:01:00; a negative time counts as
-// its absolute value; exactly midnight comes out as 00:00:01.
-TDateTime UnixToDateTime(int32_t seconds);
-// Seconds since 1970-01-01 00:00:00 UTC, and nanoseconds within that second, to a local date value
-// kept to the millisecond; times outside the years 1 to 9999 are taken as the nearest end.
-TDateTime UnixTimeToLocal(int64_t seconds, uint32_t nanoseconds);
-// Whether daylight saving time is in force at the given UTC date value, by the zone's rules.
-bool IsDaylightTime(TDateTime utc);
-TDateTime UtcToLocal(TDateTime utc);
-TDateTime NextMonth(TDateTime date);  // same day one month on, cut to the month's length
-// The time-zone record is read once, on first use, through the host layer; tests that install a
-// fixed zone call this to read it again.
-void ReloadTimeZone();
+// The shared text rules (ASCII case, the window's separators, joining, extensions), under the
+// names the engine uses.
+using host::ExtensionOf;
+using host::JoinPath;
+using host::LowerCaseAscii;
+using host::SameTextAscii;
+using host::SlashToBackslash;
+using host::StartsTextAscii;
+using host::UpperAscii;
+using host::UpperCaseAscii;

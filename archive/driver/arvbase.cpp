@@ -1,8 +1,8 @@
 // The extraction driver: TZipCommon's block input and output, the report route (typed reports and
 // OnError) and volume names, and TUnBase's run (Extract), member approval, passwords, output files,
 // dates, attributes, progress and checksum verdicts. Of the formats it knows only what block input
-// and output apply (the zip cipher, ARJ's password sequence) and how split zip volumes are named;
-// member lists, records and decoders are the format parts'.
+// and output apply (the zip cipher) and how split zip volumes are named; member lists, records
+// and decoders are the format parts'.
 #include "archive/driver/arvbase.h"
 
 #include <algorithm>
@@ -149,9 +149,8 @@ bool SymlinkOnlyLoops(const std::string& linkName, const std::string& leadsTo,
   // them, which the same rule kept from being made.
   for (size_t step = 0; step <= made.size(); ++step) {
     if (within(path, name)) return true;
-    const auto through = std::find_if(made.begin(), made.end(), [&](const TLinkMade& link) {
-      return within(path, link.Name);
-    });
+    const auto through = std::find_if(
+        made.begin(), made.end(), [&](const TLinkMade& link) { return within(path, link.Name); });
     if (through == made.end()) return false;
     const std::string rest = path.substr(through->Name.size());  // empty, or "\\" and more
     path = through->LeadsTo.empty() ? rest.substr(rest.empty() ? 0 : 1) : through->LeadsTo + rest;
@@ -184,85 +183,6 @@ void TarvTimer::Pause() {
 void TarvTimer::Resume() {
   if (!FRunning || FPauseDepth == 0) return;
   if (--FPauseDepth == 0) FStartTick += host::GetTickCount() - FPauseTick;
-}
-
-// ---- TUnBaseHeaderObj ---------------------------------------------------------------------------
-bool TUnBaseHeaderObj::Add(const TUnBaseHeaderRec& rec, const uint8_t* central,
-                           const TDataDescriptor* descriptor, const std::string* name) {
-  try {
-    TItem item;
-    item.Rec = rec;
-    // Room first (growing geometrically), so the pushes below cannot fail half-way.
-    if (FItems.size() == FItems.capacity()) FItems.reserve(std::max<size_t>(64, 2 * FItems.size()));
-    if (central && FCentral.size() == FCentral.capacity())
-      FCentral.reserve(std::max<size_t>(64, 2 * FCentral.size()));
-    if (descriptor && FDescriptors.size() == FDescriptors.capacity())
-      FDescriptors.reserve(std::max<size_t>(64, 2 * FDescriptors.size()));
-    if (name) {
-      if (FNames.size() == FNames.capacity())
-        FNames.reserve(std::max<size_t>(64, 2 * FNames.size()));
-      FNames.push_back(*name);  // the only step that may fail: nothing else was added yet
-      item.Name = static_cast<int32_t>(FNames.size() - 1);
-    }
-    if (central) {
-      std::array<uint8_t, kCentralCopySize> copy;
-      std::memcpy(copy.data(), central, kCentralCopySize);
-      FCentral.push_back(copy);  // room reserved above: cannot throw
-      item.Central = static_cast<int32_t>(FCentral.size() - 1);
-    }
-    if (descriptor) {
-      FDescriptors.push_back(*descriptor);
-      item.Descriptor = static_cast<int32_t>(FDescriptors.size() - 1);
-    }
-    FItems.push_back(item);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-}
-
-const std::string* TUnBaseHeaderObj::Name(int index) const {
-  const TItem& item = FItems.at(static_cast<size_t>(index));
-  return item.Name < 0 ? nullptr : &FNames[static_cast<size_t>(item.Name)];
-}
-
-const uint8_t* TUnBaseHeaderObj::Central(int index) const {
-  const TItem& item = FItems.at(static_cast<size_t>(index));
-  return item.Central < 0 ? nullptr : FCentral[static_cast<size_t>(item.Central)].data();
-}
-
-const TDataDescriptor* TUnBaseHeaderObj::Descriptor(int index) const {
-  const TItem& item = FItems.at(static_cast<size_t>(index));
-  return item.Descriptor < 0 ? nullptr : &FDescriptors[static_cast<size_t>(item.Descriptor)];
-}
-
-bool TUnBaseHeaderObj::AttachExtra(const TZipEntryExtra& extra) {
-  if (FItems.empty()) return false;
-  try {
-    FExtras.push_back(extra);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  FItems.back().Extra = static_cast<int32_t>(FExtras.size() - 1);
-  return true;
-}
-
-const TZipEntryExtra* TUnBaseHeaderObj::Extra(int index) const {
-  const TItem& item = FItems.at(static_cast<size_t>(index));
-  return item.Extra < 0 ? nullptr : &FExtras[static_cast<size_t>(item.Extra)];
-}
-
-void TUnBaseHeaderObj::Clear() {
-  FItems.clear();
-  FItems.shrink_to_fit();
-  FCentral.clear();
-  FCentral.shrink_to_fit();
-  FDescriptors.clear();
-  FDescriptors.shrink_to_fit();
-  FNames.clear();
-  FNames.shrink_to_fit();
-  FExtras.clear();
-  FExtras.shrink_to_fit();
 }
 
 // ---- TZipCommon ---------------------------------------------------------------------------------
@@ -361,18 +281,8 @@ int32_t TZipCommon::WriteBlock(host::THandle out, uint8_t* buffer, int32_t count
 }
 
 void TZipCommon::DecryptBlock(bool decipher, uint8_t* buffer, int32_t count) {
-  if (!decipher || count <= 0) return;
-  if (ArcFormatTraits(FArcType).Cipher == TDataCipher::Arj) {
-    if (FPassword.empty()) return;
-    const int length = static_cast<int>(FPassword.size());
-    for (int32_t i = 0; i < count; ++i) {
-      if (FArjPasswordPos < 1 || FArjPasswordPos > length) FArjPasswordPos = 1;
-      buffer[i] ^= static_cast<uint8_t>(FPassword[static_cast<size_t>(FArjPasswordPos - 1)]);
-      FArjPasswordPos = FArjPasswordPos >= length ? 1 : FArjPasswordPos + 1;
-    }
-  } else if (UsesZipCipher()) {
+  if (decipher && count > 0 && UsesZipCipher())
     FCipher.DecipherBuffer(buffer, static_cast<size_t>(count));
-  }
 }
 
 void TZipCommon::ReportError(const std::string& fileName, const std::string& extendedMsg,
@@ -535,9 +445,9 @@ bool TZipCommon::NextVolume(std::unique_ptr<TStream32>& archive, std::string& vo
   const bool opened = stream->Handle() >= 0;
   if (!opened) {
     ReportError(FArchiveFile, "", "0", kErrOpeningFile);
-    FArchiveSize = 0;
+    FDetected.ArchiveSize = 0;
   } else {
-    FArchiveSize = stream->GetSize();
+    FDetected.ArchiveSize = stream->GetSize();
   }
   archive = std::move(stream);
   return opened;
@@ -898,8 +808,8 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
     // the member into noise: its checksum fails, and the noise is not the member. Damaged data
     // deciphered with the right password fails the same way, and nothing tells the two apart.
     if (!incomplete && FEncrypted && !FAuthenticated && UsesZipCipher() &&
-        FReportCount == reportsBefore &&
-        FChecksums.Crc32 != expectedCrc && FChecksums.Crc32 != ~expectedCrc) {
+        FReportCount == reportsBefore && FChecksums.Crc32 != expectedCrc &&
+        FChecksums.Crc32 != ~expectedCrc) {
       wrongKey = true;
       ReportError(FOutputPath, "wrong password, or damaged data", "0", kErrInvalidPassword);
     }
@@ -1107,11 +1017,10 @@ int64_t TUnBase::CopyStored(TStream32& archive, host::THandle out, const TMember
   if (left <= 0) return 0;
   uint8_t* buffer = RunBuffer(static_cast<size_t>(kCopyBlockSize) + 1);
   const bool encrypted = (sizes.Flags & kFlagEncrypted) != 0;
-  const bool decipherRead = encrypted && ArcFormatTraits(FArcType).Cipher == TDataCipher::Arj;
   const bool decipherWrite = encrypted && UsesZipCipher();
   while (left > 0) {
     const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(left, kCopyBlockSize));
-    const int32_t got = ReadBlock(&archive, buffer, chunk, {.Decipher = decipherRead});
+    const int32_t got = ReadBlock(&archive, buffer, chunk);
     if (got <= 0) break;
     left -= got;
     FRemaining -= got;

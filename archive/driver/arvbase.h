@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive/codecs/arvCrypt.h"
+#include "archive/common/arvDates.h"
 #include "archive/common/arvGbls.h"
 #include "archive/common/arvStreams.h"
 #include "archive/common/arvStringList.h"
@@ -87,56 +88,6 @@ class TTimerPause {
   TarvTimer& FTimer;
 };
 
-// ---- the member list ----------------------------------------------------------------------------
-// The fixed record of a listed member.
-struct TUnBaseHeaderRec {
-  uint32_t Attributes = 0;    // external attributes
-  uint16_t VolumeNumber = 0;  // 1-based volume of the member's first part
-  int64_t LocalOffset = 0;    // where its local header is
-};
-
-// The selected members of one extraction pass, in archive order: the fixed record and, when the
-// pass read one, a copy of the member's 46-byte central header (and, for local-header walks, the
-// values of a data descriptor).
-class TUnBaseHeaderObj {
- public:
-  static constexpr size_t kCentralCopySize = TCentralFileHeader::kSize;
-
-  // Copies every part given; false (count unchanged) when memory cannot be had. `name` is the
-  // member's name as listed and selected (the central directory's), which is the name written.
-  bool Add(const TUnBaseHeaderRec& rec, const uint8_t* central = nullptr,
-           const TDataDescriptor* descriptor = nullptr, const std::string* name = nullptr);
-  const TUnBaseHeaderRec& Header(int index) const {
-    return FItems.at(static_cast<size_t>(index)).Rec;
-  }
-  // The central header copy, or nullptr when the pass read none.
-  const uint8_t* Central(int index) const;
-  // The data descriptor's values, or nullptr when the member has none.
-  const TDataDescriptor* Descriptor(int index) const;
-  // The listed name, or nullptr when the pass kept none.
-  const std::string* Name(int index) const;
-  // Attaches what the extra field of the entry added last says (false when memory cannot be had);
-  // Extra gives it back, or nullptr when none was attached.
-  bool AttachExtra(const TZipEntryExtra& extra);
-  const TZipEntryExtra* Extra(int index) const;
-  void Clear();
-  int Count() const { return static_cast<int>(FItems.size()); }
-
- private:
-  struct TItem {
-    TUnBaseHeaderRec Rec;
-    int32_t Central = -1;     // index into FCentral
-    int32_t Descriptor = -1;  // index into FDescriptors
-    int32_t Name = -1;        // index into FNames
-    int32_t Extra = -1;       // index into FExtras
-  };
-  std::vector<TItem> FItems;
-  std::vector<std::string> FNames;
-  std::vector<std::array<uint8_t, kCentralCopySize>> FCentral;
-  std::vector<TDataDescriptor> FDescriptors;
-  std::vector<TZipEntryExtra> FExtras;
-};
-
 // An exact last-write time in UTC, for members whose extra field holds one.
 struct TExactTime {
   bool Valid = false;
@@ -171,8 +122,8 @@ bool SymlinkOnlyLoops(const std::string& linkName, const std::string& leadsTo,
 // Everything the lister (TArcova) and the extractors share.
 // How a block is read or written.
 struct TBlockOptions {
-  // Read: decipher after reading (ARJ's password sequence, or the zip cipher). Write: decipher
-  // before writing, with the zip cipher only, and only when the block is checksummed.
+  // Decipher with the zip cipher: a read after reading; a write before writing, and only when
+  // the block is checksummed.
   bool Decipher = false;
   int CrcKind = kCrcKindNone;  // the running checksum the block is folded into
 };
@@ -234,7 +185,8 @@ class TZipCommon : public TRegisterArcova {
   // counter - 1 (not below 0) and E_RAISE("Error writing to file").
   virtual int32_t WriteBlock(host::THandle out, uint8_t* buffer, int32_t count,
                              TBlockOptions options = {});
-  // Deciphers in place: ARJ xor with the password, zip family with the traditional cipher.
+  // Deciphers in place with the traditional zip cipher (the zip family; other formats
+  // decipher in their own decoders).
   virtual void DecryptBlock(bool decipher, uint8_t* buffer, int32_t count);
 
   // ---- errors
@@ -317,7 +269,6 @@ class TZipCommon : public TRegisterArcova {
   TarvTimer FTimer;
   TRunningChecksums FChecksums;
   TZipCipher FCipher;
-  int FArjPasswordPos = 1;  // 1-based, kept between DecryptBlock calls
   TDiskManager FDiskManager;
 };
 
@@ -507,9 +458,9 @@ class TUnBase : public TZipCommon {
   uint8_t FLastByFile = 0;
   uint8_t FLastByArchive = 0;
   TProgressSink FProgressSink = &TUnBase::DefaultProgressSink;
-  std::string FVolumeBaseName;       // ArchiveFile as the run started
-  std::string FCurrentVolumeName;    // the volume the archive stream is open on
-  bool FLocalHeaderMode = false;     // the archive is read through its local headers
+  std::string FVolumeBaseName;     // ArchiveFile as the run started
+  std::string FCurrentVolumeName;  // the volume the archive stream is open on
+  bool FLocalHeaderMode = false;   // the archive is read through its local headers
   // The member's encryption header, twice (the second copy from its size on).
   uint8_t FPasswordHeader[2 * kMaxEncryptionHeader] = {};
   // Set by the format part while decoding: the member's data was found damaged after bytes were

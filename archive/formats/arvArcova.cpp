@@ -11,6 +11,8 @@
 
 #include "archive/common/arvScopeExit.h"
 #include "archive/formats/lister_format.h"
+#include "archive/records/arvSpan.h"
+#include "archive/records/arvZipDir.h"
 #include "platform/host.h"
 
 // ---- the walk stream ----------------------------------------------------------------------------
@@ -123,6 +125,39 @@ bool TArcovaWalk::NextVolume() {
   const bool ok = FOwner.NextVolume(FArchive, FVolumeName);
   RefreshArchiveSize();
   return ok && FArchive != nullptr;
+}
+
+bool TArcovaWalk::OpenLastZipDisk() {
+  TArcova& arcova = FOwner;
+  TDiskSpannObj& span = arcova.SpanObj();
+  span.OnGetZipFirstDisk = arcova.OnGetZipFirstDisk;
+  span.OnGetZipLastDisk = arcova.OnGetZipLastDisk;
+  span.OnGetZipNextDisk = arcova.OnGetZipNextDisk;
+  TDiskCallbacks callbacks = arcova.DiskCallbacks();
+  if (arcova.OnInsertDisk) {
+    callbacks.InsertDiskPrompt = [&arcova](TObject* sender, bool& cancel) {
+      arcova.OnInsertDisk(sender, arcova.ArchiveFile(), cancel);
+    };
+  }
+  span.PrepareSpan(&arcova, arcova.CancelFlag(), std::move(callbacks));
+  const bool ok = span.ChangeDisk(FArchive);
+  RefreshArchiveSize();
+  return ok && FArchive != nullptr;
+}
+
+bool TArcovaWalk::AskCorruptZipHeader(THeaderTypeState state) {
+  if (!FOwner.OnCorruptZipHeader) {
+    ReportError(FOwner.ArchiveFile(), kErrEventNotAssigned, "OnCorruptZipHeader");
+    return true;
+  }
+  bool cancel = true;
+  TTimerPause pause(FOwner.Timer());
+  FOwner.OnCorruptZipHeader(&FOwner, state, cancel);
+  return !cancel;
+}
+
+bool TArcovaWalk::SelectsEveryName() const {
+  return ZipSelectsEveryName(FOwner.FileSpec());
 }
 
 bool TArcovaWalk::ReadNextHeader() {
@@ -243,7 +278,7 @@ class TListFillGuard {
         FActivate(std::move(arcova.OnActivate)),
         FDeactivate(std::move(arcova.OnDeactivate)),
         FTotals(std::move(arcova.OnTotals)),
-        FStartOffset(arcova.FStartOffset) {
+        FStartOffset(arcova.FDetected.StartOffset) {
     TArcova_EventHandlers* h = FHandlers.get();
     arcova.OnReadBegin = [h](TObject* s) { h->DoReadBegin(s); };
     arcova.OnRead = [h](TObject* s, int64_t offset, int n) { h->DoRead(s, offset, n); };
@@ -261,7 +296,7 @@ class TListFillGuard {
     FArcova.OnActivate = std::move(FActivate);
     FArcova.OnDeactivate = std::move(FDeactivate);
     FArcova.OnTotals = std::move(FTotals);
-    FArcova.FStartOffset = FStartOffset;
+    FArcova.FDetected.StartOffset = FStartOffset;
   }
   TListFillGuard(const TListFillGuard&) = delete;
   TListFillGuard& operator=(const TListFillGuard&) = delete;
@@ -371,7 +406,8 @@ bool TArcova::Walk() {
   // 4. Prepare per type. A zip that starts at offset 0 has no directory found by detection: it
   // may be a disk of a set spanned over removable disks. A drive that cannot be examined says
   // nothing about that, so the walk then reads the file as it is.
-  if (FArcType == atZip && FStartOffset == 0 && CheckZipSpan() == atZipDS) FArcType = atZipDS;
+  if (FArcType == atZip && FDetected.StartOffset == 0 && CheckZipSpan() == atZipDS)
+    FArcType = atZipDS;
   std::unique_ptr<TListerFormat> format = CreateListerFormat(FArcType);
 
   // 6. Open the archive.
@@ -385,8 +421,8 @@ bool TArcova::Walk() {
   FTimer.Start();
 
   // 8. The format positions the walk and chooses its header.
-  walk.StartOffset = FStartOffset;
-  walk.HeaderState = FZip.HeaderState;
+  walk.StartOffset = FDetected.StartOffset;
+  walk.HeaderState = FDetected.Zip.HeaderState;
   if (format) format->FirstHeader(walk);
   walk.CurrentOffset = walk.StartOffset;
 

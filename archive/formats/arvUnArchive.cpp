@@ -14,8 +14,7 @@ namespace {
 
 constexpr uint32_t kUnixPermissions = 0777;  // set-uid, set-gid and sticky (07000) are dropped
 constexpr uint32_t kUnixRegular = 0100000;
-constexpr uint32_t kDosBits =
-    host::faReadOnly | host::faHidden | host::faSysFile | host::faArchive;
+constexpr uint32_t kDosBits = host::faReadOnly | host::faHidden | host::faSysFile | host::faArchive;
 
 std::string MemberNameOf(const TSourceMember& member) {
   std::string name = SlashToBackslash(member.Name);
@@ -32,14 +31,14 @@ std::vector<std::string> ExtractedExtensions() {
   };
   // Self-extracting forms are programs (".exe"): no extension of their own.
   static constexpr TTypeExtensions kTable[] = {
-      {atZip, "zip"},         {atJar, "jar"},         {at7Zip, "7z"},
-      {atRar, "rar"},         {atTar, "tar"},         {atTarGZip, "tar.gz tgz"},
-      {atGZip, "gz z taz"},   {atXz, "xz txz"},       {atBZip2, "bz2 tbz2 tbz"},
-      {atZstd, "zst tzst"},   {atLz4, "lz4"},         {atLzip, "lz tlz"},
-      {atCpio, "cpio"},       {atIso9660, "iso"},     {atLha, "lha"},
-      {atLzh, "lzh"},         {atCab, "cab"},         {atArj, "arj"},
-      {atArc, "arc"},         {atPak, "pak"},         {atZoo, "zoo"},
-      {atHA, "ha"},           {atAce, "ace"},         {atBh, "bh"},
+      {atZip, "zip"},       {atJar, "jar"},     {at7Zip, "7z"},
+      {atRar, "rar"},       {atTar, "tar"},     {atTarGZip, "tar.gz tgz"},
+      {atGZip, "gz z taz"}, {atXz, "xz txz"},   {atBZip2, "bz2 tbz2 tbz"},
+      {atZstd, "zst tzst"}, {atLz4, "lz4"},     {atLzip, "lz tlz"},
+      {atCpio, "cpio"},     {atIso9660, "iso"}, {atLha, "lha"},
+      {atLzh, "lzh"},       {atCab, "cab"},     {atArj, "arj"},
+      {atArc, "arc"},       {atPak, "pak"},     {atZoo, "zoo"},
+      {atHA, "ha"},         {atAce, "ace"},     {atBh, "bh"},
       {atUUE, "uue uu"},
   };
   std::vector<std::string> extensions;
@@ -106,7 +105,8 @@ void TUnArchive::ExtractArchive(std::unique_ptr<TStream32>& archive) {
   FArchiveTotal = std::max<int64_t>(archive->GetSize(), 0);
   FTotalUnpacked = FArchiveTotal;  // progress through the archive goes by its bytes read
   FRemaining = FArchiveTotal;
-  FSource = OpenMemberSource(FArcType, hostPath, std::max<int64_t>(FStartOffset, 0), services);
+  FSource =
+      OpenMemberSource(FArcType, hostPath, std::max<int64_t>(FDetected.StartOffset, 0), services);
   if (!FSource) {
     ReportError(FArchiveFile, "", "0", kErrUnsupportedType);
     return;
@@ -120,9 +120,8 @@ void TUnArchive::ExtractArchive(std::unique_ptr<TStream32>& archive) {
       ++FSelectedCount;
       FStoredName = name;
       BuildOutputName(name);
-      FMemberTime = member.HasExactTime
-                        ? TExactTime{true, member.UnixTime, member.Nanoseconds}
-                        : TExactTime{};
+      FMemberTime = member.HasExactTime ? TExactTime{true, member.UnixTime, member.Nanoseconds}
+                                        : TExactTime{};
       if (static_cast<int32_t>(member.DosDateTime) > static_cast<int32_t>(FLatestDate))
         FLatestDate = member.DosDateTime;
       SyncArchiveProgress();

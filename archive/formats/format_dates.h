@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "archive/common/arvDates.h"
 #include "archive/common/arvGbls.h"
 
 // Unix seconds (UTC) as a packed DOS date-time in local time (date in the high word); 0 when the

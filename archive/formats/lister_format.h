@@ -70,10 +70,9 @@ class TWalkStream final : public TStream32 {
 };
 
 // ---- one walk -----------------------------------------------------------------------------------
-// The state of one walk and the services a reader uses. The walk owns what it counts (the entry
-// being read, the number of entries, the sums); the lister takes the results when the walk ends.
-// A reader reaches the lister's properties and events through Owner() only where no service here
-// covers them (the disk events of a spanned zip set, OnCorruptZipHeader, the header cipher).
+// The state of one walk and the services a reader uses; a reader reaches the lister only through
+// them. The walk owns what it counts (the entry being read, the number of entries, the sums); the
+// lister takes the results when the walk ends.
 class TArcovaWalk {
  public:
   // `list`: the caller's list in list mode (nullptr in event mode).
@@ -81,11 +80,20 @@ class TArcovaWalk {
   TArcovaWalk(const TArcovaWalk&) = delete;
   TArcovaWalk& operator=(const TArcovaWalk&) = delete;
 
-  TArcova& Owner() { return FOwner; }
   TArcType ArcType() const { return FOwner.ArcType(); }
-  // The archive as the lister was given it, and where detection found its start.
+  // The archive as the lister was given it, and what detection found in it (its start, the zip
+  // records).
   const std::string& ArchiveFile() const { return FOwner.ArchiveFile(); }
   int64_t ArchiveStart() const { return FOwner.StartOffset(); }
+  const TDetection& Detected() const { return FOwner.Detected(); }
+  // The lister's settings a reader needs: OEM names converted; the entries' details wanted (event
+  // mode) rather than a list of names.
+  bool TranslateOem() const { return FOwner.TranslateOemChar(); }
+  bool WantsDetails() const { return FOwner.ReadMode() == rmEvent; }
+  // A compression method's name as the entries' details give it, for the archive's type.
+  std::string MethodName(uint32_t method, uint32_t flags, bool isDirectory) const {
+    return FOwner.MethodName(method, flags, isDirectory);
+  }
 
   // ---- the archive stream -----------------------------------------------------------------------
   // Opens `fileName` as the archive of the walk; false when it cannot be opened.
@@ -111,10 +119,19 @@ class TArcovaWalk {
   bool AskNextVolume(std::string& name, const std::string& volumeId) {
     return FOwner.AskNextVolume(name, volumeId);
   }
-  bool AskNextVolume(std::string& name, int volumeId) { return FOwner.AskNextVolume(name, volumeId); }
+  bool AskNextVolume(std::string& name, int volumeId) {
+    return FOwner.AskNextVolume(name, volumeId);
+  }
   // Takes the volume number from the archive's name again (a walk before this one may have moved
   // it on).
   void RestartVolumes() { FOwner.ParseVolumeName(); }
+  // Brings up the last disk of a zip set spanned over removable disks, through the lister's disk
+  // events, and detects it afresh (Detected() then describes it); false when it cannot be had.
+  bool OpenLastZipDisk();
+  // Asks OnCorruptZipHeader whether to walk a zip whose directory was not found (`state`: the
+  // headers that were); false when the handler declines. Without a handler the walk goes on, and
+  // the unassigned event is reported.
+  bool AskCorruptZipHeader(THeaderTypeState state);
 
   // ---- positions --------------------------------------------------------------------------------
   int64_t StartOffset = 0;    // where the loop begins; the first-header step may move it
@@ -170,6 +187,8 @@ class TArcovaWalk {
   bool SimpleMatch(const std::string& name) const;
   // The zip central-directory rule (FileSpec with RecurseDirs).
   bool MatchesFileSpec(const std::string& name) { return FOwner.MatchesFileSpec(name); }
+  // Whether the selection takes every name (a zip member without a name is selected then).
+  bool SelectsEveryName() const;
   bool ShowEmptyDirs() const { return FOwner.ShowEmptyDirs(); }
 
   // ---- counting and sums ------------------------------------------------------------------------
@@ -198,6 +217,12 @@ class TArcovaWalk {
   void ReportError(const std::string& fileName, int code, const std::string& extendedMsg = "",
                    const std::string& volumeId = "0") {
     FOwner.ReportError(fileName, extendedMsg, volumeId, code);
+  }
+  // The same, with how bad it is and what it is about said by the reader; `name` is the subject's
+  // name when `fileName` does not give it.
+  void Report(TReportSeverity severity, TReportSubject subject, const std::string& fileName,
+              const std::string& detail, int code, const std::string& name = {}) {
+    FOwner.ReportError(severity, subject, fileName, detail, code, name);
   }
 
  private:

@@ -20,14 +20,14 @@ constexpr uint32_t kDirectoryAttribute = 0x10;  // external attributes: a direct
 
 // A WinZip AES member is named by its key size and the method its field names inside:
 // "AES-256 DeflateN".
-void NameAesMethod(TArcova& arcova, TArcovaEntry& entry, const TZipExtra& extra) {
+void NameAesMethod(const TArcovaWalk& walk, TArcovaEntry& entry, const TZipExtra& extra) {
   if (entry.Method != kMethodAes || !extra.HasAes) return;
   const std::string inner = extra.AesMethod == kMethodAes
                                 ? std::string("AES")
-                                : arcova.MethodName(extra.AesMethod, entry.Flags, false);
+                                : walk.MethodName(extra.AesMethod, entry.Flags, false);
   const bool known = extra.AesStrength >= 1 && extra.AesStrength <= 3;
-  entry.MethodName = (known ? "AES-" + std::to_string(64 + 64 * extra.AesStrength) : "AES") +
-                     " " + inner;
+  entry.MethodName =
+      (known ? "AES-" + std::to_string(64 + 64 * extra.AesStrength) : "AES") + " " + inner;
 }
 
 class TZipLister final : public TListerFormat {
@@ -50,8 +50,7 @@ class TZipLister final : public TListerFormat {
   void LocalEntry(TArcovaWalk& walk, const TZipDirMember& member);
   // Whether the selection takes the member (one without a name when it takes everything).
   static bool Selected(TArcovaWalk& walk, const TZipDirMember& member) {
-    return member.Name.empty() ? ZipSelectsEveryName(walk.Owner().FileSpec())
-                               : walk.MatchesFileSpec(member.Name);
+    return member.Name.empty() ? walk.SelectsEveryName() : walk.MatchesFileSpec(member.Name);
   }
   // The name shown for a member: a name with a zero byte whole, as stored.
   static std::string ShownName(const TZipDirMember& member);
@@ -61,10 +60,10 @@ class TZipLister final : public TListerFormat {
   // A Unicode Path set aside for the stored name: said, a warning.
   static void SayWarnings(TArcovaWalk& walk, const TZipDirMember& member);
 
-  bool FWalk = false;        // the first step found something to walk
-  bool FLocalMode = false;   // no directory: the local headers are walked
-  bool FSpanned = false;     // a disk-spanned or split set: local headers lie on other volumes
-  int64_t FStart = 0;        // where the walk starts
+  bool FWalk = false;       // the first step found something to walk
+  bool FLocalMode = false;  // no directory: the local headers are walked
+  bool FSpanned = false;    // a disk-spanned or split set: local headers lie on other volumes
+  int64_t FStart = 0;       // where the walk starts
   std::unique_ptr<TWalkStream> FProbe;
 };
 
@@ -78,14 +77,13 @@ std::string TZipLister::ShownName(const TZipDirMember& member) {
 }
 
 void TZipLister::ListRefused(TArcovaWalk& walk, const TZipDirMember& member, TZipRefusal refusal) {
-  TArcova& arcova = walk.Owner();
   TArcovaEntry& entry = walk.Entry();
   entry.Refused = ZipRefusalText(refusal, member);
   if (ZipRefusalNamesMember(refusal)) {
     walk.ReportError(walk.FileName(), ZipRefusalCode(refusal), entry.Refused);
   } else {
-    arcova.ReportError(TReportSeverity::Failed, TReportSubject::Member, arcova.ArchiveFile(),
-                       entry.Refused, ZipRefusalCode(refusal), VisibleZipName(walk.FileName()));
+    walk.Report(TReportSeverity::Failed, TReportSubject::Member, walk.ArchiveFile(), entry.Refused,
+                ZipRefusalCode(refusal), VisibleZipName(walk.FileName()));
   }
   // Shown as what it holds, never as a folder: nothing of it will be written.
   entry.IsDirectory = false;
@@ -96,36 +94,21 @@ void TZipLister::ListRefused(TArcovaWalk& walk, const TZipDirMember& member, TZi
 
 void TZipLister::SayWarnings(TArcovaWalk& walk, const TZipDirMember& member) {
   for (const std::string& said : ZipMemberWarnings(member))
-    walk.Owner().ReportError(TReportSeverity::Warning, TReportSubject::Member, walk.FileName(),
-                             said, kErrBadFileHeader);
+    walk.Report(TReportSeverity::Warning, TReportSubject::Member, walk.FileName(), said,
+                kErrBadFileHeader);
 }
 
 // ---- first step ---------------------------------------------------------------------------------
 bool TZipLister::OpenLastDisk(TArcovaWalk& walk) {
-  TArcova& arcova = walk.Owner();
-  TDiskSpannObj& span = arcova.SpanObj();
-  span.OnGetZipFirstDisk = arcova.OnGetZipFirstDisk;
-  span.OnGetZipLastDisk = arcova.OnGetZipLastDisk;
-  span.OnGetZipNextDisk = arcova.OnGetZipNextDisk;
-  TDiskCallbacks callbacks = arcova.DiskCallbacks();
-  if (arcova.OnInsertDisk) {
-    callbacks.InsertDiskPrompt = [&arcova](TObject* sender, bool& cancel) {
-      arcova.OnInsertDisk(sender, arcova.ArchiveFile(), cancel);
-    };
-  }
-  span.PrepareSpan(&arcova, arcova.CancelFlag(), std::move(callbacks));
-  const bool ok = span.ChangeDisk(walk.ArchiveSlot());
-  walk.RefreshArchiveSize();
-  if (!ok || !walk.StreamOpen()) return false;
+  if (!walk.OpenLastZipDisk()) return false;
   // The last disk was detected afresh: its directory is where the walk starts.
-  walk.VolumeName() = arcova.ArchiveFile();
-  walk.StartOffset = arcova.StartOffset();
-  walk.HeaderState = arcova.HeaderState();
+  walk.VolumeName() = walk.ArchiveFile();
+  walk.StartOffset = walk.Detected().StartOffset;
+  walk.HeaderState = walk.Detected().Zip.HeaderState;
   return true;
 }
 
 void TZipLister::FirstHeader(TArcovaWalk& walk) {
-  TArcova& arcova = walk.Owner();
   const TArcType type = walk.ArcType();
   FSpanned = IsSpannedZip(type);  // bringing in the last disk may detect it as a plain zip
   // The loop of the walk reads nothing: the directory reader walks in AfterLastHeader.
@@ -133,28 +116,17 @@ void TZipLister::FirstHeader(TArcovaWalk& walk) {
   if (type == atZipDS) {
     if (!OpenLastDisk(walk)) return readNothing();
   } else if (type != atZipMV) {
-    if (ZipArchiveIsEmpty(false, arcova.ZipLocation())) return readNothing();
+    if (ZipArchiveIsEmpty(false, walk.Detected().Zip)) return readNothing();
     const bool directoryFound =
         (walk.HeaderState & kHeaderCentral) != 0 && (walk.HeaderState & kHeaderEnd) != 0;
-    if (!directoryFound) {
-      if (arcova.OnCorruptZipHeader) {
-        bool cancel = true;
-        {
-          TTimerPause pause(arcova.Timer());
-          arcova.OnCorruptZipHeader(&arcova, walk.HeaderState, cancel);
-        }
-        if (cancel) return readNothing();
-      } else {
-        walk.ReportError(arcova.ArchiveFile(), kErrEventNotAssigned, "OnCorruptZipHeader");
-      }
-    }
+    if (!directoryFound && !walk.AskCorruptZipHeader(walk.HeaderState)) return readNothing();
   }
 
   if ((walk.HeaderState & kHeaderCentral) == 0) walk.HeaderState = kHeaderLocal;
   FLocalMode = IsLocalHeaderMode(walk.HeaderState);
   // A first header that is not there whole: nothing to walk.
-  const int32_t size = static_cast<int32_t>(FLocalMode ? TLocalFileHeader::kSize
-                                                       : TCentralFileHeader::kSize);
+  const int32_t size =
+      static_cast<int32_t>(FLocalMode ? TLocalFileHeader::kSize : TCentralFileHeader::kSize);
   uint8_t first[TCentralFileHeader::kSize];
   FWalk = walk.Stream().ReadAt(walk.StartOffset, first, size) == size;
   FStart = walk.StartOffset;
@@ -164,21 +136,21 @@ void TZipLister::FirstHeader(TArcovaWalk& walk) {
 // ---- the walk -----------------------------------------------------------------------------------
 void TZipLister::AfterLastHeader(TArcovaWalk& walk) {
   if (!FWalk) return;
-  TArcova& arcova = walk.Owner();
+  const TZipLocation& zip = walk.Detected().Zip;
   TZipDirectoryReader::TSetup setup;
   setup.Directory = !FLocalMode;
   setup.Start = FStart;
-  setup.OffsetAdjustment = arcova.OffsetAdjustment();
-  setup.ExtendedEnd = arcova.ExtendedEndRecord();
+  setup.OffsetAdjustment = zip.OffsetAdjustment;
+  setup.ExtendedEnd = zip.Extended;
   // Sets on several volumes keep their directory elsewhere: no count to hold it to.
-  setup.Announced = FLocalMode || FSpanned ? -1 : arcova.ZipLocation().AnnouncedEntries();
-  setup.TranslateOem = arcova.TranslateOemChar();
-  setup.Cancel = arcova.CancelFlag();
+  setup.Announced = FLocalMode || FSpanned ? -1 : zip.AnnouncedEntries();
+  setup.TranslateOem = walk.TranslateOem();
+  setup.Cancel = walk.CancelFlag();
   setup.SayNoHeader = true;
   setup.Spanned = FSpanned;
-  setup.Report = [&arcova](TReportSeverity severity, TReportSubject subject,
-                           const std::string& detail, int code) {
-    arcova.ReportError(severity, subject, arcova.ArchiveFile(), detail, code);
+  setup.Report = [&walk](TReportSeverity severity, TReportSubject subject,
+                         const std::string& detail, int code) {
+    walk.Report(severity, subject, walk.ArchiveFile(), detail, code);
   };
   TZipDirectoryReader reader(walk.Stream(), setup);
   TZipDirMember member;
@@ -193,7 +165,6 @@ void TZipLister::AfterLastHeader(TArcovaWalk& walk) {
 
 void TZipLister::DirectoryEntry(TArcovaWalk& walk, TZipDirectoryReader& reader,
                                 const TZipDirMember& member) {
-  TArcova& arcova = walk.Owner();
   const TCentralFileHeader& central = member.Central;
   const bool isDirectory = (central.ExternalAttributes & kDirectoryAttribute) != 0;
   // Directory names are converted like file names, so a directory listed here is named as the
@@ -211,7 +182,7 @@ void TZipLister::DirectoryEntry(TArcovaWalk& walk, TZipDirectoryReader& reader,
   entry.IsDirectory = isDirectory;
   entry.Encrypted = (central.Flags & kFlagEncrypted) != 0;
   const TZipExtra& extra = member.Extra;
-  NameAesMethod(arcova, entry, extra);
+  NameAesMethod(walk, entry, extra);
 
   walk.FireReadFile();
 
@@ -233,7 +204,7 @@ void TZipLister::DirectoryEntry(TArcovaWalk& walk, TZipDirectoryReader& reader,
   if (!FSpanned) {
     if (!FProbe) FProbe = std::make_unique<TWalkStream>(walk.ArchiveSlot());
     TZipExtra localExtra;
-    const bool wantTime = arcova.ReadMode() == rmEvent;
+    const bool wantTime = walk.WantsDetails();
     int64_t dataStart = 0;
     if (!TZipDirectoryReader::LocalHeaderPresent(*FProbe, member.LocalOffset,
                                                  wantTime ? &localExtra : nullptr, &dataStart)) {
@@ -275,7 +246,7 @@ void TZipLister::LocalEntry(TArcovaWalk& walk, const TZipDirMember& member) {
   entry.Method = local.Method;
   entry.Flags = local.Flags;
   entry.Encrypted = (local.Flags & kFlagEncrypted) != 0;
-  NameAesMethod(walk.Owner(), entry, member.Extra);
+  NameAesMethod(walk, entry, member.Extra);
   if (member.Extra.HasModTime)
     entry.ExactTime = {true, member.Extra.ModTime, member.Extra.ModTimeNanos};
 
@@ -288,8 +259,7 @@ void TZipLister::LocalEntry(TArcovaWalk& walk, const TZipDirMember& member) {
   }
   const TZipRefusal refusal = ZipMemberRefusal(member);
   if (!member.Recovered) {
-    if (member.Name.empty() ? ZipSelectsEveryName(walk.Owner().FileSpec())
-                            : walk.SimpleMatch(member.Name)) {
+    if (member.Name.empty() ? walk.SelectsEveryName() : walk.SimpleMatch(member.Name)) {
       if (refusal != TZipRefusal::None) return ListRefused(walk, member, refusal);
       SayWarnings(walk, member);
       walk.CountEntry();

@@ -57,7 +57,7 @@ std::string TDiskManager::DriveOfPath(const std::string& path) {
     return share == std::string::npos ? path : path.substr(0, share);
   }
   if (path.size() >= 2 && path[1] == ':') {
-    return std::string(1, UpCaseAscii(path[0])) + ":";
+    return std::string(1, UpperAscii(path[0])) + ":";
   }
   const char drive = host::DriveOfPath(host::GetCurrentDir());
   return drive ? std::string(1, drive) + ":" : std::string();
@@ -156,8 +156,8 @@ bool TDiskManager::ExamineSteps() {
   host::TVolumeInfo info;
   while (!host::GetVolumeInformation(root, info)) {
     const uint32_t error = host::LastError();
-    const std::string text =
-        UpperCaseAscii(root) + LoadStr(kErrNotAccessible) + "\r\n\r\n" + host::SysErrorMessage(error);
+    const std::string text = UpperCaseAscii(root) + LoadStr(kErrNotAccessible) + "\r\n\r\n" +
+                             host::SysErrorMessage(error);
     if (host::AskRetryCancel(text, kApplicationTitle) == host::TAnswer::Cancel) {
       RaiseError(root, "", "0", kErrNotAccessible);
       return false;

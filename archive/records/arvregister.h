@@ -1,13 +1,14 @@
-// The root of the archive components: TComponent, the archive types (TArcType) with their display
-// names and type sets, and TRegisterArcova, which owns the archive file name and decides from the
-// file's bytes which archive type it holds and where the archive data starts. Detection only reads
-// the file; it never changes it and never runs anything found in it.
+// The root of the archive components: TComponent and TRegisterArcova, which owns the archive file
+// name and keeps what detection (arvDetect) found in it: the archive type, where the archive data
+// starts and the zip records; also the volume names and the compression methods' names.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "archive/codecs/arvCrypt.h"
+#include "archive/records/arvArcTypes.h"
+#include "archive/records/arvDetect.h"
 #include "archive/records/arvZipRecs.h"
 
 class TStream32;
@@ -36,109 +37,9 @@ class TComponent : public TObject {
   TComponent* FOwner;  // not owned
 };
 
-// ---- archive types ------------------------------------------------------------------------------
-enum TArcType : uint8_t {
-  atNA,
-  atUnsupported,
-  atFileOpenErr,
-  atUnknown,
-  atAce,
-  atAceExe,
-  atArc,
-  atArcExe,
-  atArj,
-  atArjExe,
-  atBh,
-  atBhExe,
-  atCab,
-  atGZip,
-  atHA,
-  atJar,
-  atJarExe,
-  atLha,
-  atLhaExe,
-  atLzh,
-  atLzhExe,
-  atMsGZ,
-  atPak,
-  atPakExe,
-  atRar,
-  atRarExe,
-  atTar,
-  atTarGZip,
-  atUUE,
-  atZip,
-  atZipExe,
-  atZipDS,
-  atZipMV,
-  atZoo,
-  // Types found by their own signatures after the 34 above: archives and single compressed files
-  // that the extractor of the other formats reads with libarchive.
-  at7Zip,
-  atXz,
-  atBZip2,
-  atZstd,
-  atLz4,
-  atLzip,
-  atCpio,
-  atIso9660,
-};
-constexpr int kArcTypeCount = 42;
-static_assert(atIso9660 + 1 == kArcTypeCount);
-
-// The library's constant text for each type ("ZIP SFX   "; spaces included). Out of range: "".
-const char* ArcTypeDisplayName(TArcType type);
-// The enumeration value's own name ("atZipExe"). Out of range: "".
-const char* ArcTypeEnumName(TArcType type);
-
-// Type sets.
-inline bool IsNotFoundType(TArcType t) {
-  return t == atNA || t == atUnsupported || t == atFileOpenErr || t == atUnknown;
-}
-inline bool IsFoundType(TArcType t) {
-  return !IsNotFoundType(t);
-}
-inline bool IsZipStructured(TArcType t) {
-  return t == atJar || t == atJarExe || t == atZip || t == atZipExe;
-}
-inline bool IsSpannedZip(TArcType t) {
-  return t == atZipDS || t == atZipMV;
-}
-// Zip-structured or spanned: the types whose members the zip walks read.
-inline bool IsZipFamily(TArcType t) {
-  return IsZipStructured(t) || IsSpannedZip(t);
-}
-
-// ---- what the extraction driver must know of a format ------------------------------------------
-// How a format enciphers member data.
-enum class TDataCipher : uint8_t {
-  None,
-  Zip,  // the traditional zip cipher (zip, jar, BH)
-  Arj,  // ARJ's password sequence, XORed over the data
-};
-
-struct TArcFormatTraits {
-  TDataCipher Cipher = TDataCipher::None;
-  bool OpensArchiveItself = false;      // its decoder opens the archive file itself (ACE, CAB, RAR)
-  bool DirectoryByName = false;         // no attributes: a name without a file part is a directory
-  bool VolumeHundredsInLetter = false;  // volume 100 on moves the extension's letter on (RAR)
-};
-// The traits of a type (all off for types outside the table).
-const TArcFormatTraits& ArcFormatTraits(TArcType type);
-
-// Where four signature bytes were found: at the start of a plain file, or inside an executable.
-enum class TSignatureMode : uint8_t { Plain, Exe };
-
 // ---- the root component -------------------------------------------------------------------------
 class TRegisterArcova : public TComponent {
  public:
-  static constexpr int64_t kSmallestArchive = 20;    // 19 bytes or fewer hold no archive
-  static constexpr int32_t kHeadBufferSize = 32768;  // the first read: 32767 bytes of it
-  static constexpr int64_t kExeScanStart = 17000;    // where the executable scan begins
-  static constexpr int kScanBlocks = 6;              // blocks of 32768 bytes it searches
-  static constexpr int32_t kUueProbeSize = 5000;
-  static constexpr int32_t kTarBlock = 512;
-
   explicit TRegisterArcova(TComponent* owner = nullptr);
   ~TRegisterArcova() override;
 
@@ -150,26 +51,15 @@ class TRegisterArcova : public TComponent {
   TArcType ArcType() const { return FArcType; }
   virtual void SetArcType(TArcType value);
 
-  // Detection of the named file; also sets the start offset, archive size, header state and zip
-  // records. Never raises.
+  // Detection of the named file (TArchiveDetector); what it found besides the type (the start
+  // offset, archive size, header state and zip records) is kept until the next detection.
+  // Never raises.
   TArcType DetectArcType(const std::string& fileName);
   // The same on an already open stream; `fileName` gives the extension (.jar) and, for spanned
   // zips, the drive to examine. Never raises.
   TArcType DetectArcTypeInStream(TStream32& stream, const std::string& fileName);
-
-  // The signature table. In Exe mode a B7 DF 54 57 / B7 92 / B7 DF hit also sets the start offset.
-  TArcType ClassifyArcSignature(TSignatureMode mode, const uint8_t bytes[4]);
-  // The signatures of the types after atZoo at the start of a plain file (7z, xz, bzip2, zstd, lz4,
-  // lzip, cpio; `count` bytes of `head`) and, for ISO 9660, in its first volume descriptor;
-  // atNA when none is there.
-  TArcType ClassifyStreamSignature(TStream32& stream, const uint8_t* head, int32_t count);
-  // Fixed stub sizes of known self-extracting programs.
-  TArcType ProbeSfxStub(TStream32& stream);
-  // Searches six blocks of 32768 bytes from `start` for an embedded archive header; `position`
-  // receives the reported position (0 with atNA).
-  TArcType ScanArcSignature(TStream32& stream, int64_t start, int64_t& position);
-  bool IsTarArchive(TStream32& stream);
-  bool IsUUEncoded(TStream32& stream);
+  // What the last detection found.
+  const TDetection& Detected() const { return FDetected; }
   // Tells a zip spanned over PKBACK# disks (atZipDS) from one split otherwise (atZipMV) by the
   // drive holding ArchiveFile; atNA when the drive cannot be examined.
   virtual TArcType CheckZipSpan();
@@ -188,10 +78,8 @@ class TRegisterArcova : public TComponent {
   // `archive` either way, even while the drive is empty.
   void RedetectVolume(const std::string& archive);
   // The size of the volume just opened in place of the archive.
-  void SetVolumeSize(int64_t size) { FArchiveSize = size; }
+  void SetVolumeSize(int64_t size) { FDetected.ArchiveSize = size; }
 
-  // Runs the central-directory locator on `stream` (of ArchiveSize() bytes) and keeps its results.
-  int64_t LocateCentralDir(TStream32& stream);
   // Enciphered headers with this component's cipher state.
   void DecipherZipHeader(uint8_t* record, TZipRecordKind kind) {
     ::DecipherZipHeader(FHeaderCipher, record, kind);
@@ -202,37 +90,24 @@ class TRegisterArcova : public TComponent {
   TZipCipher& HeaderCipher() { return FHeaderCipher; }
 
   // ---- what detection leaves behind (read by the driver, the extractor and the lister) ----------
-  int64_t StartOffset() const { return FStartOffset; }
-  int64_t ArchiveSize() const { return FArchiveSize; }
-  THeaderTypeState HeaderState() const { return FZip.HeaderState; }
-  const TZipLocation& ZipLocation() const { return FZip; }
-  const TEndOfCentralDir& EndRecord() const { return FZip.EndRecord; }
-  const TEndOfCentralDirEx& EndRecordEx() const { return FZip.EndRecordEx; }
-  bool ExtendedEndRecord() const { return FZip.Extended; }
-  int64_t OffsetAdjustment() const { return FZip.OffsetAdjustment; }
-  int64_t CommentPosition() const { return FZip.CommentPosition; }
-  const uint8_t* TarHeader() const { return FTarHeader; }
+  int64_t StartOffset() const { return FDetected.StartOffset; }
+  int64_t ArchiveSize() const { return FDetected.ArchiveSize; }
+  THeaderTypeState HeaderState() const { return FDetected.Zip.HeaderState; }
+  const TZipLocation& ZipLocation() const { return FDetected.Zip; }
+  const TEndOfCentralDir& EndRecord() const { return FDetected.Zip.EndRecord; }
+  const TEndOfCentralDirEx& EndRecordEx() const { return FDetected.Zip.EndRecordEx; }
+  bool ExtendedEndRecord() const { return FDetected.Zip.Extended; }
+  int64_t OffsetAdjustment() const { return FDetected.Zip.OffsetAdjustment; }
+  int64_t CommentPosition() const { return FDetected.Zip.CommentPosition; }
+  const uint8_t* TarHeader() const { return FDetected.TarHeader.data(); }
   char VolumeLetter() const { return FVolumeLetter; }
   int32_t VolumeNumber() const { return FVolumeNumber; }
 
  protected:
-  // Steps of detection, each on the open stream. `result` holds the type reached so far, so an
-  // exception inside a step leaves it for the caller.
-  void DetectExecutable(TStream32& stream, const uint8_t* head, int32_t headCount,
-                        TArcType& result);
-  void DetectPlain(TStream32& stream, const uint8_t* head, int32_t headCount, TArcType& result);
-  bool ProbeStringTable(TStream32& stream, TArcType& result);
-  bool ProbeDosImageEnd(TStream32& stream, const uint8_t* head, int32_t headCount,
-                        TArcType& result);
-
   std::string FArchiveFile;
   TArcType FArcType = atNA;
-  int64_t FStartOffset = -1;  // where the archive data starts; -1 until found
-  int64_t FArchiveSize = 0;
-  TZipLocation FZip;         // header state, end record copies, adjustment, comment position
+  TDetection FDetected;      // start offset, archive size, zip records, TAR header
   TZipCipher FHeaderCipher;  // key state for enciphered headers, this component's own
-  uint8_t FTarHeader[kTarBlock] = {};
   char FVolumeLetter = 0;
   int32_t FVolumeNumber = 0;
-  TStream32* FDetectStream = nullptr;  // the stream being detected, while detection runs
 };

@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr int kErrDecompression = 25153;    // "Decompression error"
+constexpr int kErrDecompression = 25153;       // "Decompression error"
 constexpr int32_t kCodecInputLimit = 1 << 20;  // the most a decoder's read asks of the archive
 
 // The system name of a member: a matching Unicode Path's UTF-8 name as it is, else the stored
@@ -89,7 +89,7 @@ void TUnZip::ExtractArchive(std::unique_ptr<TStream32>& archive) {
     // whose local headers the lister walks whatever its end record says).
     const bool empty = ZipArchiveIsEmpty(FArcType == atZipMV, ZipLocation());
     FLocalHeaderMode = (HeaderState() & kHeaderCentral) == 0 && !empty;
-    if (FStartOffset < 0) return;  // no directory and no local header anywhere
+    if (FDetected.StartOffset < 0) return;  // no directory and no local header anywhere
     if (FLocalHeaderMode) {
       // Members found without their directory may not be all there were: said, not hidden.
       FDirectoryMissing = true;
@@ -119,7 +119,7 @@ int TUnZip::ListMembers(TStream32& archive) {
   const bool spanned = FDiskSpanned || FArcType == atZipMV;
   TZipDirectoryReader::TSetup setup;
   setup.Directory = !FLocalHeaderMode;
-  setup.Start = FStartOffset;
+  setup.Start = FDetected.StartOffset;
   setup.OffsetAdjustment = OffsetAdjustment();
   setup.ExtendedEnd = ExtendedEndRecord();
   // Sets on several volumes keep their directory elsewhere: no count to hold it to.
@@ -767,8 +767,8 @@ bool TUnZip::DecodeLegacy(const std::string& outputPath, std::unique_ptr<TStream
   context.ReadBlock = [this, source](uint8_t* buffer, size_t count) -> size_t {
     if (FAesActive) {
       // AES data ends before its authentication code: nothing past it is read.
-      count = static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(FRemainingInput, 0),
-                                                    static_cast<int64_t>(count)));
+      count = static_cast<size_t>(
+          std::min<int64_t>(std::max<int64_t>(FRemainingInput, 0), static_cast<int64_t>(count)));
       if (count == 0) return 0;
     }
     // Reading on past the data stops before the next member or the directory.

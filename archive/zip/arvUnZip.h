@@ -18,6 +18,7 @@
 #include "archive/records/arvZipDir.h"
 #include "archive/records/arvZipRecs.h"
 #include "archive/zip/arvZipAhead.h"
+#include "archive/zip/arvZipList.h"
 
 // ---- symbolic links ------------------------------------------------------------------------------
 // Whether a central entry holds a Unix symbolic link: made on Unix, or by a writer that marks Unix
@@ -132,10 +133,10 @@ class TUnZip : public TUnBase {
   TMemberSizes FSizes;                // the member in work
   TLocalFileHeader FLocal;
   TCentralFileHeader FCentral;
-  TZipHighWords FHighWords;             // the local header's 0x0064 words
-  TZipExtra FLocalExtra;                // everything the local header's extra field says
-  std::string FLocalUnicodeName;        // from the local header's Unicode Path, when it matches
-  std::vector<uint8_t> FVariable;       // a header's name and extra field as read
+  TZipHighWords FHighWords;        // the local header's 0x0064 words
+  TZipExtra FLocalExtra;           // everything the local header's extra field says
+  std::string FLocalUnicodeName;   // from the local header's Unicode Path, when it matches
+  std::vector<uint8_t> FVariable;  // a header's name and extra field as read
   int64_t FRemainingInput = 0;
   int64_t FRemainingOutput = 0;
   // Per listed member, where its data must end at the latest (INT64_MAX: not known); for the
@@ -153,7 +154,7 @@ class TUnZip : public TUnBase {
   // The inflate driver, made on first use; its engine is reset per member (made again when the
   // mode changes between Deflate and Deflate64).
   std::unique_ptr<TInflateDriver> FInflate;
-  TWinZipAes FAes;      // the AES state of the member in work, keyed by its password test
+  TWinZipAes FAes;          // the AES state of the member in work, keyed by its password test
   bool FAesActive = false;  // the member in work's data passes through FAes
   std::unique_ptr<TDecodeAhead> FAhead;  // the walk's decoder ahead, when it has one
   int FAheadTaken = 0;

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "archive/common/arvDates.h"
 #include "archive/common/arvGbls.h"
 #include "platform/host.h"
 #include "platform/seams.h"

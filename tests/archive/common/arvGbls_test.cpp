@@ -176,7 +176,7 @@ bool ReferenceGlob(const std::string& m, size_t i, const std::string& n, size_t 
     return false;
   }
   if (j == n.size()) return false;
-  if (m[i] != '?' && UpCaseAscii(m[i]) != UpCaseAscii(n[j])) return false;
+  if (m[i] != '?' && UpperAscii(m[i]) != UpperAscii(n[j])) return false;
   return ReferenceGlob(m, i + 1, n, j + 1);
 }
 
@@ -301,9 +301,9 @@ TEST(Names, AsciiCaseHelpers) {
   EXPECT_TRUE(StartsTextAscii("DIR\\", "dir\\file"));
   EXPECT_FALSE(StartsTextAscii("dir\\file\\", "dir\\file"));
   EXPECT_TRUE(StartsTextAscii("", "x"));
-  EXPECT_EQ(UpCaseAscii('q'), 'Q');
-  EXPECT_EQ(UpCaseAscii('{'), '{');
-  EXPECT_EQ(UpCaseAscii('`'), '`');
+  EXPECT_EQ(UpperAscii('q'), 'Q');
+  EXPECT_EQ(UpperAscii('{'), '{');
+  EXPECT_EQ(UpperAscii('`'), '`');
 }
 
 TEST(StringList, IndexOfIgnoresAsciiCase) {

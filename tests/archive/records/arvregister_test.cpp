@@ -224,11 +224,12 @@ TEST(ClassifyArcSignature, TableInOrder) {
        "ELF",
        atNA, atNA},
   };
-  TRegisterArcova arc;
+  TZipCipher cipher;
+  TArchiveDetector detector(cipher, [] { return atNA; });
   for (const SigCase& c : cases) {
     const auto* b = reinterpret_cast<const uint8_t*>(c.bytes);
-    EXPECT_EQ(arc.ClassifyArcSignature(TSignatureMode::Plain, b), c.plain) << c.bytes;
-    EXPECT_EQ(arc.ClassifyArcSignature(TSignatureMode::Exe, b), c.exe) << c.bytes;
+    EXPECT_EQ(detector.ClassifyArcSignature(TSignatureMode::Plain, b), c.plain) << c.bytes;
+    EXPECT_EQ(detector.ClassifyArcSignature(TSignatureMode::Exe, b), c.exe) << c.bytes;
   }
 }
 
@@ -511,18 +512,19 @@ TEST(ScanArcSignature, HitsAtPositionZeroAreNoArchive) {
   Place(b, 0, "Rar!");
   Place(b, 100, "Rar!");
   TMemReadStream s(b);
-  TRegisterArcova arc;
-  arc.DetectArcTypeInStream(s, "");
+  TZipCipher cipher;
+  TArchiveDetector detector(cipher, [] { return atNA; });
+  detector.Detect(s, "");
   int64_t position = -7;
-  EXPECT_EQ(arc.ScanArcSignature(s, 0, position), atRarExe);
+  EXPECT_EQ(detector.ScanArcSignature(s, 0, position), atRarExe);
   EXPECT_EQ(position, 100);
   Bytes only(5000, 0);
   Place(only, 0, "Rar!");
   TMemReadStream s2(only);
-  arc.DetectArcTypeInStream(s2, "");
-  EXPECT_EQ(arc.ScanArcSignature(s2, 0, position), atNA);
+  detector.Detect(s2, "");
+  EXPECT_EQ(detector.ScanArcSignature(s2, 0, position), atNA);
   EXPECT_EQ(position, 0);
-  EXPECT_EQ(arc.ScanArcSignature(s2, 5000, position), atNA);
+  EXPECT_EQ(detector.ScanArcSignature(s2, 5000, position), atNA);
 }
 
 TEST_F(Detect, ScanSkipsAZipHitWhoseDirectoryIsUnreachable) {
