@@ -13,6 +13,7 @@
 
 #include "archive/codecs/arvAce.h"
 #include "archive/formats/old_sources.h"
+#include "fuzz/codec_io.h"
 
 namespace {
 
@@ -29,24 +30,10 @@ void FuzzDecoder(const uint8_t* data, size_t size) {
     m.Type = static_cast<uint8_t>((data[1] >> (member * 2)) % 4);
     m.Parameters = data[2] >> (member * 4);
     m.Size = member == 0 ? (static_cast<uint64_t>(data[3]) | data[4] << 8) * 4 : 70000;
-    size_t at = 0;
-    uint64_t written = 0;
-    TCodecIo io;
-    io.Read = [&](uint8_t* buffer, size_t count) {
-      const size_t n = std::min({count, piece, halves[member] - at});
-      if (n != 0) std::memcpy(buffer, starts[member] + at, n);
-      at += n;
-      return n;
-    };
-    io.Write = [&](const uint8_t* bytes, size_t count) {
-      if (count == 0) std::abort();
-      volatile uint8_t sink = bytes[0] ^ bytes[count - 1];
-      (void)sink;
-      written += count;
-    };
-    const TCodecStatus status = decoder.Decode(m, io);
-    if (written > m.Size) std::abort();
-    if (status == TCodecStatus::Ok && written != m.Size) std::abort();
+    TFuzzCodecIo io(starts[member], halves[member], {.Slice = piece, .EmptyReadIsFault = false});
+    const TCodecStatus status = decoder.Decode(m, io.Io());
+    if (io.Written() > m.Size) std::abort();
+    if (status == TCodecStatus::Ok && io.Written() != m.Size) std::abort();
     if (status != TCodecStatus::Ok && (data[1] & 0x80)) decoder.Reset();
   }
 }
@@ -62,7 +49,7 @@ void FuzzSource(const uint8_t* data, size_t size) {
   auto source = CreateAceSource(path, 0, services);
   TSourceMember member;
   for (int count = 0; source->Next(member); ++count) {
-    if (count > 100000) std::abort();  // a walk that does not move on
+    if (count > 100000) std::abort();              // a walk that does not move on
     if (member.Size > 0 && (count & 1)) continue;  // some members passed over
     int64_t written = 0;
     const TDecodeResult result = source->Decode(

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "archive/formats/arvUnArchive.h"
+#include "fuzz/scratch_file.h"
 #include "platform/host.h"
 
 namespace {
@@ -45,8 +46,7 @@ class TFuzzUnArchive : public TUnArchive {
 };
 
 std::string HostFile(const char* suffix) {
-  const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  return std::string(folder) + "/parcelo-fuzz-formats-" + std::to_string(getpid()) + suffix;
+  return ScratchPath("formats", suffix);
 }
 
 const std::string& ArchivePath() {
@@ -61,20 +61,13 @@ const std::string& ArchivePath() {
   return path;
 }
 
-bool WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
-  return std::fclose(f) == 0 && ok;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const TArcType type = kTypes[data[0] & 0x1F];
   const bool testOnly = (data[0] & 0x20) != 0;
-  if (!WriteBytes(ArchivePath(), data + 1, size - 1)) return 0;
+  if (!WriteScratch(ArchivePath(), data + 1, size - 1)) return 0;
   const std::string out = HostFile(".out");
 
   TFuzzUnArchive un;

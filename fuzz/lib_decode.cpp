@@ -3,13 +3,12 @@
 // block size; the rest is the member's data. It checks that the output never passes the declared
 // size, that the decoder reads no more than it was given, that every failure says why, and that
 // nothing escapes as an exception.
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include "archive/codecs/arvLibCodecs.h"
 #include "archive/codecs/arvZipConsts.h"
+#include "fuzz/codec_io.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
@@ -23,27 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* input = data + 4;
   const size_t inputSize = size - 4;
 
-  size_t at = 0;
-  uint64_t written = 0;
-  uint8_t cancel = 0;
-  TCodecIo io;
-  io.Read = [&](uint8_t* buffer, size_t count) {
-    const size_t n = std::min({count, readChunk, inputSize - at});
-    if (n != 0) std::memcpy(buffer, input + at, n);
-    at += n;
-    return n;
-  };
-  io.Write = [&](const uint8_t* bytes, size_t count) {
-    if (count == 0) std::abort();
-    volatile uint8_t sink = bytes[0] ^ bytes[count - 1];
-    (void)sink;
-    written += count;
-  };
-  io.Cancel = &cancel;
-  const TCodecStatus status = DecodeLibraryMember(member, io);
+  TFuzzCodecIo io(input, inputSize, {.Slice = readChunk, .EmptyReadIsFault = false});
+  const TCodecStatus status = DecodeLibraryMember(member, io.Io());
+  const uint64_t written = io.Written();
   if (written > member.Size) std::abort();
   if (status == TCodecStatus::Ok && written != member.Size) std::abort();
   if (status != TCodecStatus::Ok && member.Detail.empty()) std::abort();
-  if (at > inputSize) std::abort();
   return 0;
 }

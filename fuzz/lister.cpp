@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "archive/formats/arvArcova.h"
+#include "fuzz/scratch_file.h"
 #include "platform/host.h"
 
 namespace {
@@ -41,8 +42,7 @@ class TFuzzArcova : public TArcova {
 };
 
 std::string HostFile(const char* suffix) {
-  const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  return std::string(folder) + "/parcelo-fuzz-lister-" + std::to_string(getpid()) + suffix;
+  return ScratchPath("lister", suffix);
 }
 
 const std::string& ArchivePath() {
@@ -56,21 +56,14 @@ const std::string& ArchivePath() {
   return path;
 }
 
-bool WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
-  return std::fclose(f) == 0 && ok;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const TArcType type = kTypes[data[0] & 0x0F];
   const bool showDirs = (data[0] & 0x10) != 0;
-  if (!WriteBytes(ArchivePath(), data + 1, size - 1)) return 0;
-  if (!WriteBytes(HostFile(".next"), data + 1, size - 1)) return 0;
+  if (!WriteScratch(ArchivePath(), data + 1, size - 1)) return 0;
+  if (!WriteScratch(HostFile(".next"), data + 1, size - 1)) return 0;
   const std::string nextVolume = host::FromHostPath(HostFile(".next"));
 
   TFuzzArcova arcova;

@@ -21,6 +21,7 @@
 #include "archive/formats/ha_source.h"
 #include "archive/formats/lhacab_sources.h"
 #include "archive/formats/old_sources.h"
+#include "fuzz/scratch_file.h"
 
 namespace {
 
@@ -30,8 +31,7 @@ constexpr int kLzdStream = 5;
 constexpr uint64_t kOutputLimit = 1 << 24;  // a sink that stops counting past this
 
 std::string HostFile(const char* suffix) {
-  const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  return std::string(folder) + "/parcelo-fuzz-sources-" + std::to_string(getpid()) + suffix;
+  return ScratchPath("sources", suffix);
 }
 
 const std::string& ArchivePath() {
@@ -40,13 +40,6 @@ const std::string& ArchivePath() {
     return HostFile(".arc");
   }();
   return path;
-}
-
-bool WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(data, 1, size, f) == size;
-  return std::fclose(f) == 0 && ok;
 }
 
 }  // namespace
@@ -79,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     LzdDecode(io, kOutputLimit);
     return 0;
   }
-  if (!WriteBytes(ArchivePath(), data, size)) return 0;
+  if (!WriteScratch(ArchivePath(), data, size)) return 0;
   int volumes = 0;
   TSourceServices services;
   services.NextVolume = [&](std::string& volume, const std::string&) {

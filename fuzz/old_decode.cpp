@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include "archive/codecs/arvArc.h"
 #include "archive/codecs/arvArj.h"
+#include "fuzz/codec_io.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
@@ -19,36 +19,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const unsigned choice = (data[0] >> 1) & 0x3F;
   const uint8_t method = static_cast<uint8_t>(arc ? 1 + choice % 9 : choice % 5);
   const bool garbled = !arc && (data[0] & 0x80) != 0;
-  const uint64_t originalSize = (static_cast<uint64_t>(data[1]) << 8 | data[2]) << (data[3] & 8 ? 6 : 0);
+  const uint64_t originalSize = (static_cast<uint64_t>(data[1]) << 8 | data[2])
+                                << (data[3] & 8 ? 6 : 0);
   const size_t slice = 1 + (data[3] & 7) * 1531;
   const uint8_t* input = data + 4;
   const size_t inputSize = size - 4;
   const size_t inputBlock = arc ? kArcInputBlock : kArjInputBlock;
   const size_t outputBlock = std::max(arc ? kArcOutputBlock : kArjOutputBlock, inputBlock);
 
-  size_t at = 0;
-  uint64_t written = 0;
-  uint8_t cancel = 0;
   TArjGarble garble("fuzz", data[3]);
-  TCodecIo io;
-  io.Read = [&](uint8_t* buffer, size_t count) {
-    if (count == 0 || count > inputBlock) std::abort();
-    const size_t n = std::min({count, slice, inputSize - at});
-    if (n != 0) std::memcpy(buffer, input + at, n);
-    at += n;
-    if (garbled) garble.Apply(buffer, n);
-    return n;
-  };
-  io.Write = [&](const uint8_t* bytes, size_t count) {
-    if (count == 0 || count > outputBlock) std::abort();
-    volatile uint8_t sink = bytes[0] ^ bytes[count - 1];
-    (void)sink;
-    written += count;
-  };
-  io.Cancel = &cancel;
-  const TCodecStatus status = arc ? DecodeArc(method, originalSize, io) : DecodeArj(method, originalSize, io);
-  if (written > originalSize) std::abort();
-  if (status == TCodecStatus::Ok && written != originalSize) std::abort();
+  TFuzzCodecIo io(input, inputSize,
+                  {.Slice = slice, .MaxRead = inputBlock, .MaxWrite = outputBlock});
+  if (garbled) io.OnRead = [&garble](uint8_t* buffer, size_t n) { garble.Apply(buffer, n); };
+  const TCodecStatus status =
+      arc ? DecodeArc(method, originalSize, io.Io()) : DecodeArj(method, originalSize, io.Io());
+  if (io.Written() > originalSize) std::abort();
+  if (status == TCodecStatus::Ok && io.Written() != originalSize) std::abort();
   if (status == TCodecStatus::Unsupported || status == TCodecStatus::Cancelled) std::abort();
   return 0;
 }

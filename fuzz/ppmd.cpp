@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include "archive/codecs/arvPpmd.h"
+#include "fuzz/codec_io.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 5) return 0;
@@ -21,32 +21,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* input = data + 5;
   const size_t inputSize = size - 5;
 
-  size_t at = 0;
-  uint64_t written = 0;
-  TCodecIo io;
-  io.Read = [&](uint8_t* buffer, size_t count) {
-    if (count == 0) std::abort();
-    const size_t n = std::min({count, chunk, inputSize - at});
-    if (n != 0) std::memcpy(buffer, input + at, n);
-    at += n;
-    return n;
-  };
-  io.Write = [&](const uint8_t* bytes, size_t count) {
-    if (count == 0) std::abort();
-    volatile uint8_t sink = bytes[0] ^ bytes[count - 1];
-    (void)sink;
-    written += count;
-    // Without a size the end mark may never come: a bound like the caller's checksum budget.
-    if (outSize == kPpmdSizeUnknown && written > (8u << 20)) throw 1;
-  };
+  // Without a size the end mark may never come: a bound like the caller's checksum budget.
+  TFuzzCodecIo io(
+      input, inputSize,
+      {.Slice = chunk, .WriteBudget = outSize == kPpmdSizeUnknown ? 8u << 20 : UINT64_MAX});
   TPpmdResult result;
   try {
-    result = DecodePpmdMember(io, outSize);
+    result = DecodePpmdMember(io.Io(), outSize);
   } catch (int) {
     return 0;
   }
+  const uint64_t written = io.Written();
   if (outSize != kPpmdSizeUnknown && written > outSize) std::abort();
-  if (written != result.Written || result.Consumed > at || at > inputSize) std::abort();
+  if (written != result.Written || result.Consumed > io.Consumed()) std::abort();
   if (result.Status == TCodecStatus::Ok && outSize != kPpmdSizeUnknown && written != outSize)
     std::abort();
   return 0;

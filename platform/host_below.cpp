@@ -445,16 +445,7 @@ THandle TBelowFolder::FileOpen(const std::string& directory, const std::string& 
     }
     return kInvalidHandle;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    SetLastError(kErrorAccessDenied);
-    return kInvalidHandle;
-  }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  SetLastError(kErrorSuccess);
-  return fd;
+  return detail::KeepIfRegular(fd);
 }
 
 THandle FileCreateBelow(const std::string& directory, const std::string& relative) {

@@ -31,16 +31,7 @@ THandle OpenRegular(const std::string& hostPath, int flags) {
     detail::FailFromErrno(hostPath);
     return kInvalidHandle;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    SetLastError(kErrorAccessDenied);
-    return kInvalidHandle;
-  }
-  const int statusFlags = ::fcntl(fd, F_GETFL);
-  if (statusFlags >= 0) ::fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK);
-  SetLastError(kErrorSuccess);
-  return static_cast<THandle>(fd);
+  return static_cast<THandle>(detail::KeepIfRegular(fd));
 }
 
 }  // namespace
@@ -76,6 +67,19 @@ THandle FileCreate(const std::string& path) {
 }
 
 namespace detail {
+
+int KeepIfRegular(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    SetLastError(kErrorAccessDenied);
+    return kInvalidHandle;
+  }
+  const int statusFlags = ::fcntl(fd, F_GETFL);
+  if (statusFlags >= 0) ::fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK);
+  SetLastError(kErrorSuccess);
+  return fd;
+}
 
 THandle CreateReplacingAt(int dirFd, const std::string& name, const std::string& hostPath) {
   // Most names are new: made exclusively, nothing stood there and nothing needs a look.

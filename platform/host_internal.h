@@ -32,6 +32,10 @@ bool MountedVolumeRoot(char letter, std::string& root, bool& ready);
 uint32_t ErrorFromErrno(int err, const std::string& hostPath = std::string());
 // SetLastError(ErrorFromErrno(errno, hostPath)); returns false for convenience.
 bool FailFromErrno(const std::string& hostPath = std::string());
+// A descriptor just opened with O_NONBLOCK (so that a FIFO or a device standing where a file was
+// expected cannot hang the open): kept and made blocking when it is a regular file; otherwise
+// closed, with "access denied" as the last error.
+int KeepIfRegular(int fd);
 inline bool Fail(uint32_t code) {
   SetLastError(code);
   return false;

@@ -36,7 +36,6 @@ constexpr uint16_t kFileFlagPassword = 0x4000;
 constexpr uint32_t kAttributeDirectory = 0x10;
 
 constexpr char kCannotDecrypt[] = "encrypted with a method Parcelo cannot decrypt here";
-constexpr size_t kSkipBlock = 1 << 16;
 
 struct TFileHeader {
   bool Valid = false;   // the header CRC matched
