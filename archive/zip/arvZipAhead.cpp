@@ -49,6 +49,7 @@ TDecodeAhead::~TDecodeAhead() {
 
 bool TDecodeAhead::Take(int index, const TAheadKey& key, std::vector<uint8_t>& bytes) {
   std::unique_lock<std::mutex> lock(FLock);
+  FWalkAt = std::max(FWalkAt, index);
   FFloor = std::max(FFloor, index);
   while (!FDone.empty() && FDone.begin()->first < index) {
     FWaitingBytes -= static_cast<int64_t>(FDone.begin()->second.Bytes.size());
@@ -75,16 +76,24 @@ bool TDecodeAhead::Take(int index, const TAheadKey& key, std::vector<uint8_t>& b
 
 void TDecodeAhead::Work() {
   if (FHandle < 0) return;
-  for (const TAheadJob& job : FJobs) {
+  for (size_t j = 0; j < FJobs.size(); ++j) {
+    const TAheadJob& job = FJobs[j];
+    // The walk is past the member, or the member is the next one the walk needs (no job lies
+    // between it and the member the walk is on): the walk decodes it. Begun here it would only
+    // make the walk wait, and one core would do every decode; left to the walk, the two share the
+    // members whatever their speeds (a worker that keeps ahead decodes them all, one that does
+    // not alternates with the walk).
+    const int before = j == 0 ? -1 : FJobs[j - 1].Index;
+    const auto walks = [&] { return before <= FWalkAt; };
     {
       std::unique_lock<std::mutex> lock(FLock);
       // Memory stays bounded: the next member waits until the walk has taken enough.
       FChanged.wait(lock, [&] {
-        return FStop || job.Index < FFloor || FWaitingBytes == 0 ||
+        return FStop || walks() || FWaitingBytes == 0 ||
                FWaitingBytes + job.UnpackedSize <= kMemoryCap;
       });
       if (FStop) return;
-      if (job.Index < FFloor) continue;  // the walk is past it
+      if (walks()) continue;
       FWorkingOn = job.Index;
     }
     TDone done;

@@ -91,6 +91,7 @@ class TDecodeAhead {
   std::map<int, TDone> FDone;  // decoded, waiting for the walk
   int64_t FWaitingBytes = 0;   // bytes in FDone
   int FFloor = 0;              // the walk's place: members before it are not wanted
+  int FWalkAt = -1;            // the member the walk is on (takes, decodes or writes)
   int FWorkingOn = -1;         // the member the worker decodes now (-1: none)
   std::atomic<bool> FStop{false};
   int FTaken = 0;
