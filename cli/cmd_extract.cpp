@@ -261,9 +261,12 @@ int RunExtract(const TExtractOptions& options) {
   }
   if (options.test) {
     if (!options.quiet || errors > 0) {
+      // An archive that could not be read to its end has errors even where no member failed.
+      const std::string verdict = failed > 0 ? std::to_string(failed) + " failed"
+                                  : !result.ArchiveFailures.empty() ? "errors in the archive"
+                                                                    : "no errors";
       std::printf("%d file(s) tested in %s: %s\n", count + failed,
-                  Printable(options.archive).c_str(),
-                  failed == 0 ? "no errors" : (std::to_string(failed) + " failed").c_str());
+                  Printable(options.archive).c_str(), verdict.c_str());
     }
   } else if (!options.quiet) {
     while (destinationShown.size() > 1 && destinationShown.back() == '/')

@@ -43,6 +43,15 @@ TEST_F(CliFormatsTest, TarGzIsTypedListedExtractedAndTested) {
   EXPECT_EQ(test.out, "2 file(s) tested in set.tar.gz: no errors\n");
 }
 
+TEST_F(CliFormatsTest, AnArchiveThatCannotBeReadIsNeverTestedWithoutErrors) {
+  // A cpio header whose fields are not numbers: no member is read, and the archive fails.
+  dir.WriteFile("bad.cpio", "070701" + std::string(13 * 8, 'Z') + std::string(400, '\0'));
+  const TCliRun test = RunCli("test bad.cpio", dir.HostPath());
+  EXPECT_EQ(test.status, 2);
+  EXPECT_EQ(test.out, "0 file(s) tested in bad.cpio: errors in the archive\n");
+  EXPECT_NE(test.err.find("bad.cpio: Bad file header"), std::string::npos) << test.err;
+}
+
 TEST_F(CliFormatsTest, NewTypesHaveDisplayNamesAndExtract) {
   if (!extracttest::HaveTool("7zz")) GTEST_SKIP();
   Make("cd src && 7zz a -bd ../set.7z a.txt sub >/dev/null && cd .. && xz -k src/a.txt");
