@@ -3,9 +3,6 @@
 #include "archive/records/arvregister.h"
 
 #include <algorithm>
-#include <cstring>
-#include <exception>
-#include <memory>
 
 #include "archive/common/arvGbls.h"
 #include "archive/common/arvStreams.h"
