@@ -143,6 +143,13 @@ class TBelowFolder {
   // there is untouched until Commit. A folder in the place fails with kErrorAccessDenied.
   THandle FileCreateStaged(const std::string& directory, const std::string& relative,
                            std::string& staged);
+  // Gives the unnamed file `file` (TUnnamedFiles) the name `relative`, as FileCreateStaged makes
+  // an output: the free name itself (`staged` left empty), or a hidden name beside what has the
+  // name (`staged` gets it), for Commit or Discard. False when the name cannot be given (another
+  // file system below `directory`, a folder in the place, a link level...): `file` is left as it
+  // was, and the caller makes the output afresh.
+  bool LinkStaged(const std::string& directory, const std::string& relative, THandle file,
+                  std::string& staged);
   // Renames the staged file over `relative` (whatever stands there and is not a folder is
   // replaced, never written through); on failure the staged file is removed.
   bool Commit(const std::string& directory, const std::string& relative,
@@ -165,6 +172,31 @@ class TBelowFolder {
   struct TState;
   std::unique_ptr<TState> FState;
 };
+// Files without a name in the file system of a chosen folder, written before anyone knows what
+// they will be called (a worker extracting ahead): TBelowFolder::LinkStaged names one; one that is
+// closed without a name is gone, and nothing of it is ever seen in the folder. Not shared between
+// threads.
+class TUnnamedFiles {
+ public:
+  explicit TUnnamedFiles(std::string directory);  // Windows syntax; never created here
+  ~TUnnamedFiles();
+  TUnnamedFiles(const TUnnamedFiles&) = delete;
+  TUnnamedFiles& operator=(const TUnnamedFiles&) = delete;
+
+  // A new unnamed file open for writing, or kInvalidHandle when the folder does not exist (yet)
+  // or its file system has no unnamed files.
+  THandle Create();
+  // The bytes that may still be written there (the test seams' limits included), -1 when unknown.
+  int64_t FreeBytes();
+
+ private:
+  bool OpenFolder();
+
+  std::string FDirectory;
+  int FFolder = -1;
+  bool FUnsupported = false;
+};
+
 // Bytes read (0 at the end), or -1 on failure.
 int32_t FileRead(THandle handle, void* buffer, uint32_t count);
 // Bytes written; may be short. Disk full gives a short count (or -1 when nothing was written) with

@@ -4,8 +4,10 @@
 // is taken as the caller gave it. This file does not map names or decide what is extracted.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <string>
@@ -13,6 +15,7 @@
 
 #include "platform/host.h"
 #include "platform/host_internal.h"
+#include "platform/seams.h"
 
 namespace host {
 
@@ -90,6 +93,41 @@ struct TFolderId {
   dev_t Device = 0;
   ino_t Inode = 0;
 };
+
+// Makes an output as `name` in the folder `dirFd` through `make(name, mode)` (true when made;
+// errno tells why not): the free name itself, which most names are (`staged` left empty: a
+// failure later removes only what the run made). When something already has the name, a hidden
+// name of its own beside it instead, given in `staged`: the rename that puts it in place stays
+// inside the folder (and the file system), so it is one atomic step. A folder in the place fails
+// with kErrorAccessDenied.
+template <class Make>
+bool StageBeside(int dirFd, const std::string& name, const std::string& hostPath, Make make,
+                 std::string& staged) {
+  staged.clear();
+  if (make(name, 0666)) {
+    SetLastError(kErrorSuccess);
+    return true;
+  }
+  if (errno != EEXIST) return detail::FailFromErrno(hostPath);
+  struct stat st {};
+  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+    return detail::Fail(kErrorAccessDenied);
+  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  uint64_t seed = static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^
+                  reinterpret_cast<uintptr_t>(&staged) ^ static_cast<uint64_t>(st.st_ino);
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    std::string candidate = ".parcelo-";
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    for (uint64_t bits = seed >> 16, i = 0; i < 8; ++i, bits /= 36) candidate += kDigits[bits % 36];
+    if (make(candidate, 0600)) {
+      staged = std::move(candidate);
+      SetLastError(kErrorSuccess);
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  return detail::FailFromErrno(hostPath);
+}
 
 }  // namespace
 
@@ -270,47 +308,39 @@ THandle TBelowFolder::FileCreateStaged(const std::string& directory, const std::
   int dirFd = -1;
   if (!FState->WalkToParent(directory, parts, hostPath, deep, dirFd)) return kInvalidHandle;
   if (detail::SeamsFailOpen(hostPath)) return kInvalidHandle;
-  const std::string& name = parts.back();
-  // Most names are new: made exclusively, and a failure later removes only what the run made.
   int fd = -1;
-  do {
-    fd = ::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd >= 0) {
-    SetLastError(kErrorSuccess);
-    return static_cast<THandle>(fd);
-  }
-  if (errno != EEXIST) {
-    detail::FailFromErrno(hostPath);
-    return kInvalidHandle;
-  }
-  struct stat st {};
-  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
-    SetLastError(kErrorAccessDenied);
-    return kInvalidHandle;
-  }
-  // A hidden name of its own beside the target: the rename that puts it in place stays inside
-  // the folder (and the file system), so it is one atomic step.
-  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  uint64_t seed = static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^
-                  reinterpret_cast<uintptr_t>(&staged) ^ static_cast<uint64_t>(st.st_ino);
-  for (int attempt = 0; attempt < 64; ++attempt) {
-    std::string candidate = ".parcelo-";
-    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-    for (uint64_t bits = seed >> 16, i = 0; i < 8; ++i, bits /= 36) candidate += kDigits[bits % 36];
+  const auto make = [&](const std::string& name, int mode) {
     do {
-      fd = ::openat(dirFd, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0600);
+      fd = ::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
-    if (fd >= 0) {
-      staged = std::move(candidate);
-      SetLastError(kErrorSuccess);
-      return static_cast<THandle>(fd);
-    }
-    if (errno != EEXIST) break;
-  }
-  detail::FailFromErrno(hostPath);
-  return kInvalidHandle;
+    return fd >= 0;
+  };
+  if (!StageBeside(dirFd, parts.back(), hostPath, make, staged)) return kInvalidHandle;
+  return static_cast<THandle>(fd);
+}
+
+bool TBelowFolder::LinkStaged(const std::string& directory, const std::string& relative,
+                              THandle file, std::string& staged) {
+  staged.clear();
+  std::vector<std::string> parts;
+  if (file < 0 || !SplitRelative(relative, parts) || parts.empty())
+    return detail::Fail(kErrorInvalidName);
+  std::string hostPath;
+  TDirFd deep;
+  int dirFd = -1;
+  if (!FState->WalkToParent(directory, parts, hostPath, deep, dirFd)) return false;
+  if (detail::SeamsFailOpen(hostPath)) return false;
+  const auto make = [&](const std::string& name, int mode) {
+    // A hidden name gets what a file made under it would get.
+    if (mode != 0666 && ::fchmod(file, static_cast<mode_t>(mode)) != 0) return false;
+    // The descriptor itself where the system lets this process name it so; else through its
+    // entry in /proc, which names an unnamed file too.
+    if (::linkat(file, "", dirFd, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno != ENOENT && errno != EPERM) return false;
+    const std::string proc = "/proc/self/fd/" + std::to_string(file);
+    return ::linkat(AT_FDCWD, proc.c_str(), dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  };
+  return StageBeside(dirFd, parts.back(), hostPath, make, staged);
 }
 
 bool TBelowFolder::Commit(const std::string& directory, const std::string& relative,
@@ -467,6 +497,51 @@ bool CreateSymlinkBelow(const std::string& directory, const std::string& relativ
 
 bool DeleteFileBelow(const std::string& directory, const std::string& relative) {
   return TBelowFolder().DeleteFile(directory, relative);
+}
+
+// ---- unnamed files ----
+
+TUnnamedFiles::TUnnamedFiles(std::string directory) : FDirectory(std::move(directory)) {}
+
+TUnnamedFiles::~TUnnamedFiles() {
+  if (FFolder >= 0) ::close(FFolder);
+}
+
+bool TUnnamedFiles::OpenFolder() {
+  if (FFolder >= 0) return true;
+  std::string base;
+  if (!detail::Resolve(FDirectory, detail::TAccess::Write, base)) return false;
+  if (base.empty()) base = ".";
+  do {
+    FFolder = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (FFolder < 0 && errno == EINTR);
+  return FFolder >= 0;  // not made yet: looked for again next time
+}
+
+THandle TUnnamedFiles::Create() {
+  if (FUnsupported || !OpenFolder()) return kInvalidHandle;
+  int fd = -1;
+  do {
+    fd = ::openat(FFolder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) FUnsupported = true;
+  return fd < 0 ? kInvalidHandle : static_cast<THandle>(fd);
+}
+
+int64_t TUnnamedFiles::FreeBytes() {
+  int64_t room = -1;
+  struct statvfs vfs {};
+  if (OpenFolder() && ::fstatvfs(FFolder, &vfs) == 0)
+    room = static_cast<int64_t>(std::min<uint64_t>(
+        static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize, static_cast<uint64_t>(INT64_MAX)));
+  if (TSeams* seams = CurrentSeams()) {
+    for (const int64_t limit : {seams->DiskFullAfter, seams->ShortWriteAfter}) {
+      if (limit < 0) continue;
+      const int64_t left = std::max<int64_t>(limit - seams->BytesWritten, 0);
+      room = room < 0 ? left : std::min(room, left);
+    }
+  }
+  return room;
 }
 
 }  // namespace host

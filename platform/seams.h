@@ -3,6 +3,7 @@
 // Production code never installs one; with none installed every service works on the real host.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -40,7 +41,8 @@ struct TSeams {
   int64_t ShortWriteAfter = -1;
   // After this many bytes have been written in total, writes fail with kErrorDiskFull (-1: never).
   int64_t DiskFullAfter = -1;
-  int64_t BytesWritten = 0;  // counted by FileWrite while the seams are installed
+  // Counted by FileWrite while the seams are installed (by every thread that writes).
+  std::atomic<int64_t> BytesWritten{0};
   // Fake drives: looked up by letter before the real ones.
   std::vector<TFakeDrive> Drives;
   // A fixed time-zone record instead of the host's.

@@ -775,7 +775,8 @@ bool TUnBase::ExtractEntry(std::unique_ptr<TStream32>& archive, uint32_t attribu
     SkipEntry(sizes);
   } else if (FEncrypted && archive && !ResolvePassword(*archive, EncryptionHeaderSize(sizes))) {
     SkipEntry(sizes);
-  } else if (!OpenOutput(out)) {
+  } else if (!OpenOutput(out, archive ? TakeOutputMadeAhead(*archive, sizes)
+                                      : host::kInvalidHandle)) {
     SkipEntry(sizes);
   } else if (!archive) {
     CloseOutput(out, attributes, dosDateTime, FOutputPath);
@@ -935,11 +936,30 @@ bool TUnBase::ResolvePassword(TStream32& archive, size_t headerSize) {
   return false;
 }
 
-bool TUnBase::OpenOutput(host::THandle& out) {
+host::THandle TUnBase::TakeOutputMadeAhead(TStream32&, const TMemberSizes&) {
+  return host::kInvalidHandle;
+}
+
+bool TUnBase::OpenOutput(host::THandle& out, host::THandle madeAhead) {
   out = host::kInvalidHandle;
-  if (FOutputPath.empty()) return false;
-  if (FTestOnly) return true;  // decoded into nothing
+  FOutputAdopted = false;
+  if (FOutputPath.empty() || FTestOnly) {
+    if (madeAhead >= 0) host::FileClose(madeAhead);
+    return !FOutputPath.empty();  // a test decodes into nothing
+  }
   FStaged.clear();
+  if (madeAhead >= 0) {
+    if (OutputIsBelowBase() &&
+        FOutputFolder.LinkStaged(FOutputBase, FOutputRelative, madeAhead, FStaged)) {
+      out = madeAhead;
+      FOutputAdopted = true;
+      FOutputMade = true;
+      FOutputWhole = true;
+      return true;
+    }
+    // A name outside the destination, or one that cannot be given to it: made afresh.
+    host::FileClose(madeAhead);
+  }
   if (OutputIsBelowBase()) {
     out = FOutputFolder.FileCreateStaged(FOutputBase, FOutputRelative, FStaged);
   } else {

@@ -5,7 +5,6 @@
 // verdicts and the file count. Decoding a member's bytes is the format part's business (TUnZip).
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -358,6 +357,10 @@ class TUnBase : public TZipCommon {
   // Decodes the current member into `out`; the running CRC-32 starts at all ones.
   virtual bool DecodeZipMember(const std::string& outputPath, TMemberSizes& sizes,
                                host::THandle out, std::unique_ptr<TStream32>& archive);
+  // The current member's output when it was written before the walk reached it (an unnamed file
+  // holding the member, handed over to the caller), taken just before the output is made, the
+  // password test done; kInvalidHandle when there is none (here: never).
+  virtual host::THandle TakeOutputMadeAhead(TStream32& archive, const TMemberSizes& sizes);
 
   // ---- the driver's operations for the format part
   // One listed member after BuildOutputName: approval, password, output, decoding, verdict.
@@ -383,8 +386,10 @@ class TUnBase : public TZipCommon {
   // Reads the member's `headerSize` encryption-header bytes and finds the password that opens it.
   bool ResolvePassword(TStream32& archive, size_t headerSize = kZipEncryptionHeaderSize);
   // Makes the member's output file: in its place when the name is free, else staged beside what
-  // is there (which stays untouched until the output is known good).
-  bool OpenOutput(host::THandle& out);
+  // is there (which stays untouched until the output is known good). An output made ahead
+  // (`madeAhead`, owned from here on) is given the name instead when it can be (FOutputAdopted),
+  // else closed.
+  bool OpenOutput(host::THandle& out, host::THandle madeAhead = host::kInvalidHandle);
   // Puts the output made by OpenOutput in its place (`keep`) or removes it; true when it was kept.
   // A failure to put it in place is reported. Nothing happens when no output is open.
   bool SettleOutput(bool keep);
@@ -449,6 +454,7 @@ class TUnBase : public TZipCommon {
   std::string FStaged;               // the hidden name the output is written to, when staged
   bool FOutputMade = false;          // an output file was made and is not settled yet
   bool FOutputWhole = true;          // its decoder delivered everything the member holds
+  bool FOutputAdopted = false;       // it is the output made ahead, named by OpenOutput
   bool FNameRefused = false;         // the stored name leaves no file name to write
   bool FVolumeMissing = false;       // a volume that a member needs could not be had
   int64_t FTotalPacked = 0;

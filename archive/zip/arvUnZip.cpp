@@ -551,7 +551,7 @@ bool TUnZip::DecodeMemberData(const std::string& outputPath, std::unique_ptr<TSt
                               host::THandle out) {
   FRemainingInput = FSizes.PackedSize;
   FRemainingOutput = FSizes.UnpackedSize;
-  if (bool decoded = false; FAhead && TakeDecodedAhead(archive, out, decoded)) return decoded;
+  if (bool decoded = false; UseDecodedAhead(out, decoded)) return decoded;
   switch (FSizes.Method) {
     case kMethodStored: {
       if (FAesActive) return DecodeWithCodec(outputPath, archive, out);

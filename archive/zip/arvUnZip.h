@@ -47,6 +47,8 @@ class TUnZip : public TUnBase {
   bool DirectoryMissing() const { return FDirectoryMissing; }
   // Members of the last run whose bytes a worker decoded ahead of the walk.
   int MembersDecodedAhead() const { return FAheadTaken; }
+  // Of those, the members it also wrote, to files the walk then named.
+  int MembersWrittenAhead() const { return FAheadWritten; }
   // AES members of the last run whose keys a worker derived ahead of the walk.
   int AesKeysDerivedAhead() const { return FKeysTaken; }
 
@@ -73,7 +75,13 @@ class TUnZip : public TUnBase {
   // Keys the member in work's AES state for the password in use: with keys derived ahead when
   // there are (the first member opened starts their worker), else derived here.
   bool StartAes(unsigned strength, const uint8_t* salt, const uint8_t* verifier);
-  bool TakeDecodedAhead(std::unique_ptr<TStream32>& archive, host::THandle out, bool& decoded);
+  // The member in work as the worker decoded it, when it did and the walk would have read the same
+  // bytes with the same keys: its file is handed over to be named; other forms are kept for
+  // UseDecodedAhead.
+  host::THandle TakeOutputMadeAhead(TStream32& archive, const TMemberSizes& sizes) override;
+  // Gives the member decoded ahead as the walk's own decode would have (writes, checksum,
+  // counters, progress); false when there is none, and the walk decodes it.
+  bool UseDecodedAhead(host::THandle out, bool& decoded);
   bool MethodSupported(const TMemberSizes& sizes) const override;
   std::string UnsupportedDetail(const TMemberSizes& sizes) const override;
   size_t EncryptionHeaderSize(const TMemberSizes& sizes) const override;
@@ -158,6 +166,9 @@ class TUnZip : public TUnBase {
   bool FAesActive = false;  // the member in work's data passes through FAes
   std::unique_ptr<TDecodeAhead> FAhead;  // the walk's decoder ahead, when it has one
   int FAheadTaken = 0;
+  int FAheadWritten = 0;
+  TAheadMember FAheadMember;  // the member in work, decoded ahead (none when FAheadAt is not it)
+  int FAheadAt = -1;
   // AES members (walk index, local header) whose keys may be derived ahead, until the worker
   // that does it starts.
   std::vector<std::pair<int, int64_t>> FAesMembers;

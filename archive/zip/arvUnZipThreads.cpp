@@ -1,5 +1,6 @@
-// Both cores in a zip extraction. Small members: a worker decodes the next ones ahead of the walk
-// (arvZipAhead.h) and the walk writes their bytes as its own decode would have. A large deflated
+// Both cores in a zip extraction. Small members: a worker decodes and writes the next ones ahead
+// of the walk (arvZipAhead.h), and the walk gives each its name (or writes its bytes) as its own
+// decode would have. A large deflated
 // member: the calling thread reads, deciphers and inflates while a worker checksums and writes the
 // blocks it made. Everything a caller sees stays on the calling
 // thread and comes as a one-thread run gives it: the progress of a block once the block is
@@ -100,6 +101,7 @@ bool TUnZip::InflatePiped(host::THandle out, const TInflateSource& source) {
 void TUnZip::StartDecodeAhead(std::unique_ptr<TStream32>& archive) {
   EndDecodeAhead();
   FAheadTaken = 0;
+  FAheadWritten = 0;
   FKeysTaken = 0;
   // Sequential by nature, so the walk decodes on its own: a set of volumes or disks (the next one
   // is asked for in the middle of a member), an archive that is not a plain file of its own (the
@@ -108,17 +110,22 @@ void TUnZip::StartDecodeAhead(std::unique_ptr<TStream32>& archive) {
     return;
   if (dynamic_cast<TFileStream32*>(archive.get()) == nullptr) return;
   if (ExtractionThreads() < 2) return;
+  // Where the worker puts what it decodes: a test keeps only checksums; an extraction writes
+  // unnamed files in the destination's file system (in memory where it cannot).
+  TAheadOutput output;
+  output.ChecksumsOnly = FTestOnly;
+  if (!FTestOnly) output.Folder = FExtractDir;
   std::vector<TAheadJob> jobs;
   std::vector<std::pair<int, int64_t>> aesMembers;
+  // A size the directory does not give stands for more than any room (nothing is written ahead
+  // past it until the walk is).
+  constexpr int64_t kUnknownSize = int64_t{1} << 52;
+  output.BytesBefore.reserve(static_cast<size_t>(FList->Count()) + 1);
+  output.BytesBefore.push_back(0);
   for (int i = 0; i < FList->Count(); ++i) {
     const uint8_t* central = FList->Central(i);
-    if (central == nullptr) continue;
-    const TCentralFileHeader c = TCentralFileHeader::Decode(central);
-    if (c.Method == kMethodAes && (c.Flags & kFlagEncrypted) != 0)
-      aesMembers.emplace_back(i, FList->Header(i).LocalOffset);
-    if (c.Method != kMethodStored && c.Method != kMethodDeflated) continue;
-    // A plain stored member is only read and written: decoding it ahead would add a copy.
-    if (c.Method == kMethodStored && (c.Flags & kFlagEncrypted) == 0) continue;
+    const TCentralFileHeader c =
+        central ? TCentralFileHeader::Decode(central) : TCentralFileHeader{};
     const TZipEntryExtra* kept = FList->Extra(i);
     // The directory's sizes as the walk takes them in the common case; where the walk takes them
     // otherwise, the key differs and the walk decodes the member itself.
@@ -126,14 +133,23 @@ void TUnZip::StartDecodeAhead(std::unique_ptr<TStream32>& archive) {
       if (keptHas) return keptValue;
       return field == kZip64Marker32 ? -1 : static_cast<int64_t>(field);
     };
+    const int64_t unpacked =
+        central ? size(kept && kept->HasUnpackedSize, kept ? kept->UnpackedSize : 0,
+                       c.UnpackedSize)
+                : -1;
+    output.BytesBefore.push_back(output.BytesBefore.back() +
+                                 (unpacked < 0 ? kUnknownSize : std::min(unpacked, kUnknownSize)));
+    if (central == nullptr) continue;
+    if (c.Method == kMethodAes && (c.Flags & kFlagEncrypted) != 0)
+      aesMembers.emplace_back(i, FList->Header(i).LocalOffset);
+    if (c.Method != kMethodStored && c.Method != kMethodDeflated) continue;
     TAheadJob job;
     job.Index = i;
     job.LocalOffset = FList->Header(i).LocalOffset;
     job.Method = c.Method;
     job.Flags = c.Flags;
     job.PackedSize = size(kept && kept->HasPackedSize, kept ? kept->PackedSize : 0, c.PackedSize);
-    job.UnpackedSize =
-        size(kept && kept->HasUnpackedSize, kept ? kept->UnpackedSize : 0, c.UnpackedSize);
+    job.UnpackedSize = unpacked;
     if (job.PackedSize <= 0 || job.UnpackedSize <= 0 ||
         job.UnpackedSize > TDecodeAhead::kMemberLimit)
       continue;
@@ -148,7 +164,8 @@ void TUnZip::StartDecodeAhead(std::unique_ptr<TStream32>& archive) {
   if (!FPassword.empty()) passwords.push_back(FPassword);
   for (int i = 0; i < FPasswords.Count(); ++i) passwords.push_back(FPasswords[i]);
   try {
-    FAhead = std::make_unique<TDecodeAhead>(FArchiveFile, std::move(jobs), std::move(passwords));
+    FAhead = std::make_unique<TDecodeAhead>(FArchiveFile, std::move(jobs), std::move(passwords),
+                                            std::move(output));
   } catch (const std::exception&) {
     // No thread or no memory for one: the walk decodes every member itself, as on one thread.
     FAhead.reset();
@@ -156,6 +173,8 @@ void TUnZip::StartDecodeAhead(std::unique_ptr<TStream32>& archive) {
 }
 
 void TUnZip::EndDecodeAhead() {
+  FAheadMember.Reset();
+  FAheadAt = -1;
   FAhead.reset();
   FKeysAhead.reset();
   FAesMembers.clear();
@@ -184,50 +203,76 @@ bool TUnZip::StartAes(unsigned strength, const uint8_t* salt, const uint8_t* ver
   return true;
 }
 
-bool TUnZip::TakeDecodedAhead(std::unique_ptr<TStream32>& archive, host::THandle out,
-                              bool& decoded) {
-  if (FAesActive || !archive || FRemainingOutput <= 0) return false;
-  if (FSizes.Method != kMethodStored && FSizes.Method != kMethodDeflated) return false;
+host::THandle TUnZip::TakeOutputMadeAhead(TStream32& archive, const TMemberSizes& sizes) {
+  FAheadMember.Reset();
+  FAheadAt = -1;
+  if (!FAhead || IsAesMember(sizes) || sizes.UnpackedSize <= 0) return host::kInvalidHandle;
+  if (sizes.Method != kMethodStored && sizes.Method != kMethodDeflated) return host::kInvalidHandle;
+  // The key of the walk's own decode: the data after the encryption header the password test
+  // has read.
   TAheadKey key;
-  key.DataStart = archive->Position();
-  key.Method = static_cast<uint16_t>(FSizes.Method);
-  key.PackedSize = FSizes.PackedSize;
-  key.UnpackedSize = FSizes.UnpackedSize;
-  key.Enciphered = (FSizes.Flags & kFlagEncrypted) != 0;
+  key.DataStart = archive.Position();
+  key.Method = static_cast<uint16_t>(sizes.Method);
+  key.Enciphered = (sizes.Flags & kFlagEncrypted) != 0;
+  key.PackedSize = sizes.PackedSize - (key.Enciphered ? kZipEncryptionHeaderSize : 0);
+  key.UnpackedSize = sizes.UnpackedSize;
   if (key.Enciphered) key.Password = FPassword;
-  std::vector<uint8_t> bytes;
-  if (!FAhead->Take(FCurrentEntry, key, bytes)) return false;
-  ++FAheadTaken;
+  if (!FAhead->Take(FCurrentEntry, key, FAheadMember)) return host::kInvalidHandle;
+  FAheadAt = FCurrentEntry;
+  return FAheadMember.ReleaseFile();
+}
 
-  // The writes, the counters and the progress of the walk's own decode, block for block: the
-  // inflate's output blocks, or the stored copy's.
+bool TUnZip::UseDecodedAhead(host::THandle out, bool& decoded) {
+  using TForm = TAheadMember::TForm;
+  const TForm form = FAheadAt == FCurrentEntry ? FAheadMember.Form : TForm::None;
+  FAheadAt = -1;
+  // A file made ahead that could not be given the output's name was closed: decoded afresh.
+  if (form == TForm::None || (form == TForm::File && !FOutputAdopted) || FAesActive ||
+      FRemainingOutput <= 0) {
+    FAheadMember.Reset();
+    return false;
+  }
+  ++FAheadTaken;
+  FAheadWritten += form == TForm::File;
+  // The writes (of bytes in memory; a file holds them already), the counters and the progress of
+  // the walk's own decode, block for block: the inflate's output blocks, or the stored copy's.
+  const bool write = form == TForm::Bytes;
   const int64_t size = FSizes.UnpackedSize;
-  uint8_t* next = bytes.data();
-  if (FSizes.Method == kMethodDeflated) {
-    while (FRemainingOutput > 0) {
-      if (FCancel) break;
-      const int32_t chunk =
-          static_cast<int32_t>(std::min<int64_t>(FRemainingOutput, kInflateOutputSize));
-      WriteBlock(out, next, chunk, {.CrcKind = kCrcKind32});
-      next += chunk;
-      FRemainingOutput -= chunk;
-      FRemaining -= chunk;
-      ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
+  uint8_t* next = FAheadMember.Bytes.data();
+  const auto give = [&](int32_t chunk) {
+    if (write) WriteBlock(out, next, chunk, {.CrcKind = kCrcKind32});
+    next += write ? chunk : 0;
+  };
+  if (!write) FChecksums.Crc32 = FAheadMember.Crc;
+  try {
+    if (FSizes.Method == kMethodDeflated) {
+      while (FRemainingOutput > 0) {
+        if (FCancel) break;
+        const int32_t chunk =
+            static_cast<int32_t>(std::min<int64_t>(FRemainingOutput, kInflateOutputSize));
+        give(chunk);
+        FRemainingOutput -= chunk;
+        FRemaining -= chunk;
+        ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
+      }
+      FRemainingInput = 0;
+      decoded = FRemainingOutput == 0;
+    } else {
+      int64_t left = size;
+      while (left > 0) {
+        const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(left, kCopyBlockSize));
+        left -= chunk;
+        FRemaining -= chunk;
+        give(chunk);
+        ReportProgress(size - left, size, FTotalUnpacked);
+        if (FCancel) break;
+      }
+      decoded = left == 0;
     }
-    FRemainingInput = 0;
-    decoded = FRemainingOutput == 0;
-    return true;
+  } catch (...) {
+    FAheadMember.Reset();
+    throw;
   }
-  int64_t left = size;
-  while (left > 0) {
-    const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(left, kCopyBlockSize));
-    left -= chunk;
-    FRemaining -= chunk;
-    WriteBlock(out, next, chunk, {.CrcKind = kCrcKind32});
-    next += chunk;
-    ReportProgress(size - left, size, FTotalUnpacked);
-    if (FCancel) break;
-  }
-  decoded = left == 0;
+  FAheadMember.Reset();
   return true;
 }

@@ -30,10 +30,41 @@ bool SameKey(const TAheadKey& a, const TAheadKey& b) {
 
 }  // namespace
 
+TAheadMember& TAheadMember::operator=(TAheadMember&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    Form = other.Form;
+    Key = std::move(other.Key);
+    Bytes = std::move(other.Bytes);
+    File = other.File;
+    Crc = other.Crc;
+    other.File = host::kInvalidHandle;
+    other.Form = TForm::None;
+  }
+  return *this;
+}
+
+void TAheadMember::Reset() {
+  if (File >= 0) host::FileClose(File);
+  File = host::kInvalidHandle;
+  Form = TForm::None;
+  Bytes.clear();
+}
+
+host::THandle TAheadMember::ReleaseFile() {
+  const host::THandle file = File;
+  File = host::kInvalidHandle;
+  return file;
+}
+
 TDecodeAhead::TDecodeAhead(const std::string& archiveFile, std::vector<TAheadJob> jobs,
-                           std::vector<std::string> passwords)
+                           std::vector<std::string> passwords, TAheadOutput output)
     : FPasswords(std::move(passwords)),
       FJobs(std::move(jobs)),
+      FOutput(std::move(output)),
+      FFiles(FOutput.Folder.empty() || FOutput.ChecksumsOnly
+                 ? nullptr
+                 : std::make_unique<host::TUnnamedFiles>(FOutput.Folder)),
       FHandle(host::FileOpen(archiveFile, host::fmOpenRead | host::fmShareDenyNone)),
       FWorker([this] { Work(); }) {}
 
@@ -47,7 +78,8 @@ TDecodeAhead::~TDecodeAhead() {
   if (FHandle >= 0) host::FileClose(FHandle);
 }
 
-bool TDecodeAhead::Take(int index, const TAheadKey& key, std::vector<uint8_t>& bytes) {
+bool TDecodeAhead::Take(int index, const TAheadKey& key, TAheadMember& member) {
+  member.Reset();
   std::unique_lock<std::mutex> lock(FLock);
   FWalkAt = std::max(FWalkAt, index);
   FFloor = std::max(FFloor, index);
@@ -63,7 +95,7 @@ bool TDecodeAhead::Take(int index, const TAheadKey& key, std::vector<uint8_t>& b
   if (it != FDone.end()) {
     FWaitingBytes -= static_cast<int64_t>(it->second.Bytes.size());
     if (SameKey(it->second.Key, key)) {
-      bytes = std::move(it->second.Bytes);
+      member = std::move(it->second);
       taken = true;
       ++FTaken;
     }
@@ -72,6 +104,28 @@ bool TDecodeAhead::Take(int index, const TAheadKey& key, std::vector<uint8_t>& b
   FFloor = std::max(FFloor, index + 1);  // the worker skips it if it has not begun it
   FChanged.notify_all();
   return taken;
+}
+
+TAheadMember::TForm TDecodeAhead::FormFor(const TAheadJob& job, int walkAt, TAheadMember& member) {
+  using TForm = TAheadMember::TForm;
+  if (FOutput.ChecksumsOnly) return TForm::Checksum;
+  if (FFiles) {
+    // Written ahead only while the destination has room for every member from the walk's up to
+    // this one: a full disk then meets the member a one-thread run meets it at.
+    const std::vector<int64_t>& before = FOutput.BytesBefore;
+    const size_t from = static_cast<size_t>(std::max(walkAt, 0));
+    const size_t to = static_cast<size_t>(job.Index) + 1;
+    if (to < before.size() && from <= to) {
+      const int64_t needed = before[to] - before[from] + kRoomMargin;
+      if (FFiles->FreeBytes() >= needed) {
+        member.File = FFiles->Create();
+        if (member.File >= 0) return TForm::File;
+      }
+    }
+  }
+  // In memory a plain stored member would only gain a copy.
+  if (job.Method == kMethodStored && (job.Flags & kFlagEncrypted) == 0) return TForm::None;
+  return TForm::Bytes;
 }
 
 void TDecodeAhead::Work() {
@@ -85,19 +139,36 @@ void TDecodeAhead::Work() {
     // not alternates with the walk).
     const int before = j == 0 ? -1 : FJobs[j - 1].Index;
     const auto walks = [&] { return before <= FWalkAt; };
+    int walkAt = 0;
     {
       std::unique_lock<std::mutex> lock(FLock);
-      // Memory stays bounded: the next member waits until the walk has taken enough.
+      // Bounded: the next member waits until the walk has taken enough (in memory: bytes).
       FChanged.wait(lock, [&] {
-        return FStop || walks() || FWaitingBytes == 0 ||
-               FWaitingBytes + job.UnpackedSize <= kMemoryCap;
+        return FStop || walks() ||
+               (FDone.size() < kWaitingCap &&
+                (FWaitingBytes == 0 || FWaitingBytes + job.UnpackedSize <= kMemoryCap));
       });
       if (FStop) return;
       if (walks()) continue;
       FWorkingOn = job.Index;
+      walkAt = FWalkAt;
     }
-    TDone done;
-    const bool decoded = Decode(job, done);
+    TAheadMember done;
+    done.Form = FormFor(job, walkAt, done);
+    bool decoded = false;
+    try {
+      if (done.Form == TAheadMember::TForm::Bytes) {
+        done.Bytes.resize(static_cast<size_t>(job.UnpackedSize));
+        decoded = Decode(job, done.Key, done.Bytes.data());
+      } else if (done.Form != TAheadMember::TForm::None) {
+        // A member on its way to a file or a checksum passes through one buffer, made once.
+        if (!FDecoded) FDecoded = std::make_unique_for_overwrite<uint8_t[]>(kMemberLimit);
+        decoded = Decode(job, done.Key, FDecoded.get()) &&
+                  Keep(FDecoded.get(), static_cast<size_t>(job.UnpackedSize), done);
+      }
+    } catch (const std::bad_alloc&) {
+      decoded = false;  // no memory for it: the walk decodes it
+    }
     {
       std::lock_guard<std::mutex> lock(FLock);
       FWorkingOn = -1;
@@ -110,10 +181,19 @@ void TDecodeAhead::Work() {
   }
 }
 
+bool TDecodeAhead::Keep(const uint8_t* bytes, size_t size, TAheadMember& member) {
+  member.Crc = Crc32Update(0xFFFFFFFF, bytes, size);
+  if (member.Form != TAheadMember::TForm::File) return true;
+  // A failure here is said by no one: the walk writes the member itself and says why it could
+  // not.
+  return host::FileWrite(member.File, bytes, static_cast<uint32_t>(size)) ==
+         static_cast<int32_t>(size);
+}
+
 bool TDecodeAhead::ReadAt(uint8_t* buffer, int64_t count, int64_t offset) {
   while (count > 0) {
     if (FStop) return false;
-    const uint32_t want = static_cast<uint32_t>(std::min<int64_t>(count, kAheadInputSize));
+    const uint32_t want = static_cast<uint32_t>(std::min<int64_t>(count, kMemberLimit));
     if (host::FileReadAt(FHandle, buffer, want, offset) != static_cast<int32_t>(want)) return false;
     buffer += want;
     count -= want;
@@ -122,11 +202,10 @@ bool TDecodeAhead::ReadAt(uint8_t* buffer, int64_t count, int64_t offset) {
   return true;
 }
 
-bool TDecodeAhead::Decode(const TAheadJob& job, TDone& done) {
+bool TDecodeAhead::Decode(const TAheadJob& job, TAheadKey& key, uint8_t* output) {
   uint8_t local[kLocalHeaderSize];
   if (!ReadAt(local, kLocalHeaderSize, job.LocalOffset) || Le32(local) != kLocalSig) return false;
   if (Le16(local + kLocalMethodAt) != job.Method) return false;
-  TAheadKey& key = done.Key;
   key.DataStart = job.LocalOffset + static_cast<int64_t>(kLocalHeaderSize) +
                   Le16(local + kLocalNameLengthAt) + Le16(local + kLocalExtraLengthAt);
   key.Method = job.Method;
@@ -153,8 +232,6 @@ bool TDecodeAhead::Decode(const TAheadJob& job, TDone& done) {
     key.PackedSize -= kZipEncryptionHeaderSize;
   }
   if (key.PackedSize < 0) return false;
-  done.Bytes.resize(static_cast<size_t>(job.UnpackedSize));
-  uint8_t* const output = done.Bytes.data();
   if (job.Method == kMethodStored) {
     if (key.PackedSize != key.UnpackedSize) return false;
     if (!ReadAt(output, key.PackedSize, key.DataStart)) return false;

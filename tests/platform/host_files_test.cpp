@@ -176,7 +176,7 @@ TEST(HostFiles, InjectedDiskFullGivesShortCountThenError) {
   EXPECT_EQ(host::LastError(), host::kErrorDiskFull);
   EXPECT_EQ(Write(file.get(), "z"), -1);
   EXPECT_EQ(host::LastError(), host::kErrorDiskFull);
-  EXPECT_EQ(seams.BytesWritten, 10);
+  EXPECT_EQ(seams.BytesWritten.load(), 10);
   EXPECT_EQ(host::FileSize(file.get()), 10);
   EXPECT_EQ(dir.ReadFile("full.bin"), "123456abcd");
 }
@@ -193,7 +193,7 @@ TEST(HostFiles, InjectedShortWriteHasNoErrorCode) {
   EXPECT_EQ(host::LastError(), host::kErrorSuccess);
   EXPECT_EQ(Write(file.get(), "gh"), 0);
   EXPECT_EQ(host::LastError(), host::kErrorSuccess);
-  EXPECT_EQ(seams.BytesWritten, 5);
+  EXPECT_EQ(seams.BytesWritten.load(), 5);
 }
 
 TEST(HostFiles, InjectedOpenFailures) {
@@ -472,6 +472,80 @@ TEST(HostFilesBelow, AStagedOutputLeavesWhatWasThereUntilItIsCommitted) {
   std::filesystem::create_directory(dir.Host("sub/folder"));
   EXPECT_LT(folder.FileCreateStaged(base, "sub\\folder", staged), 0);
   EXPECT_EQ(host::LastError(), host::kErrorAccessDenied);
+}
+
+// Files written before their names are known: nothing of them shows in the folder until one is
+// named, a name goes to them as to a staged output, and one closed unnamed is gone.
+TEST(HostFilesBelow, UnnamedFilesAreSeenOnlyOnceNamed) {
+  TempDir dir, outside;
+  const std::string base = dir.SystemPath();
+  // A folder that does not exist yet has none (and is not made); once made, it has.
+  host::TUnnamedFiles missing(base + "\\later");
+  EXPECT_LT(missing.Create(), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.Host("later")));
+  std::filesystem::create_directory(dir.Host("later"));
+  { HandleGuard now(missing.Create()); EXPECT_GE(now.get(), 0); }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Host("later")));
+
+  host::TUnnamedFiles unnamed(base);
+  host::TBelowFolder folder;
+  std::string staged;
+  // Named in a free place (its folders made): in place, and a discard removes it.
+  {
+    HandleGuard file(unnamed.Create());
+    ASSERT_GE(file.get(), 0) << host::LastErrorText();
+    EXPECT_EQ(Write(file.get(), "fresh"), 5);
+    EXPECT_EQ(NamesIn(dir.HostPath()), std::vector<std::string>{"later"});
+    ASSERT_TRUE(folder.LinkStaged(base, "a\\b\\new.txt", file.get(), staged))
+        << host::LastErrorText();
+    EXPECT_TRUE(staged.empty());
+  }
+  EXPECT_EQ(dir.ReadFile("a/b/new.txt"), "fresh");
+  EXPECT_TRUE(folder.Discard(base, "a\\b\\new.txt", staged));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Host("a/b")));
+
+  // A person's file keeps its bytes until the named output is committed over it; another name of
+  // the old file keeps the old bytes.
+  dir.WriteFile("a/keep.txt", "mine");
+  ASSERT_EQ(::link(dir.Host("a/keep.txt").c_str(), outside.Host("other-name").c_str()), 0);
+  for (const bool commit : {false, true}) {
+    {
+      HandleGuard file(unnamed.Create());
+      ASSERT_GE(file.get(), 0);
+      EXPECT_EQ(Write(file.get(), "theirs"), 6);
+      ASSERT_TRUE(folder.LinkStaged(base, "a\\keep.txt", file.get(), staged));
+    }
+    ASSERT_FALSE(staged.empty());
+    EXPECT_EQ(staged[0], '.');
+    EXPECT_EQ(dir.ReadFile("a/keep.txt"), "mine");
+    if (commit) {
+      EXPECT_TRUE(folder.Commit(base, "a\\keep.txt", staged));
+    } else {
+      EXPECT_TRUE(folder.Discard(base, "a\\keep.txt", staged));
+    }
+    EXPECT_EQ(NamesIn(dir.Host("a")), (std::vector<std::string>{"b", "keep.txt"}));
+  }
+  EXPECT_EQ(dir.ReadFile("a/keep.txt"), "theirs");
+  EXPECT_EQ(outside.ReadFile("other-name"), "mine");
+
+  // Nothing planted below the folder takes a name elsewhere; a folder in the place is refused.
+  std::filesystem::create_directory_symlink(outside.HostPath(), dir.Host("away"));
+  std::filesystem::create_directory(dir.Host("a/folder"));
+  HandleGuard file(unnamed.Create());
+  ASSERT_GE(file.get(), 0);
+  EXPECT_FALSE(folder.LinkStaged(base, "away\\x.txt", file.get(), staged));
+  EXPECT_EQ(host::LastError(), host::kErrorStoppedOnSymlink);
+  EXPECT_FALSE(folder.LinkStaged(base, "a\\folder", file.get(), staged));
+  EXPECT_EQ(host::LastError(), host::kErrorAccessDenied);
+  EXPECT_EQ(NamesIn(outside.HostPath()), std::vector<std::string>{"other-name"});
+
+  // The room it reports is the test seams' when they set a smaller one.
+  EXPECT_GT(unnamed.FreeBytes(), 0);
+  host::TSeams seams;
+  seams.DiskFullAfter = 1000;
+  seams.BytesWritten = 400;
+  host::ScopedSeams scope(seams);
+  EXPECT_EQ(unnamed.FreeBytes(), 600);
 }
 
 TEST(HostFilesBelow, AHeldFolderMovedAwayDuringARunReceivesNothingMore) {

@@ -48,6 +48,7 @@ struct TRunSeen {
   bool wroteOffThread = false;  // some block was written by a thread other than the caller's
   int failed = 0;
   int decodedAhead = 0;
+  int writtenAhead = 0;
   int keysAhead = 0;
 };
 
@@ -110,6 +111,7 @@ class TwoCoresTest : public ::testing::Test {
     seen.count = unzip.Extract();
     seen.failed = unzip.FailedCount();
     seen.decodedAhead = unzip.MembersDecodedAhead();
+    seen.writtenAhead = unzip.MembersWrittenAhead();
     seen.keysAhead = unzip.AesKeysDerivedAhead();
     for (const std::thread::id id : unzip.Writers) seen.wroteOffThread |= id != caller;
     const fs::path root = dir.Host(out);
@@ -284,6 +286,57 @@ TEST_F(TwoCoresTest, ManySmallMembersDecodedAheadGiveTheSameRun) {
   Compare({});
 }
 
+// Members the worker wrote to files of its own before the walk reached them: a person's file in
+// the way keeps its bytes unless the member that replaces it is whole, a name the person gives
+// instead is written afresh, and nothing hidden is left behind.
+TEST_F(TwoCoresTest, MembersWrittenAheadReplaceWhatWasThereOnlyWhenWhole) {
+  std::vector<std::string> names;
+  ZipBuilder b = ManySmall(&names);
+  Use(b);
+  const auto setup = [&](TWatchedUnZip& u) {
+    u.Passwords().Add("pw");
+    // Files in the way: of good members, of the two that fail, and one the person renames.
+    for (const int i : {2, 3, 17, 23, 30}) {
+      const fs::path mine = dir.Host("out/" + names[static_cast<size_t>(i)]);
+      fs::create_directories(mine.parent_path());
+      std::ofstream(mine, std::ios::binary) << "mine";
+    }
+    u.SetConfirmOverwrites(true);
+    const std::string renamed = names[30];
+    u.OnFileExists = [renamed](TObject*, const std::string& path, std::string& newName,
+                               TOverwriteMode& mode) {
+      mode = omOverwrite;
+      if (path.ends_with(renamed.substr(renamed.find('/') + 1))) newName = path + ".new";
+    };
+  };
+  TRunSeen two = Compare(setup, /*slowWrites=*/true);
+  EXPECT_GT(two.writtenAhead, 0);
+  EXPECT_EQ(two.files[names[17]], "mine");  // the bad checksum
+  EXPECT_EQ(two.files[names[23]], "mine");  // the broken data
+  EXPECT_NE(two.files[names[2]], "mine");
+  EXPECT_EQ(two.files[names[30]], "mine");
+  EXPECT_EQ(two.files.count(names[30] + ".new"), 1u);
+  for (const auto& [name, contents] : two.files)
+    EXPECT_NE(fs::path(name).filename().string()[0], '.') << name;
+}
+
+// A test writes nothing: the worker checks members ahead, and the run says what a one-thread run
+// says.
+TEST_F(TwoCoresTest, ATestChecksMembersAheadTheSameWay) {
+  ZipBuilder b = ManySmall();
+  Use(b);
+  TRunSeen two = Compare(
+      [](TWatchedUnZip& u) {
+        u.SetTestOnly(true);
+        u.Passwords().Add("pw");
+      },
+      /*slowWrites=*/true);
+  EXPECT_TRUE(two.files.empty());
+  EXPECT_EQ(two.failed, 2);
+  EXPECT_GT(two.decodedAhead, 0);
+  EXPECT_EQ(two.writtenAhead, 0);
+}
+
 TEST_F(TwoCoresTest, CancelAndFullDiskAmongSmallMembers) {
   ZipBuilder b = ManySmall();
   Use(b);
@@ -307,8 +360,11 @@ TEST_F(TwoCoresTest, CancelAndFullDiskAmongSmallMembers) {
     seams.DiskFullAfter = 1500000;
   };
   host::ScopedSeams scope(seams);
-  TRunSeen two = Compare(full);
+  TRunSeen two = Compare(full, /*slowWrites=*/true);
   EXPECT_GT(two.failed, 10);
+  // So near a full disk nothing is written ahead: the members wait in memory.
+  EXPECT_GT(two.decodedAhead, 0);
+  EXPECT_EQ(two.writtenAhead, 0);
 }
 
 }  // namespace
