@@ -61,6 +61,7 @@ TDecodeAhead::TDecodeAhead(const std::string& archiveFile, std::vector<TAheadJob
                            std::vector<std::string> passwords, TAheadOutput output)
     : FPasswords(std::move(passwords)),
       FJobs(std::move(jobs)),
+      FLeft(FJobs.size(), false),
       FOutput(std::move(output)),
       FFiles(FOutput.Folder.empty() || FOutput.ChecksumsOnly
                  ? nullptr
@@ -132,24 +133,34 @@ void TDecodeAhead::Work() {
   if (FHandle < 0) return;
   for (size_t j = 0; j < FJobs.size(); ++j) {
     const TAheadJob& job = FJobs[j];
-    // The walk is past the member, or the member is the next one the walk needs (no job lies
-    // between it and the member the walk is on): the walk decodes it. Begun here it would only
-    // make the walk wait, and one core would do every decode; left to the walk, the two share the
-    // members whatever their speeds (a worker that keeps ahead decodes them all, one that does
-    // not alternates with the walk).
-    const int before = j == 0 ? -1 : FJobs[j - 1].Index;
-    const auto walks = [&] { return before <= FWalkAt; };
     int walkAt = 0;
     {
       std::unique_lock<std::mutex> lock(FLock);
+      const auto passed = [&] { return job.Index <= FWalkAt; };
       // Bounded: the next member waits until the walk has taken enough (in memory: bytes).
       FChanged.wait(lock, [&] {
-        return FStop || walks() ||
+        return FStop || passed() ||
                (FDone.size() < kWaitingCap &&
                 (FWaitingBytes == 0 || FWaitingBytes + job.UnpackedSize <= kMemoryCap));
       });
       if (FStop) return;
-      if (walks()) continue;
+      if (passed()) continue;
+      // A member the walk would reach before it is done here is the walk's: begun here it would
+      // only make the walk wait for it. The walk reaches it after the members between: those
+      // done here cost it little, those left to it a decode each. So while the walk is near,
+      // the worker takes a member only when the walk has at least as many bytes of its own to
+      // decode before it; the two then share the work whatever their speeds (a worker that
+      // keeps ahead decodes everything).
+      int64_t walkOwn = 0;
+      size_t between = 0;
+      for (size_t k = j; k-- > 0 && FJobs[k].Index > FWalkAt && between < kNearJobs;) {
+        ++between;
+        if (FLeft[k]) walkOwn += FJobs[k].UnpackedSize;
+      }
+      if (between < kNearJobs && walkOwn < job.UnpackedSize) {
+        FLeft[j] = true;
+        continue;
+      }
       FWorkingOn = job.Index;
       walkAt = FWalkAt;
     }

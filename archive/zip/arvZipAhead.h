@@ -83,6 +83,8 @@ class TDecodeAhead {
   static constexpr int64_t kMemoryCap = 4 << 20;
   // Members waiting for the walk at most, in any form (files: open descriptors).
   static constexpr size_t kWaitingCap = 64;
+  // The walk is near while fewer jobs than this lie between it and the worker's next one.
+  static constexpr size_t kNearJobs = 8;
   // Room the destination keeps beyond what the walk's members up to the one written ahead need.
   static constexpr int64_t kRoomMargin = 64 << 20;
 
@@ -125,6 +127,7 @@ class TDecodeAhead {
   std::unique_ptr<TInflateDriver> FInflate;
   std::vector<std::string> FPasswords;
   std::vector<TAheadJob> FJobs;
+  std::vector<bool> FLeft;  // jobs the worker left to the walk (the worker's alone)
   TAheadOutput FOutput;
   std::unique_ptr<host::TUnnamedFiles> FFiles;  // the worker's own (files only)
   host::THandle FHandle = host::kInvalidHandle;
