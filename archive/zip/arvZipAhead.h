@@ -85,8 +85,9 @@ class TDecodeAhead {
   static constexpr size_t kWaitingCap = 64;
   // The walk is near while fewer jobs than this lie between it and the worker's next one.
   static constexpr size_t kNearJobs = 8;
-  // Room the destination keeps beyond what the walk's members up to the one written ahead need.
-  static constexpr int64_t kRoomMargin = 64 << 20;
+  // Room the destination keeps beyond what the walk's members up to the one written ahead need
+  // (their blocks and records: at most kWaitingCap files of up to kMemberLimit bytes wait).
+  static constexpr int64_t kRoomMargin = 16 << 20;
 
   // Starts the worker on `jobs` (in walk order) of the archive file `archiveFile` (system
   // syntax), putting what it decodes where `output` says. Enciphered members are opened with the
