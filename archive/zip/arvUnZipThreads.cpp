@@ -226,7 +226,9 @@ bool TUnZip::UseDecodedAhead(host::THandle out, bool& decoded) {
   using TForm = TAheadMember::TForm;
   const TForm form = FAheadAt == FCurrentEntry ? FAheadMember.Form : TForm::None;
   FAheadAt = -1;
-  // A file made ahead that could not be given the output's name was closed: decoded afresh.
+  // A file made ahead that could not be given the output's name was closed: decoded afresh (and
+  // no more are made where they may not be named).
+  if (form == TForm::File && !FOutputAdopted && FAhead) FAhead->WriteNoMoreFiles();
   if (form == TForm::None || (form == TForm::File && !FOutputAdopted) || FAesActive ||
       FRemainingOutput <= 0) {
     FAheadMember.Reset();

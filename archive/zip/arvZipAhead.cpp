@@ -110,7 +110,7 @@ bool TDecodeAhead::Take(int index, const TAheadKey& key, TAheadMember& member) {
 TAheadMember::TForm TDecodeAhead::FormFor(const TAheadJob& job, int walkAt, TAheadMember& member) {
   using TForm = TAheadMember::TForm;
   if (FOutput.ChecksumsOnly) return TForm::Checksum;
-  if (FFiles) {
+  if (FFiles && !FNoMoreFiles) {
     // Written ahead only while the destination has room for every member from the walk's up to
     // this one: a full disk then meets the member a one-thread run meets it at.
     const std::vector<int64_t>& before = FOutput.BytesBefore;

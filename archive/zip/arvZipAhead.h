@@ -105,6 +105,10 @@ class TDecodeAhead {
   // and the result is true; otherwise false, and the walk decodes the member itself.
   bool Take(int index, const TAheadKey& key, TAheadMember& member);
 
+  // A file written ahead could not be given its name (no /proc to name it through, a folder
+  // level on another file system...): the rest are decoded into memory instead.
+  void WriteNoMoreFiles() { FNoMoreFiles = true; }
+
   // Members decoded ahead and taken by the walk, for tests and benchmarks.
   int Taken() const { return FTaken; }
 
@@ -140,6 +144,7 @@ class TDecodeAhead {
   int FWalkAt = -1;                   // the member the walk is on (takes, decodes or writes)
   int FWorkingOn = -1;                // the member the worker decodes now (-1: none)
   std::atomic<bool> FStop{false};
+  std::atomic<bool> FNoMoreFiles{false};
   int FTaken = 0;
   std::thread FWorker;  // last: started once everything above is made
 };
