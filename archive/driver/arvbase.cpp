@@ -1157,7 +1157,9 @@ bool TUnBase::MakeSymlink(const std::string& target, std::string& reason) {
   if (FOutputPath.size() > FExtractDir.size() &&
       FOutputPath.compare(0, FExtractDir.size(), FExtractDir) == 0)
     linkName = FOutputPath.substr(FExtractDir.size());
-  if (linkName.empty() || !SymlinkStaysInside(linkName, target)) {
+  // A name with no file-name part ("sub\") would be judged from inside the folder it names but
+  // made beside it, where the same target may lead out of the destination.
+  if (linkName.empty() || linkName.back() == '\\' || !SymlinkStaysInside(linkName, target)) {
     reason = "symbolic link to \"" + target + "\" leads outside the destination; not created";
     return false;
   }

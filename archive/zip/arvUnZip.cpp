@@ -386,7 +386,8 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
                   kErrInvalidFileName);
       MemberFailed(false);
       SkipEntry(sizes);
-    } else if (link) {
+    } else if (link && !FOutputPath.empty() && FOutputPath.back() != '\\') {
+      // (A link named as a folder, "sub/", is the folder the lister shows.)
       ExtractLink(archive, sizes, expectedCrc);
     } else {
       ExtractEntry(archive, rec.Attributes, sizes, expectedCrc, FLocal.DosDateTime);

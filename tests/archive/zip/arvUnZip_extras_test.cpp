@@ -460,6 +460,28 @@ TEST_F(UnZipExtrasTest, FuzzFindingALinkThatCanOnlyLoopIsRefused) {
   EXPECT_EQ(unzip.FailedCount(), 3);
 }
 
+// The extract fuzzer's crash-ccae8c36: a member listed as the folder "sub/" whose directory entry
+// says it is a link to "../a.txt". Judged from inside sub the target stayed in the destination;
+// made as "sub" beside it, the link led out of it. A link named as a folder is a folder entry.
+TEST_F(UnZipExtrasTest, FuzzFindingALinkNamedAsAFolderIsAFolderEntry) {
+  auto folderLink = [](const std::string& name, const std::string& target) {
+    ZipMember m = Stored(name, target);
+    m.versionMadeBy = (3 << 8) | 30;
+    m.externalAttributes = 0120777u << 16;
+    return m;
+  };
+  ZipBuilder b;
+  b.AddStored("a.txt", "A").Add(folderLink("sub/", "../a.txt"));
+  b.Add(folderLink("d/up/", "../../x")).AddStored("z.txt", "Z");
+  Use(b);
+  Record();
+  EXPECT_EQ(unzip.Extract(), 2);  // a.txt and z.txt
+  EXPECT_FALSE(fs::exists(fs::symlink_status(OutHost("sub"))));  // (stored folders are not made)
+  for (const auto& e : fs::recursive_directory_iterator(dir.Host("out")))
+    EXPECT_FALSE(e.is_symlink()) << e.path();
+  EXPECT_EQ(Out("z.txt"), "Z");
+}
+
 // Links made by Info-ZIP zip -y: those that stay inside come back as links; the others are reported
 // and not made, never as a file holding the target's text.
 TEST_F(UnZipExtrasTest, SymlinksInsideAreMadeOthersReported) {
