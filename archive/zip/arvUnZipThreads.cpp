@@ -242,38 +242,34 @@ bool TUnZip::UseDecodedAhead(host::THandle out, bool& decoded) {
   const int64_t size = FSizes.UnpackedSize;
   uint8_t* next = FAheadMember.Bytes.data();
   const auto give = [&](int32_t chunk) {
-    if (write) WriteBlock(out, next, chunk, {.CrcKind = kCrcKind32});
-    next += write ? chunk : 0;
+    if (!write) return;
+    WriteBlock(out, next, chunk, {.CrcKind = kCrcKind32});
+    next += chunk;
   };
   if (!write) FChecksums.Crc32 = FAheadMember.Crc;
-  try {
-    if (FSizes.Method == kMethodDeflated) {
-      while (FRemainingOutput > 0) {
-        if (FCancel) break;
-        const int32_t chunk =
-            static_cast<int32_t>(std::min<int64_t>(FRemainingOutput, kInflateOutputSize));
-        give(chunk);
-        FRemainingOutput -= chunk;
-        FRemaining -= chunk;
-        ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
-      }
-      FRemainingInput = 0;
-      decoded = FRemainingOutput == 0;
-    } else {
-      int64_t left = size;
-      while (left > 0) {
-        const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(left, kCopyBlockSize));
-        left -= chunk;
-        FRemaining -= chunk;
-        give(chunk);
-        ReportProgress(size - left, size, FTotalUnpacked);
-        if (FCancel) break;
-      }
-      decoded = left == 0;
+  if (FSizes.Method == kMethodDeflated) {
+    while (FRemainingOutput > 0) {
+      if (FCancel) break;
+      const int32_t chunk =
+          static_cast<int32_t>(std::min<int64_t>(FRemainingOutput, kInflateOutputSize));
+      give(chunk);
+      FRemainingOutput -= chunk;
+      FRemaining -= chunk;
+      ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
     }
-  } catch (...) {
-    FAheadMember.Reset();
-    throw;
+    FRemainingInput = 0;
+    decoded = FRemainingOutput == 0;
+  } else {
+    int64_t left = size;
+    while (left > 0) {
+      const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(left, kCopyBlockSize));
+      left -= chunk;
+      FRemaining -= chunk;
+      give(chunk);
+      ReportProgress(size - left, size, FTotalUnpacked);
+      if (FCancel) break;
+    }
+    decoded = left == 0;
   }
   FAheadMember.Reset();
   return true;

@@ -426,19 +426,21 @@ TEST(SymlinkOnlyLoops, ItselfBelowItselfAndThroughEarlierLinks) {
   EXPECT_FALSE(SymlinkOnlyLoops("c", "s\\e", made));
 }
 
+// A member stored as a Unix symbolic link to `target`.
+ZipMember LinkMember(const std::string& name, const std::string& target) {
+  ZipMember m = Stored(name, target);
+  m.versionMadeBy = (3 << 8) | 30;
+  m.externalAttributes = 0120777u << 16;
+  return m;
+}
+
 // The extract fuzzer's extract-self-loop-link: a member "d" stored as a link to "d". The link is
 // refused with a clear report; the members around it come out as ever. So is a pair of links that
 // lead to each other (the second one) and a link to a place below itself.
 TEST_F(UnZipExtrasTest, FuzzFindingALinkThatCanOnlyLoopIsRefused) {
-  auto link = [](const std::string& name, const std::string& target) {
-    ZipMember m = Stored(name, target);
-    m.versionMadeBy = (3 << 8) | 30;
-    m.externalAttributes = 0120777u << 16;
-    return m;
-  };
   ZipBuilder b;
-  b.AddStored("a.txt", "A").Add(link("d", "d")).Add(link("p", "q")).Add(link("q", "p"));
-  b.Add(link("sub/l", "../sub/l/x")).Add(link("ok", "a.txt")).AddStored("z.txt", "Z");
+  b.AddStored("a.txt", "A").Add(LinkMember("d", "d")).Add(LinkMember("p", "q")).Add(LinkMember("q", "p"));
+  b.Add(LinkMember("sub/l", "../sub/l/x")).Add(LinkMember("ok", "a.txt")).AddStored("z.txt", "Z");
   Use(b);
   Record();
   EXPECT_EQ(unzip.Extract(), 4);  // a.txt, p, ok, z.txt
@@ -464,15 +466,9 @@ TEST_F(UnZipExtrasTest, FuzzFindingALinkThatCanOnlyLoopIsRefused) {
 // says it is a link to "../a.txt". Judged from inside sub the target stayed in the destination;
 // made as "sub" beside it, the link led out of it. A link named as a folder is a folder entry.
 TEST_F(UnZipExtrasTest, FuzzFindingALinkNamedAsAFolderIsAFolderEntry) {
-  auto folderLink = [](const std::string& name, const std::string& target) {
-    ZipMember m = Stored(name, target);
-    m.versionMadeBy = (3 << 8) | 30;
-    m.externalAttributes = 0120777u << 16;
-    return m;
-  };
   ZipBuilder b;
-  b.AddStored("a.txt", "A").Add(folderLink("sub/", "../a.txt"));
-  b.Add(folderLink("d/up/", "../../x")).AddStored("z.txt", "Z");
+  b.AddStored("a.txt", "A").Add(LinkMember("sub/", "../a.txt"));
+  b.Add(LinkMember("d/up/", "../../x")).AddStored("z.txt", "Z");
   Use(b);
   Record();
   EXPECT_EQ(unzip.Extract(), 2);  // a.txt and z.txt
@@ -534,15 +530,9 @@ TEST_F(UnZipExtrasTest, SymlinksFrom7Zip) {
 // Nothing is written through a link the run made, even one that stays inside: a member below it
 // is reported and left out, and a member of the link's own name replaces the link.
 TEST_F(UnZipExtrasTest, NothingIsWrittenThroughALinkTheRunMade) {
-  auto link = [](const std::string& name, const std::string& target) {
-    ZipMember m = Stored(name, target);
-    m.versionMadeBy = (3 << 8) | 30;
-    m.externalAttributes = 0120777u << 16;
-    return m;
-  };
   ZipBuilder b;
-  b.AddStored("sub/keep.txt", "K").Add(link("ln", "sub")).AddStored("ln/x.txt", "through");
-  b.Add(link("again", "sub")).AddStored("again", "a file now");
+  b.AddStored("sub/keep.txt", "K").Add(LinkMember("ln", "sub")).AddStored("ln/x.txt", "through");
+  b.Add(LinkMember("again", "sub")).AddStored("again", "a file now");
   Use(b);
   Record();
   EXPECT_EQ(unzip.Extract(), 4);
