@@ -5,11 +5,15 @@
 #include "archive/codecs/arvInflate.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "archive/codecs/arvBytes.h"
 namespace {
@@ -301,6 +305,39 @@ inline void CopyMatch(uint8_t* out, size_t len, size_t dist) {
   }
 }
 
+// The same for the 16-bit output of a decode ahead (elements, not bytes; the slack is kCopySlack
+// elements too).
+inline void CopyMatch(uint16_t* out, size_t len, size_t dist) {
+  const uint16_t* src = out - dist;
+  uint16_t* const end = out + len;
+  auto bytes = [](auto* p) { return reinterpret_cast<uint8_t*>(const_cast<uint16_t*>(p)); };
+  if (dist >= 8) [[likely]] {
+    do {
+      Copy8(bytes(out), bytes(src));
+      Copy8(bytes(out) + 8, bytes(src) + 8);
+      out += 8;
+      src += 8;
+    } while (out < end);
+  } else if (dist == 1) {
+    const uint64_t v = uint64_t{*src} * 0x0001000100010001ull;
+    do {
+      Store8(bytes(out), v);
+      Store8(bytes(out) + 8, v);
+      out += 8;
+    } while (out < end);
+  } else if (dist >= 4) {
+    // Four marks a step, each read from what is already written.
+    do {
+      Copy8(bytes(out), bytes(src));
+      out += 4;
+      src += 4;
+    } while (out < end);
+  } else {
+    do *out++ = *src++;
+    while (out < end);
+  }
+}
+
 // Copies len bytes between separate buffers in 16-byte steps (writes and reads up to kCopySlack
 // bytes beyond len).
 inline void CopyChunks(uint8_t* out, const uint8_t* src, size_t len) {
@@ -350,6 +387,7 @@ struct TInflateState {
   bool wrapped = false;
   bool deflate64 = false;
   bool last = false;
+  bool headerOnly = false;  // a decode ahead reads a block's header and decodes the rest itself
   unsigned wbits = 0;
   uint32_t wsize = 0;  // history size, 2^wbits
 
@@ -419,13 +457,15 @@ constexpr unsigned kRefilledBits = 56;
 static_assert(kRefilledBits - 31 < kMaxDistConsume, "Deflate64 needs the refill before distances");
 static_assert(kRefilledBits >= 3 * kLitlenRootBits, "three root literals per refill");
 
-struct TFastIo {
+template <typename T>
+struct TFastIoOf {
   const uint8_t* in;
   const uint8_t* inEnd;
-  uint8_t* out;
-  uint8_t* outEnd;
-  uint8_t* outStart;  // where this call's output began: anything further back is history
+  T* out;
+  T* outEnd;
+  T* outStart;  // where this call's output began: anything further back is history
 };
+using TFastIo = TFastIoOf<uint8_t>;
 
 // Decodes whole symbols while at least kFastInMargin input bytes and kFastOutMargin bytes of room
 // are left. Entry: mode kLen, no partial symbol. Exit: mode kLen at a symbol start, kType after an
@@ -434,14 +474,18 @@ struct TFastIo {
 //
 // The bit count keeps its true value in its low 8 bits only: consuming subtracts a whole table
 // entry (whose low byte is the bit count to consume), which saves a masking step per symbol.
-template <bool kCheckDistance>
-[[gnu::always_inline]] inline void FastLoopBody(TInflateState& s, TFastIo& io,
+//
+// T is the output element: bytes, or the 16-bit symbols of a decode ahead (literals, and marks
+// for bytes of the unknown history, which matches copy like any other symbol; the whole history
+// is marks in the output area, so no match reaches before it).
+template <bool kCheckDistance, typename T>
+[[gnu::always_inline]] inline void FastLoopBody(TInflateState& s, TFastIoOf<T>& io,
                                                 const uint8_t* callIn) {
   const uint8_t* in = io.in;
-  uint8_t* out = io.out;
+  T* out = io.out;
   const uint8_t* const inLimit = io.inEnd - kFastInMargin;
-  uint8_t* const outLimit = io.outEnd - kFastOutMargin;
-  uint8_t* const outStart = io.outStart;
+  T* const outLimit = io.outEnd - kFastOutMargin;
+  T* const outStart = io.outStart;
   const uint32_t* const litlen = s.litlen;
   const uint32_t* const distTable = s.dist;
   uint64_t bitbuf = s.hold;
@@ -472,15 +516,15 @@ template <bool kCheckDistance>
     if (entry & kLiteralFlag) {
       // Up to three literals on one refill: root literals are at most 11 bits.
       consume(entry);
-      *out++ = static_cast<uint8_t>(Value(entry));
+      *out++ = static_cast<T>(Value(entry));
       entry = litlen[bitbuf & kLitlenMask];
       if (entry & kLiteralFlag) {
         consume(entry);
-        *out++ = static_cast<uint8_t>(Value(entry));
+        *out++ = static_cast<T>(Value(entry));
         entry = litlen[bitbuf & kLitlenMask];
         if (entry & kLiteralFlag) {
           consume(entry);
-          *out++ = static_cast<uint8_t>(Value(entry));
+          *out++ = static_cast<T>(Value(entry));
           if (in > inLimit || out > outLimit) break;
           refill();
           entry = litlen[bitbuf & kLitlenMask];
@@ -496,7 +540,7 @@ template <bool kCheckDistance>
         entry = litlen[Value(entry) + (bitbuf & LowMask(CodeLen(entry)))];
         if (entry & kLiteralFlag) {
           consume(entry);
-          *out++ = static_cast<uint8_t>(Value(entry));
+          *out++ = static_cast<T>(Value(entry));
           if (in > inLimit || out > outLimit) break;
           refill();
           entry = litlen[bitbuf & kLitlenMask];
@@ -536,6 +580,12 @@ template <bool kCheckDistance>
       s.mode = TMode::kBad;
       break;
     }
+    if constexpr (sizeof(T) != 1) {
+      if (dist > static_cast<size_t>(out - outStart)) {
+        s.mode = TMode::kBad;
+        break;
+      }
+    }
     if (length + kCopySlack > static_cast<size_t>(outLimit - out) + kFastOutMargin) {
       // Not enough room to copy with slack: the state machine copies it piece by piece.
       s.length = static_cast<uint32_t>(length);
@@ -550,10 +600,10 @@ template <bool kCheckDistance>
       entry = litlen[bitbuf & kLitlenMask];
     }
     const size_t produced = static_cast<size_t>(out - outStart);
-    if (dist <= produced) {
+    if (sizeof(T) != 1 || dist <= produced) {
       CopyMatch(out, length, dist);
       out += length;
-    } else {
+    } else if constexpr (sizeof(T) == 1) {
       // The match starts in the history of earlier calls.
       const size_t fromHistory = dist - produced;
       const uint8_t* const histEnd = s.window + s.whead;
@@ -583,16 +633,17 @@ template <bool kCheckDistance>
 
 // Windows narrower than the format's farthest distance need every distance checked; the usual
 // 32 KiB (64 KiB for Deflate64) windows cannot be overreached.
-template <bool kCheckDistance>
-void FastLoopBaseline(TInflateState& s, TFastIo& io, const uint8_t* callIn) {
+template <bool kCheckDistance, typename T = uint8_t>
+void FastLoopBaseline(TInflateState& s, TFastIoOf<T>& io, const uint8_t* callIn) {
   FastLoopBody<kCheckDistance>(s, io, callIn);
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 // The same loop compiled for processors with BMI2 (shifts and masks without the count register),
 // chosen at run time; the plain build stays baseline x86-64.
-template <bool kCheckDistance>
-[[gnu::target("bmi2")]] void FastLoopBmi2(TInflateState& s, TFastIo& io, const uint8_t* callIn) {
+template <bool kCheckDistance, typename T = uint8_t>
+[[gnu::target("bmi2")]] void FastLoopBmi2(TInflateState& s, TFastIoOf<T>& io,
+                                          const uint8_t* callIn) {
   FastLoopBody<kCheckDistance>(s, io, callIn);
 }
 #endif
@@ -624,6 +675,197 @@ void FastLoop(TInflateState& s, TFastIo& io, const uint8_t* callIn) {
   // The farthest distances: 32768 in Deflate, 65536 in Deflate64.
   const bool checkDistance = s.wsize < (s.deflate64 ? 65536u : 32768u);
   ChooseFastLoop(checkDistance)(s, io, callIn);
+}
+
+// ---- decoding ahead -----------------------------------------------------------------------------
+
+using TAheadLoop = void (*)(TInflateState&, TFastIoOf<uint16_t>&, const uint8_t*);
+
+TAheadLoop ChooseAheadLoop() {
+  static const bool kBmi2 = HasBmi2();
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  if (kBmi2 && !gBaselineOnly.load(std::memory_order_relaxed)) return FastLoopBmi2<false, uint16_t>;
+#endif
+  return FastLoopBaseline<false, uint16_t>;
+}
+
+// A block start worth trying begins with 13 bits that say: not the last block, dynamic codes, at
+// most 286 literal/length and 30 distance codes (about one bit position in nine). For each 16-bit
+// value: which of the bit positions 0-3 in it begin such 13 bits.
+constexpr bool StartWorthTrying(unsigned first13) {
+  return (first13 & 7) == 4 && ((first13 >> 3) & 31) <= 29 && ((first13 >> 8) & 31) <= 29;
+}
+constexpr auto kStartsIn16 = [] {
+  std::array<uint8_t, 65536> t{};
+  for (unsigned v = 0; v < t.size(); ++v)
+    for (unsigned k = 0; k < 4; ++k)
+      if (StartWorthTrying((v >> k) & 0x1FFF)) t[v] |= static_cast<uint8_t>(1u << k);
+  return t;
+}();
+// The Kraft sum (in 1/128) of four 3-bit code lengths.
+constexpr auto kKraftOf4 = [] {
+  std::array<uint16_t, 4096> t{};
+  for (unsigned v = 0; v < t.size(); ++v)
+    for (unsigned i = 0; i < 4; ++i)
+      if (const unsigned len = (v >> (3 * i)) & 7; len != 0)
+        t[v] += static_cast<uint16_t>(128u >> len);
+  return t;
+}();
+
+// At least 57 bits from `bit` on.
+inline uint64_t PeekAt(const uint8_t* data, uint64_t bit) {
+  return GetLe64(data + (bit >> 3)) >> (bit & 7);
+}
+
+// Whether the code-length code of a dynamic header at `bit` is complete, as the table builder
+// demands: most bit positions that pass the first filter fail here, before any table is built.
+bool PrecodeComplete(const uint8_t* data, uint64_t bit) {
+  const unsigned ncode = static_cast<unsigned>((PeekAt(data, bit) >> 13) & 15) + 4;
+  const uint64_t lens = PeekAt(data, bit + 17) & LowMask(3 * ncode);
+  const unsigned kraft = kKraftOf4[lens & 0xFFF] + kKraftOf4[(lens >> 12) & 0xFFF] +
+                         kKraftOf4[(lens >> 24) & 0xFFF] + kKraftOf4[(lens >> 36) & 0xFFF] +
+                         kKraftOf4[(lens >> 48) & 0xFFF];
+  return kraft == 128;
+}
+
+// Reads the code lengths of a dynamic header at `bit` (whose code-length code is complete) only as
+// far as they can still make codes: false as soon as the literal/length or distance lengths
+// over-subscribe, a repeat has nothing to repeat or runs past the count, or the end of block has
+// no code. Nearly every bit position that gets this far fails within a few dozen lengths; what
+// passes goes on to the state machine, which builds the tables.
+bool CodeLengthsPlausible(const uint8_t* data, size_t size, uint64_t bit) {
+  const uint64_t head = PeekAt(data, bit);
+  const unsigned nlen = static_cast<unsigned>((head >> 3) & 31) + 257;
+  const unsigned ndist = static_cast<unsigned>((head >> 8) & 31) + 1;
+  const unsigned ncode = static_cast<unsigned>((head >> 13) & 15) + 4;
+  uint8_t lens[kNumPrecodeSyms] = {};
+  const uint64_t lensBits = PeekAt(data, bit + 17);
+  for (unsigned i = 0; i < ncode; ++i) lens[kPrecodeOrder[i]] = (lensBits >> (3 * i)) & 7;
+  uint32_t table[kPrecodeEnough];
+  if (BuildTable(table, kPrecodeEnough, kPrecodeRootBits, lens, kNumPrecodeSyms,
+                 kPrecodeTemplates.sym, false, false) != TBuild::kOk)
+    return false;
+  uint64_t pos = bit + 17 + 3 * ncode;
+  const unsigned total = nlen + ndist;
+  unsigned have = 0;
+  unsigned previous = 0;
+  uint32_t litlenSum = 0, distSum = 0;  // Kraft sums in 1/32768
+  while (have < total) {
+    if ((pos >> 3) + 8 > size) return true;  // the data ends: the state machine decides
+    const uint64_t word = PeekAt(data, pos);
+    const uint32_t entry = table[word & (kPrecodeEnough - 1)];
+    const unsigned len = CodeLen(entry);
+    const unsigned sym = Value(entry);
+    pos += len;
+    unsigned value = sym;
+    unsigned repeat = 1;
+    if (sym == 16) {
+      if (have == 0) return false;
+      value = previous;
+      repeat = 3 + ((word >> len) & 3);
+      pos += 2;
+    } else if (sym == 17) {
+      value = 0;
+      repeat = 3 + ((word >> len) & 7);
+      pos += 3;
+    } else if (sym == 18) {
+      value = 0;
+      repeat = 11 + ((word >> len) & 127);
+      pos += 7;
+    }
+    if (have + repeat > total) return false;
+    if (value != 0) {
+      const unsigned inLitlen = have >= nlen ? 0 : std::min(repeat, nlen - have);
+      litlenSum += inLitlen * (32768u >> value);
+      distSum += (repeat - inLitlen) * (32768u >> value);
+      if (litlenSum > 32768 || distSum > 32768) return false;
+    } else if (have <= kEndOfBlockSym && kEndOfBlockSym < have + repeat) {
+      return false;
+    }
+    previous = value;
+    have += repeat;
+  }
+  return true;
+}
+
+// Puts the engine at a block start at `bit` of `data`: the input goes on from the pointer
+// returned.
+const uint8_t* StandAt(TInflateState& s, const uint8_t* data, uint64_t bit) {
+  const uint8_t* in = data + (bit >> 3);
+  s.mode = TMode::kType;
+  s.last = false;
+  s.hold = 0;
+  s.bits = 0;
+  if ((bit & 7) != 0) {
+    s.hold = *in++ >> (bit & 7);
+    s.bits = 8 - static_cast<unsigned>(bit & 7);
+  }
+  return in;
+}
+
+// Reads the block header at `in` (the engine standing at it) through the state machine; the
+// engine then stands at the block's first symbol (kLen) or stored byte (kCopy), or elsewhere when
+// the header is broken or the input ends in it.
+const uint8_t* ReadHeader(TInflateStream& engine, const uint8_t* in, const uint8_t* inEnd) {
+  engine.next_in = in;
+  engine.avail_in = static_cast<uint32_t>(inEnd - in);
+  engine.next_out = nullptr;
+  engine.avail_out = 0;
+  engine.state->headerOnly = true;
+  Inflate(engine, kInflateNoFlush);
+  engine.state->headerOnly = false;
+  return engine.next_in;
+}
+
+// Decodes whole blocks from the block start at `startBit` (see InflateDecodeAhead). The headers
+// go through the state machine, the symbols through the fast loop with 16-bit output. False
+// when not one block decodes whole.
+bool DecodeBlocksAhead(TInflateStream& engine, const uint8_t* data, size_t size, uint64_t startBit,
+                       uint64_t stopBit, size_t maxSymbols, TInflateAhead& ahead) {
+  TInflateState& s = *engine.state;
+  ahead.StartBit = ahead.EndBit = startBit;
+  ahead.Count = 0;
+  ahead.Final = false;
+  uint16_t* const area = ahead.Area.data();
+  uint16_t* const first = area + kInflateAheadHistory;
+  uint16_t* const end = first + maxSymbols;
+  uint16_t* out = first;
+  const uint8_t* const inEnd = data + size;
+  const uint8_t* in = StandAt(s, data, startBit);
+  while (in < inEnd) {
+    in = ReadHeader(engine, in, inEnd);
+    if (s.mode == TMode::kCopy) {
+      // A stored block: its length is read, and the bit buffer holds whole bytes only.
+      size_t n = s.length;
+      if (static_cast<size_t>(end - out) < n) break;
+      for (; n > 0 && s.bits >= 8; --n) {
+        *out++ = static_cast<uint16_t>(s.hold & 0xFF);
+        s.hold >>= 8;
+        s.bits -= 8;
+      }
+      if (static_cast<size_t>(inEnd - in) < n) break;
+      for (size_t k = 0; k < n; ++k) out[k] = in[k];
+      out += n;
+      in += n;
+      s.length = 0;
+      s.mode = TMode::kType;
+    } else if (s.mode == TMode::kLen) {
+      TFastIoOf<uint16_t> io{in, inEnd, out, end, area};
+      ChooseAheadLoop()(s, io, in);
+      in = io.in;
+      out = io.out;
+      // Broken, no room for a match, or the input ran short: the block is not whole.
+      if (s.mode != TMode::kType) break;
+    } else {
+      break;  // a broken header, or one the input does not hold
+    }
+    ahead.Count = static_cast<size_t>(out - first);
+    ahead.EndBit = static_cast<uint64_t>(in - data) * 8 - s.bits;
+    ahead.Final = s.last;
+    if (s.last || ahead.EndBit >= stopBit) break;
+  }
+  s.mode = TMode::kType;  // whatever came after the last whole block is dropped
+  return ahead.EndBit > startBit;
 }
 
 }  // namespace
@@ -719,6 +961,7 @@ int Inflate(TInflateStream& strm, int flush) {
   uint64_t hold = s.hold;
   unsigned bits = s.bits;
   int ret = kInflateOk;
+  bool blockEnded = false;  // a kInflateBlock call stopped at the end of a block
 
   // The bit reader of the state machine: one byte at a time, only as many as a step needs.
   auto pullByte = [&]() -> bool {
@@ -827,6 +1070,7 @@ int Inflate(TInflateStream& strm, int flush) {
           s.litlen = fixed.litlen;
           s.dist = fixed.dist;
           s.mode = TMode::kLen;
+          if (s.headerOnly) goto leave;
         } else if (type == 2) {
           s.mode = TMode::kTable;
         } else {
@@ -845,11 +1089,16 @@ int Inflate(TInflateStream& strm, int flush) {
         s.length = word & 0xFFFF;
         dropBits(32);
         s.mode = TMode::kCopy;
+        if (s.headerOnly) goto leave;
         break;
       }
       case TMode::kCopy: {
         if (s.length == 0) {
           s.mode = TMode::kType;
+          if (flush == kInflateBlock) {
+            blockEnded = true;
+            goto leave;
+          }
           break;
         }
         const uint32_t copy = std::min({s.length, have, left});
@@ -949,6 +1198,7 @@ int Inflate(TInflateStream& strm, int flush) {
         s.litlen = s.litlenArea;
         s.dist = s.distArea;
         s.mode = TMode::kLen;
+        if (s.headerOnly) goto leave;
         break;
       }
       case TMode::kLen: {
@@ -963,6 +1213,10 @@ int Inflate(TInflateStream& strm, int flush) {
           next = io.in;
           left -= static_cast<uint32_t>(io.out - put);
           put = io.out;
+          if (s.mode == TMode::kType && flush == kInflateBlock) {
+            blockEnded = true;
+            goto leave;
+          }
           if (s.mode != TMode::kLen) break;
         }
         uint32_t entry;
@@ -980,6 +1234,10 @@ int Inflate(TInflateStream& strm, int flush) {
         } else if (Value(entry) == Value(kEndOfBlockEntry)) {
           dropBits(len);
           s.mode = TMode::kType;
+          if (flush == kInflateBlock) {
+            blockEnded = true;
+            goto leave;
+          }
         } else {
           bad();
         }
@@ -1075,9 +1333,115 @@ leave:
   strm.next_out = put;
   strm.avail_out = left;
   strm.total_out += produced;
-  if (((consumed == 0 && produced == 0) || flush == kInflateFinish) && ret == kInflateOk)
+  if (((consumed == 0 && produced == 0 && !blockEnded) || flush == kInflateFinish) &&
+      ret == kInflateOk)
     ret = kInflateBufError;
   return ret;
+}
+
+uint64_t InflateBitPosition(const TInflateStream& strm) {
+  return strm.total_in * 8 - (strm.state != nullptr ? strm.state->bits : 0);
+}
+
+bool InflateAtBlockStart(const TInflateStream& strm) {
+  return strm.state != nullptr && strm.state->mode == TMode::kType && !strm.state->last;
+}
+
+void InflateHistory(const TInflateStream& strm, uint8_t* history) {
+  const TInflateState& s = *strm.state;
+  const size_t keep = std::min<size_t>(s.wsize, kInflateAheadHistory);
+  std::memset(history, 0, kInflateAheadHistory - keep);
+  std::memcpy(history + kInflateAheadHistory - keep, s.window + s.whead - keep, keep);
+}
+
+int InflateContinueAt(TInflateStream& strm, const uint8_t* history, size_t historySize,
+                      uint64_t skipBits) {
+  TInflateState* const s = strm.state;
+  if (s == nullptr || s->wrapped) return kInflateStreamError;
+  if (skipBits <= s->bits) {
+    s->hold = skipBits == s->bits ? 0 : s->hold >> skipBits;
+    s->bits -= static_cast<unsigned>(skipBits);
+  } else {
+    const uint64_t rest = skipBits - s->bits;
+    if (rest > 7 || strm.avail_in == 0) return kInflateBufError;
+    s->hold = *strm.next_in >> rest;
+    s->bits = 8 - static_cast<unsigned>(rest);
+    ++strm.next_in;
+    --strm.avail_in;
+    ++strm.total_in;
+  }
+  s->mode = TMode::kType;
+  s->last = false;
+  s->length = s->offset = 0;
+  s->extra = 0;
+  s->litlen = s->dist = nullptr;
+  const size_t keep = std::min<size_t>(historySize, s->wsize);
+  std::memset(s->window, 0, s->wsize - keep);
+  std::memcpy(s->window + s->wsize - keep, history + historySize - keep, keep);
+  s->whead = s->wsize;
+  return kInflateOk;
+}
+
+namespace {
+bool CanDecodeAhead(const TInflateStream& engine) {
+  const TInflateState* const s = engine.state;
+  return s != nullptr && !s->wrapped && !s->deflate64 && s->wsize == kInflateAheadHistory;
+}
+}  // namespace
+
+uint64_t InflateFindBlockStart(TInflateStream& engine, const uint8_t* data, size_t size,
+                               uint64_t fromBit, uint64_t searchEndBit) {
+  if (!CanDecodeAhead(engine)) return kInflateNoBlockStart;
+  TInflateState& s = *engine.state;
+  const uint64_t limit = std::min<uint64_t>(searchEndBit, uint64_t{size} * 8);
+  for (uint64_t byte = fromBit >> 3; byte * 8 < limit; ++byte) {
+    const uint64_t word = GetLe64(data + byte);
+    unsigned starts = kStartsIn16[word & 0xFFFF] | (kStartsIn16[(word >> 4) & 0xFFFF] << 4);
+    if (byte * 8 < fromBit) starts &= 0xFFu << (fromBit & 7);
+    for (; starts != 0; starts &= starts - 1) {
+      const uint64_t bit = byte * 8 + static_cast<unsigned>(std::countr_zero(starts));
+      if (bit >= limit) return kInflateNoBlockStart;
+      if (!PrecodeComplete(data, bit) || !CodeLengthsPlausible(data, size, bit)) continue;
+      ReadHeader(engine, StandAt(s, data, bit), data + size);
+      const bool read = s.mode == TMode::kLen;
+      s.mode = TMode::kType;
+      if (read) return bit;
+    }
+  }
+  return kInflateNoBlockStart;
+}
+
+bool InflateDecodeAhead(TInflateStream& engine, const uint8_t* data, size_t size, uint64_t startBit,
+                        uint64_t stopBit, size_t maxSymbols, TInflateAhead& ahead) {
+  if (!CanDecodeAhead(engine) || startBit >= uint64_t{size} * 8) return false;
+  ahead.Area.resize(kInflateAheadHistory + maxSymbols);
+  for (size_t i = 0; i < kInflateAheadHistory; ++i)
+    ahead.Area[i] = static_cast<uint16_t>(kInflateAheadMark + i);
+  return DecodeBlocksAhead(engine, data, size, startBit, stopBit, maxSymbols, ahead);
+}
+
+void InflateResolveAhead(const uint16_t* symbols, size_t count, const uint8_t* history,
+                         uint8_t* out) {
+  // One look-up per symbol: the bytes themselves, then the history.
+  std::array<uint8_t, kInflateAheadMark + kInflateAheadHistory> bytes;
+  for (unsigned v = 0; v < kInflateAheadMark; ++v) bytes[v] = static_cast<uint8_t>(v);
+  std::memcpy(bytes.data() + kInflateAheadMark, history, kInflateAheadHistory);
+  size_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen symbols without a mark are only narrowed.
+  const __m128i highBytes = _mm_set1_epi16(static_cast<short>(0xFF00));
+  for (; i + 16 <= count; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(symbols + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(symbols + i + 8));
+    const __m128i high = _mm_and_si128(_mm_or_si128(a, b), highBytes);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(high, _mm_setzero_si128())) == 0xFFFF) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+      continue;
+    }
+    for (size_t k = 0; k < 16; ++k) out[i + k] = bytes[symbols[i + k]];
+  }
+#endif
+  for (; i < count; ++i) out[i] = bytes[symbols[i]];
 }
 
 uint32_t Adler32(uint32_t adler, const uint8_t* bytes, size_t count) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Return codes (the values are zlib's, so results compare across the two; the names are our own, so
 // no header order matters beside zlib.h).
@@ -26,6 +27,9 @@ constexpr int kInflateVersionError = -6;
 constexpr int kInflateNoFlush = 0;
 constexpr int kInflateSyncFlush = 2;
 constexpr int kInflateFinish = 4;
+// Like kInflateNoFlush, but the call also returns as soon as a block has ended, so that a caller
+// sees every block start (InflateAtBlockStart, InflateBitPosition).
+constexpr int kInflateBlock = 5;
 
 using TAllocFunc = void* (*)(void* opaque, unsigned items, unsigned size);
 using TFreeFunc = void (*)(void* opaque, void* address);
@@ -64,6 +68,66 @@ int InflateInit(TInflateStream& strm, int windowBits, int recordSize, bool defla
 int Inflate(TInflateStream& strm, int flush);
 int InflateReset(TInflateStream& strm);
 int InflateEnd(TInflateStream& strm);
+
+// ---- block starts: decoding one stream in pieces ---------------------------------------------------
+//
+// A raw deflate stream (not Deflate64) can be decoded from any block start onward without the
+// output before it: what matches copy from before the start comes out as marks, which the 32 KiB of
+// output before the start resolve once that is known. Another thread decodes ahead that way from
+// block starts found in the data while the first decodes up to them; where the first arrives at
+// exactly such a start, it takes the output decoded ahead and goes on behind it.
+
+// Where decoding stands, in bits from the first byte of the data.
+uint64_t InflateBitPosition(const TInflateStream& strm);
+// Whether a block header comes next (not past the last block).
+bool InflateAtBlockStart(const TInflateStream& strm);
+// The last 32 KiB of output (zeros before the first byte of a shorter output), as the history of
+// the next block. Raw deflate data only.
+void InflateHistory(const TInflateStream& strm, uint8_t* history);
+// Goes on at a block start decoded elsewhere, `skipBits` on from where decoding stands: the bits
+// the engine holds go first, then at most 7 bits of the byte at next_in (the caller drops whole
+// bytes before that itself; kInflateBufError when that byte is not there). `history` is the
+// output right before the block start (its last 32 KiB count; zeros before a shorter one). Raw
+// deflate data only (kInflateStreamError otherwise).
+int InflateContinueAt(TInflateStream& strm, const uint8_t* history, size_t historySize,
+                      uint64_t skipBits);
+
+constexpr size_t kInflateAheadHistory = 32768;
+// Symbols of a decode ahead: 0-255 a byte; kInflateAheadMark + i byte i of the 32 KiB of history.
+constexpr uint16_t kInflateAheadMark = 256;
+// Zero bytes a decode ahead may read beyond its data.
+constexpr size_t kInflateAheadSlack = 64;
+
+// Whole blocks decoded ahead, from a block start on.
+struct TInflateAhead {
+  uint64_t StartBit = 0;  // where the first block starts, in bits from the data's first byte
+  uint64_t EndBit = 0;    // where the block after the last one starts (or the last block ends)
+  bool Final = false;     // the last block decoded is the stream's last
+  size_t Count = 0;       // symbols decoded: output bytes
+  // The history's marks, then the Count symbols (and room for more): Symbols() is the output.
+  std::vector<uint16_t> Area;
+  const uint16_t* Symbols() const { return Area.data() + kInflateAheadHistory; }
+};
+
+constexpr uint64_t kInflateNoBlockStart = UINT64_MAX;
+
+// `engine` is one made for raw deflate data (32 KiB history) and used for nothing else; `data`
+// holds `size` bytes of the stream, kInflateAheadSlack more readable behind them; bit positions
+// count from its first byte.
+//
+// The first bit from `fromBit` (below `searchEndBit`) where a block header reads without fault:
+// not the last block, dynamic codes (a stored or fixed block has too little to be recognised by).
+// A start found is probable, not certain: only decoding the stream up to it proves it.
+uint64_t InflateFindBlockStart(TInflateStream& engine, const uint8_t* data, size_t size,
+                               uint64_t fromBit, uint64_t searchEndBit);
+// Decodes whole blocks from the block start at `startBit` until one ends at or past `stopBit`
+// or the next would take more than `maxSymbols` symbols in all. False when not one block
+// decodes whole.
+bool InflateDecodeAhead(TInflateStream& engine, const uint8_t* data, size_t size, uint64_t startBit,
+                        uint64_t stopBit, size_t maxSymbols, TInflateAhead& ahead);
+// Resolves `count` symbols into bytes with the 32 KiB of history before their start.
+void InflateResolveAhead(const uint16_t* symbols, size_t count, const uint8_t* history,
+                         uint8_t* out);
 
 // Adler-32 of RFC 1950, the check of wrapped data; returns 1 for a missing buffer.
 uint32_t Adler32(uint32_t adler, const uint8_t* bytes, size_t count);

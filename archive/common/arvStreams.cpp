@@ -399,10 +399,18 @@ void TInflateDriver::DropInput() {
 }
 
 TInflateStep TInflateDriver::Run(uint8_t* output, uint32_t room, const TInflateSource& source) {
+  return RunTo(output, room, source, UINT64_MAX);
+}
+
+TInflateStep TInflateDriver::RunTo(uint8_t* output, uint32_t room, const TInflateSource& source,
+                                   uint64_t stopBit) {
   FProduced = 0;
   if (!FMade) return TInflateStep::Broken;
   FStream.next_out = output;
   FStream.avail_out = room;
+  const bool stops = stopBit != UINT64_MAX;
+  const auto arrived = [&] { return InflateAtBlockStart(FStream) && BitPosition() >= stopBit; };
+  if (stops && arrived()) return TInflateStep::Block;
   TInflateStep step = TInflateStep::Full;
   while (FStream.avail_out > 0) {
     if (FStream.avail_in == 0) {
@@ -416,7 +424,8 @@ TInflateStep TInflateDriver::Run(uint8_t* output, uint32_t room, const TInflateS
     }
     const uint32_t inBefore = FStream.avail_in;
     const uint32_t outBefore = FStream.avail_out;
-    FLastCode = Inflate(FStream, kInflateNoFlush);
+    const uint64_t bitBefore = stops ? BitPosition() : 0;
+    FLastCode = Inflate(FStream, stops ? kInflateBlock : kInflateNoFlush);
     if (FLastCode == kInflateStreamEnd) {
       step = TInflateStep::End;
       break;
@@ -425,7 +434,8 @@ TInflateStep TInflateDriver::Run(uint8_t* output, uint32_t room, const TInflateS
       step = TInflateStep::Starved;
       break;
     }
-    if (FLastCode == kInflateOk && FStream.avail_in == inBefore && FStream.avail_out == outBefore) {
+    if (FLastCode == kInflateOk && FStream.avail_in == inBefore && FStream.avail_out == outBefore &&
+        (!stops || BitPosition() == bitBefore)) {
       FLastCode = kInflateDataError;  // an engine that cannot move on
       step = TInflateStep::Broken;
       break;
@@ -436,9 +446,47 @@ TInflateStep TInflateDriver::Run(uint8_t* output, uint32_t room, const TInflateS
       step = TInflateStep::Broken;
       break;
     }
+    if (stops && arrived()) {
+      step = TInflateStep::Block;
+      break;
+    }
   }
   FProduced = room - FStream.avail_out;
   return step;
+}
+
+bool TInflateDriver::SkipTo(uint64_t bit, const uint8_t* history, const TInflateSource& source,
+                            const TInflateSkip& skip) {
+  if (!FMade || bit < BitPosition()) return false;
+  // Whole bytes past those the engine has taken are dropped here; the engine drops the rest.
+  const uint64_t taken = FStream.total_in * 8;
+  uint64_t dropBytes = bit > taken ? (bit - taken) / 8 : 0;
+  while (dropBytes > 0) {
+    if (FStream.avail_in == 0 && dropBytes >= static_cast<uint64_t>(FInputSize) && skip &&
+        skip(dropBytes)) {
+      FStream.total_in += dropBytes;
+      break;
+    }
+    if (FStream.avail_in == 0) {
+      const int32_t got = source(FInput, FInputSize);
+      if (got <= 0) return false;
+      FStream.next_in = FInput;
+      FStream.avail_in = static_cast<uint32_t>(got);
+    }
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(dropBytes, FStream.avail_in));
+    FStream.next_in += n;
+    FStream.avail_in -= n;
+    FStream.total_in += n;
+    dropBytes -= n;
+  }
+  if (bit > FStream.total_in * 8 && FStream.avail_in == 0) {
+    const int32_t got = source(FInput, FInputSize);
+    if (got <= 0) return false;
+    FStream.next_in = FInput;
+    FStream.avail_in = static_cast<uint32_t>(got);
+  }
+  FLastCode = InflateContinueAt(FStream, history, kInflateAheadHistory, bit - BitPosition());
+  return FLastCode == kInflateOk;
 }
 
 // ---- the decompressing stream -------------------------------------------------------------------
@@ -487,6 +535,7 @@ int32_t TDecompressStream::Read(void* buffer, int32_t count) {
                                         });
   switch (step) {
     case TInflateStep::Full:
+    case TInflateStep::Block:  // (Run never stops at blocks)
       return count;
     case TInflateStep::End:
       FEndOfStream = true;

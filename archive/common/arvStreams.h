@@ -166,12 +166,16 @@ enum class TInflateStep : uint8_t {
               // the next volume: feed the driver from there and run it again)
   Cancelled,  // the source declined to read (a cancelled run)
   Broken,     // the engine found the data broken (LastCode() tells how)
+  Block,      // RunTo: the engine stands at a block start at or past the bit asked for
 };
 
 // Pulls the next input block: the number of bytes put at `buffer` (at most `room`); 0 when the
 // source has no more; kInflateSourceCancelled when it declines to read.
 using TInflateSource = std::function<int32_t(uint8_t* buffer, int32_t room)>;
 constexpr int32_t kInflateSourceCancelled = -1;
+// Passes over the source's next `bytes` bytes without reading them; false when it cannot (they
+// are then read and dropped).
+using TInflateSkip = std::function<bool(uint64_t bytes)>;
 
 // Drives the inflate engine over one member's deflate data: takes input blocks from a source as
 // the engine empties its input buffer and decodes into the caller's output area. It is the one
@@ -194,6 +198,17 @@ class TInflateDriver {
   // Decodes into `output` until `room` bytes are there or the data ends, reading the source
   // whenever the input buffer is empty. Produced() tells how many bytes this run wrote.
   TInflateStep Run(uint8_t* output, uint32_t room, const TInflateSource& source);
+  // The same, stopping also where the engine stands at a block start at or past bit `stopBit` of
+  // the data (TInflateStep::Block; at once when it stands there already).
+  TInflateStep RunTo(uint8_t* output, uint32_t room, const TInflateSource& source,
+                     uint64_t stopBit);
+  // Where decoding stands, in bits from the data's first byte.
+  uint64_t BitPosition() const { return InflateBitPosition(FStream); }
+  // Goes on at the block start at bit `bit` (at or past BitPosition(), decoded elsewhere), the
+  // input before it passed over (`skip`) or read from the source and dropped; `history` is the 32
+  // KiB of output before it. False when the source ends first (or the engine refuses).
+  bool SkipTo(uint64_t bit, const uint8_t* history, const TInflateSource& source,
+              const TInflateSkip& skip);
   uint32_t Produced() const { return FProduced; }
   // The engine's last code: kInflateBufError for Starved; for Broken the engine's error, kInflateDataError
   // for an engine that could not move on, kInflateStreamError for data that wants a preset dictionary.

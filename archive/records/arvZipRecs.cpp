@@ -712,6 +712,7 @@ int64_t DeflateDataLength(TStream32& archive, int64_t dataStart, bool deflate64,
       case TInflateStep::Starved:
       case TInflateStep::Cancelled:
       case TInflateStep::Broken:
+      case TInflateStep::Block:  // (Run never stops at blocks)
         return -1;
     }
   }

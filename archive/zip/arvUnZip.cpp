@@ -813,6 +813,7 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
   // Reading on stops before the next member or the directory.
   int64_t inputLeft = FRemainingInput;
   int64_t runOn = FRunOnRoom;
+  const int64_t dataOffset = archive ? archive->Position() : -1;
   const TInflateSource source = [&](uint8_t* input, int32_t room) {
     if (FAesActive && inputLeft <= 0) return 0;
     const int32_t want =
@@ -830,8 +831,21 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
   // A member of a set of volumes stays on one thread: the next volume is asked for in its middle.
   // A test only checksums what it inflates, and the checksum of a block just made is cheaper here
   // than the other core's: handing the block over costs more than it takes (measured).
-  if (FRemainingOutput >= kPipedMemberSize && !FDiskSpanned && FArcType != atZipMV &&
-      !FTestOnly && ExtractionThreads() > 1)
+  const bool oneFile = !FDiskSpanned && FArcType != atZipMV;
+  if (oneFile && !deflate64 && !decipher && !FAesActive && inputLeft >= kSplitMemberPacked &&
+      ExtractionThreads() > 1) {
+    // Stretches decoded by the worker are passed over, not read.
+    const TInflateSkip skip = [&](uint64_t bytes) {
+      if (static_cast<uint64_t>(inputLeft) < bytes) return false;
+      archive->SetPosition(archive->Position() + static_cast<int64_t>(bytes));
+      inputLeft -= static_cast<int64_t>(bytes);
+      FRemainingInput = inputLeft;
+      return true;
+    };
+    if (const auto* file = dynamic_cast<THandleStream32*>(archive.get()))
+      return InflateSplit(out, source, skip, file->Handle(), dataOffset, inputLeft);
+  }
+  if (oneFile && FRemainingOutput >= kPipedMemberSize && !FTestOnly && ExtractionThreads() > 1)
     return InflatePiped(out, source);
   bool ok = false;
   while (FRemainingOutput > 0) {

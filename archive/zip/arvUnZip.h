@@ -51,6 +51,11 @@ class TUnZip : public TUnBase {
   int MembersWrittenAhead() const { return FAheadWritten; }
   // AES members of the last run whose keys a worker derived ahead of the walk.
   int AesKeysDerivedAhead() const { return FKeysTaken; }
+  // Stretches of large deflated members that a worker decoded ahead in the last run.
+  int StretchesDecodedAhead() const { return FStretchesTaken; }
+  // A plain deflated member of at least this many compressed bytes in a file of its own is
+  // decoded on both cores (arvInflateAhead.h).
+  static constexpr int64_t kSplitMemberPacked = 2 * 1024 * 1024;
 
  protected:
   void ExtractArchive(std::unique_ptr<TStream32>& archive) override;
@@ -67,6 +72,8 @@ class TUnZip : public TUnBase {
   // (arvUnZipThreads.cpp).
   static constexpr int64_t kPipedMemberSize = 4 * int64_t{kInflateOutputSize};
   bool InflatePiped(host::THandle out, const TInflateSource& source);
+  bool InflateSplit(host::THandle out, const TInflateSource& source, const TInflateSkip& skip,
+                    host::THandle archive, int64_t dataOffset, int64_t packed);
   // Small members decoded ahead by a worker while the walk does the rest (arvUnZipThreads.cpp):
   // started before a walk through the directory when the run may use more than one thread, and
   // asked by each member's decode; `decoded` is then the member's result.
@@ -167,6 +174,7 @@ class TUnZip : public TUnBase {
   std::unique_ptr<TDecodeAhead> FAhead;  // the walk's decoder ahead, when it has one
   int FAheadTaken = 0;
   int FAheadWritten = 0;
+  int FStretchesTaken = 0;
   TAheadMember FAheadMember;  // the member in work, decoded ahead (none when FAheadAt is not it)
   int FAheadAt = -1;
   // AES members (walk index, local header) whose keys may be derived ahead, until the worker

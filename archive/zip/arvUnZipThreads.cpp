@@ -1,16 +1,22 @@
 // Both cores in a zip extraction. Small members: a worker decodes and writes the next ones ahead
 // of the walk (arvZipAhead.h), and the walk gives each its name (or writes its bytes) as its own
-// decode would have. A large deflated
-// member: the calling thread reads, deciphers and inflates while a worker checksums and writes the
+// decode would have. A large plainly deflated member: a worker decodes stretches further on in
+// the data while the calling thread decodes up to them and takes them (arvInflateAhead.h); the
+// calling thread checksums and writes everything. Another large member (Deflate64, enciphered):
+// the calling thread reads, deciphers and inflates while a worker checksums and writes the
 // blocks it made. Everything a caller sees stays on the calling
 // thread and comes as a one-thread run gives it: the progress of a block once the block is
 // written, every report after the progress of the blocks before it, a write failure
 // as the exception of the block that failed, and a cancel heard at the block it was heard at.
+#include <array>
+#include <cstring>
 #include <deque>
 #include <exception>
 
+#include "archive/common/arvInflateAhead.h"
 #include "archive/common/arvThreads.h"
 #include "archive/zip/arvUnZip.h"
+#include "platform/host_positioned.h"
 
 namespace {
 
@@ -98,10 +104,107 @@ bool TUnZip::InflatePiped(host::THandle out, const TInflateSource& source) {
   return ended || FRemainingOutput == 0;
 }
 
+bool TUnZip::InflateSplit(host::THandle out, const TInflateSource& source, const TInflateSkip& skip,
+                          host::THandle archive, int64_t dataOffset, int64_t packed) {
+  const int64_t size = FSizes.UnpackedSize;
+  TInflateAheadWorker ahead(
+      [archive, dataOffset](uint64_t offset, uint8_t* into, size_t count) -> size_t {
+        size_t done = 0;
+        while (done < count) {
+          const uint32_t want = static_cast<uint32_t>(std::min<size_t>(count - done, 1u << 30));
+          const int32_t got = host::FileReadAt(archive, into + done, want,
+                                               dataOffset + static_cast<int64_t>(offset + done));
+          if (got <= 0) break;
+          done += static_cast<size_t>(got);
+        }
+        return done;
+      },
+      static_cast<uint64_t>(packed));
+  uint8_t* const output = FInflateOutput.get();
+  // The 32 KiB of output before where decoding stands, while a run of the worker is delivered.
+  std::array<uint8_t, kInflateAheadHistory> history;
+  std::array<uint8_t, kInflateAheadHistory> behind;  // the history after the run
+  const TInflateAhead* run = nullptr;
+  size_t delivered = 0;  // of the run's symbols
+  bool ended = false;
+  while (FRemainingOutput > 0) {
+    if (FCancel) break;
+    // Blocks of the same size as a one-thread run's, so the same progress comes.
+    const uint32_t chunk =
+        static_cast<uint32_t>(std::min<int64_t>(FRemainingOutput, kInflateOutputSize));
+    uint32_t filled = 0;
+    TInflateStep step = TInflateStep::Full;
+    while (filled < chunk) {
+      if (run != nullptr) {
+        const size_t n = std::min<size_t>(run->Count - delivered, chunk - filled);
+        InflateResolveAhead(run->Symbols() + delivered, n, history.data(), output + filled);
+        filled += static_cast<uint32_t>(n);
+        delivered += n;
+        if (delivered < run->Count) break;  // the block is full
+        // The history behind the run, then on from its end.
+        const size_t count = run->Count;
+        if (count >= kInflateAheadHistory) {
+          InflateResolveAhead(run->Symbols() + count - kInflateAheadHistory, kInflateAheadHistory,
+                              history.data(), behind.data());
+        } else {
+          std::memcpy(behind.data(), history.data() + count, kInflateAheadHistory - count);
+          InflateResolveAhead(run->Symbols(), count, history.data(),
+                              behind.data() + kInflateAheadHistory - count);
+        }
+        const uint64_t endBit = run->EndBit;
+        const bool final = run->Final;
+        ahead.Release();
+        run = nullptr;
+        if (!FInflate->SkipTo(endBit, behind.data(), source, skip)) {
+          step = TInflateStep::Starved;
+          break;
+        }
+        if (final) {
+          step = TInflateStep::End;
+          break;
+        }
+        continue;
+      }
+      const uint64_t start = ahead.NextStart(FInflate->BitPosition());
+      step = FInflate->RunTo(output + filled, chunk - filled, source, start);
+      filled += FInflate->Produced();
+      if (step != TInflateStep::Block) break;
+      step = TInflateStep::Full;
+      if (FInflate->BitPosition() == start) {
+        run = ahead.Take(start);
+        delivered = 0;
+        if (run != nullptr) {
+          InflateHistory(FInflate->Engine(), history.data());
+          ++FStretchesTaken;
+        }
+      }
+    }
+    if (filled > 0) {
+      WriteBlock(out, output, static_cast<int32_t>(filled), {.CrcKind = kCrcKind32});
+      FRemainingOutput -= filled;
+      FRemaining -= filled;
+      ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
+    }
+    if (step == TInflateStep::End) {
+      ended = FRemainingOutput == 0;
+      break;
+    }
+    if (step == TInflateStep::Full) continue;
+    // Broken or cut-short data: the member's checksum test reports it.
+    FRemaining -= FRemainingOutput;
+    FRemainingOutput = 0;
+    FRemainingInput = 0;
+    return false;
+  }
+  if (run != nullptr) ahead.Release();
+  return ended || FRemainingOutput == 0;
+}
+
 void TUnZip::StartDecodeAhead(std::unique_ptr<TStream32>& archive) {
   EndDecodeAhead();
   FAheadTaken = 0;
   FAheadWritten = 0;
+  FStretchesTaken = 0;
   FKeysTaken = 0;
   // Sequential by nature, so the walk decodes on its own: a set of volumes or disks (the next one
   // is asked for in the middle of a member), an archive that is not a plain file of its own (the

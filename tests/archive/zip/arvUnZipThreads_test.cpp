@@ -50,6 +50,7 @@ struct TRunSeen {
   int decodedAhead = 0;
   int writtenAhead = 0;
   int keysAhead = 0;
+  int stretchesAhead = 0;
 };
 
 class ScopedThreads {
@@ -113,6 +114,7 @@ class TwoCoresTest : public ::testing::Test {
     seen.decodedAhead = unzip.MembersDecodedAhead();
     seen.writtenAhead = unzip.MembersWrittenAhead();
     seen.keysAhead = unzip.AesKeysDerivedAhead();
+    seen.stretchesAhead = unzip.StretchesDecodedAhead();
     for (const std::thread::id id : unzip.Writers) seen.wroteOffThread |= id != caller;
     const fs::path root = dir.Host(out);
     if (fs::exists(root)) {
@@ -131,6 +133,7 @@ class TwoCoresTest : public ::testing::Test {
     EXPECT_FALSE(one.wroteOffThread);  // PARCELO_THREADS=1 writes on the calling thread
     EXPECT_EQ(one.decodedAhead, 0);    // and decodes every member itself
     EXPECT_EQ(one.keysAhead, 0);
+    EXPECT_EQ(one.stretchesAhead, 0);
     EXPECT_EQ(one.count, two.count);
     EXPECT_EQ(one.failed, two.failed);
     EXPECT_EQ(one.events, two.events);
@@ -249,6 +252,93 @@ TEST_F(TwoCoresTest, CancelInTheMiddleStopsAtThatBlockAndRemovesTheMember) {
     EXPECT_EQ(two.files.count("big1.bin"), 0u);
     EXPECT_EQ(two.files.count("next.txt"), 0u);
   }
+}
+
+// ---- one large member decoded in stretches on both cores --------------------------------------------
+// Deflated, it is large enough for the worker to decode stretches of it ahead of the walk.
+const Bytes& Huge() {
+  static const Bytes huge = Pattern(7 * 1024 * 1024 + 4321, 31);
+  return huge;
+}
+
+ZipMember HugeMember(const std::string& name) {
+  static const ZipMember deflated = Deflated("", Huge());
+  ZipMember m = deflated;
+  m.name = name;
+  EXPECT_GE(static_cast<int64_t>(m.data.size()), TUnZip::kSplitMemberPacked);
+  return m;
+}
+
+TEST_F(TwoCoresTest, OneLargeMemberDecodedInStretchesComesOutTheSame) {
+  ZipBuilder b;
+  b.AddStored("first.txt", "first").Add(HugeMember("dir/huge.bin")).AddStored("last.txt", "last");
+  Use(b);
+  TRunSeen two = Compare();
+  EXPECT_EQ(two.count, 3);
+  EXPECT_GT(two.stretchesAhead, 0);
+  EXPECT_TRUE(two.files["dir/huge.bin"] == Text(Huge()));
+  // A test checks it the same way.
+  const auto test = [](TWatchedUnZip& u) { u.SetTestOnly(true); };
+  TRunSeen tested = Compare(test);
+  EXPECT_EQ(tested.count, 3);
+  EXPECT_GT(tested.stretchesAhead, 0);
+  EXPECT_TRUE(tested.files.empty());
+}
+
+TEST_F(TwoCoresTest, ALargeMemberDamagedWhereTheWorkerDecodesFailsTheSameWay) {
+  // Damage early, in the middle and late in the data (wherever the worker's stretches lie, some
+  // are damaged); data cut short; a wrong checksum.
+  for (const double where : {0.2, 0.55, 0.9}) {
+    SCOPED_TRACE(where);
+    ZipMember broken = HugeMember("broken.bin");
+    const size_t at = static_cast<size_t>(static_cast<double>(broken.data.size()) * where);
+    for (size_t i = at; i < at + 64; i += 3) broken.data[i] ^= 0xA5;
+    ZipBuilder b;
+    b.Add(broken).AddStored("ok.txt", "ok");
+    Use(b);
+    TRunSeen two = Compare();
+    EXPECT_EQ(two.count, 1);
+    EXPECT_EQ(two.files.count("broken.bin"), 0u);
+  }
+  ZipMember cut = HugeMember("cut.bin");
+  cut.data.resize(cut.data.size() * 3 / 4);
+  ZipMember badCrc = HugeMember("badcrc.bin");
+  badCrc.crcOverride = 0x01020304;
+  ZipBuilder b;
+  b.Add(cut).Add(badCrc).AddStored("ok.txt", "ok");
+  Use(b);
+  TRunSeen two = Compare();
+  EXPECT_EQ(two.count, 1);
+  EXPECT_EQ(two.files.size(), 1u);
+}
+
+TEST_F(TwoCoresTest, CancelAndFullDiskInALargeMemberDecodedInStretches) {
+  ZipBuilder b;
+  b.Add(HugeMember("huge.bin")).AddStored("next.txt", "n");
+  Use(b);
+  for (const int at : {4, 17}) {
+    SCOPED_TRACE(at);
+    const auto setup = [at](TWatchedUnZip& u) {
+      auto previous = u.OnProgress;
+      auto seen = std::make_shared<int>(0);
+      u.OnProgress = [&u, previous, seen, at](TObject* s, uint8_t f, uint8_t a) {
+        previous(s, f, a);
+        if (++*seen == at) u.SetCancel(true);
+      };
+    };
+    TRunSeen two = Compare(setup);
+    EXPECT_EQ(two.count, 0);
+    EXPECT_TRUE(two.files.empty());
+  }
+  host::TSeams seams;
+  const auto full = [&seams](TWatchedUnZip&) {
+    seams.BytesWritten = 0;
+    seams.DiskFullAfter = 5 * 1024 * 1024 + 100;
+  };
+  host::ScopedSeams scope(seams);
+  TRunSeen two = Compare(full);
+  EXPECT_EQ(two.count, 0);
+  EXPECT_TRUE(two.files.empty());
 }
 
 // ---- small members decoded ahead -----------------------------------------------------------------
