@@ -695,13 +695,17 @@ TAheadLoop ChooseAheadLoop() {
 constexpr bool StartWorthTrying(unsigned first13) {
   return (first13 & 7) == 4 && ((first13 >> 3) & 31) <= 29 && ((first13 >> 8) & 31) <= 29;
 }
-constexpr auto kStartsIn16 = [] {
-  std::array<uint8_t, 65536> t{};
-  for (unsigned v = 0; v < t.size(); ++v)
-    for (unsigned k = 0; k < 4; ++k)
-      if (StartWorthTrying((v >> k) & 0x1FFF)) t[v] |= static_cast<uint8_t>(1u << k);
-  return t;
-}();
+// Made on first use (a constant expression this large is beyond some compilers' limits).
+const std::array<uint8_t, 65536>& StartsIn16() {
+  static const std::array<uint8_t, 65536> table = [] {
+    std::array<uint8_t, 65536> t{};
+    for (unsigned v = 0; v < t.size(); ++v)
+      for (unsigned k = 0; k < 4; ++k)
+        if (StartWorthTrying((v >> k) & 0x1FFF)) t[v] |= static_cast<uint8_t>(1u << k);
+    return t;
+  }();
+  return table;
+}
 // The Kraft sum (in 1/128) of four 3-bit code lengths.
 constexpr auto kKraftOf4 = [] {
   std::array<uint16_t, 4096> t{};
@@ -1394,9 +1398,10 @@ uint64_t InflateFindBlockStart(TInflateStream& engine, const uint8_t* data, size
   if (!CanDecodeAhead(engine)) return kInflateNoBlockStart;
   TInflateState& s = *engine.state;
   const uint64_t limit = std::min<uint64_t>(searchEndBit, uint64_t{size} * 8);
+  const std::array<uint8_t, 65536>& startsIn16 = StartsIn16();
   for (uint64_t byte = fromBit >> 3; byte * 8 < limit; ++byte) {
     const uint64_t word = GetLe64(data + byte);
-    unsigned starts = kStartsIn16[word & 0xFFFF] | (kStartsIn16[(word >> 4) & 0xFFFF] << 4);
+    unsigned starts = startsIn16[word & 0xFFFF] | (startsIn16[(word >> 4) & 0xFFFF] << 4);
     if (byte * 8 < fromBit) starts &= 0xFFu << (fromBit & 7);
     for (; starts != 0; starts &= starts - 1) {
       const uint64_t bit = byte * 8 + static_cast<unsigned>(std::countr_zero(starts));

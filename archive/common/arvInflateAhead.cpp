@@ -6,18 +6,24 @@
 
 namespace {
 
+#if defined(PARCELO_FUZZ_SMALL_SIZES)
+constexpr uint64_t kScale = 64;  // fuzz builds: inputs of a fuzzer's size reach every case
+#else
+constexpr uint64_t kScale = 1;
+#endif
+
 // The stretch (compressed bytes) a run aims at, and the stretch left to the calling thread before
 // each: at first as long, then between the bounds as the two threads keep pace.
-constexpr uint64_t kRunTarget = 256 * 1024;
-constexpr uint64_t kFirstLeftToCaller = 256 * 1024;
-constexpr uint64_t kMinLeftToCaller = 32 * 1024;
-constexpr uint64_t kMaxLeftToCaller = 2048 * 1024;
+constexpr uint64_t kRunTarget = 256 * 1024 / kScale;
+constexpr uint64_t kFirstLeftToCaller = 256 * 1024 / kScale;
+constexpr uint64_t kMinLeftToCaller = 32 * 1024 / kScale;
+constexpr uint64_t kMaxLeftToCaller = 2048 * 1024 / kScale;
 // How far past the stretch left to the caller a block start is looked for, and how much data
 // beyond a run's target its last block may take.
-constexpr uint64_t kSearchRoom = 256 * 1024;
-constexpr uint64_t kTailRoom = 256 * 1024;
-// Symbols a run may hold (two bytes each; two runs at a time).
-constexpr size_t kMaxRunSymbols = 1 << 20;
+constexpr uint64_t kSearchRoom = 256 * 1024 / kScale;
+constexpr uint64_t kTailRoom = 256 * 1024 / kScale;
+// Symbols a run may hold (two bytes each; kSlots runs at a time).
+constexpr size_t kMaxRunSymbols = (size_t{1} << 20) / kScale;
 
 }  // namespace
 
@@ -48,7 +54,7 @@ uint64_t TInflateAheadWorker::NextStart(uint64_t position) {
   std::lock_guard<std::mutex> lock(FLock);
   FPosition = position;
   while (FNext < FPublished) {
-    TSlot& slot = FSlots[FNext % 2];
+    TSlot& slot = FSlots[FNext % kSlots];
     if (slot.Start >= position) return slot.Start;
     Drop(slot);
     FChanged.notify_all();
@@ -58,8 +64,8 @@ uint64_t TInflateAheadWorker::NextStart(uint64_t position) {
 
 const TInflateAhead* TInflateAheadWorker::Take(uint64_t start) {
   std::unique_lock<std::mutex> lock(FLock);
-  if (FNext >= FPublished || FSlots[FNext % 2].Start != start) return nullptr;
-  TSlot& slot = FSlots[FNext % 2];
+  if (FNext >= FPublished || FSlots[FNext % kSlots].Start != start) return nullptr;
+  TSlot& slot = FSlots[FNext % kSlots];
   if (slot.State == TState::kDecoding)  // the worker is behind: leave more to this thread
     FLeftToCaller = std::min(kMaxLeftToCaller, FLeftToCaller + FLeftToCaller / 4);
   FChanged.wait(lock, [&] { return slot.State != TState::kDecoding; });
@@ -72,7 +78,7 @@ const TInflateAhead* TInflateAheadWorker::Take(uint64_t start) {
 void TInflateAheadWorker::Release() {
   {
     std::lock_guard<std::mutex> lock(FLock);
-    FSlots[FNext % 2].State = TState::kFree;
+    FSlots[FNext % kSlots].State = TState::kFree;
     ++FNext;
   }
   FChanged.notify_all();
@@ -88,13 +94,14 @@ void TInflateAheadWorker::Work() {
     TSlot* slot = nullptr;
     {
       std::unique_lock<std::mutex> lock(FLock);
-      if (!FStop && FSlots[FPublished % 2].State != TState::kFree) {
+      if (!FStop && FSlots[FPublished % kSlots].State != TState::kFree) {
         // The calling thread is behind: leave it less.
         FLeftToCaller = std::max(kMinLeftToCaller, FLeftToCaller - FLeftToCaller / 5);
-        FChanged.wait(lock, [&] { return FStop || FSlots[FPublished % 2].State == TState::kFree; });
+        FChanged.wait(lock,
+                      [&] { return FStop || FSlots[FPublished % kSlots].State == TState::kFree; });
       }
       if (FStop) break;
-      slot = &FSlots[FPublished % 2];
+      slot = &FSlots[FPublished % kSlots];
       // Never behind the calling thread: a run it has passed would be thrown away.
       from = std::max({from, end + FLeftToCaller, FPosition / 8 + FLeftToCaller});
     }

@@ -55,7 +55,11 @@ class TUnZip : public TUnBase {
   int StretchesDecodedAhead() const { return FStretchesTaken; }
   // A plain deflated member of at least this many compressed bytes in a file of its own is
   // decoded on both cores (arvInflateAhead.h).
+#if defined(PARCELO_FUZZ_SMALL_SIZES)
+  static constexpr int64_t kSplitMemberPacked = 24 * 1024;
+#else
   static constexpr int64_t kSplitMemberPacked = 2 * 1024 * 1024;
+#endif
 
  protected:
   void ExtractArchive(std::unique_ptr<TStream32>& archive) override;

@@ -1,10 +1,9 @@
 // Both cores in a zip extraction. Small members: a worker decodes and writes the next ones ahead
 // of the walk (arvZipAhead.h), and the walk gives each its name (or writes its bytes) as its own
-// decode would have. A large plainly deflated member: a worker decodes stretches further on in
-// the data while the calling thread decodes up to them and takes them (arvInflateAhead.h); the
-// calling thread checksums and writes everything. Another large member (Deflate64, enciphered):
-// the calling thread reads, deciphers and inflates while a worker checksums and writes the
-// blocks it made. Everything a caller sees stays on the calling
+// decode would have. A large deflated member: the calling thread reads, deciphers and inflates
+// while a worker checksums and writes the blocks it made; in a test, a plain one is decoded in
+// stretches by both (a worker decodes stretches further on in the data while the calling thread
+// decodes up to them, takes them and checksums everything: arvInflateAhead.h). Everything a caller sees stays on the calling
 // thread and comes as a one-thread run gives it: the progress of a block once the block is
 // written, every report after the progress of the blocks before it, a write failure
 // as the exception of the block that failed, and a cancel heard at the block it was heard at.
