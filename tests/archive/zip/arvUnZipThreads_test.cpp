@@ -144,6 +144,14 @@ class TwoCoresTest : public ::testing::Test {
     }
     return two;
   }
+  // Compare, again while the worker had no stretch ready where the walk arrived (a loaded machine
+  // can keep it from running at all): every run must agree, and one must have used stretches.
+  TRunSeen CompareWithStretches(const std::function<void(TWatchedUnZip&)>& setup) {
+    TRunSeen two;
+    for (int attempt = 0; attempt < 8 && two.stretchesAhead == 0; ++attempt) two = Compare(setup);
+    EXPECT_GT(two.stretchesAhead, 0);
+    return two;
+  }
   void Use(ZipBuilder& b) { ASSERT_TRUE(b.WriteTo(dir.Host("a.zip"))); }
   static std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
@@ -278,9 +286,8 @@ TEST_F(TwoCoresTest, ATestOfOneLargeMemberDecodesStretchesAheadAndComesOutTheSam
   ZipBuilder b;
   b.AddStored("first.txt", "first").Add(HugeMember("dir/huge.bin")).AddStored("last.txt", "last");
   Use(b);
-  TRunSeen tested = Compare(TestOnly);
+  TRunSeen tested = CompareWithStretches(TestOnly);
   EXPECT_EQ(tested.count, 3);
-  EXPECT_GT(tested.stretchesAhead, 0);
   EXPECT_TRUE(tested.files.empty());
   TRunSeen extracted = Compare();
   EXPECT_EQ(extracted.count, 3);
@@ -310,10 +317,9 @@ TEST_F(TwoCoresTest, ALargeMemberDamagedWhereTheWorkerDecodesFailsTheSameWay) {
   ZipBuilder b;
   b.Add(cut).Add(badCrc).AddStored("ok.txt", "ok");
   Use(b);
-  TRunSeen tested = Compare(TestOnly);
+  TRunSeen tested = CompareWithStretches(TestOnly);
   EXPECT_EQ(tested.count, 1);
   EXPECT_EQ(tested.failed, 2);
-  EXPECT_GT(tested.stretchesAhead, 0);
 }
 
 TEST_F(TwoCoresTest, ACancelInATestOfALargeMemberStopsAtThatBlock) {
