@@ -311,7 +311,16 @@ inline void CopyMatch(uint16_t* out, size_t len, size_t dist) {
   const uint16_t* src = out - dist;
   uint16_t* const end = out + len;
   auto bytes = [](auto* p) { return reinterpret_cast<uint8_t*>(const_cast<uint16_t*>(p)); };
-  if (dist >= 8) [[likely]] {
+  if (dist >= 16) [[likely]] {
+    do {
+      Copy8(bytes(out), bytes(src));
+      Copy8(bytes(out) + 8, bytes(src) + 8);
+      Copy8(bytes(out) + 16, bytes(src) + 16);
+      Copy8(bytes(out) + 24, bytes(src) + 24);
+      out += 16;
+      src += 16;
+    } while (out < end);
+  } else if (dist >= 8) {
     do {
       Copy8(bytes(out), bytes(src));
       Copy8(bytes(out) + 8, bytes(src) + 8);
@@ -1419,9 +1428,12 @@ uint64_t InflateFindBlockStart(TInflateStream& engine, const uint8_t* data, size
 bool InflateDecodeAhead(TInflateStream& engine, const uint8_t* data, size_t size, uint64_t startBit,
                         uint64_t stopBit, size_t maxSymbols, TInflateAhead& ahead) {
   if (!CanDecodeAhead(engine) || startBit >= uint64_t{size} * 8) return false;
-  ahead.Area.resize(kInflateAheadHistory + maxSymbols);
-  for (size_t i = 0; i < kInflateAheadHistory; ++i)
-    ahead.Area[i] = static_cast<uint16_t>(kInflateAheadMark + i);
+  // The marks stay where they are from one decode to the next (only symbols are written).
+  if (ahead.Area.size() < kInflateAheadHistory + maxSymbols) {
+    ahead.Area.resize(kInflateAheadHistory + maxSymbols);
+    for (size_t i = 0; i < kInflateAheadHistory; ++i)
+      ahead.Area[i] = static_cast<uint16_t>(kInflateAheadMark + i);
+  }
   return DecodeBlocksAhead(engine, data, size, startBit, stopBit, maxSymbols, ahead);
 }
 

@@ -22,6 +22,8 @@ constexpr uint64_t kMaxLeftToCaller = 2048 * 1024 / kScale;
 // beyond a run's target its last block may take.
 constexpr uint64_t kSearchRoom = 256 * 1024 / kScale;
 constexpr uint64_t kTailRoom = 256 * 1024 / kScale;
+// More than the longest dynamic block header (about 320 bytes).
+constexpr uint64_t kHeaderRoom = 1024;
 // Symbols a run may hold (two bytes each; kSlots runs at a time).
 constexpr size_t kMaxRunSymbols = (size_t{1} << 20) / kScale;
 
@@ -113,8 +115,10 @@ void TInflateAheadWorker::Work() {
     const size_t want =
         static_cast<size_t>(std::min<uint64_t>(FSize - from, kSearchRoom + kRunTarget + kTailRoom));
     data.resize(want + kInflateAheadSlack);
-    const size_t got = FReadAt(from, data.data(), want);
-    std::memset(data.data() + got, 0, data.size() - got);
+    // The search room (and room for the header of a block starting at its end) first; the rest
+    // once a start is found.
+    size_t got = FReadAt(from, data.data(), std::min<size_t>(want, kSearchRoom + kHeaderRoom));
+    std::memset(data.data() + got, 0, kInflateAheadSlack);
     // A block start found is made public before its run is decoded, so that the calling thread
     // waits for the run rather than decoding the same stretch.
     const uint64_t start = InflateFindBlockStart(engine, data.data(), got, 0, kSearchRoom * 8);
@@ -122,6 +126,9 @@ void TInflateAheadWorker::Work() {
       from += kSearchRoom;  // no block start there: look further on
       continue;
     }
+    if (got == kSearchRoom + kHeaderRoom && want > got)
+      got += FReadAt(from + got, data.data() + got, want - got);
+    std::memset(data.data() + got, 0, data.size() - got);
     const uint64_t base = from * 8;
     {
       std::lock_guard<std::mutex> lock(FLock);

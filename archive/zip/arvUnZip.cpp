@@ -806,7 +806,6 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
   if (FInflate->Start(kRawDeflateWindowBits, deflate64) != kInflateOk) return false;
 
   const bool decipher = (FSizes.Flags & kFlagEncrypted) != 0 && !FAesActive;
-  const int64_t size = FSizes.UnpackedSize;
   // Input is read up to the member's compressed size, so nothing behind the member is read or
   // deciphered; a member whose data runs on (a wrong size, or a continuation) reads on in blocks.
   // AES data never does: its authentication code follows it.
@@ -829,14 +828,16 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
     return got;
   };
   // A member of a set of volumes stays on one thread: the next volume is asked for in its middle.
-  // A test only checksums what it inflates, and the checksum of a block just made is cheaper here
-  // than the other core's: handing the block over costs more than it takes (measured).
   const bool oneFile = !FDiskSpanned && FArcType != atZipMV;
-  // A test decodes a large plain member on both cores. An extraction does not: the calling thread
-  // would also write every block, and on two cores handing the writes to the other (below) was
-  // measured as fast with far less processor time.
-  if (oneFile && FTestOnly && !deflate64 && !decipher && !FAesActive &&
-      inputLeft >= kSplitMemberPacked && ExtractionThreads() > 1) {
+  // A large plain member is decoded on both cores: a worker decodes stretches further on, this
+  // thread decodes up to them, takes them, checksums and writes everything (measured faster than
+  // handing the checksum and the writes to the other core, which moves every byte between the
+  // cores). Deflate64 (64 KiB of history) and enciphered data (each byte's key depends on every
+  // byte before it) cannot be decoded from a later point: an extraction of those hands the writes
+  // to the other core (below); a test of them checksums each block where it was made, cheaper
+  // than handing it over.
+  if (oneFile && !deflate64 && !decipher && !FAesActive && inputLeft >= kSplitMemberPacked &&
+      ExtractionThreads() > 1) {
     // Stretches decoded by the worker are passed over, not read.
     const TInflateSkip skip = [&](uint64_t bytes) {
       if (static_cast<uint64_t>(inputLeft) < bytes) return false;
@@ -856,12 +857,9 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
     const uint32_t chunk =
         static_cast<uint32_t>(std::min<int64_t>(FRemainingOutput, kInflateOutputSize));
     const TInflateStep step = FInflate->Run(output, chunk, source);
-    const uint32_t produced = FInflate->Produced();
-    if (produced > 0) {
+    if (const uint32_t produced = FInflate->Produced(); produced > 0) {
       WriteBlock(out, output, static_cast<int32_t>(produced), {.CrcKind = kCrcKind32});
-      FRemainingOutput -= produced;
-      FRemaining -= produced;
-      ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
+      CountInflated(produced);
     }
     if (step == TInflateStep::End) {
       ok = FRemainingOutput == 0;
@@ -875,11 +873,21 @@ bool TUnZip::InflateMember(std::unique_ptr<TStream32>& archive, host::THandle ou
       if (ContinueOnNextPart(archive)) continue;
       break;
     }
-    // Broken or cut-short data: the member's checksum test reports it.
-    FRemaining -= FRemainingOutput;
-    FRemainingOutput = 0;
-    FRemainingInput = 0;
-    return false;
+    return DropRestOfMember();
   }
   return ok || FRemainingOutput == 0;
+}
+
+void TUnZip::CountInflated(uint32_t bytes) {
+  FRemainingOutput -= bytes;
+  FRemaining -= bytes;
+  ReportProgress(FSizes.UnpackedSize - FRemainingOutput, FSizes.UnpackedSize, FTotalUnpacked);
+}
+
+bool TUnZip::DropRestOfMember() {
+  // Broken or cut-short data: the member's checksum test reports it.
+  FRemaining -= FRemainingOutput;
+  FRemainingOutput = 0;
+  FRemainingInput = 0;
+  return false;
 }

@@ -76,6 +76,10 @@ class TUnZip : public TUnBase {
   // (arvUnZipThreads.cpp).
   static constexpr int64_t kPipedMemberSize = 4 * int64_t{kInflateOutputSize};
   bool InflatePiped(host::THandle out, const TInflateSource& source);
+  // The counters and the progress after a block of `bytes` inflated and written.
+  void CountInflated(uint32_t bytes);
+  // Broken or cut-short data ends the member's output there: false.
+  bool DropRestOfMember();
   bool InflateSplit(host::THandle out, const TInflateSource& source, const TInflateSkip& skip,
                     host::THandle archive, int64_t dataOffset, int64_t packed);
   // Small members decoded ahead by a worker while the walk does the rest (arvUnZipThreads.cpp):

@@ -1,12 +1,13 @@
 // Both cores in a zip extraction. Small members: a worker decodes and writes the next ones ahead
 // of the walk (arvZipAhead.h), and the walk gives each its name (or writes its bytes) as its own
-// decode would have. A large deflated member: the calling thread reads, deciphers and inflates
-// while a worker checksums and writes the blocks it made; in a test, a plain one is decoded in
-// stretches by both (a worker decodes stretches further on in the data while the calling thread
-// decodes up to them, takes them and checksums everything: arvInflateAhead.h). Everything a caller sees stays on the calling
-// thread and comes as a one-thread run gives it: the progress of a block once the block is
-// written, every report after the progress of the blocks before it, a write failure
-// as the exception of the block that failed, and a cancel heard at the block it was heard at.
+// decode would have. A large plain deflated member is decoded in stretches by both: a worker
+// decodes stretches further on in the data while the calling thread decodes up to them, takes
+// them, checksums and writes everything (arvInflateAhead.h). Other large members (Deflate64,
+// enciphered): the calling thread reads, deciphers and inflates while a worker checksums and
+// writes the blocks it made. Everything a caller sees stays on the calling thread and comes as a
+// one-thread run gives it: the progress of a block once the block is written, every report after
+// the progress of the blocks before it, a write failure as the exception of the block that
+// failed, and a cancel heard at the block it was heard at.
 #include <array>
 #include <cstring>
 #include <deque>
@@ -30,7 +31,6 @@ constexpr int kPipedBlocks = 4;
 }  // namespace
 
 bool TUnZip::InflatePiped(host::THandle out, const TInflateSource& source) {
-  const int64_t size = FSizes.UnpackedSize;
   TBlockPipe pipe(static_cast<size_t>(kInflateOutputSize), kPipedBlocks,
                   [this, out](uint8_t* block, size_t bytes) {
                     WriteBlock(out, block, static_cast<int32_t>(bytes), {.CrcKind = kCrcKind32});
@@ -48,9 +48,7 @@ bool TUnZip::InflatePiped(host::THandle out, const TInflateSource& source) {
       const uint32_t bytes = handedOn.front();
       handedOn.pop_front();
       if (cutShort) continue;
-      FRemainingOutput -= bytes;
-      FRemaining -= bytes;
-      ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
+      CountInflated(bytes);
       if (FCancel && delivered + 1 < pipe.Submitted()) cutShort = true;
     }
   };
@@ -93,19 +91,12 @@ bool TUnZip::InflatePiped(host::THandle out, const TInflateSource& source) {
   deliver(true);
   if (const std::exception_ptr failure = pipe.Failure()) std::rethrow_exception(failure);
   if (cutShort) return false;  // the member is cut short at the cancel, as with one thread
-  if (broken) {
-    // Broken or cut-short data: the member's checksum test reports it.
-    FRemaining -= FRemainingOutput;
-    FRemainingOutput = 0;
-    FRemainingInput = 0;
-    return false;
-  }
+  if (broken) return DropRestOfMember();
   return ended || FRemainingOutput == 0;
 }
 
 bool TUnZip::InflateSplit(host::THandle out, const TInflateSource& source, const TInflateSkip& skip,
                           host::THandle archive, int64_t dataOffset, int64_t packed) {
-  const int64_t size = FSizes.UnpackedSize;
   TInflateAheadWorker ahead(
       [archive, dataOffset](uint64_t offset, uint8_t* into, size_t count) -> size_t {
         size_t done = 0;
@@ -180,20 +171,14 @@ bool TUnZip::InflateSplit(host::THandle out, const TInflateSource& source, const
     }
     if (filled > 0) {
       WriteBlock(out, output, static_cast<int32_t>(filled), {.CrcKind = kCrcKind32});
-      FRemainingOutput -= filled;
-      FRemaining -= filled;
-      ReportProgress(size - FRemainingOutput, size, FTotalUnpacked);
+      CountInflated(filled);
     }
     if (step == TInflateStep::End) {
       ended = FRemainingOutput == 0;
       break;
     }
     if (step == TInflateStep::Full) continue;
-    // Broken or cut-short data: the member's checksum test reports it.
-    FRemaining -= FRemainingOutput;
-    FRemainingOutput = 0;
-    FRemainingInput = 0;
-    return false;
+    return DropRestOfMember();
   }
   if (run != nullptr) ahead.Release();
   return ended || FRemainingOutput == 0;
