@@ -117,7 +117,8 @@ void TInflateAheadWorker::Work() {
     data.resize(want + kInflateAheadSlack);
     // The search room (and room for the header of a block starting at its end) first; the rest
     // once a start is found.
-    size_t got = FReadAt(from, data.data(), std::min<size_t>(want, kSearchRoom + kHeaderRoom));
+    const size_t first = std::min<size_t>(want, kSearchRoom + kHeaderRoom);
+    size_t got = FReadAt(from, data.data(), first);
     std::memset(data.data() + got, 0, kInflateAheadSlack);
     // A block start found is made public before its run is decoded, so that the calling thread
     // waits for the run rather than decoding the same stretch.
@@ -126,8 +127,8 @@ void TInflateAheadWorker::Work() {
       from += kSearchRoom;  // no block start there: look further on
       continue;
     }
-    if (got == kSearchRoom + kHeaderRoom && want > got)
-      got += FReadAt(from + got, data.data() + got, want - got);
+    if (got == first && want > first)
+      got += FReadAt(from + first, data.data() + first, want - first);
     std::memset(data.data() + got, 0, data.size() - got);
     const uint64_t base = from * 8;
     {

@@ -72,16 +72,17 @@ class TUnZip : public TUnBase {
   int ListMembers(TStream32& archive);
   bool InflateMember(std::unique_ptr<TStream32>& archive, host::THandle out, bool deflate64);
   // InflateMember on two cores, for a large member when the run may use more than one thread
-  // and reads no set of volumes: this thread reads and inflates, a worker checksums and writes
-  // (arvUnZipThreads.cpp).
+  // and reads no set of volumes (arvUnZipThreads.cpp). Piped: this thread reads and inflates, a
+  // worker checksums and writes. Split (a plain member in a file of its own): a worker decodes
+  // stretches further on, this thread decodes up to them and takes them.
   static constexpr int64_t kPipedMemberSize = 4 * int64_t{kInflateOutputSize};
   bool InflatePiped(host::THandle out, const TInflateSource& source);
+  bool InflateSplit(host::THandle out, const TInflateSource& source, const TInflateSkip& skip,
+                    host::THandle archive, int64_t dataOffset, int64_t packed);
   // The counters and the progress after a block of `bytes` inflated and written.
   void CountInflated(uint32_t bytes);
   // Broken or cut-short data ends the member's output there: false.
   bool DropRestOfMember();
-  bool InflateSplit(host::THandle out, const TInflateSource& source, const TInflateSkip& skip,
-                    host::THandle archive, int64_t dataOffset, int64_t packed);
   // Small members decoded ahead by a worker while the walk does the rest (arvUnZipThreads.cpp):
   // started before a walk through the directory when the run may use more than one thread, and
   // asked by each member's decode; `decoded` is then the member's result.

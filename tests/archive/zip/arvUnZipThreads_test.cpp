@@ -1,5 +1,5 @@
 // Zip extraction on two cores (small members decoded ahead of the walk, large ones inflated while a
-// worker writes): a run with PARCELO_THREADS=2 must give what a run with PARCELO_THREADS=1 gives
+// worker writes, or decoded in stretches by both): a run with PARCELO_THREADS=2 must give what a run with PARCELO_THREADS=1 gives
 // (every event with its arguments, in the same order; the same files, count and failures)
 // whatever happens in the middle: slow writes, a cancel, a full disk, broken data, a wrong
 // password that passes the check byte. Each case runs the same archive both ways.
