@@ -386,8 +386,10 @@ void TUnZip::ExtractMembers(std::unique_ptr<TStream32>& archive, bool central) {
                   kErrInvalidFileName);
       MemberFailed(false);
       SkipEntry(sizes);
-    } else if (link && !FOutputPath.empty() && FOutputPath.back() != '\\') {
-      // (A link named as a folder, "sub/", is the folder the lister shows.)
+    } else if (link && !FOutputPath.empty() && FOutputPath.back() != '\\' &&
+               (rec.Attributes & host::faDirectory) == 0) {
+      // (A link named or marked as a folder, "sub/" or the directory attribute, is the folder the
+      // lister shows.)
       ExtractLink(archive, sizes, expectedCrc);
     } else {
       ExtractEntry(archive, rec.Attributes, sizes, expectedCrc, FLocal.DosDateTime);

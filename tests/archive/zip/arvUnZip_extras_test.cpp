@@ -478,6 +478,20 @@ TEST_F(UnZipExtrasTest, FuzzFindingALinkNamedAsAFolderIsAFolderEntry) {
   EXPECT_EQ(Out("z.txt"), "Z");
 }
 
+// The extract fuzzer's crash-9c143b85: a member "in" whose mode says link to "a.txt" and whose
+// attributes say folder. The lister shows a folder, so it is one here too, not a link.
+TEST_F(UnZipExtrasTest, FuzzFindingALinkMarkedAsAFolderIsAFolderEntry) {
+  ZipMember marked = LinkMember("in", "a.txt");
+  marked.externalAttributes |= 0x10;
+  ZipBuilder b;
+  b.AddStored("a.txt", "A").Add(marked).AddStored("z.txt", "Z");
+  Use(b);
+  Record();
+  EXPECT_EQ(unzip.Extract(), 2);  // a.txt and z.txt
+  EXPECT_FALSE(fs::exists(fs::symlink_status(OutHost("in"))));  // (stored folders are not made)
+  EXPECT_EQ(Count("Error"), 0);
+}
+
 // Links made by Info-ZIP zip -y: those that stay inside come back as links; the others are reported
 // and not made, never as a file holding the target's text.
 TEST_F(UnZipExtrasTest, SymlinksInsideAreMadeOthersReported) {
